@@ -1,0 +1,107 @@
+// yuming-cli: the tool's search, preset search and lookup without a window, over the same core.
+#include "cli/cli_options.h"
+#include "lookup/lookup.h"
+#include "lookup/lookup_command.h"
+#include "search/search_commands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+using namespace yuming;
+
+namespace {
+
+class Runner : public QObject {
+public:
+    explicit Runner(cli::Options options)
+        : m_options(std::move(options)), m_search(m_fetch, m_options.service),
+          m_lookup(m_fetch, m_options.service, m_options.logPath) {
+        connect(&m_search, &SearchCommands::statusChanged, this, &Runner::status);
+        connect(&m_lookup, &LookupCommand::statusChanged, this, &Runner::status);
+        connect(&m_search, &SearchCommands::rowsCleared, this, [this] { m_rows.clear(); });
+        connect(&m_search, &SearchCommands::rowsAdded, this,
+                [this](const QList<ResultRow>& rows) { m_rows += rows; });
+        connect(&m_search, &SearchCommands::finished, this, &Runner::searchFinished);
+        connect(&m_lookup, &LookupCommand::resultTextChanged, this, [this](const QString& text) {
+            m_result = text;
+            m_err << text << Qt::endl;
+        });
+        connect(&m_lookup, &LookupCommand::finished, this, &Runner::lookupFinished);
+    }
+
+    // Starts the job; returns an exit status when it ended before any request.
+    std::optional<int> start() {
+        switch (m_options.job) {
+        case cli::Job::Search:
+            return started(m_search.newSearch(m_options.controls));
+        case cli::Job::Preset:
+            return started(m_search.presetSearch());
+        case cli::Job::Lookup:
+            return started(m_lookup.lookup(m_options.domain));
+        }
+        return 2;
+    }
+
+private:
+    std::optional<int> started(const CommandResult& result) {
+        if (result.kind == CommandResult::Kind::Started) return std::nullopt;
+        m_err << result.message << Qt::endl;
+        return 2;
+    }
+
+    void status(const QString& text) {
+        m_lastStatus = text;
+        m_err << text << Qt::endl;
+    }
+
+    void searchFinished() {
+        const bool done = m_lastStatus == status::kDone;
+        // The page box counts from 1, and the first page is already here.
+        if (done && !m_jumped && !m_options.page.isEmpty() && wholeNumberIsNot1()) {
+            m_jumped = true;
+            if (const auto exit = started(m_search.jumpToPage(m_options.controls, m_options.page))) quit(*exit);
+            return;
+        }
+        m_out << "pages\t" << m_search.state().PageCount << "\tcurrent\t" << m_search.state().PageNo.toLongLong() + 1
+              << '\n';
+        for (const ResultRow& row : m_rows)
+            m_out << row.domain << '\t' << row.length << '\t' << row.suffix << '\t' << row.deletionTime << '\n';
+        m_out.flush();
+        quit(done ? 0 : 1);
+    }
+
+    bool wholeNumberIsNot1() const { return m_options.page.trimmed() != QLatin1String("1"); }
+
+    void lookupFinished() {
+        const bool ok = m_result.startsWith(lookup_text::kFinished);
+        if (ok) m_out << m_result << Qt::endl;
+        quit(ok ? 0 : 1);
+    }
+
+    void quit(int status) { QCoreApplication::exit(status); }
+
+    cli::Options m_options;
+    Fetch m_fetch;
+    SearchCommands m_search;
+    LookupCommand m_lookup;
+    QList<ResultRow> m_rows;
+    QString m_lastStatus, m_result;
+    bool m_jumped = false;
+    QTextStream m_out{stdout};
+    QTextStream m_err{stderr};
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString error;
+    const auto options = cli::parseOptions(app.arguments().mid(1), error);
+    if (!options) {
+        QTextStream(stderr) << "yuming-cli: " << error << "\n\n" << cli::usage();
+        return 2;
+    }
+    Runner runner(*options);
+    if (const auto exit = runner.start()) return *exit;
+    return app.exec();
+}

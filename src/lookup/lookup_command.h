@@ -1,0 +1,46 @@
+#pragma once
+
+#include "search/command_result.h"
+#include "search/fetch.h"
+#include "search/service_address.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace yuming {
+
+// The window's lookup command (Command2, Enter in Text4) and GetDaoQi, without the window.
+class LookupCommand : public QObject {
+    Q_OBJECT
+public:
+    // `logPath` is the file every fetched lookup page is appended to.
+    LookupCommand(Fetch& fetch, ServiceAddress service, QString logPath, QObject* parent = nullptr);
+
+    // `Text4` is the domain as typed. `currentText4`, when given, is read again once connected:
+    // the request carries the box's text as it reads then.
+    CommandResult lookup(const QString& Text4, std::function<QString()> currentText4 = {});
+
+    void setService(const ServiceAddress& service) { m_service = service; }
+    const QString& logPath() const { return m_logPath; }
+
+Q_SIGNALS:
+    void showLookupPanel();                     // show Box3, then hide Box2
+    void buttonsLocked(bool locked);            // Enabled = !locked on Command1..Command6, in order
+    void statusChanged(const QString& text);    // Label16
+    void resultTextChanged(const QString& text);// Text6
+    void rowsCleared();                         // ListView1 emptied
+    void finished();                            // after the buttons are unlocked
+
+private:
+    void GetDaoQi(std::function<QString()> domain);
+    void onFinished(Fetch::State outcome);
+
+    Fetch& m_fetch;
+    ServiceAddress m_service;
+    QString m_logPath;
+    bool m_running = false;
+};
+
+} // namespace yuming

@@ -1,0 +1,85 @@
+#include "search/fetch.h"
+
+namespace yuming {
+
+Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m_silence(this) {
+    Timer1.setInterval(m_limits.TickMs);
+    m_silence.setSingleShot(true);
+    connect(&Timer1, &QTimer::timeout, this, &Fetch::onTick);
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        if (m_state == State::Awaiting) finish(State::Failed);
+    });
+    connect(&Winsock1, &QTcpSocket::connected, this, &Fetch::onConnected);
+    connect(&Winsock1, &QTcpSocket::readyRead, this, &Fetch::onReadyRead);
+    connect(&Winsock1, &QTcpSocket::disconnected, this, &Fetch::onDisconnected);
+    // A refused or unresolvable connection is not reported early: the connect wait runs its
+    // ticks as usual. Once connected, a socket error means the answer is lost.
+    connect(&Winsock1, &QTcpSocket::errorOccurred, this, [this] {
+        if (m_state == State::Awaiting) onDisconnected();
+    });
+}
+
+bool Fetch::start(const ServiceAddress& service, std::function<QByteArray()> request) {
+    if (inFlight()) return false;
+    m_request = std::move(request);
+    m_recv.reset();
+    m_recv.setMaxBytes(m_limits.MaxAnswerBytes);
+    m_state = State::Connecting;
+    m_Ticks = 0;
+    Timer1.setInterval(m_limits.TickMs);
+    Timer1.start();
+    // The previous answer's connection is still open; every request gets a new one.
+    Winsock1.abort();
+    Winsock1.connectToHost(service.host, service.port);
+    return true;
+}
+
+void Fetch::onTick() {
+    ++m_Ticks;
+    if (m_state == State::Connecting && m_Ticks >= m_limits.ConnectTicks) finish(State::TimedOut);
+}
+
+void Fetch::onConnected() {
+    if (m_state != State::Connecting) return;
+    Timer1.stop();
+    m_state = State::Awaiting;
+    Q_EMIT connected();
+    const QByteArray bytes = m_request ? m_request() : QByteArray();
+    if (m_state != State::Awaiting) return;
+    m_silence.start(m_limits.SilenceMs);
+    if (Winsock1.write(bytes) != bytes.size()) finish(State::Failed);
+}
+
+void Fetch::onReadyRead() {
+    const QByteArray bytes = Winsock1.readAll();
+    if (m_state != State::Awaiting || bytes.isEmpty()) return;
+    m_silence.start(m_limits.SilenceMs);
+    switch (m_recv.feed(bytes)) {
+    case ReceivePath::Feed::More:
+        return;
+    case ReceivePath::Feed::Done:
+        finish(State::Answered);
+        return;
+    case ReceivePath::Feed::TooLarge:
+        finish(State::Failed);
+        return;
+    }
+}
+
+void Fetch::onDisconnected() {
+    if (m_state != State::Awaiting) return;
+    // The last bytes may come together with the close.
+    if (Winsock1.bytesAvailable() > 0) onReadyRead();
+    if (m_state == State::Awaiting) finish(State::Failed);
+}
+
+void Fetch::finish(State outcome) {
+    m_state = outcome;
+    Timer1.stop();
+    m_silence.stop();
+    // An answered connection stays open until the next request closes it; any other is done.
+    if (outcome != State::Answered) Winsock1.abort();
+    Q_EMIT finished(outcome);
+}
+
+} // namespace yuming

@@ -1,0 +1,67 @@
+#include "search/result_parser.h"
+
+#include "search/paging.h"
+#include "search/result_markers.h"
+#include "text/concat.h"
+#include "text/piece.h"
+
+namespace yuming {
+namespace {
+
+using namespace markers;
+
+// piece(piece(text, first, k), second, 0): the text after the k-th `first` up to the next
+// `second`, or nullopt when either piece is missing.
+std::optional<QStringView> between(QStringView text, QStringView first, qsizetype k, QStringView second) {
+    const auto outer = piece(text, first, k);
+    if (!outer) return std::nullopt;
+    return piece(*outer, second, 0);
+}
+
+std::optional<ResultRow> cutRow(QStringView row) {
+    const auto domain = between(row, kLinkEnd, 1, kDomainEnd);
+    const auto length = between(row, kFirstCellEnd, 1, kCellEnd);
+    const auto suffix = between(row, kCellBoundary, 2, kCellEnd);
+    const auto deletion = between(row, kCellBoundary, 3, kCellEnd);
+    if (!domain || !length || !suffix || !deletion) return std::nullopt;
+    return ResultRow{domain->toString(), length->toString(), suffix->toString(), deletion->toString()};
+}
+
+} // namespace
+
+ResultPage parseResultPage(QStringView recvText) {
+    ResultPage page;
+    const auto count = between(recvText, kPageCountStart, 1, kPageCountEnd);
+    if (!count) {
+        page.outcome = ResultPage::Outcome::NoPageCount;
+        return page;
+    }
+    page.pageCount = count->toString();
+
+    const auto body = between(recvText, kTableHeader, 1, kTableBodyEnd);
+    if (!body) {
+        page.outcome = ResultPage::Outcome::NoTable;
+        return page;
+    }
+    // The text before the first "<tr>" is not a row; each "<tr>" starts one.
+    qsizetype at = body->indexOf(kRowStart);
+    while (at >= 0) {
+        const qsizetype from = at + kRowStart.size();
+        const qsizetype next = body->indexOf(kRowStart, from);
+        const QStringView row = body->mid(from, (next < 0 ? body->size() : next) - from);
+        auto cut = row.isEmpty() ? std::nullopt : cutRow(row);
+        if (!cut) {
+            page.outcome = ResultPage::Outcome::MalformedRow;
+            return page;
+        }
+        page.rows.append(std::move(*cut));
+        at = next;
+    }
+    return page;
+}
+
+QString pageCaption(QStringView pageCount, QStringView pageNo) {
+    return concat(u"总共：", pageCount, u" 页，当前 ", pageNumberText(textValue(pageNo) + 1), u" 页");
+}
+
+} // namespace yuming

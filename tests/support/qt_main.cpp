@@ -1,0 +1,10 @@
+// One main() for every test binary: a QApplication (offscreen under CTest), then GoogleTest.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
