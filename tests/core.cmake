@@ -1,1 +1,4 @@
-# core tests
+yuming_add_test(text_test SOURCES text_test.cpp LIBS yuming_text)
+yuming_add_test(search_logic_test SOURCES search_query_test.cpp result_parser_test.cpp paging_test.cpp lookup_test.cpp
+  LIBS yuming_core)
+yuming_add_test(fetch_test SOURCES fetch_test.cpp LIBS yuming_core)

@@ -110,7 +110,8 @@ QByteArray gbkBytesOf(char16_t ch) {
     if (ch == 0) return QByteArray(1, '\0');
     if (code == 0) return {};
     if (code < 0x100) return QByteArray(1, static_cast<char>(code));
-    return QByteArray{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)} ;
+    const char pair[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+    return QByteArray(pair, 2);
 }
 
 QByteArray toGbk(QStringView text, char unmappable) {

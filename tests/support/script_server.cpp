@@ -45,7 +45,7 @@ void ScriptServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         ++m_connections;
         const qsizetype index = m_requests.size();
-        m_requests.append({});
+        m_requests.append(QByteArray());
         QPointer<QTcpSocket> guarded(socket);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         auto started = std::make_shared<bool>(m_onConnect);

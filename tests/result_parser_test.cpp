@@ -1,0 +1,85 @@
+#include "search/result_parser.h"
+
+#include <gtest/gtest.h>
+
+using namespace yuming;
+
+namespace {
+
+const QString kHeader = QStringLiteral("<th class=\"booking\">预订</th></tr></thead><tbody>\n");
+
+QString row(const QString& domain, const QString& len, const QString& suffix, const QString& when) {
+    return "<tr><td><a href=\"/d/" + domain + "\" target=_blank>" + domain + "</a></td><td>" + len + "</td><td>" +
+           suffix + "</td><td>" + when + "</td><td><a href=#>预订</a></td></tr>\n";
+}
+
+QString page(const QString& count, const QString& rows) {
+    return "HTTP/1.1 200 OK\r\n\r\n<html><body><p><strong>,&#x5171;" + count + "页</strong></p><table><thead><tr><th>域名</th>" +
+           kHeader + rows + "</tbody></table></body></html>";
+}
+
+TEST(ResultParser, CutsPageCountAndRowsInPageOrder) {
+    const ResultPage p = parseResultPage(
+        page("12", row("abc.com", "3", "com", "2026-12-20 02:30") + row("xyz.net", "3", "net", "2026-12-21 02:30")));
+    ASSERT_TRUE(p.ok());
+    EXPECT_EQ(*p.pageCount, "12");
+    ASSERT_EQ(p.rows.size(), 2);
+    EXPECT_EQ(p.rows[0], (ResultRow{"abc.com", "3", "com", "2026-12-20 02:30"}));
+    EXPECT_EQ(p.rows[1].domain, "xyz.net");
+}
+
+TEST(ResultParser, FailuresKeepWhatWasCutBefore) {
+    struct Case {
+        QString text;
+        ResultPage::Outcome outcome;
+        std::optional<QString> count;
+        qsizetype rows;
+    };
+    const QString good = row("a.com", "1", "com", "t");
+    const Case cases[] = {
+        {"<html>no count</html>", ResultPage::Outcome::NoPageCount, std::nullopt, 0},
+        {"<strong>,&#x5171;", ResultPage::Outcome::NoPageCount, std::nullopt, 0}, // nothing after it
+        {"<strong>,&#x5171;3页 no table</html>", ResultPage::Outcome::NoTable, "3", 0},
+        {page("3", good + "<tr><td>broken</td></tr>" + good), ResultPage::Outcome::MalformedRow, "3", 1},
+        {page("3", good + "<tr><td><a target=_blank>x</a></td><td>1</td><td>com</td></tr>"),
+         ResultPage::Outcome::MalformedRow, "3", 1}, // fewer than three cell boundaries
+        {page("3", good + "<tr>"), ResultPage::Outcome::MalformedRow, "3", 1},  // an empty row
+        {page("0", ""), ResultPage::Outcome::Ok, "0", 0},                      // no rows at all
+    };
+    for (const Case& c : cases) {
+        const ResultPage p = parseResultPage(c.text);
+        EXPECT_EQ(p.outcome, c.outcome) << c.text.toStdString();
+        EXPECT_EQ(p.pageCount, c.count) << c.text.toStdString();
+        EXPECT_EQ(p.rows.size(), c.rows) << c.text.toStdString();
+    }
+}
+
+TEST(ResultParser, ValuesAreTakenExactlyAsTheyStand) {
+    const ResultPage p = parseResultPage(page(" 7 ", row("a&amp;b.com", " 4", "com", "<b>2026-12-20</b>")));
+    ASSERT_TRUE(p.ok());
+    EXPECT_EQ(*p.pageCount, " 7 ");
+    EXPECT_EQ(p.rows[0], (ResultRow{"a&amp;b.com", " 4", "com", "<b>2026-12-20</b>"}));
+}
+
+TEST(ResultParser, OnlyTheTextBetweenTwoTableHeadersIsSearched) {
+    // A second header cell ends the body: the rows after it, and the tbody end, are not read.
+    const QString text = "<strong>,&#x5171;2页" + kHeader + row("a.com", "1", "com", "t") + kHeader +
+                         row("b.com", "1", "com", "t") + "</tbody></html>";
+    const ResultPage p = parseResultPage(text);
+    ASSERT_TRUE(p.ok());
+    ASSERT_EQ(p.rows.size(), 1);
+    EXPECT_EQ(p.rows[0].domain, "a.com");
+}
+
+TEST(ResultParser, PageCountRunsToTheNextMarkerWhenNoPageSignFollows) {
+    const ResultPage p = parseResultPage(u"x<strong>,&#x5171;5<strong>,&#x5171;6");
+    EXPECT_EQ(*p.pageCount, "5");
+    EXPECT_EQ(p.outcome, ResultPage::Outcome::NoTable);
+}
+
+TEST(PageCaption, ShowsTheCurrentPageCountedFromOne) {
+    EXPECT_EQ(pageCaption(u"12", u"0"), "总共：12 页，当前 1 页");
+    EXPECT_EQ(pageCaption(u" 3 ", u"4"), "总共： 3  页，当前 5 页");
+}
+
+} // namespace

@@ -1,0 +1,91 @@
+#include "text/gbk.h"
+#include "text/percent.h"
+#include "text/piece.h"
+
+#include <gtest/gtest.h>
+
+using namespace yuming;
+
+namespace {
+
+// "中文域名 abc" with the euro sign, as GBK bytes.
+const QByteArray kMixed = QByteArray("\xD6\xD0\xCE\xC4\xD3\xF2\xC3\xFB abc \x80 </html>");
+const QString kMixedText = QString::fromUtf8("中文域名 abc € </html>");
+
+TEST(Gbk, DecodesAndEncodesBothWays) {
+    EXPECT_EQ(fromGbk(kMixed), kMixedText);
+    EXPECT_EQ(toGbk(kMixedText), kMixed);
+    EXPECT_EQ(toGbk(QString::fromUtf8("预订")), QByteArray("\xD4\xA4\xB6\xA9"));
+}
+
+TEST(Gbk, SplitAtEveryOffsetDecodesLikeTheWhole) {
+    for (qsizetype cut = 0; cut <= kMixed.size(); ++cut) {
+        GbkDecoder decoder;
+        QString text;
+        decoder.decode(QByteArrayView(kMixed).first(cut), text);
+        decoder.decode(QByteArrayView(kMixed).sliced(cut), text);
+        decoder.flush(text);
+        EXPECT_EQ(text, kMixedText) << "cut at " << cut;
+    }
+}
+
+TEST(Gbk, InvalidBytesBecomeReplacementAndDecodingGoesOn) {
+    struct Case {
+        QByteArray bytes;
+        QString text;
+    };
+    const QString r(QChar(0xFFFD));
+    const Case cases[] = {
+        {QByteArray("a\xFF" "b"), "a" + r + "b"},              // 0xFF is never a character
+        {QByteArray("\xD6<b>"), r + "<b>"},                     // a stray lead keeps the markup after it
+        {QByteArray("\xA1\x7F" "x"), r + "\x7F" "x"},           // 0x7F is no trail byte
+        {QByteArray("x\xD6"), "x" + r},                         // a lead at the very end
+        {QByteArray("\xAA\xA1\xD6\xD0"), r + QString::fromUtf8("中")}, // an unassigned pair costs both bytes
+    };
+    for (const Case& c : cases) EXPECT_EQ(fromGbk(c.bytes), c.text) << c.bytes.toHex().constData();
+}
+
+TEST(Gbk, UnmappableCharactersBecomeTheGivenByte) {
+    EXPECT_EQ(toGbk(QString::fromUtf8("a😀b")), QByteArray("a?b"));
+    EXPECT_TRUE(gbkBytesOf(u'\x00e9').isEmpty() || gbkBytesOf(u'\x00e9').size() == 2);
+    EXPECT_EQ(gbkBytesOf(u'中'), QByteArray("\xD6\xD0"));
+}
+
+TEST(Piece, CutsWithoutOverlapAndFailsOnMissingPieces) {
+    struct Case {
+        const char16_t* text;
+        const char16_t* marker;
+        qsizetype k;
+        std::optional<QString> want;
+    };
+    const Case cases[] = {
+        {u"a|b|c", u"|", 0, "a"},
+        {u"a|b|c", u"|", 2, "c"},
+        {u"a|b|c", u"|", 3, std::nullopt},
+        {u"abc", u"|", 0, "abc"},          // no marker: the whole text is piece 0
+        {u"abc", u"|", 1, std::nullopt},
+        {u"", u"|", 0, std::nullopt},      // an empty text has no pieces at all
+        {u"|", u"|", 1, ""},               // a piece may be empty
+        {u"aaaa", u"aa", 1, ""},           // occurrences do not overlap
+        {u"aaaa", u"aa", 2, ""},
+        {u"aaa", u"aa", 1, "a"},
+        {u"<tr>x<TR>y", u"<tr>", 1, "x<TR>y"}, // matching is case-sensitive
+    };
+    for (const Case& c : cases) {
+        const auto got = piece(QStringView(c.text), QStringView(c.marker), c.k);
+        ASSERT_EQ(got.has_value(), c.want.has_value()) << QString::fromUtf16(c.text).toStdString() << " k=" << c.k;
+        if (got) {
+            EXPECT_EQ(got->toString(), *c.want);
+        }
+    }
+}
+
+TEST(Percent, EscapesWhatCannotStandInATargetAndKeepsGbk) {
+    EXPECT_EQ(escapeTargetValue(u"a b"), "a%20b");
+    EXPECT_EQ(escapeTargetValue(u"x\r\nHost: evil"), "x%0D%0AHost:%20evil");
+    EXPECT_EQ(escapeTargetValue(u"a&b=c+d%#"), "a%26b%3Dc%2Bd%25%23");
+    EXPECT_EQ(escapeTargetValue(u"中国abc-1.com"), QString::fromUtf8("中国abc-1.com"));
+    EXPECT_EQ(escapeTargetValue(QString::fromUtf8("a😀")), "a%3F");
+}
+
+} // namespace
