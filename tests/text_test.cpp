@@ -1,3 +1,4 @@
+#include "text/find.h"
 #include "text/gbk.h"
 #include "text/percent.h"
 #include "text/piece.h"
@@ -78,6 +79,20 @@ TEST(Piece, CutsWithoutOverlapAndFailsOnMissingPieces) {
             EXPECT_EQ(got->toString(), *c.want);
         }
     }
+}
+
+TEST(FindText, AgreesWithAPlainSearchEverywhere) {
+    // Short alphabets make many near-misses around the eight-wide block edges.
+    QString hay;
+    for (int i = 0; i < 300; ++i) hay += QChar(u"ab<>/预"[(i * 7 + i / 5) % 6]);
+    for (const QString& needle : QStringList{"a", "ab", "<>", "b<>/", "预a", "/预ab<>", "zz", hay.mid(100, 40)}) {
+        for (qsizetype from = 0; from <= hay.size() + 1; ++from) {
+            const qsizetype want = from > hay.size() ? -1 : hay.indexOf(needle, from);
+            ASSERT_EQ(findText(hay, needle, from), want) << needle.toStdString() << " from " << from;
+        }
+    }
+    EXPECT_EQ(findText(u"", u"x"), -1);
+    EXPECT_EQ(findText(u"abc", u"abcd"), -1);
 }
 
 TEST(Percent, EscapesWhatCannotStandInATargetAndKeepsGbk) {

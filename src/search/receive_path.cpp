@@ -1,6 +1,7 @@
 #include "search/receive_path.h"
 
 #include "search/result_markers.h"
+#include "text/find.h"
 
 #include <QList>
 
@@ -134,7 +135,7 @@ void ReceivePath::feedChunked(QByteArrayView bytes) {
 
 void ReceivePath::checkDone() {
     if (m_RecvDone) return;
-    if (m_RecvText.indexOf(markers::kPageEnd, m_scanFrom) >= 0) {
+    if (findText(m_RecvText, markers::kPageEnd, m_scanFrom) >= 0) {
         m_RecvDone = true;
         return;
     }

@@ -3,6 +3,7 @@
 #include "search/paging.h"
 #include "search/result_markers.h"
 #include "text/concat.h"
+#include "text/find.h"
 #include "text/piece.h"
 
 namespace yuming {
@@ -18,12 +19,31 @@ std::optional<QStringView> between(QStringView text, QStringView first, qsizetyp
     return piece(*outer, second, 0);
 }
 
+// The text before the first "</td>" of a cell piece; an empty piece does not exist.
+std::optional<QStringView> cellValue(QStringView cellPiece) {
+    if (cellPiece.isEmpty()) return std::nullopt;
+    const qsizetype close = findText(cellPiece, kCellEnd);
+    return close < 0 ? cellPiece : cellPiece.first(close);
+}
+
+// The four cuts of a row. Pieces 2 and 3 of the row at "</td><td>" are found in one pass: the
+// texts after the boundary's second and third occurrence, each up to the next one or the end.
 std::optional<ResultRow> cutRow(QStringView row) {
     const auto domain = between(row, kLinkEnd, 1, kDomainEnd);
     const auto length = between(row, kFirstCellEnd, 1, kCellEnd);
-    const auto suffix = between(row, kCellBoundary, 2, kCellEnd);
-    const auto deletion = between(row, kCellBoundary, 3, kCellEnd);
-    if (!domain || !length || !suffix || !deletion) return std::nullopt;
+    if (!domain || !length) return std::nullopt;
+    const qsizetype n = kCellBoundary.size();
+    qsizetype at[4] = {-1, -1, -1, -1};
+    for (qsizetype i = 0, from = 0; i < 4; ++i) {
+        at[i] = findText(row, kCellBoundary, from);
+        if (at[i] < 0) break;
+        from = at[i] + n;
+    }
+    if (at[2] < 0) return std::nullopt;
+    const auto suffix = cellValue(row.sliced(at[1] + n, at[2] - at[1] - n));
+    const qsizetype end = at[3] < 0 ? row.size() : at[3];
+    const auto deletion = cellValue(row.sliced(at[2] + n, end - at[2] - n));
+    if (!suffix || !deletion) return std::nullopt;
     return ResultRow{domain->toString(), length->toString(), suffix->toString(), deletion->toString()};
 }
 
@@ -44,10 +64,10 @@ ResultPage parseResultPage(QStringView recvText) {
         return page;
     }
     // The text before the first "<tr>" is not a row; each "<tr>" starts one.
-    qsizetype at = body->indexOf(kRowStart);
+    qsizetype at = findText(*body, kRowStart);
     while (at >= 0) {
         const qsizetype from = at + kRowStart.size();
-        const qsizetype next = body->indexOf(kRowStart, from);
+        const qsizetype next = findText(*body, kRowStart, from);
         const QStringView row = body->mid(from, (next < 0 ? body->size() : next) - from);
         auto cut = row.isEmpty() ? std::nullopt : cutRow(row);
         if (!cut) {

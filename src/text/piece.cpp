@@ -1,5 +1,7 @@
 #include "text/piece.h"
 
+#include "text/find.h"
+
 namespace yuming {
 
 std::optional<QStringView> piece(QStringView text, QStringView marker, qsizetype k) {
@@ -7,11 +9,11 @@ std::optional<QStringView> piece(QStringView text, QStringView marker, qsizetype
     if (marker.isEmpty()) return k == 0 ? std::optional(text) : std::nullopt;
     qsizetype from = 0;
     for (qsizetype i = 0; i < k; ++i) {
-        const qsizetype at = text.indexOf(marker, from);
+        const qsizetype at = findText(text, marker, from);
         if (at < 0) return std::nullopt;
         from = at + marker.size();
     }
-    const qsizetype to = text.indexOf(marker, from);
+    const qsizetype to = findText(text, marker, from);
     return text.mid(from, to < 0 ? text.size() - from : to - from);
 }
 
