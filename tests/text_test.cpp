@@ -3,6 +3,8 @@
 #include "text/percent.h"
 #include "text/piece.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 using namespace yuming;
