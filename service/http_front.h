@@ -1,0 +1,36 @@
+#pragma once
+
+#include "catalog.h"
+
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace yuming::service {
+
+// The HTTP side of the service: the four pages, the error pages and the request log.
+class HttpFront {
+public:
+    HttpFront(const Catalog& catalog, std::string dbPath);
+    ~HttpFront();
+    HttpFront(const HttpFront&) = delete;
+    HttpFront& operator=(const HttpFront&) = delete;
+
+    // Binds; port 0 picks a free port. Returns the bound port, or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); false if serving could not start.
+    bool run();
+    // Safe from any thread.
+    void stop();
+
+private:
+    void route();
+    const Catalog& m_catalog;
+    std::string m_dbPath;
+    std::unique_ptr<httplib::Server> m_server;
+};
+
+} // namespace yuming::service

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace yuming::service {
+
+// Where the keyword must stand in the name (the search page's "kaiwei" parameter).
+enum class KeyPosition { Anywhere, Starts, Ends, StartsOrEnds };
+
+// Character structure of the name ("op").
+enum class CharKind { Any, Letters, Digits };
+
+// Sort order of the result list ("o").
+enum class SortKey { DeletionTime, Alphabetical, Suffix, Length, DeletionDateThenLength };
+
+enum Suffix : std::uint8_t { Com = 1, Net = 2, Org = 4, Cn = 8 };
+inline constexpr std::uint8_t kAllSuffixes = Com | Net | Org | Cn;
+
+struct SearchFilters {
+    // Raw bytes, percent-decoded and with ASCII letters folded to lower case; bytes of other
+    // scripts stay as they came (GBK), so they simply match no name.
+    std::string keyword;
+    KeyPosition position = KeyPosition::Anywhere;
+    // 0 is no bound.
+    int minLength = 0;
+    int maxLength = 0;
+    CharKind kind = CharKind::Any;
+    SortKey sort = SortKey::DeletionDateThenLength;
+    std::uint8_t suffixes = kAllSuffixes;
+    std::int64_t page = 0;
+};
+
+// The outcome of reading a search query. `error` is empty when the filters are usable, and
+// otherwise says in plain words which parameter was wrong, for a 400 page.
+struct SearchQueryResult {
+    SearchFilters filters;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// Reads the query part of a search request (the bytes after '?', without it). Pure: bytes in,
+// filters out, never throws, accepts any bytes.
+SearchQueryResult decodeSearchQuery(std::string_view query);
+
+// Reads the lookup query and returns the percent-decoded, lower-cased "domain" value (empty if
+// there is none).
+std::string decodeLookupDomain(std::string_view query);
+
+// %XX becomes the byte, '+' a blank; a '%' not followed by two hex digits stays as it is.
+std::string percentDecode(std::string_view text);
+
+std::string_view suffixName(Suffix suffix);
+
+} // namespace yuming::service

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "seed.h"
+
+#include <string>
+#include <vector>
+
+namespace yuming::service {
+
+struct ServiceOptions {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::string dbPath;
+    SeedOptions seed;
+    bool help = false;
+};
+
+struct OptionsResult {
+    ServiceOptions options;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+OptionsResult parseOptions(const std::vector<std::string>& args);
+std::string usage();
+// Where the database lives when --db is not given: the user's data folder.
+std::string defaultDbPath();
+
+} // namespace yuming::service
