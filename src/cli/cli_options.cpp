@@ -103,6 +103,13 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
         }
     }
     if (!haveJob) return fail(QStringLiteral("no command given"));
+    // Paging after a preset search reads the filter controls, as the window does; for the
+    // preset those are the window's start state with org ticked as well, which is what the
+    // preset itself asks for.
+    if (o.job == Job::Preset) {
+        o.controls = SearchControls();
+        o.controls.Check1 = {true, true, true};
+    }
     if (o.job == Job::Lookup && !haveDomain) return fail(QStringLiteral("lookup needs a DOMAIN"));
     return o;
 }

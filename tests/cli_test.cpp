@@ -1,0 +1,97 @@
+// yuming-cli as a script would run it, against the scripted loopback server.
+#include "support/script_server.h"
+#include "text/gbk.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using yuming::toGbk;
+
+struct CliRun {
+    int exit = -1;
+    QString out, err;
+};
+
+CliRun runCli(const QStringList& args) {
+    QProcess p;
+    QSignalSpy finished(&p, &QProcess::finished);
+    p.start(QStringLiteral(YUMING_CLI_BIN), args);
+    EXPECT_TRUE(finished.wait(10000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray page(const QString& count, const QString& rows) {
+    return ScriptServer::httpAnswer(toGbk(
+        "<html><strong>,&#x5171;" + count + "页</strong><table><tr><th class=\"booking\">预订</th></tr>\n" + rows +
+        "\n</tbody></table></html>"));
+}
+
+const QString kRow = QStringLiteral(
+    "<tr><td><a href=x target=_blank>中文.com</a></td><td>2</td><td>com</td><td>2026-12-20 02:30</td><td>b</td></tr>");
+
+TEST(Cli, SearchPrintsPageCountAndRows) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(page("4", kRow))});
+    const CliRun r = runCli({"--service", server.hostPort(), "search", "--key", "中", "--pos", "left", "--suffix", "org"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "pages\t4\tcurrent\t1\n中文.com\t2\tcom\t2026-12-20 02:30\n");
+    EXPECT_EQ(r.err, "正在连接服务器...\n正在获取结果...\n完成...\n");
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].startsWith(
+        "GET /s/?key=\xD6\xD0&kaiwei=starts&min=0&max=0&op=zahe&o=o_5&org=org&tsym=0&d=0&do=do&page=0 "));
+}
+
+TEST(Cli, PageJumpsAfterTheFirstPageOrIsRefused) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(page("4", kRow))});
+    CliRun r = runCli({"--service", server.hostPort(), "preset", "--page", "2.5"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    ASSERT_EQ(server.requests().size(), 2);
+    EXPECT_TRUE(server.requests()[1].contains("&com=com&net=net&org=org&tsym=0&d=0&do=do&page=1 HTTP/1.1"));
+    EXPECT_TRUE(r.out.startsWith("pages\t4\tcurrent\t2\n"));
+
+    r = runCli({"--service", server.hostPort(), "search", "--page", "9"});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_TRUE(r.err.endsWith("您输入的页码范围不正确！\n")) << r.err.toStdString();
+}
+
+TEST(Cli, FailuresAndRefusalsHaveTheirExitStatus) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send("HTTP/1.1 500 Oops\r\n\r\n<html>oops</html>")});
+    CliRun r = runCli({"--service", server.hostPort(), "search"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_TRUE(r.err.endsWith("获取结果出错,请稍后重试...\n"));
+
+    r = runCli({"--service", server.hostPort(), "lookup", "www.abc.com"});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(r.err, "域名开头不要加www！\n");
+    r = runCli({"--service", server.hostPort(), "lookup", ""});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(r.err, "请输入要查询的域名,开头不要加www！\n");
+    r = runCli({"--service", "no:port", "search"});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(Cli, LookupPrintsTheResultAndLogsThePage) {
+    ScriptServer server;
+    const QByteArray answer = ScriptServer::httpAnswer(toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
+    server.setScript({ScriptServer::send(answer)});
+    QTemporaryDir dir;
+    const QString log = dir.filePath("xxx.txt");
+    const CliRun r = runCli({"--service", server.hostPort(), "lookup", "a b.com", "--log", log});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "查询完成...\r\n\r\n域名未注册\n");
+    EXPECT_TRUE(server.requests()[0].startsWith("GET /whois/?domain=a%20b.com&Whois%5B%5D=1"));
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), answer + "\r\n");
+}
+
+} // namespace
