@@ -1,0 +1,33 @@
+#pragma once
+
+#include "search/service_address.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace yuming {
+
+// What the window is configured with: the build's addresses unless the command line says
+// otherwise.
+struct AppSettings {
+    ServiceAddress service = ServiceAddress::fromBuild();
+    QString webHost = QStringLiteral(YUMING_WEB_HOST); // the maker's web site, host[:port]
+    QString homePage = QStringLiteral(YUMING_HOME_PAGE);
+    QString logPath;    // the lookup log; empty for "xxx.txt" beside the program
+    bool banner = true; // false leaves the browser engine unstarted (tests that do not need it)
+};
+
+struct CommandLine {
+    AppSettings settings;
+    bool help = false;
+    bool exitWhenShown = false; // prints the start-up time and quits once the window is on screen
+    QString error;              // set when the arguments cannot be used
+};
+
+// Understands --service HOST[:PORT] (the search service, and the maker's web site unless --web
+// is given) and --web HOST[:PORT]; with either, the home page is http://WEBHOST/.
+// `arguments` starts with the program name, as QCoreApplication::arguments() does.
+CommandLine parseCommandLine(const QStringList& arguments);
+QString usage(const QString& program);
+
+} // namespace yuming

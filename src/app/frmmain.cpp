@@ -1,0 +1,295 @@
+#include "app/frmmain.h"
+
+#include "app/message_box.h"
+#include "app/open_url.h"
+#include "controls/artwork.h"
+#include "controls/ole_color.h"
+#include "controls/property_bag.h"
+#include "lookup/app_path.h"
+#include "lookup/lookup_log.h"
+#include "search/request.h"
+#include "ui_frmmain.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QTreeWidgetItem>
+
+
+using namespace yuming;
+
+namespace {
+
+constexpr QStringView kTitle = u"岚桥域名过期查询 v";
+constexpr QStringView kVersion = u"1.0";
+constexpr QStringView kHomePageCaption = u"官方网站：";
+
+constexpr std::uint32_t kPanelBackColor = OleColor::Rgb(241, 242, 244);
+constexpr std::uint32_t kPanelLineColor = OleColor::Rgb(212, 213, 217);
+
+struct Column {
+    QStringView header;
+    double share; // of the list's width
+};
+constexpr std::array<Column, 4> kColumns{{
+    {u"域名", 0.35},
+    {u"长度", 0.15},
+    {u"后缀", 0.15},
+    {u"删除时间", 0.25},
+}};
+
+// The list's rows are as tall as its one-pixel-wide row picture: 16 pixels.
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), 16};
+    }
+};
+
+// The form is drawn in 宋体 9 pt; on Linux the Song face of AR PL UMing has the same metrics
+// (12-pixel Chinese, 6-pixel Latin characters at 96 dpi).
+void installSongFont()
+{
+    static const bool installed = [] {
+        QFont::insertSubstitutions(QStringLiteral("宋体"),
+                                   {QStringLiteral("SimSun"), QStringLiteral("AR PL UMing CN"),
+                                    QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Serif CJK SC")});
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+QString logPathOf(const AppSettings& settings)
+{
+    return settings.logPath.isEmpty() ? GetAppPath() + kLookupLogName.toString() : settings.logPath;
+}
+
+} // namespace
+
+Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Frmmain>()), m_settings(settings),
+      m_search(m_fetch, settings.service), m_lookup(m_fetch, settings.service, logPathOf(settings))
+{
+    installSongFont();
+    InitControlResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    m_commands = {ui->Command1, ui->Command2, ui->Command3, ui->Command4, ui->Command5, ui->Command6};
+    Option1 = {ui->Option1_0, ui->Option1_1, ui->Option1_2, ui->Option1_3};
+    Option2 = {ui->Option2_0, ui->Option2_1, ui->Option2_2};
+    Option3 = {ui->Option3_0, ui->Option3_1, ui->Option3_2, ui->Option3_3, ui->Option3_4};
+    Check1 = {ui->Check1_0, ui->Check1_1, ui->Check1_2};
+    restoreStoredControls();
+    useArtwork();
+    showHomePage();
+    ui->ListView1->setItemDelegate(new RowHeightDelegate(ui->ListView1));
+    wire();
+    Form_Load();
+}
+
+Frmmain::~Frmmain() = default;
+
+QString Frmmain::title() { return kTitle.toString() + kVersion.toString(); }
+
+void Frmmain::showCentred()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+}
+
+void Frmmain::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Queued, so it is reported once the frame has been flushed to the screen.
+    QTimer::singleShot(0, this, &Frmmain::shown);
+}
+
+void Frmmain::Form_Load()
+{
+    setWindowTitle(title());
+    if (m_settings.banner) {
+        ui->Web->setSilent(true);
+        ui->Web->Navigate(m_settings.webHost + paths::kBanner.toString());
+    }
+    for (Box* box : {ui->Box1, ui->Box2, ui->Box3}) {
+        box->setBackColorValue(kPanelBackColor);
+        box->setLineColorValue(kPanelLineColor);
+    }
+    QTreeWidget* list = ui->ListView1;
+    for (int i = 0; i < int(kColumns.size()); ++i) {
+        list->setColumnCount(i + 1);
+        list->headerItem()->setText(i, kColumns[i].header.toString());
+        list->setColumnWidth(i, qRound(list->width() * kColumns[i].share));
+    }
+}
+
+void Frmmain::restoreStoredControls()
+{
+    const auto restore = [](auto* control) {
+        QString error;
+        const auto bag = StoredProperties(control->objectName(), &error);
+        if (!bag || !control->ReadProperties(*bag, &error))
+            qWarning("%s: stored properties unusable: %s", qPrintable(control->objectName()), qPrintable(error));
+    };
+    for (Command* command : m_commands)
+        restore(command);
+    for (Box* box : {ui->Box1, ui->Box2, ui->Box3})
+        restore(box);
+}
+
+void Frmmain::useArtwork()
+{
+    const QPixmap narrow(QString::fromLatin1(Artwork::TitleNarrow));
+    const QPixmap wide(QString::fromLatin1(Artwork::TitleWide));
+    ui->Picture2->setPixmap(narrow);
+    ui->Picture6->setPixmap(narrow);
+    ui->Picture7->setPixmap(wide);
+    ui->Picture8->setPixmap(wide);
+    ui->Label23->setCursor(Artwork::HandCursor());
+    setWindowIcon(Artwork::ProgramIcon());
+}
+
+void Frmmain::showHomePage()
+{
+    ui->Label23->setText(kHomePageCaption.toString() + m_settings.homePage);
+    ui->Label21->setText(m_settings.homePage);
+    ui->Label22->setText(m_settings.homePage);
+    // Labels fit their text, keeping their left and top edges; the note keeps its fixed box.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label != ui->Label19 && label->pixmap().isNull())
+            label->adjustSize();
+    }
+}
+
+void Frmmain::wire()
+{
+    connect(ui->Command1, &Command::Click, this, &Frmmain::Command1_Click);
+    connect(ui->Command2, &Command::Click, this, &Frmmain::Command2_Click);
+    connect(ui->Command3, &Command::Click, this, &Frmmain::Command3_Click);
+    connect(ui->Command4, &Command::Click, this, &Frmmain::Command4_Click);
+    connect(ui->Command5, &Command::Click, this, &Frmmain::Command5_Click);
+    connect(ui->Command6, &Command::Click, this, &Frmmain::Command6_Click);
+    // Enter runs the command and still reaches the box: returnPressed comes from the box's own
+    // key handling.
+    connect(ui->Text1, &QLineEdit::returnPressed, this, &Frmmain::Command1_Click);
+    connect(ui->Text4, &QLineEdit::returnPressed, this, &Frmmain::Command2_Click);
+    connect(ui->Label23, &LinkLabel::Click, this, &Frmmain::Label23_Click);
+
+    connect(&m_search, &SearchCommands::showSearchPanel, this, &Frmmain::showSearchPanel);
+    connect(&m_search, &SearchCommands::buttonsLocked, this, &Frmmain::lockButtons);
+    connect(&m_search, &SearchCommands::statusChanged, this, &Frmmain::setStatus);
+    connect(&m_search, &SearchCommands::pageLabelChanged, this, &Frmmain::setPageLabel);
+    connect(&m_search, &SearchCommands::rowsCleared, ui->ListView1, &QTreeWidget::clear);
+    connect(&m_search, &SearchCommands::rowsAdded, this, &Frmmain::addRows);
+
+    connect(&m_lookup, &LookupCommand::showLookupPanel, this, &Frmmain::showLookupPanel);
+    connect(&m_lookup, &LookupCommand::buttonsLocked, this, &Frmmain::lockButtons);
+    connect(&m_lookup, &LookupCommand::statusChanged, this, &Frmmain::setStatus);
+    connect(&m_lookup, &LookupCommand::resultTextChanged, this, &Frmmain::setResultText);
+    connect(&m_lookup, &LookupCommand::rowsCleared, ui->ListView1, &QTreeWidget::clear);
+}
+
+void Frmmain::Command1_Click() { answer(m_search.newSearch(filterControls())); }
+
+void Frmmain::Command2_Click()
+{
+    answer(m_lookup.lookup(ui->Text4->text(), [this] { return ui->Text4->text(); }));
+}
+
+void Frmmain::Command3_Click() { answer(m_search.previousPage(filterControls())); }
+
+void Frmmain::Command4_Click() { answer(m_search.nextPage(filterControls())); }
+
+void Frmmain::Command5_Click() { answer(m_search.jumpToPage(filterControls(), ui->Text5->text())); }
+
+void Frmmain::Command6_Click() { answer(m_search.presetSearch()); }
+
+void Frmmain::Label23_Click() { OpenUrl(this, m_settings.homePage); }
+
+SearchControls Frmmain::filterControls() const
+{
+    const auto selected = [](const auto& group) {
+        for (int i = 0; i < int(group.size()); ++i) {
+            if (group[i]->isChecked())
+                return i;
+        }
+        return 0;
+    };
+    SearchControls controls;
+    controls.Text1 = ui->Text1->text();
+    controls.Option1 = selected(Option1);
+    controls.Text2 = ui->Text2->text();
+    controls.Text3 = ui->Text3->text();
+    controls.Option2 = selected(Option2);
+    controls.Option3 = selected(Option3);
+    for (int i = 0; i < int(Check1.size()); ++i)
+        controls.Check1[i] = Check1[i]->isChecked();
+    return controls;
+}
+
+void Frmmain::answer(const CommandResult& result)
+{
+    if (result.kind == CommandResult::Kind::Refused)
+        MessageBox::information(this, kRefusalTitle.toString(), result.message);
+}
+
+void Frmmain::lockButtons(bool locked)
+{
+    for (Command* command : m_commands)
+        command->setEnabled(!locked);
+}
+
+void Frmmain::showSearchPanel()
+{
+    ui->Box3->setVisible(false);
+    ui->Box2->setVisible(true);
+}
+
+void Frmmain::showLookupPanel()
+{
+    ui->Box3->setVisible(true);
+    ui->Box2->setVisible(false);
+}
+
+void Frmmain::setStatus(const QString& text)
+{
+    ui->Label16->setText(text);
+    ui->Label16->adjustSize();
+}
+
+void Frmmain::setPageLabel(const QString& text)
+{
+    ui->Label17->setText(text);
+    ui->Label17->adjustSize();
+}
+
+void Frmmain::addRows(const QList<ResultRow>& rows)
+{
+    QList<QTreeWidgetItem*> items;
+    items.reserve(rows.size());
+    for (const ResultRow& row : rows)
+        items.append(new QTreeWidgetItem(QStringList{row.domain, row.length, row.suffix, row.deletionTime}));
+    ui->ListView1->addTopLevelItems(items);
+}
+
+void Frmmain::setResultText(const QString& text)
+{
+    // The lookup's lines end in CR LF; the box keeps lines, not line-end characters.
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    ui->Text6->setPlainText(lines);
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/app_settings.h"
+#include "lookup/lookup_command.h"
+#include "search/command_result.h"
+#include "search/fetch.h"
+#include "search/search_commands.h"
+
+#include <QList>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class Command;
+class QCheckBox;
+class QRadioButton;
+
+namespace Ui {
+class Frmmain;
+}
+
+// The tool's one window: search options and lookup input on the left, search results or the
+// lookup result on the right, the maker's banner on top and the home-page link below. The
+// layout is the form in frmmain.ui; this class prepares it, reads its controls for the search
+// and lookup commands and writes what they report back into it.
+class Frmmain : public QWidget {
+    Q_OBJECT
+public:
+    explicit Frmmain(const yuming::AppSettings& settings = {}, QWidget* parent = nullptr);
+    ~Frmmain() override;
+
+    // Shows the window centred on its screen.
+    void showCentred();
+
+    const yuming::AppSettings& settings() const { return m_settings; }
+    yuming::SearchCommands& searchCommands() { return m_search; }
+    yuming::LookupCommand& lookupCommand() { return m_lookup; }
+    yuming::Fetch& fetch() { return m_fetch; }
+
+    // The window's title: the program's name and its version.
+    static QString title();
+
+    static constexpr double TwipsPerPixel = 15.0;
+
+Q_SIGNALS:
+    // The window's first frame is on the screen.
+    void shown();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Form_Load();
+    void restoreStoredControls();
+    void useArtwork();
+    void showHomePage();
+    void wire();
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Label23_Click();
+
+    yuming::SearchControls filterControls() const;
+    void answer(const yuming::CommandResult& result);
+    void lockButtons(bool locked);
+    void showSearchPanel();
+    void showLookupPanel();
+    void setStatus(const QString& text);
+    void setPageLabel(const QString& text);
+    void addRows(const QList<yuming::ResultRow>& rows);
+    void setResultText(const QString& text);
+
+    std::unique_ptr<Ui::Frmmain> ui;
+    std::array<Command*, 6> m_commands{};
+    std::array<QRadioButton*, 4> Option1{};
+    std::array<QRadioButton*, 3> Option2{};
+    std::array<QRadioButton*, 5> Option3{};
+    std::array<QCheckBox*, 3> Check1{};
+    yuming::AppSettings m_settings;
+    yuming::Fetch m_fetch;
+    yuming::SearchCommands m_search;
+    yuming::LookupCommand m_lookup;
+    bool m_shown = false;
+};

@@ -1,0 +1,55 @@
+#include "app/app_settings.h"
+#include "app/frmmain.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+// Without a display QApplication aborts with a long platform-plugin message; say it in one line
+// instead. An explicit QT_QPA_PLATFORM (offscreen, vnc, ...) needs no display.
+bool displayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const yuming::CommandLine line = yuming::parseCommandLine(arguments);
+    const QString program = QStringLiteral("yuming");
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n%s", qPrintable(program), qPrintable(line.error),
+                     qPrintable(yuming::usage(program)));
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(qPrintable(yuming::usage(program)), stdout);
+        return 0;
+    }
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "%s: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+                     qPrintable(program));
+        return 1;
+    }
+
+    // The banner's browser shares OpenGL contexts with the window; it must be set before the app.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    Frmmain window(line.settings);
+    if (line.exitWhenShown) {
+        // For start-up measurements: say when the window is on screen and when the banner is in.
+        QObject::connect(&window, &Frmmain::shown, [] {
+            std::fputs("shown\n", stdout);
+            std::fflush(stdout);
+        });
+    }
+    window.showCentred();
+    return app.exec();
+}

@@ -1,0 +1,30 @@
+#include "app/message_box.h"
+
+#include <QMessageBox>
+
+namespace yuming {
+
+MessageBox::Button MessageBox::s_nextAnswer = MessageBox::NoButton;
+MessageBox::Shown MessageBox::s_last;
+int MessageBox::s_count = 0;
+
+MessageBox::Button MessageBox::information(QWidget* parent, const QString& title, const QString& text)
+{
+    s_last = {title, text};
+    ++s_count;
+    if (s_nextAnswer != NoButton) {
+        const Button answer = s_nextAnswer;
+        s_nextAnswer = NoButton;
+        return answer;
+    }
+    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+    return Ok;
+}
+
+void MessageBox::setNextAnswer(Button button) { s_nextAnswer = button; }
+
+const MessageBox::Shown& MessageBox::lastShown() { return s_last; }
+
+int MessageBox::shownCount() { return s_count; }
+
+} // namespace yuming

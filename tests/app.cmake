@@ -1,0 +1,9 @@
+# The window: start-up, layout, wiring, banner and the program itself.
+if(TARGET yuming_window)
+  yuming_add_test(frmmain_test
+    SOURCES frmmain_startup.cpp frmmain_search.cpp app_banner_test.cpp app_settings_test.cpp
+    LIBS yuming_window)
+  yuming_add_test(app_program_test SOURCES app_program_test.cpp LIBS Qt6::Core)
+  target_compile_definitions(app_program_test PRIVATE YUMING_PROGRAM="$<TARGET_FILE:yuming>")
+  add_dependencies(app_program_test yuming)
+endif()

@@ -1,0 +1,206 @@
+#include "frmmain_fixture.h"
+
+#include "app/message_box.h"
+#include "controls/box.h"
+#include "controls/command.h"
+#include "search/search_commands.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTreeWidget>
+
+using namespace yuming;
+
+namespace {
+
+const QList<QStringList> kRows{
+    {QStringLiteral("abc.com"), QStringLiteral("3"), QStringLiteral("com"), QStringLiteral("2026-12-10")},
+    {QStringLiteral("abcd.net"), QStringLiteral("4"), QStringLiteral("net"), QStringLiteral("<b>2026-12-11</b>")},
+};
+
+QByteArray searchRequest(const QByteArray& query, const QString& hostPort)
+{
+    const QByteArray host = hostPort.toLatin1();
+    return "GET /s/?" + query + " HTTP/1.1\r\nAccept: */*\r\nReferer: http://" + host +
+           "/s/?d=0&do=do\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 (Compatible; MSIE 6.0b; Windows NT "
+           "5.1; SV1; .NET CLR 2.0.50727)\r\nHost: " +
+           host + "\r\nConnection: Keep-Alive\r\n\r\n";
+}
+
+QByteArray pageQuery(int pageNo, const QByteArray& filters = "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net")
+{
+    return filters + "&tsym=0&d=0&do=do&page=" + QByteArray::number(pageNo);
+}
+
+} // namespace
+
+class FrmmainSearchTest : public FrmmainTest {
+protected:
+    // Runs one command to its end (or to its refusal).
+    void press(const char* name)
+    {
+        QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
+        const int boxes = MessageBox::shownCount();
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        QTest::mouseClick(child<Command>(name), Qt::LeftButton);
+        if (MessageBox::shownCount() == boxes) {
+            ASSERT_TRUE(finished.count() == 1 || finished.wait(5000)) << name;
+        }
+        MessageBox::setNextAnswer(MessageBox::NoButton);
+    }
+    QString label(const char* name) const { return child<QLabel>(name)->text(); }
+    void expectRefusal(const char* name, const QString& text)
+    {
+        const int requests = int(server.requests().size());
+        const int boxes = MessageBox::shownCount();
+        press(name);
+        EXPECT_EQ(MessageBox::shownCount(), boxes + 1) << name;
+        EXPECT_EQ(MessageBox::lastShown().title, kRefusalTitle.toString());
+        EXPECT_EQ(MessageBox::lastShown().text, text);
+        EXPECT_EQ(server.requests().size(), requests) << "a refusal sends nothing";
+    }
+};
+
+TEST_F(FrmmainSearchTest, EnterInKeywordBoxRunsOneSearchIntoTheList)
+{
+    server.setScript(ScriptServer::split(searchPage(QStringLiteral("3"), kRows), 100));
+    open();
+    QStringList statuses;
+    QObject::connect(&window->searchCommands(), &SearchCommands::statusChanged, window.get(),
+            [&] { statuses << label("Label16"); });
+    QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
+
+    auto* text1 = child<QLineEdit>("Text1");
+    QTest::keyClicks(text1, QStringLiteral("abc"));
+    QTest::keyClick(text1, Qt::Key_Return);
+    ASSERT_TRUE(finished.wait(5000));
+
+    EXPECT_EQ(statuses, (QStringList{status::kConnecting.toString(), status::kFetching.toString(),
+                                     status::kDone.toString()}));
+    EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 1 页"));
+    auto* list = child<QTreeWidget>("ListView1");
+    ASSERT_EQ(list->topLevelItemCount(), kRows.size());
+    for (int r = 0; r < kRows.size(); ++r)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(list->topLevelItem(r)->text(c), kRows[r][c]) << r << "," << c;
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0],
+              searchRequest(pageQuery(0, "key=abc&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net"),
+                            server.hostPort()));
+    EXPECT_TRUE(child<Box>("Box2")->isVisible());
+}
+
+TEST_F(FrmmainSearchTest, PagesForwardAndBackAndRefusesAtBothEnds)
+{
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("3"), kRows))});
+    open();
+    press("Command1");
+    press("Command4");
+    press("Command4");
+    EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 3 页"));
+    expectRefusal("Command4", QStringLiteral("已经是最后一页了！"));
+    press("Command3");
+    press("Command3");
+    expectRefusal("Command3", QStringLiteral("已经是第一页了！"));
+    child<QLineEdit>("Text5")->setText(QStringLiteral("3"));
+    press("Command5");
+    child<QLineEdit>("Text5")->setText(QStringLiteral("4"));
+    expectRefusal("Command5", QStringLiteral("您输入的页码范围不正确！"));
+
+    QList<QByteArray> expected;
+    for (int page : {0, 1, 2, 1, 0, 2})
+        expected << searchRequest(pageQuery(page), server.hostPort());
+    EXPECT_EQ(server.requests(), expected);
+    EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 3 页"));
+}
+
+TEST_F(FrmmainSearchTest, LookupShowsItsPanelAndASearchBringsTheListBack)
+{
+    const QByteArray lookupPage = ScriptServer::httpAnswer(
+        toGbk(u"<html><title>x</title> 未注册<span id=span_dt_dt>x</span></html>"));
+    server.setScript({ScriptServer::send(lookupPage)});
+    open();
+    auto* text4 = child<QLineEdit>("Text4");
+    MessageBox::setNextAnswer(MessageBox::Ok);
+    QTest::keyClick(text4, Qt::Key_Return);
+    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("请输入要查询的域名,开头不要加www！"));
+    EXPECT_TRUE(child<Box>("Box2")->isVisible()) << "a refused lookup switches nothing";
+
+    QSignalSpy looked(&window->lookupCommand(), &LookupCommand::finished);
+    QTest::keyClicks(text4, QStringLiteral("example.com"));
+    QTest::keyClick(text4, Qt::Key_Return);
+    ASSERT_TRUE(looked.wait(5000));
+    EXPECT_TRUE(child<Box>("Box3")->isVisible());
+    EXPECT_FALSE(child<Box>("Box2")->isVisible());
+    EXPECT_EQ(child<QPlainTextEdit>("Text6")->toPlainText(), QStringLiteral("查询完成...\n\n域名未注册"));
+    EXPECT_TRUE(server.requests().value(0).startsWith("GET /whois/?domain=example.com&Whois%5B%5D=1"));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("xxx.txt"))));
+
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("1"), {}))});
+    press("Command6");
+    EXPECT_TRUE(child<Box>("Box2")->isVisible());
+    EXPECT_FALSE(child<Box>("Box3")->isVisible());
+    EXPECT_EQ(server.requests().value(1),
+              searchRequest(pageQuery(0, "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&org=org"),
+                            server.hostPort()));
+}
+
+TEST_F(FrmmainSearchTest, ButtonsStayLockedWhileTheServerHoldsTheAnswerAndEnterStartsNothing)
+{
+    server.setScript({ScriptServer::wait(300), ScriptServer::send(searchPage(QStringLiteral("1"), kRows))});
+    open();
+    QList<QPair<QString, bool>> changes;
+    for (Command* command : window->findChildren<Command*>())
+        QObject::connect(command, &Command::EnabledChanged, window.get(),
+                [&changes, command] { changes.append({command->objectName(), command->Enabled()}); });
+    QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
+    auto* text1 = child<QLineEdit>("Text1");
+    auto* text4 = child<QLineEdit>("Text4");
+    QSignalSpy enter1(text1, &QLineEdit::returnPressed);
+    QSignalSpy enter4(text4, &QLineEdit::returnPressed);
+    text4->setText(QStringLiteral("example.com"));
+
+    QTest::keyClick(text1, Qt::Key_Return);
+    QTRY_COMPARE(server.requests().size(), 1);
+    for (const char* name : {"Command1", "Command2", "Command3", "Command4", "Command5", "Command6"})
+        EXPECT_FALSE(child<Command>(name)->Enabled()) << name;
+    const int boxes = MessageBox::shownCount();
+    QTest::keyClick(text1, Qt::Key_Return);
+    QTest::keyClick(text4, Qt::Key_Return);
+    EXPECT_EQ(enter1.count(), 2) << "Enter still reaches the keyword box";
+    EXPECT_EQ(enter4.count(), 1);
+    ASSERT_TRUE(finished.wait(5000));
+
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(MessageBox::shownCount(), boxes);
+    EXPECT_EQ(finished.count(), 1);
+    QList<QPair<QString, bool>> expected;
+    for (bool enabled : {false, true})
+        for (int i = 1; i <= 6; ++i)
+            expected.append({QStringLiteral("Command%1").arg(i), enabled});
+    EXPECT_EQ(changes, expected);
+}
+
+TEST_F(FrmmainSearchTest, RefusedConnectionTimesOutAndUnlocks)
+{
+    open(settingsFor(QStringLiteral("127.0.0.1:%1").arg(ScriptServer::closedPort())));
+    window->fetch().setLimits({/*TickMs=*/10, /*ConnectTicks=*/3, /*SilenceMs=*/1000, 1 << 20});
+    press("Command1");
+    EXPECT_EQ(label("Label16"), status::kConnectTimeout.toString());
+    EXPECT_TRUE(child<Command>("Command1")->Enabled());
+}
+
+TEST_F(FrmmainSearchTest, ClosingTheWindowDuringAFetchEndsCleanly)
+{
+    server.setScript({ScriptServer::stall()});
+    open();
+    QTest::keyClick(child<QLineEdit>("Text1"), Qt::Key_Return);
+    QTRY_COMPARE(server.requests().size(), 1);
+    window->close();
+    window.reset();
+    QCoreApplication::processEvents();
+    SUCCEED();
+}
