@@ -15,7 +15,7 @@ inline constexpr char SkinJump[] = ":/skins/jump.bmp";         // 71 x 18, four 
 inline constexpr char TitleNarrow[] = ":/art/title_272.bmp";   // 272 x 27, title strip of Box1
 inline constexpr char TitleWide[] = ":/art/title_547.bmp";     // 547 x 27, title strip of Box2/Box3
 inline constexpr char Hand[] = ":/art/hand.png";               // 32 x 32 pointer
-inline constexpr QPoint HandHotSpot{11, 3};                    // tip of the index finger
+inline constexpr QPoint HandHotSpot{12, 2};                    // tip of the index finger
 inline constexpr char Icon16[] = ":/art/icon_16.png";
 inline constexpr char Icon32[] = ":/art/icon_32.png";
 inline constexpr char Icon48[] = ":/art/icon_48.png";

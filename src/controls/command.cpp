@@ -90,6 +90,8 @@ Command::Command(QWidget* parent)
 {
     InitControlResources();
     setFocusPolicy(Qt::StrongFocus);
+    // Hover is tracked from plain moves, with no button held.
+    setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Artwork::HandCursor());
     m_overTimer.setInterval(HoverInterval);
@@ -323,6 +325,9 @@ void Command::resizeEvent(QResizeEvent*)
 
 void Command::mousePressEvent(QMouseEvent* event)
 {
+    // The second press of a double click is the double-click event that follows it: that one
+    // repeats the first press, so this press is not a press of its own.
+    if (event->flags() & Qt::MouseEventCreatedDoubleClick) return;
     const QPointF p = event->position();
     Run(m_model.Press(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()), float(p.y())));
 }
