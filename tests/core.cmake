@@ -1,7 +1,7 @@
 yuming_add_test(text_test SOURCES text_test.cpp LIBS yuming_text)
 yuming_add_test(search_logic_test SOURCES search_query_test.cpp result_parser_test.cpp paging_test.cpp lookup_test.cpp
   LIBS yuming_core)
-yuming_add_test(fetch_test SOURCES fetch_test.cpp LIBS yuming_core)
+yuming_add_test(fetch_test SOURCES fetch_test.cpp receive_path_test.cpp LIBS yuming_core)
 yuming_add_test(cli_test SOURCES cli_test.cpp LIBS yuming_text)
 target_compile_definitions(cli_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
 add_dependencies(cli_test yuming-cli)

@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <utility>
+
 namespace yuming {
 namespace {
 
@@ -68,7 +70,7 @@ void ReceivePath::feedHead(QByteArrayView bytes) {
     }
     const qsizetype headInBlock = end + 4 - before;
     m_decoder.decode(bytes.first(headInBlock), m_RecvText);
-    m_framing = isChunked(m_head) ? Framing::ChunkSize : Framing::Plain;
+    m_framing = isChunked(m_head.first(end + 4)) ? Framing::ChunkSize : Framing::Plain;
     m_head.clear();
     feedBody(bytes.sliced(headInBlock));
 }
@@ -95,14 +97,14 @@ void ReceivePath::feedChunked(QByteArrayView bytes) {
             }
             if (lf < 0) return;
             bytes = bytes.sliced(lf + 1);
-            QByteArray size = m_sizeLine;
-            m_sizeLine.clear();
-            if (const qsizetype semi = size.indexOf(';'); semi >= 0) size.truncate(semi);
+            const QByteArray line = std::exchange(m_sizeLine, QByteArray());
+            const qsizetype semi = line.indexOf(';');
             bool ok = false;
-            m_chunkLeft = size.trimmed().toLongLong(&ok, 16);
+            m_chunkLeft = line.first(semi < 0 ? line.size() : semi).trimmed().toLongLong(&ok, 16);
             if (!ok || m_chunkLeft < 0) {
+                // Not chunk framing after all: keep the line as it came.
                 m_framing = Framing::Plain;
-                m_decoder.decode(size + '\n', m_RecvText);
+                m_decoder.decode(line + '\n', m_RecvText);
                 continue;
             }
             m_framing = m_chunkLeft == 0 ? Framing::Trailer : Framing::ChunkData;
