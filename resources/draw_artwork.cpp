@@ -33,20 +33,22 @@ struct FrameColors {
     QColor accent; // a line along the top (a light rim, or a shadow when pressed)
 };
 
-FrameColors ColorsOf(Look look)
-{
+FrameColors ColorsOf(Look look) {
     switch (look) {
-    case Look::Normal: return {QColor(250, 251, 253), QColor(158, 176, 201), TitleText, QColor(255, 255, 255)};
-    case Look::Hover: return {QColor(226, 237, 251), QColor(74, 125, 186), QColor(30, 88, 160), QColor(244, 249, 255)};
-    case Look::Pressed: return {QColor(197, 216, 241), QColor(47, 91, 138), QColor(24, 66, 118), QColor(160, 184, 214)};
-    case Look::Disabled: return {QColor(229, 230, 232), QColor(197, 198, 203), QColor(170, 171, 176), QColor(236, 237, 239)};
+    case Look::Normal:
+        return {QColor(250, 251, 253), QColor(158, 176, 201), TitleText, QColor(255, 255, 255)};
+    case Look::Hover:
+        return {QColor(226, 237, 251), QColor(74, 125, 186), QColor(30, 88, 160), QColor(244, 249, 255)};
+    case Look::Pressed:
+        return {QColor(197, 216, 241), QColor(47, 91, 138), QColor(24, 66, 118), QColor(160, 184, 214)};
+    case Look::Disabled:
+        return {QColor(229, 230, 232), QColor(197, 198, 203), QColor(170, 171, 176), QColor(236, 237, 239)};
     }
     return {};
 }
 
 // One button face: a rounded rectangle on the panel colour, so the corners blend into the panel.
-void DrawFace(QPainter& p, const QRectF& frame, Look look, double radius)
-{
+void DrawFace(QPainter& p, const QRectF& frame, Look look, double radius) {
     const FrameColors c = ColorsOf(look);
     p.fillRect(frame, Panel);
     const QRectF body = frame.adjusted(0.5, 0.5, -0.5, -0.5);
@@ -59,8 +61,7 @@ void DrawFace(QPainter& p, const QRectF& frame, Look look, double radius)
     p.setRenderHint(QPainter::Antialiasing, false);
 }
 
-QRectF FrameRect(int k, int stripWidth, int height)
-{
+QRectF FrameRect(int k, int stripWidth, int height) {
     const int x = int(std::lround(k * stripWidth / 4.0));
     const int width = int(std::lround(stripWidth / 4.0));
     return QRectF(x, 0, width, height);
@@ -68,8 +69,7 @@ QRectF FrameRect(int k, int stripWidth, int height)
 
 using Glyph = std::function<void(QPainter&, const QRectF&, const QColor&)>;
 
-QImage DrawSkin(int width, int height, double radius, const Glyph& glyph = {})
-{
+QImage DrawSkin(int width, int height, double radius, const Glyph& glyph = {}) {
     QImage strip(width, height, QImage::Format_RGB32);
     strip.fill(Panel);
     QPainter p(&strip);
@@ -85,8 +85,7 @@ QImage DrawSkin(int width, int height, double radius, const Glyph& glyph = {})
     return strip;
 }
 
-void Triangle(QPainter& p, const QRectF& frame, const QColor& color, bool pointsLeft)
-{
+void Triangle(QPainter& p, const QRectF& frame, const QColor& color, bool pointsLeft) {
     const QPointF c = frame.center();
     const double w = 3.5;
     const double h = 4.0;
@@ -107,8 +106,7 @@ void Triangle(QPainter& p, const QRectF& frame, const QColor& color, bool points
 }
 
 // A bent "go" arrow: down from the top, then to the left, as on an Enter key.
-void JumpArrow(QPainter& p, const QRectF& frame, const QColor& color)
-{
+void JumpArrow(QPainter& p, const QRectF& frame, const QColor& color) {
     const QPointF c = frame.center();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -129,8 +127,7 @@ void JumpArrow(QPainter& p, const QRectF& frame, const QColor& color)
 }
 
 // A panel's title strip: a flat band, a short accent bar before the title and a line below.
-QImage DrawTitle(int width, int height)
-{
+QImage DrawTitle(int width, int height) {
     QImage strip(width, height, QImage::Format_RGB32);
     strip.fill(QColor(233, 238, 245));
     QPainter p(&strip);
@@ -140,15 +137,14 @@ QImage DrawTitle(int width, int height)
     return strip;
 }
 
-QImage DrawHand()
-{
+QImage DrawHand() {
     QImage hand(32, 32, QImage::Format_ARGB32_Premultiplied);
     hand.fill(Qt::transparent);
     QPainter p(&hand);
     p.setRenderHint(QPainter::Antialiasing, true);
     QPainterPath shape;
     shape.setFillRule(Qt::WindingFill);
-    shape.addRoundedRect(QRectF(9.5, 1.5, 5, 16), 2.5, 2.5);   // index finger
+    shape.addRoundedRect(QRectF(9.5, 1.5, 5, 16), 2.5, 2.5);    // index finger
     shape.addRoundedRect(QRectF(14.5, 9.5, 4.5, 10), 2.2, 2.2); // middle finger
     shape.addRoundedRect(QRectF(19, 10.5, 4.5, 10), 2.2, 2.2);  // ring finger
     shape.addRoundedRect(QRectF(23.5, 12, 4, 9), 2, 2);         // little finger
@@ -169,8 +165,7 @@ QImage DrawHand()
 }
 
 // A blue tile with a white globe and an orange hourglass badge: domains that run out.
-QImage DrawIcon(int size)
-{
+QImage DrawIcon(int size) {
     QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::transparent);
     QPainter p(&icon);
@@ -187,8 +182,10 @@ QImage DrawIcon(int size)
     p.drawLine(QPointF(globe.left(), globe.center().y()), QPointF(globe.right(), globe.center().y()));
     if (size >= 32) {
         p.drawEllipse(QRectF(globe.center().x() - 6.5 * s, globe.top(), 13 * s, globe.height()));
-        p.drawLine(QPointF(globe.left() + 3 * s, globe.top() + 7.5 * s), QPointF(globe.right() - 3 * s, globe.top() + 7.5 * s));
-        p.drawLine(QPointF(globe.left() + 3 * s, globe.bottom() - 7.5 * s), QPointF(globe.right() - 3 * s, globe.bottom() - 7.5 * s));
+        p.drawLine(QPointF(globe.left() + 3 * s, globe.top() + 7.5 * s),
+                   QPointF(globe.right() - 3 * s, globe.top() + 7.5 * s));
+        p.drawLine(QPointF(globe.left() + 3 * s, globe.bottom() - 7.5 * s),
+                   QPointF(globe.right() - 3 * s, globe.bottom() - 7.5 * s));
     }
     const QRectF badge(29 * s, 29 * s, 17 * s, 17 * s);
     p.setPen(QPen(Qt::white, std::max(1.0, 1.6 * s)));
@@ -201,8 +198,7 @@ QImage DrawIcon(int size)
     return icon;
 }
 
-bool Save(const QImage& image, const QString& path)
-{
+bool Save(const QImage& image, const QString& path) {
     if (image.save(path)) return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     return false;
@@ -210,8 +206,7 @@ bool Save(const QImage& image, const QString& path)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: draw_artwork <resources folder>\n");

@@ -8,8 +8,7 @@
 
 namespace {
 
-TEST(BoxStrips, LieAlongTheEdgesOfA4800By3600TwipPanel)
-{
+TEST(BoxStrips, LieAlongTheEdgesOfA4800By3600TwipPanel) {
     const auto twips = BoxStripRects(QSizeF(4800, 3600), Box::StripTwips, Box::InsetTwips);
     EXPECT_EQ(twips[0], QRectF(0, 0, 15, 3600));    // left
     EXPECT_EQ(twips[1], QRectF(0, 3590, 4800, 15)); // bottom
@@ -27,8 +26,7 @@ TEST(BoxStrips, LieAlongTheEdgesOfA4800By3600TwipPanel)
     EXPECT_EQ(strips[3]->geometry(), QRect(0, 0, 320, 1));
 }
 
-TEST(BoxStrips, FollowEveryResize)
-{
+TEST(BoxStrips, FollowEveryResize) {
     Box box;
     box.resize(100, 50);
     box.show();
@@ -38,8 +36,7 @@ TEST(BoxStrips, FollowEveryResize)
     EXPECT_EQ(box.Strips()[2]->geometry(), QRect(544, 0, 1, 369));
 }
 
-TEST(BoxColours, LineColourPaintsAllFourStripsAndShows)
-{
+TEST(BoxColours, LineColourPaintsAllFourStripsAndShows) {
     Box box;
     box.resize(60, 40);
     QSignalSpy changed(&box, &Box::PropertyChanged);
@@ -54,8 +51,7 @@ TEST(BoxColours, LineColourPaintsAllFourStripsAndShows)
     EXPECT_EQ(shown.pixelColor(30, 20), QColor(241, 242, 244));
 }
 
-TEST(BoxColours, DisablingSignalsNothing)
-{
+TEST(BoxColours, DisablingSignalsNothing) {
     Box box;
     QSignalSpy changed(&box, &Box::PropertyChanged);
     box.setEnabled(false);
@@ -65,8 +61,7 @@ TEST(BoxColours, DisablingSignalsNothing)
 
 class BoxOnScreen : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         box.resize(120, 80);
         box.setLineColor(Qt::red);
         box.setBackColor(Qt::white);
@@ -83,16 +78,14 @@ protected:
     QLabel* label = nullptr;
 };
 
-TEST_F(BoxOnScreen, StripsStayAboveControlsPlacedInside)
-{
+TEST_F(BoxOnScreen, StripsStayAboveControlsPlacedInside) {
     const QImage shown = box.grab().toImage();
     EXPECT_EQ(shown.pixelColor(60, 0), QColor(Qt::red));
     EXPECT_EQ(shown.pixelColor(0, 10), QColor(Qt::red));
     EXPECT_EQ(shown.pixelColor(60, 1), QColor(Qt::blue));
 }
 
-TEST_F(BoxOnScreen, MouseDownOnlyOnItsOwnSurface)
-{
+TEST_F(BoxOnScreen, MouseDownOnlyOnItsOwnSurface) {
     QSignalSpy down(&box, &Box::MouseDown);
     QTest::mousePress(&box, Qt::LeftButton, Qt::ShiftModifier, QPoint(60, 60));
     ASSERT_EQ(down.count(), 1);

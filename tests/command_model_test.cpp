@@ -13,32 +13,45 @@ constexpr float H = 27;
 constexpr std::int16_t Left = CommandInput::LeftButton;
 constexpr std::int16_t Right = CommandInput::RightButton;
 
-const char* NameOf(CommandEvent event)
-{
+const char* NameOf(CommandEvent event) {
     switch (event) {
-    case CommandEvent::Click: return "Click";
-    case CommandEvent::MouseDown: return "MouseDown";
-    case CommandEvent::MouseMove: return "MouseMove";
-    case CommandEvent::MouseUp: return "MouseUp";
-    case CommandEvent::MouseIn: return "MouseIn";
-    case CommandEvent::MouseOut: return "MouseOut";
-    case CommandEvent::KeyDown: return "KeyDown";
-    case CommandEvent::KeyPress: return "KeyPress";
-    case CommandEvent::KeyUp: return "KeyUp";
+    case CommandEvent::Click:
+        return "Click";
+    case CommandEvent::MouseDown:
+        return "MouseDown";
+    case CommandEvent::MouseMove:
+        return "MouseMove";
+    case CommandEvent::MouseUp:
+        return "MouseUp";
+    case CommandEvent::MouseIn:
+        return "MouseIn";
+    case CommandEvent::MouseOut:
+        return "MouseOut";
+    case CommandEvent::KeyDown:
+        return "KeyDown";
+    case CommandEvent::KeyPress:
+        return "KeyPress";
+    case CommandEvent::KeyUp:
+        return "KeyUp";
     }
     return "?";
 }
 
 // "draw3" for a redraw with code 3, the event name for a raised event, "capture" for a capture.
-std::string Trace(const CommandSteps& steps)
-{
+std::string Trace(const CommandSteps& steps) {
     std::string out;
     for (const CommandStep& step : steps) {
         if (!out.empty()) out += ' ';
         switch (step.kind) {
-        case CommandStep::Kind::Redraw: out += "draw" + std::to_string(step.code); break;
-        case CommandStep::Kind::Raise: out += NameOf(step.event); break;
-        case CommandStep::Kind::Capture: out += "capture"; break;
+        case CommandStep::Kind::Redraw:
+            out += "draw" + std::to_string(step.code);
+            break;
+        case CommandStep::Kind::Raise:
+            out += NameOf(step.event);
+            break;
+        case CommandStep::Kind::Capture:
+            out += "capture";
+            break;
         }
     }
     return out;
@@ -46,36 +59,28 @@ std::string Trace(const CommandSteps& steps)
 
 using Input = std::function<CommandSteps(CommandModel&)>;
 
-Input Press(float x, float y, std::int16_t button = Left)
-{
+Input Press(float x, float y, std::int16_t button = Left) {
     return [=](CommandModel& m) { return m.Press(button, 0, x, y); };
 }
-Input Move(float x, float y)
-{
+Input Move(float x, float y) {
     return [=](CommandModel& m) { return m.Move(0, 0, x, y, W, H); };
 }
-Input Release(float x, float y, std::int16_t button = Left)
-{
+Input Release(float x, float y, std::int16_t button = Left) {
     return [=](CommandModel& m) { return m.Release(button, 0, x, y, W, H); };
 }
-Input Tick(bool over)
-{
+Input Tick(bool over) {
     return [=](CommandModel& m) { return m.Tick(over); };
 }
-Input KeyDown(int key)
-{
+Input KeyDown(int key) {
     return [=](CommandModel& m) { return m.KeyDown(key, 0); };
 }
-Input KeyUp(int key)
-{
+Input KeyUp(int key) {
     return [=](CommandModel& m) { return m.KeyUp(key, 0); };
 }
-Input DoubleClick()
-{
+Input DoubleClick() {
     return [](CommandModel& m) { return m.DoubleClick(); };
 }
-Input Status(bool on)
-{
+Input Status(bool on) {
     return [=](CommandModel& m) {
         m.Status = on;
         return CommandSteps{};
@@ -92,12 +97,12 @@ struct TransitionCase {
 
 class CommandTransitions : public testing::TestWithParam<TransitionCase> {};
 
-TEST_P(CommandTransitions, RaisesAndDrawsInOrder)
-{
+TEST_P(CommandTransitions, RaisesAndDrawsInOrder) {
     const TransitionCase& c = GetParam();
     ASSERT_EQ(c.inputs.size(), c.traces.size());
     CommandModel model;
-    for (size_t i = 0; i < c.inputs.size(); ++i) EXPECT_EQ(Trace(c.inputs[i](model)), c.traces[i]) << "input " << i;
+    for (size_t i = 0; i < c.inputs.size(); ++i)
+        EXPECT_EQ(Trace(c.inputs[i](model)), c.traces[i]) << "input " << i;
     EXPECT_EQ(model.IsDown, c.isDown);
     EXPECT_EQ(model.IsOver, c.isOver);
     EXPECT_EQ(model.OverTimer, model.IsOver);
@@ -105,18 +110,36 @@ TEST_P(CommandTransitions, RaisesAndDrawsInOrder)
 
 const TransitionCase Transitions[] = {
     {"LeftClick", {Press(5, 5), Release(5, 5)}, {"draw3 MouseDown", "draw1 Click MouseUp"}, false, false},
-    {"RightButtonHasNoPressedLookAndNoClick", {Press(5, 5, Right), Release(5, 5, Right)}, {"MouseDown", "MouseUp"},
-     false, false},
-    {"ReleaseAtTheWidthIsOutside", {Press(5, 5), Release(W, 5)}, {"draw3 MouseDown", "draw1 MouseUp"}, false, false},
-    {"ReleaseAboveIsOutside", {Press(5, 5), Release(5, -0.5f)}, {"draw3 MouseDown", "draw1 MouseUp"}, false, false},
+    {"RightButtonHasNoPressedLookAndNoClick",
+     {Press(5, 5, Right), Release(5, 5, Right)},
+     {"MouseDown", "MouseUp"},
+     false,
+     false},
+    {"ReleaseAtTheWidthIsOutside",
+     {Press(5, 5), Release(W, 5)},
+     {"draw3 MouseDown", "draw1 MouseUp"},
+     false,
+     false},
+    {"ReleaseAboveIsOutside",
+     {Press(5, 5), Release(5, -0.5f)},
+     {"draw3 MouseDown", "draw1 MouseUp"},
+     false,
+     false},
     {"SpaceHeldWithRepeatClicksOnce",
      {KeyDown(32), KeyDown(32), KeyDown(32), KeyUp(32)},
      {"draw3 Click KeyDown", "KeyDown", "KeyDown", "draw1 KeyUp"},
      false,
      false},
-    {"EnterClicksWithoutPressedLook", {KeyDown(13), KeyDown(13), KeyUp(13)}, {"Click KeyDown", "KeyDown", "KeyUp"},
-     false, false},
-    {"SpaceWhileAnotherKeyIsHeldDoesNotClick", {KeyDown(65), KeyDown(32)}, {"KeyDown", "KeyDown"}, false, false},
+    {"EnterClicksWithoutPressedLook",
+     {KeyDown(13), KeyDown(13), KeyUp(13)},
+     {"Click KeyDown", "KeyDown", "KeyUp"},
+     false,
+     false},
+    {"SpaceWhileAnotherKeyIsHeldDoesNotClick",
+     {KeyDown(65), KeyDown(32)},
+     {"KeyDown", "KeyDown"},
+     false,
+     false},
     {"PressLeaveReleaseOutside",
      {Move(5, 5), Press(5, 5), Move(150, 5), Tick(false), Tick(false), Release(150, 5)},
      {"MouseIn draw2 MouseMove", "draw3 MouseDown", "MouseMove", "MouseOut draw3 draw1", "", "draw1 MouseUp"},
@@ -149,8 +172,7 @@ const TransitionCase Transitions[] = {
 INSTANTIATE_TEST_SUITE_P(Edges, CommandTransitions, testing::ValuesIn(Transitions),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CommandModel, DoubleClickRaisesTheFirstPressValues)
-{
+TEST(CommandModel, DoubleClickRaisesTheFirstPressValues) {
     CommandModel model;
     model.Press(Left, CommandInput::ShiftMask, 5, 6);
     model.Release(Left, 0, 5, 6, W, H);
@@ -162,8 +184,7 @@ TEST(CommandModel, DoubleClickRaisesTheFirstPressValues)
     EXPECT_EQ(steps[2].Y, 6);
 }
 
-TEST(CommandModel, MouseOutCarriesTheShiftOfTheLastPress)
-{
+TEST(CommandModel, MouseOutCarriesTheShiftOfTheLastPress) {
     CommandModel model;
     model.Move(0, 0, 5, 5, W, H);
     model.Press(Left, CommandInput::CtrlMask, 5, 5);
@@ -173,8 +194,7 @@ TEST(CommandModel, MouseOutCarriesTheShiftOfTheLastPress)
     EXPECT_EQ(steps[0].Shift, CommandInput::CtrlMask);
 }
 
-TEST(CommandModel, FocusExitLetsGoOfAHeldButton)
-{
+TEST(CommandModel, FocusExitLetsGoOfAHeldButton) {
     CommandModel model;
     model.KeyDown(32, 0);
     EXPECT_EQ(Trace(model.FocusExit()), "draw1");
@@ -182,8 +202,7 @@ TEST(CommandModel, FocusExitLetsGoOfAHeldButton)
     EXPECT_EQ(Trace(model.FocusEnter()), "draw1");
 }
 
-TEST(CommandModel, AccessKeyClicksOnlyForEnterOrEscapeWhileEnabled)
-{
+TEST(CommandModel, AccessKeyClicksOnlyForEnterOrEscapeWhileEnabled) {
     CommandModel model;
     EXPECT_EQ(Trace(model.AccessKey(13, true)), "Click");
     EXPECT_EQ(Trace(model.AccessKey(27, true)), "Click");
@@ -193,8 +212,7 @@ TEST(CommandModel, AccessKeyClicksOnlyForEnterOrEscapeWhileEnabled)
 
 // The look precedence: held beats hover beats idle; Status picks the on looks, and the hover-on
 // look only exists on six-frame strips.
-TEST(CommandModel, DrawCodePrecedence)
-{
+TEST(CommandModel, DrawCodePrecedence) {
     struct Row {
         bool isDown, isOver, check, status;
         int code;
@@ -214,8 +232,7 @@ TEST(CommandModel, DrawCodePrecedence)
     }
 }
 
-TEST(CommandModel, FramesOfDrawCodes)
-{
+TEST(CommandModel, FramesOfDrawCodes) {
     const int four[] = {3, 0, 1, 2, -1, -1, -1, -1};
     const int six[] = {3, 0, 1, 2, 4, 5, -1, -1};
     const int codes[] = {0, 1, 2, 3, 4, 5, 6, -1};

@@ -12,8 +12,7 @@
 #include <memory>
 #include <ostream>
 
-void PrintTo(const QColor& color, std::ostream* os)
-{
+void PrintTo(const QColor& color, std::ostream* os) {
     *os << color.name().toStdString();
 }
 
@@ -23,8 +22,7 @@ const QColor FrameColors[] = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::mage
 const QColor Background = QColor::fromRgb(Command::BackgroundColor);
 
 // A strip of `frames` solid frames, cut where the button cuts them.
-QImage SolidStrip(int width, int height, int frames)
-{
+QImage SolidStrip(int width, int height, int frames) {
     QImage strip(width, height, QImage::Format_RGB32);
     QPainter p(&strip);
     for (int k = 0; k < frames; ++k) {
@@ -35,8 +33,7 @@ QImage SolidStrip(int width, int height, int frames)
 }
 
 // The pixels of the shown image that differ from the colour of its top-left corner: the caption.
-QRect CaptionBox(const QImage& image)
-{
+QRect CaptionBox(const QImage& image) {
     const QRgb plain = image.pixel(0, 0);
     QRect box;
     for (int y = 0; y < image.height(); ++y)
@@ -45,8 +42,7 @@ QRect CaptionBox(const QImage& image)
     return box;
 }
 
-bool HasPixel(const QImage& image, QColor color)
-{
+bool HasPixel(const QImage& image, QColor color) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y) == color) return true;
@@ -55,8 +51,7 @@ bool HasPixel(const QImage& image, QColor color)
 
 class CommandWidget : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         host = std::make_unique<QWidget>();
         host->resize(300, 100);
         host->move(40, 40);
@@ -76,8 +71,7 @@ protected:
     Command* button = nullptr;
 };
 
-TEST_F(CommandWidget, IsOneFrameLarge)
-{
+TEST_F(CommandWidget, IsOneFrameLarge) {
     EXPECT_EQ(button->size(), QSize(100, 27));
     button->setCheck(true);
     EXPECT_EQ(button->size(), QSize(67, 27)); // 400 / 6 = 66.67, rounded
@@ -98,8 +92,7 @@ struct LookCase {
 
 class CommandLooks : public CommandWidget, public testing::WithParamInterface<LookCase> {};
 
-TEST_P(CommandLooks, ShowTheirFrame)
-{
+TEST_P(CommandLooks, ShowTheirFrame) {
     const LookCase& c = GetParam();
     button->setCheck(c.check);
     if (c.check) button->setPicture(SolidStrip(400, 27, 6));
@@ -107,12 +100,10 @@ TEST_P(CommandLooks, ShowTheirFrame)
     EXPECT_EQ(ShownFrame(), c.expected);
 }
 
-void Hover(Command& b)
-{
+void Hover(Command& b) {
     QTest::mouseMove(&b, b.rect().center());
 }
-void Press(Command& b)
-{
+void Press(Command& b) {
     QTest::mousePress(&b, Qt::LeftButton, {}, b.rect().center());
 }
 
@@ -121,14 +112,39 @@ const LookCase Looks[] = {
     {"Hover", false, Hover, Qt::green},
     {"Pressed", false, Press, Qt::blue},
     {"Disabled", false, [](Command& b) { b.setEnabled(false); }, Qt::yellow},
-    {"DisabledWinsOverPressed", false, [](Command& b) { Press(b); b.setEnabled(false); }, Qt::yellow},
+    {"DisabledWinsOverPressed", false,
+     [](Command& b) {
+         Press(b);
+         b.setEnabled(false);
+     },
+     Qt::yellow},
     {"OnIdle", false, [](Command& b) { b.setStatus(true); }, Qt::yellow},
-    {"OnHoverFourFrames", false, [](Command& b) { b.setStatus(true); Hover(b); }, Qt::green},
-    {"OnPressedFourFramesHasNoFrame", false, [](Command& b) { b.setStatus(true); Press(b); }, Background},
-    {"OnHoverSixFrames", true, [](Command& b) { b.setStatus(true); Hover(b); }, Qt::magenta},
-    {"OnPressedSixFrames", true, [](Command& b) { b.setStatus(true); Press(b); }, Qt::cyan},
-    {"RightButtonKeepsNormal", false, [](Command& b) { QTest::mousePress(&b, Qt::RightButton, {}, b.rect().center()); },
-     Qt::red},
+    {"OnHoverFourFrames", false,
+     [](Command& b) {
+         b.setStatus(true);
+         Hover(b);
+     },
+     Qt::green},
+    {"OnPressedFourFramesHasNoFrame", false,
+     [](Command& b) {
+         b.setStatus(true);
+         Press(b);
+     },
+     Background},
+    {"OnHoverSixFrames", true,
+     [](Command& b) {
+         b.setStatus(true);
+         Hover(b);
+     },
+     Qt::magenta},
+    {"OnPressedSixFrames", true,
+     [](Command& b) {
+         b.setStatus(true);
+         Press(b);
+     },
+     Qt::cyan},
+    {"RightButtonKeepsNormal", false,
+     [](Command& b) { QTest::mousePress(&b, Qt::RightButton, {}, b.rect().center()); }, Qt::red},
     {"UnknownDrawCodeHasNoFrame", false, [](Command& b) { b.PrintB(7); }, Background},
     {"FractionalDrawCodeRoundsForTheFrame", false, [](Command& b) { b.PrintB(1.6); }, Qt::green},
 };
@@ -136,8 +152,7 @@ const LookCase Looks[] = {
 INSTANTIATE_TEST_SUITE_P(Frames, CommandLooks, testing::ValuesIn(Looks),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CommandWidget, CutsSixFramesAtSixthsOfTheStrip)
-{
+TEST_F(CommandWidget, CutsSixFramesAtSixthsOfTheStrip) {
     button->setPicture(SolidStrip(400, 27, 6));
     button->setCheck(true);
     button->setEnabled(false);
@@ -147,8 +162,7 @@ TEST_F(CommandWidget, CutsSixFramesAtSixthsOfTheStrip)
     EXPECT_EQ(shown.pixelColor(shown.width() - 1, 5), Qt::yellow);
 }
 
-TEST_F(CommandWidget, CaptionIsBlackOrGrey)
-{
+TEST_F(CommandWidget, CaptionIsBlackOrGrey) {
     QImage white(400, 27, QImage::Format_RGB32);
     white.fill(Qt::white);
     button->setPicture(white);
@@ -160,8 +174,7 @@ TEST_F(CommandWidget, CaptionIsBlackOrGrey)
     EXPECT_FALSE(HasPixel(disabled, Qt::black));
 }
 
-TEST_F(CommandWidget, PressedCaptionMovesOnePixelRightAndDown)
-{
+TEST_F(CommandWidget, PressedCaptionMovesOnePixelRightAndDown) {
     QImage white(400, 27, QImage::Format_RGB32);
     white.fill(Qt::white);
     button->setPicture(white);
@@ -176,13 +189,11 @@ TEST_F(CommandWidget, PressedCaptionMovesOnePixelRightAndDown)
     EXPECT_EQ(CaptionBox(Shown()), normal);
 }
 
-TEST_F(CommandWidget, EmptyCaptionShowsTheFrameAlone)
-{
+TEST_F(CommandWidget, EmptyCaptionShowsTheFrameAlone) {
     EXPECT_TRUE(CaptionBox(Shown()).isEmpty());
 }
 
-TEST_F(CommandWidget, UnknownDrawCodePrintsTheCaptionTopLeft)
-{
+TEST_F(CommandWidget, UnknownDrawCodePrintsTheCaptionTopLeft) {
     button->setCaption(QStringLiteral("MM"));
     button->PrintB(7);
     const QRect caption = CaptionBox(Shown());
@@ -192,8 +203,7 @@ TEST_F(CommandWidget, UnknownDrawCodePrintsTheCaptionTopLeft)
     EXPECT_LT(caption.right(), button->width() / 2);
 }
 
-TEST_F(CommandWidget, EnabledSignalsBeforeTheRedrawOthersAfter)
-{
+TEST_F(CommandWidget, EnabledSignalsBeforeTheRedrawOthersAfter) {
     // Without the focus: a focused button that is disabled loses the focus and redraws for that.
     button->clearFocus();
     QStringList seen;
@@ -212,8 +222,7 @@ TEST_F(CommandWidget, EnabledSignalsBeforeTheRedrawOthersAfter)
     EXPECT_EQ(seen.size(), 3);
 }
 
-TEST_F(CommandWidget, ClickComesFromReleasesInsideOnly)
-{
+TEST_F(CommandWidget, ClickComesFromReleasesInsideOnly) {
     QSignalSpy clicks(button, &Command::Click);
     QSignalSpy ups(button, &Command::MouseUp);
     QTest::mouseClick(button, Qt::LeftButton, {}, Center());
@@ -224,8 +233,7 @@ TEST_F(CommandWidget, ClickComesFromReleasesInsideOnly)
     EXPECT_EQ(ups.count(), 3);
 }
 
-TEST_F(CommandWidget, DoubleClickGivesTwoPressesAndTwoClicks)
-{
+TEST_F(CommandWidget, DoubleClickGivesTwoPressesAndTwoClicks) {
     QSignalSpy downs(button, &Command::MouseDown);
     QSignalSpy clicks(button, &Command::Click);
     // Through the platform, as a real double click arrives: press, release, press, release.
@@ -242,8 +250,7 @@ TEST_F(CommandWidget, DoubleClickGivesTwoPressesAndTwoClicks)
     EXPECT_EQ(ShownFrame(), Qt::green);
 }
 
-TEST_F(CommandWidget, HeldSpaceClicksOnceAndLooksPressedUntilReleased)
-{
+TEST_F(CommandWidget, HeldSpaceClicksOnceAndLooksPressedUntilReleased) {
     QSignalSpy clicks(button, &Command::Click);
     button->setFocus();
     QTest::keyPress(button, Qt::Key_Space);
@@ -259,8 +266,7 @@ TEST_F(CommandWidget, HeldSpaceClicksOnceAndLooksPressedUntilReleased)
     EXPECT_EQ(ShownFrame(), Qt::red);
 }
 
-TEST_F(CommandWidget, EnterClicksWithoutPressedLook)
-{
+TEST_F(CommandWidget, EnterClicksWithoutPressedLook) {
     QSignalSpy clicks(button, &Command::Click);
     QSignalSpy presses(button, &Command::KeyPress);
     QImage before;
@@ -273,8 +279,7 @@ TEST_F(CommandWidget, EnterClicksWithoutPressedLook)
     EXPECT_EQ(presses.at(0).at(0).toInt(), 13);
 }
 
-TEST_F(CommandWidget, HoverEndsWhenThePointerLeaves)
-{
+TEST_F(CommandWidget, HoverEndsWhenThePointerLeaves) {
     QSignalSpy in(button, &Command::MouseIn);
     QSignalSpy out(button, &Command::MouseOut);
     QTest::mouseMove(button, Center());
@@ -289,8 +294,7 @@ TEST_F(CommandWidget, HoverEndsWhenThePointerLeaves)
     EXPECT_EQ(out.count(), 1);
 }
 
-TEST_F(CommandWidget, DisablingUnderARestingPointerEndsTheHover)
-{
+TEST_F(CommandWidget, DisablingUnderARestingPointerEndsTheHover) {
     QSignalSpy out(button, &Command::MouseOut);
     QTest::mouseMove(button, Center());
     ASSERT_TRUE(button->Model().IsOver);
@@ -301,8 +305,7 @@ TEST_F(CommandWidget, DisablingUnderARestingPointerEndsTheHover)
     EXPECT_EQ(ShownFrame(), Qt::yellow);
 }
 
-TEST_F(CommandWidget, PressLeaveAndReleaseOutsideDoesNotClick)
-{
+TEST_F(CommandWidget, PressLeaveAndReleaseOutsideDoesNotClick) {
     QSignalSpy clicks(button, &Command::Click);
     QSignalSpy out(button, &Command::MouseOut);
     QTest::mouseMove(button, Center());

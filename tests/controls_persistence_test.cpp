@@ -11,28 +11,24 @@
 
 namespace {
 
-PropertyBag Parse(const QByteArray& text)
-{
+PropertyBag Parse(const QByteArray& text) {
     QString error;
     const auto bag = PropertyBag::FromText(text, &error);
     EXPECT_TRUE(bag.has_value()) << error.toStdString();
     return bag.value_or(PropertyBag());
 }
 
-PropertyBag RoundTrip(const PropertyBag& bag)
-{
+PropertyBag RoundTrip(const PropertyBag& bag) {
     return Parse(bag.ToText());
 }
 
-TEST(PropertyBag, KeysIgnoreCase)
-{
+TEST(PropertyBag, KeysIgnoreCase) {
     const PropertyBag bag = Parse("Caption = \"a\"\n");
     EXPECT_EQ(bag.ReadProperty(QStringLiteral("CAPTION")).toString(), QStringLiteral("a"));
     EXPECT_EQ(bag.Keys(), QStringList{QStringLiteral("caption")});
 }
 
-TEST(PropertyBag, TextSurvivesTheRoundTrip)
-{
+TEST(PropertyBag, TextSurvivesTheRoundTrip) {
     PropertyBag bag;
     const QString awkward = QStringLiteral("获取 \"全部\" \\ = #\n\t\r");
     bag.WriteProperty(QStringLiteral("Caption"), awkward);
@@ -50,12 +46,17 @@ TEST(PropertyBag, TextSurvivesTheRoundTrip)
     EXPECT_EQ(image.pixelColor(4, 2), QColor(1, 2, 3));
 }
 
-TEST(PropertyBag, RefusesBadTextNamingTheLine)
-{
+TEST(PropertyBag, RefusesBadTextNamingTheLine) {
     const char* bad[] = {
-        "caption \"x\"",            "caption = \"open",           "caption = \"bad \\q escape\"",
-        "forecolor = 0x100000000",  "forecolor = -1",             "enabled = yes",
-        "picture = image \":/none.bmp\"", "picture = image-data \"AAAA\"", "a = 1\nA = 2",
+        "caption \"x\"",
+        "caption = \"open",
+        "caption = \"bad \\q escape\"",
+        "forecolor = 0x100000000",
+        "forecolor = -1",
+        "enabled = yes",
+        "picture = image \":/none.bmp\"",
+        "picture = image-data \"AAAA\"",
+        "a = 1\nA = 2",
         "= 1",
     };
     for (const char* text : bad) {
@@ -66,8 +67,7 @@ TEST(PropertyBag, RefusesBadTextNamingTheLine)
     }
 }
 
-TEST(CommandProperties, DefaultsAreNotWrittenButEnabledAlwaysIs)
-{
+TEST(CommandProperties, DefaultsAreNotWrittenButEnabledAlwaysIs) {
     Command button;
     PropertyBag bag;
     button.WriteProperties(bag);
@@ -84,8 +84,7 @@ TEST(CommandProperties, DefaultsAreNotWrittenButEnabledAlwaysIs)
     EXPECT_TRUE(full.ToText().contains("picture = image \":/skins/query.bmp\""));
 }
 
-TEST(CommandProperties, RoundTrip)
-{
+TEST(CommandProperties, RoundTrip) {
     Command button;
     button.setCaption(QStringLiteral("获取全部即将过期的域名"));
     button.setPicture(PropertyBag::LoadPicture(QString::fromLatin1(Artwork::SkinExpiring)));
@@ -108,16 +107,14 @@ TEST(CommandProperties, RoundTrip)
     EXPECT_EQ(copy.size(), QSize(94, 27));
 }
 
-TEST(CommandProperties, ABagWithoutEnabledLoadsADisabledButton)
-{
+TEST(CommandProperties, ABagWithoutEnabledLoadsADisabledButton) {
     Command button;
     ASSERT_TRUE(button.ReadProperties(Parse("caption = \"x\"\n")));
     EXPECT_FALSE(button.Enabled());
     EXPECT_EQ(button.ForeColorValue(), OleColor::ButtonText);
 }
 
-TEST(CommandProperties, AWronglyTypedValueChangesNothing)
-{
+TEST(CommandProperties, AWronglyTypedValueChangesNothing) {
     Command button;
     button.setCaption(QStringLiteral("keep"));
     QString error;
@@ -128,8 +125,7 @@ TEST(CommandProperties, AWronglyTypedValueChangesNothing)
     EXPECT_FALSE(button.ReadProperties(Parse("enabled = true\nforecolor = 0x81000000\n"), &error));
 }
 
-TEST(BoxProperties, BackAndLineColourAlwaysWrittenEnabledOnlyWhenFalse)
-{
+TEST(BoxProperties, BackAndLineColourAlwaysWrittenEnabledOnlyWhenFalse) {
     Box box;
     PropertyBag bag;
     box.WriteProperties(bag);
@@ -145,11 +141,11 @@ TEST(BoxProperties, BackAndLineColourAlwaysWrittenEnabledOnlyWhenFalse)
     ASSERT_TRUE(copy.ReadProperties(RoundTrip(saved)));
     EXPECT_FALSE(copy.Enabled());
     EXPECT_EQ(copy.BackColor(), QColor(241, 242, 244));
-    for (QWidget* strip : copy.Strips()) EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(212, 213, 217));
+    for (QWidget* strip : copy.Strips())
+        EXPECT_EQ(strip->palette().color(QPalette::Window), QColor(212, 213, 217));
 }
 
-TEST(BoxProperties, LoadDefaultsAreWhiteAndTheContainerColour)
-{
+TEST(BoxProperties, LoadDefaultsAreWhiteAndTheContainerColour) {
     QWidget container;
     QPalette palette = container.palette();
     palette.setColor(QPalette::Window, QColor(9, 8, 7));
@@ -161,16 +157,17 @@ TEST(BoxProperties, LoadDefaultsAreWhiteAndTheContainerColour)
     EXPECT_EQ(box.LineColor(), QColor(9, 8, 7));
 }
 
-TEST(StoredControls, TheWindowsButtonsAndPanelsRestore)
-{
+TEST(StoredControls, TheWindowsButtonsAndPanelsRestore) {
     struct Expected {
         const char* name;
         QString caption;
         QSize size;
     };
     const Expected buttons[] = {
-        {"Command1", QStringLiteral("开始查询"), {100, 27}}, {"Command2", QStringLiteral("开始查询"), {100, 27}},
-        {"Command3", QString(), {33, 14}},                   {"Command4", QString(), {33, 14}},
+        {"Command1", QStringLiteral("开始查询"), {100, 27}},
+        {"Command2", QStringLiteral("开始查询"), {100, 27}},
+        {"Command3", QString(), {33, 14}},
+        {"Command4", QString(), {33, 14}},
         {"Command5", QString(), {18, 18}},
         {"Command6", QStringLiteral("获取全部即将过期的域名"), {141, 27}},
     };
@@ -195,13 +192,14 @@ TEST(StoredControls, TheWindowsButtonsAndPanelsRestore)
     EXPECT_FALSE(error.isEmpty());
 }
 
-TEST(Artwork, HasItsFixedSizes)
-{
+TEST(Artwork, HasItsFixedSizes) {
     const std::pair<const char*, QSize> sizes[] = {
-        {Artwork::SkinQuery, {400, 27}},   {Artwork::SkinExpiring, {564, 27}}, {Artwork::SkinPrevious, {132, 14}},
-        {Artwork::SkinNext, {132, 14}},    {Artwork::SkinJump, {71, 18}},      {Artwork::TitleNarrow, {272, 27}},
-        {Artwork::TitleWide, {547, 27}},   {Artwork::Hand, {32, 32}},          {Artwork::Icon16, {16, 16}},
-        {Artwork::Icon32, {32, 32}},       {Artwork::Icon48, {48, 48}},
+        {Artwork::SkinQuery, {400, 27}},    {Artwork::SkinExpiring, {564, 27}},
+        {Artwork::SkinPrevious, {132, 14}}, {Artwork::SkinNext, {132, 14}},
+        {Artwork::SkinJump, {71, 18}},      {Artwork::TitleNarrow, {272, 27}},
+        {Artwork::TitleWide, {547, 27}},    {Artwork::Hand, {32, 32}},
+        {Artwork::Icon16, {16, 16}},        {Artwork::Icon32, {32, 32}},
+        {Artwork::Icon48, {48, 48}},
     };
     for (const auto& [path, size] : sizes) {
         const QImage image = PropertyBag::LoadPicture(QString::fromLatin1(path));

@@ -1,6 +1,7 @@
 #include "controls/command.h"
 
 #include "controls/artwork.h"
+#include "controls/input_bits.h"
 #include "controls/ole_color.h"
 #include "controls/property_bag.h"
 
@@ -23,62 +24,64 @@ constexpr double TwipsPerPixel = 15.0;
 const int PressedDx = qRound(20 / TwipsPerPixel);
 const int PressedDy = qRound(10 / TwipsPerPixel);
 
-short ButtonBits(Qt::MouseButtons buttons)
-{
-    short bits = 0;
-    if (buttons & Qt::LeftButton) bits |= CommandInput::LeftButton;
-    if (buttons & Qt::RightButton) bits |= CommandInput::RightButton;
-    if (buttons & Qt::MiddleButton) bits |= CommandInput::MiddleButton;
-    return bits;
-}
-
-short ShiftBits(Qt::KeyboardModifiers modifiers)
-{
-    short bits = 0;
-    if (modifiers & Qt::ShiftModifier) bits |= CommandInput::ShiftMask;
-    if (modifiers & Qt::ControlModifier) bits |= CommandInput::CtrlMask;
-    if (modifiers & Qt::AltModifier) bits |= CommandInput::AltMask;
-    return bits;
-}
-
 // Key codes as the button's key events carry them (virtual-key numbering).
-int KeyCodeOf(int key)
-{
+int KeyCodeOf(int key) {
     if (key >= Qt::Key_A && key <= Qt::Key_Z) return key;
     if (key >= Qt::Key_0 && key <= Qt::Key_9) return key;
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return 112 + (key - Qt::Key_F1);
     switch (key) {
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Tab: return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+        return 9;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return CommandInput::KeyEnter;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_CapsLock: return 20;
-    case Qt::Key_Escape: return CommandInput::KeyEscape;
-    case Qt::Key_Space: return CommandInput::KeySpace;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    default: return 0;
+    case Qt::Key_Enter:
+        return CommandInput::KeyEnter;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Pause:
+        return 19;
+    case Qt::Key_CapsLock:
+        return 20;
+    case Qt::Key_Escape:
+        return CommandInput::KeyEscape;
+    case Qt::Key_Space:
+        return CommandInput::KeySpace;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    default:
+        return 0;
     }
 }
 
 // Draw codes arrive as any number; one that is no 32-bit integer draws no frame.
-std::int32_t ToCode(double vv)
-{
+std::int32_t ToCode(double vv) {
     if (!std::isfinite(vv)) return -1;
     const double rounded = std::nearbyint(vv);
-    if (rounded < std::numeric_limits<std::int32_t>::min() || rounded > std::numeric_limits<std::int32_t>::max())
+    if (rounded < std::numeric_limits<std::int32_t>::min() ||
+        rounded > std::numeric_limits<std::int32_t>::max())
         return -1;
     return static_cast<std::int32_t>(rounded);
 }
@@ -86,8 +89,8 @@ std::int32_t ToCode(double vv)
 } // namespace
 
 Command::Command(QWidget* parent)
-    : QWidget(parent), m_foreColor(OleColor::ButtonText), m_textColor(OleColor::ToQColor(m_foreColor, palette()))
-{
+    : QWidget(parent), m_foreColor(OleColor::ButtonText),
+      m_textColor(OleColor::ToQColor(m_foreColor, palette())) {
     InitControlResources();
     setFocusPolicy(Qt::StrongFocus);
     // Hover is tracked from plain moves, with no button held.
@@ -100,23 +103,19 @@ Command::Command(QWidget* parent)
     Refresh();
 }
 
-QColor Command::ForeColor() const
-{
+QColor Command::ForeColor() const {
     return OleColor::ToQColor(m_foreColor, palette());
 }
 
-bool Command::Enabled() const
-{
+bool Command::Enabled() const {
     return !testAttribute(Qt::WA_ForceDisabled);
 }
 
-QSize Command::FrameSize() const
-{
+QSize Command::FrameSize() const {
     return QSize(qRound(double(m_holderSize.width()) / Frames()), m_holderSize.height());
 }
 
-void Command::setPicture(const QImage& New_Picture)
-{
+void Command::setPicture(const QImage& New_Picture) {
     m_picture = New_Picture;
     if (!m_picture.isNull()) m_holderSize = m_picture.size();
     Refresh();
@@ -124,13 +123,11 @@ void Command::setPicture(const QImage& New_Picture)
     emit PictureChanged();
 }
 
-void Command::setForeColor(const QColor& New_ForeColor)
-{
+void Command::setForeColor(const QColor& New_ForeColor) {
     setForeColorValue(OleColor::FromQColor(New_ForeColor));
 }
 
-bool Command::setForeColorValue(std::uint32_t New_ForeColor)
-{
+bool Command::setForeColorValue(std::uint32_t New_ForeColor) {
     if (!OleColor::IsValid(New_ForeColor)) return false;
     if (New_ForeColor == m_foreColor) return true;
     m_foreColor = New_ForeColor;
@@ -141,8 +138,7 @@ bool Command::setForeColorValue(std::uint32_t New_ForeColor)
     return true;
 }
 
-void Command::setEnabled(bool New_Enabled)
-{
+void Command::setEnabled(bool New_Enabled) {
     if (New_Enabled == Enabled()) return;
     // The host hears of the change before the button shows it.
     m_settingEnabled = true;
@@ -156,8 +152,7 @@ void Command::setEnabled(bool New_Enabled)
     Refresh();
 }
 
-void Command::setCaption(const QString& New_Caption)
-{
+void Command::setCaption(const QString& New_Caption) {
     if (New_Caption == m_caption) return;
     m_caption = New_Caption;
     Refresh();
@@ -165,27 +160,23 @@ void Command::setCaption(const QString& New_Caption)
     emit CaptionChanged();
 }
 
-void Command::setStatus(bool NewStatus)
-{
+void Command::setStatus(bool NewStatus) {
     if (NewStatus == m_model.Status) return;
     m_model.Status = NewStatus;
     Refresh();
 }
 
-void Command::setCheck(bool NewCheck)
-{
+void Command::setCheck(bool NewCheck) {
     if (NewCheck == m_model.Check) return;
     m_model.Check = NewCheck;
     UserControl_Resize();
 }
 
-void Command::Refresh()
-{
+void Command::Refresh() {
     PrintB(m_model.DrawCode());
 }
 
-void Command::PrintB(double vv)
-{
+void Command::PrintB(double vv) {
     ClearSurface();
     // A visible button gets its resize event right here, which redraws once more at the right
     // size before this draw goes on; the second resize is a no-op.
@@ -196,17 +187,16 @@ void Command::PrintB(double vv)
     Present();
 }
 
-void Command::ClearSurface()
-{
+void Command::ClearSurface() {
     const qreal ratio = devicePixelRatioF();
     const QSize size = FrameSize();
-    m_surface = QImage(QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio)), QImage::Format_RGB32);
+    m_surface =
+        QImage(QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio)), QImage::Format_RGB32);
     m_surface.setDevicePixelRatio(ratio);
     m_surface.fill(QColor::fromRgb(BackgroundColor));
 }
 
-void Command::PaintFrame(std::int32_t code)
-{
+void Command::PaintFrame(std::int32_t code) {
     const int frame = FrameForCode(code, Frames());
     if (frame < 0 || m_picture.isNull()) return;
     ClearSurface();
@@ -220,8 +210,7 @@ void Command::PaintFrame(std::int32_t code)
     painter.drawImage(QRect(QPoint(0, 0), source.size()), m_picture, source);
 }
 
-void Command::SetText(const QString& Caption, double s)
-{
+void Command::SetText(const QString& Caption, double s) {
     if (m_surface.isNull()) return;
     const QFontMetricsF metrics(font(), &m_surface);
     QPointF position(0, 0);
@@ -240,24 +229,20 @@ void Command::SetText(const QString& Caption, double s)
     painter.drawText(position + QPointF(0, metrics.ascent()), Caption);
 }
 
-void Command::Present()
-{
+void Command::Present() {
     update();
 }
 
-void Command::UserControl_Resize()
-{
+void Command::UserControl_Resize() {
     resize(FrameSize());
     Refresh();
 }
 
-void Command::AccessKeyPress(int KeyAscii)
-{
+void Command::AccessKeyPress(int KeyAscii) {
     Run(m_model.AccessKey(KeyAscii, Enabled()));
 }
 
-void Command::Run(const CommandSteps& steps)
-{
+void Command::Run(const CommandSteps& steps) {
     if (m_model.OverTimer != m_overTimer.isActive()) {
         if (m_model.OverTimer)
             m_overTimer.start();
@@ -269,8 +254,12 @@ void Command::Run(const CommandSteps& steps)
     for (const CommandStep& step : steps) {
         if (!self) return;
         switch (step.kind) {
-        case CommandStep::Kind::Redraw: PrintB(step.code); break;
-        case CommandStep::Kind::Raise: Raise(step); break;
+        case CommandStep::Kind::Redraw:
+            PrintB(step.code);
+            break;
+        case CommandStep::Kind::Raise:
+            Raise(step);
+            break;
         case CommandStep::Kind::Capture:
             grabMouse();
             m_captured = true;
@@ -279,34 +268,48 @@ void Command::Run(const CommandSteps& steps)
     }
 }
 
-void Command::Raise(const CommandStep& step)
-{
+void Command::Raise(const CommandStep& step) {
     switch (step.event) {
-    case CommandEvent::Click: emit Click(); break;
-    case CommandEvent::MouseDown: emit MouseDown(step.Button, step.Shift, step.X, step.Y); break;
-    case CommandEvent::MouseMove: emit MouseMove(step.Button, step.Shift, step.X, step.Y); break;
-    case CommandEvent::MouseUp: emit MouseUp(step.Button, step.Shift, step.X, step.Y); break;
-    case CommandEvent::MouseIn: emit MouseIn(step.Shift); break;
-    case CommandEvent::MouseOut: emit MouseOut(step.Shift); break;
-    case CommandEvent::KeyDown: emit KeyDown(step.Key, step.Shift); break;
-    case CommandEvent::KeyPress: emit KeyPress(step.Key); break;
-    case CommandEvent::KeyUp: emit KeyUp(step.Key, step.Shift); break;
+    case CommandEvent::Click:
+        emit Click();
+        break;
+    case CommandEvent::MouseDown:
+        emit MouseDown(step.Button, step.Shift, step.X, step.Y);
+        break;
+    case CommandEvent::MouseMove:
+        emit MouseMove(step.Button, step.Shift, step.X, step.Y);
+        break;
+    case CommandEvent::MouseUp:
+        emit MouseUp(step.Button, step.Shift, step.X, step.Y);
+        break;
+    case CommandEvent::MouseIn:
+        emit MouseIn(step.Shift);
+        break;
+    case CommandEvent::MouseOut:
+        emit MouseOut(step.Shift);
+        break;
+    case CommandEvent::KeyDown:
+        emit KeyDown(step.Key, step.Shift);
+        break;
+    case CommandEvent::KeyPress:
+        emit KeyPress(step.Key);
+        break;
+    case CommandEvent::KeyUp:
+        emit KeyUp(step.Key, step.Shift);
+        break;
     }
 }
 
-bool Command::PointerOverMe() const
-{
+bool Command::PointerOverMe() const {
     // A disabled window is never the one under the pointer.
     return QApplication::widgetAt(QCursor::pos()) == this && isEnabled();
 }
 
-void Command::OverTimerTick()
-{
+void Command::OverTimerTick() {
     Run(m_model.Tick(PointerOverMe()));
 }
 
-void Command::paintEvent(QPaintEvent*)
-{
+void Command::paintEvent(QPaintEvent*) {
     // Moved to a screen of another pixel ratio: compose the image again at the new resolution.
     if (!qFuzzyCompare(m_surface.devicePixelRatio(), devicePixelRatioF())) PrintB(m_model.DrawCode());
     QPainter painter(this);
@@ -314,8 +317,7 @@ void Command::paintEvent(QPaintEvent*)
     painter.drawImage(QPoint(0, 0), m_surface);
 }
 
-void Command::resizeEvent(QResizeEvent*)
-{
+void Command::resizeEvent(QResizeEvent*) {
     if (size() == FrameSize()) {
         Refresh();
         return;
@@ -323,41 +325,34 @@ void Command::resizeEvent(QResizeEvent*)
     UserControl_Resize();
 }
 
-void Command::mousePressEvent(QMouseEvent* event)
-{
+void Command::mousePressEvent(QMouseEvent* event) {
     // The second press of a double click is the double-click event that follows it: that one
     // repeats the first press, so this press is not a press of its own.
     if (event->flags() & Qt::MouseEventCreatedDoubleClick) return;
     const QPointF p = event->position();
-    Run(m_model.Press(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()), float(p.y())));
+    Run(m_model.Press(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()),
+                      float(p.y())));
 }
 
-void Command::mouseMoveEvent(QMouseEvent* event)
-{
+void Command::mouseMoveEvent(QMouseEvent* event) {
     const QPointF p = event->position();
     Run(m_model.Move(ButtonBits(event->buttons()), ShiftBits(event->modifiers()), float(p.x()), float(p.y()),
                      float(width()), float(height())));
 }
 
-void Command::mouseReleaseEvent(QMouseEvent* event)
-{
+void Command::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF p = event->position();
     // The capture a double click took ends with the release that follows it.
-    if (m_captured) {
-        m_captured = false;
-        releaseMouse();
-    }
+    ReleaseCapture();
     Run(m_model.Release(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()),
                         float(p.y()), float(width()), float(height())));
 }
 
-void Command::mouseDoubleClickEvent(QMouseEvent*)
-{
+void Command::mouseDoubleClickEvent(QMouseEvent*) {
     Run(m_model.DoubleClick());
 }
 
-void Command::keyPressEvent(QKeyEvent* event)
-{
+void Command::keyPressEvent(QKeyEvent* event) {
     const QPointer<Command> self(this);
     Run(m_model.KeyDown(KeyCodeOf(event->key()), ShiftBits(event->modifiers())));
     const QString text = event->text();
@@ -365,38 +360,49 @@ void Command::keyPressEvent(QKeyEvent* event)
     Run(m_model.KeyPress(text.at(0).unicode()));
 }
 
-void Command::keyReleaseEvent(QKeyEvent* event)
-{
+void Command::keyReleaseEvent(QKeyEvent* event) {
     // A held key repeats as release/press pairs; only the real release counts.
     if (event->isAutoRepeat()) return;
     Run(m_model.KeyUp(KeyCodeOf(event->key()), ShiftBits(event->modifiers())));
 }
 
-void Command::focusInEvent(QFocusEvent*)
-{
+void Command::focusInEvent(QFocusEvent*) {
     Run(m_model.FocusEnter());
 }
 
-void Command::focusOutEvent(QFocusEvent*)
-{
+void Command::focusOutEvent(QFocusEvent*) {
     Run(m_model.FocusExit());
 }
 
-void Command::changeEvent(QEvent* event)
-{
+void Command::ReleaseCapture() {
+    if (!m_captured) return;
+    m_captured = false;
+    releaseMouse();
+}
+
+void Command::hideEvent(QHideEvent*) {
+    // A hidden or disabled button never sees the release that would end its capture, and a
+    // capture left behind would take the whole window's mouse input.
+    ReleaseCapture();
+}
+
+void Command::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     switch (event->type()) {
     case QEvent::EnabledChange:
+        if (!isEnabled()) ReleaseCapture();
         if (!m_settingEnabled) Refresh();
         break;
     case QEvent::FontChange:
-    case QEvent::PaletteChange: Run(m_model.AmbientChanged()); break;
-    default: break;
+    case QEvent::PaletteChange:
+        Run(m_model.AmbientChanged());
+        break;
+    default:
+        break;
     }
 }
 
-bool Command::ReadProperties(const PropertyBag& bag, QString* error)
-{
+bool Command::ReadProperties(const PropertyBag& bag, QString* error) {
     // Everything is checked before anything changes, so a bad bag leaves the button as it was.
     // A bag without "Enabled" gives a disabled button: the key is always written.
     const auto enabled = bag.ReadBool(QStringLiteral("Enabled"), false, error);
@@ -420,8 +426,7 @@ bool Command::ReadProperties(const PropertyBag& bag, QString* error)
     return true;
 }
 
-void Command::WriteProperties(PropertyBag& bag) const
-{
+void Command::WriteProperties(PropertyBag& bag) const {
     if (!m_picture.isNull()) bag.WriteProperty(QStringLiteral("Picture"), m_picture);
     bag.WriteProperty(QStringLiteral("Caption"), m_caption, QString());
     bag.WriteProperty(QStringLiteral("ForeColor"), qlonglong(m_foreColor), qlonglong(OleColor::ButtonText));

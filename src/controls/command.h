@@ -15,7 +15,12 @@ class PropertyBag;
 
 // The program's own push button: shows one frame cut from a skin strip (Picture), prints its
 // Caption centred on it and tracks hover, press and focus itself. It is always exactly one frame
-// large: a strip of W x H pixels gives a button of W/4 x H (W/6 x H when Check is set).
+// large: a strip of W x H pixels gives a button of W/4 x H (W/6 x H when Check is set), rounded to
+// whole pixels. Event positions are in the button's pixels.
+//
+// ForeColor is kept and saved as the host sets it. Captions are drawn black, or grey while
+// disabled, whatever it is; a draw code without a look of its own prints in the colour of the
+// last caption.
 class Command : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QImage Picture READ Picture WRITE setPicture NOTIFY PictureChanged)
@@ -102,11 +107,13 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void Run(const CommandSteps& steps);
     void Raise(const CommandStep& step);
     void OverTimerTick();
+    void ReleaseCapture();
     bool PointerOverMe() const;
     void ClearSurface();
     void PaintFrame(std::int32_t code);

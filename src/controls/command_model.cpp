@@ -2,8 +2,8 @@
 
 namespace {
 
-CommandStep Raise(CommandEvent event, std::int16_t Button = 0, std::int16_t Shift = 0, float X = 0, float Y = 0)
-{
+CommandStep Raise(CommandEvent event, std::int16_t Button = 0, std::int16_t Shift = 0, float X = 0,
+                  float Y = 0) {
     CommandStep step;
     step.kind = CommandStep::Kind::Raise;
     step.event = event;
@@ -14,8 +14,7 @@ CommandStep Raise(CommandEvent event, std::int16_t Button = 0, std::int16_t Shif
     return step;
 }
 
-CommandStep RaiseKey(CommandEvent event, int key, std::int16_t Shift = 0)
-{
+CommandStep RaiseKey(CommandEvent event, int key, std::int16_t Shift = 0) {
     CommandStep step = Raise(event, 0, Shift);
     step.Key = key;
     return step;
@@ -23,27 +22,23 @@ CommandStep RaiseKey(CommandEvent event, int key, std::int16_t Shift = 0)
 
 } // namespace
 
-int CommandModel::DrawCode() const
-{
+int CommandModel::DrawCode() const {
     if (IsDown) return Status ? 5 : 3;
     if (IsOver) return Check && Status ? 4 : 2;
     return Status ? 0 : 1;
 }
 
-bool CommandModel::Inside(float X, float Y, float width, float height)
-{
+bool CommandModel::Inside(float X, float Y, float width, float height) {
     return X >= 0 && X < width && Y >= 0 && Y < height;
 }
 
-CommandStep CommandModel::Redraw() const
-{
+CommandStep CommandModel::Redraw() const {
     CommandStep step;
     step.code = DrawCode();
     return step;
 }
 
-CommandSteps CommandModel::Press(std::int16_t Button, std::int16_t Shift, float X, float Y)
-{
+CommandSteps CommandModel::Press(std::int16_t Button, std::int16_t Shift, float X, float Y) {
     LastButton = Button;
     LastShift = Shift;
     LastX = X;
@@ -58,8 +53,7 @@ CommandSteps CommandModel::Press(std::int16_t Button, std::int16_t Shift, float 
 }
 
 CommandSteps CommandModel::Move(std::int16_t Button, std::int16_t Shift, float X, float Y, float width,
-                                float height)
-{
+                                float height) {
     CommandSteps steps;
     if (Inside(X, Y, width, height) && !IsOver) {
         OverTimer = true;
@@ -72,8 +66,7 @@ CommandSteps CommandModel::Move(std::int16_t Button, std::int16_t Shift, float X
 }
 
 CommandSteps CommandModel::Release(std::int16_t Button, std::int16_t Shift, float X, float Y, float width,
-                                   float height)
-{
+                                   float height) {
     IsDown = false;
     CommandSteps steps;
     if (Button != CommandInput::RightButton) {
@@ -84,8 +77,7 @@ CommandSteps CommandModel::Release(std::int16_t Button, std::int16_t Shift, floa
     return steps;
 }
 
-CommandSteps CommandModel::DoubleClick()
-{
+CommandSteps CommandModel::DoubleClick() {
     CommandStep capture;
     capture.kind = CommandStep::Kind::Capture;
     CommandSteps steps{capture};
@@ -94,8 +86,7 @@ CommandSteps CommandModel::DoubleClick()
     return steps;
 }
 
-CommandSteps CommandModel::Tick(bool pointerOverMe)
-{
+CommandSteps CommandModel::Tick(bool pointerOverMe) {
     if (pointerOverMe || !OverTimer) return {};
     OverTimer = false;
     IsOver = false;
@@ -110,8 +101,7 @@ CommandSteps CommandModel::Tick(bool pointerOverMe)
     return steps;
 }
 
-CommandSteps CommandModel::KeyDown(int KeyCode, std::int16_t Shift)
-{
+CommandSteps CommandModel::KeyDown(int KeyCode, std::int16_t Shift) {
     CommandSteps steps;
     if (!KeyHeld) {
         if (KeyCode == CommandInput::KeyEnter) {
@@ -127,13 +117,11 @@ CommandSteps CommandModel::KeyDown(int KeyCode, std::int16_t Shift)
     return steps;
 }
 
-CommandSteps CommandModel::KeyPress(int KeyAscii)
-{
+CommandSteps CommandModel::KeyPress(int KeyAscii) {
     return {RaiseKey(CommandEvent::KeyPress, KeyAscii)};
 }
 
-CommandSteps CommandModel::KeyUp(int KeyCode, std::int16_t Shift)
-{
+CommandSteps CommandModel::KeyUp(int KeyCode, std::int16_t Shift) {
     CommandSteps steps;
     if (KeyCode == CommandInput::KeySpace) {
         IsDown = false;
@@ -144,38 +132,40 @@ CommandSteps CommandModel::KeyUp(int KeyCode, std::int16_t Shift)
     return steps;
 }
 
-CommandSteps CommandModel::AccessKey(int KeyAscii, bool enabled)
-{
+CommandSteps CommandModel::AccessKey(int KeyAscii, bool enabled) {
     if (!enabled) return {};
     if (KeyAscii != CommandInput::KeyEscape && KeyAscii != CommandInput::KeyEnter) return {};
     return {Raise(CommandEvent::Click)};
 }
 
-CommandSteps CommandModel::FocusEnter()
-{
+CommandSteps CommandModel::FocusEnter() {
     return {Redraw()};
 }
 
-CommandSteps CommandModel::FocusExit()
-{
+CommandSteps CommandModel::FocusExit() {
     IsDown = false;
     return {Redraw()};
 }
 
-CommandSteps CommandModel::AmbientChanged()
-{
+CommandSteps CommandModel::AmbientChanged() {
     return {Redraw()};
 }
 
-int FrameForCode(int code, int frames)
-{
+int FrameForCode(int code, int frames) {
     switch (code) {
-    case 1: return 0;
-    case 2: return 1;
-    case 3: return 2;
-    case 0: return 3;
-    case 4: return frames == 6 ? 4 : -1;
-    case 5: return frames == 6 ? 5 : -1;
-    default: return -1;
+    case 1:
+        return 0;
+    case 2:
+        return 1;
+    case 3:
+        return 2;
+    case 0:
+        return 3;
+    case 4:
+        return frames == 6 ? 4 : -1;
+    case 5:
+        return frames == 6 ? 5 : -1;
+    default:
+        return -1;
     }
 }

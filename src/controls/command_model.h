@@ -64,7 +64,8 @@ public:
     // Positions are in the button's own units; width and height are its inner size.
     CommandSteps Press(std::int16_t Button, std::int16_t Shift, float X, float Y);
     CommandSteps Move(std::int16_t Button, std::int16_t Shift, float X, float Y, float width, float height);
-    CommandSteps Release(std::int16_t Button, std::int16_t Shift, float X, float Y, float width, float height);
+    CommandSteps Release(std::int16_t Button, std::int16_t Shift, float X, float Y, float width,
+                         float height);
     CommandSteps DoubleClick();
     // One hover timer tick; pointerOverMe tells whether the window under the pointer is this button.
     CommandSteps Tick(bool pointerOverMe);

@@ -15,8 +15,7 @@ inline constexpr std::uint32_t SystemFlag = 0x80000000u;
 inline constexpr std::uint32_t ButtonText = SystemFlag | 18u;
 inline constexpr std::uint32_t White = 0x00FFFFFFu;
 
-constexpr std::uint32_t Rgb(int red, int green, int blue)
-{
+constexpr std::uint32_t Rgb(int red, int green, int blue) {
     return std::uint32_t(red & 0xFF) | std::uint32_t(green & 0xFF) << 8 | std::uint32_t(blue & 0xFF) << 16;
 }
 

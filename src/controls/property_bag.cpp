@@ -7,13 +7,11 @@
 #include <QImageReader>
 #include <QMetaType>
 
-static void InitControlResourcesOnce()
-{
+static void InitControlResourcesOnce() {
     Q_INIT_RESOURCE(resources);
 }
 
-void InitControlResources()
-{
+void InitControlResources() {
     static const bool done = (InitControlResourcesOnce(), true);
     Q_UNUSED(done);
 }
@@ -23,32 +21,40 @@ namespace {
 constexpr char ImageWord[] = "image";
 constexpr char ImageDataWord[] = "image-data";
 
-bool IsNumber(const QVariant& value)
-{
+bool IsNumber(const QVariant& value) {
     const int type = value.typeId();
     return type == QMetaType::LongLong || type == QMetaType::Int || type == QMetaType::UInt ||
            type == QMetaType::ULongLong;
 }
 
-QByteArray Quote(const QString& text)
-{
+QByteArray Quote(const QString& text) {
     QByteArray out = "\"";
     for (const char c : text.toUtf8()) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
         }
     }
     return out + '"';
 }
 
 // Reads one quoted text from the start of `text`; `rest` gets what follows it.
-std::optional<QString> Unquote(QByteArrayView text, QByteArrayView* rest)
-{
+std::optional<QString> Unquote(QByteArrayView text, QByteArrayView* rest) {
     if (text.isEmpty() || text.front() != '"') return std::nullopt;
     QByteArray out;
     for (qsizetype i = 1; i < text.size(); ++i) {
@@ -63,22 +69,34 @@ std::optional<QString> Unquote(QByteArrayView text, QByteArrayView* rest)
         }
         if (++i == text.size()) return std::nullopt;
         switch (text[i]) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        default: return std::nullopt;
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        default:
+            return std::nullopt;
         }
     }
     return std::nullopt;
 }
 
-QByteArray EncodeValue(const QVariant& value)
-{
+QByteArray EncodeValue(const QVariant& value) {
     switch (value.typeId()) {
-    case QMetaType::Bool: return value.toBool() ? "true" : "false";
-    case QMetaType::QString: return Quote(value.toString());
+    case QMetaType::Bool:
+        return value.toBool() ? "true" : "false";
+    case QMetaType::QString:
+        return Quote(value.toString());
     case QMetaType::QImage: {
         const QImage image = value.value<QImage>();
         const QString source = image.text(PropertyBag::SourceKey);
@@ -95,8 +113,7 @@ QByteArray EncodeValue(const QVariant& value)
     }
 }
 
-std::optional<QVariant> DecodeValue(QByteArrayView text, QString* error)
-{
+std::optional<QVariant> DecodeValue(QByteArrayView text, QString* error) {
     if (text == "true") return QVariant(true);
     if (text == "false") return QVariant(false);
     QByteArrayView rest;
@@ -128,22 +145,21 @@ std::optional<QVariant> DecodeValue(QByteArrayView text, QString* error)
     }
     bool ok = false;
     const QByteArray digits = text.toByteArray();
-    const qulonglong number =
-        digits.startsWith("0x") || digits.startsWith("0X") ? digits.mid(2).toULongLong(&ok, 16) : digits.toULongLong(&ok, 10);
+    const qulonglong number = digits.startsWith("0x") || digits.startsWith("0X")
+                                  ? digits.mid(2).toULongLong(&ok, 16)
+                                  : digits.toULongLong(&ok, 10);
     if (ok && number <= 0xFFFFFFFFull && !digits.startsWith('+')) return QVariant(qlonglong(number));
     *error = QStringLiteral("unknown value '%1'").arg(QString::fromUtf8(digits));
     return std::nullopt;
 }
 
-QString WrongType(const QString& name, const char* expected)
-{
+QString WrongType(const QString& name, const char* expected) {
     return QStringLiteral("property '%1' is not %2").arg(name, QLatin1String(expected));
 }
 
 } // namespace
 
-QImage PropertyBag::LoadPicture(const QString& path, QString* error)
-{
+QImage PropertyBag::LoadPicture(const QString& path, QString* error) {
     InitControlResources();
     QImageReader reader(path);
     QImage image = reader.read();
@@ -155,18 +171,17 @@ QImage PropertyBag::LoadPicture(const QString& path, QString* error)
     return image;
 }
 
-QVariant PropertyBag::ReadProperty(const QString& name, const QVariant& defaultValue) const
-{
+QVariant PropertyBag::ReadProperty(const QString& name, const QVariant& defaultValue) const {
     const QString key = name.toLower();
     for (const auto& [stored, value] : m_values)
         if (stored == key) return value;
     return defaultValue;
 }
 
-void PropertyBag::WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue)
-{
+void PropertyBag::WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue) {
     const QString key = name.toLower();
-    const auto it = std::find_if(m_values.begin(), m_values.end(), [&](const auto& pair) { return pair.first == key; });
+    const auto it =
+        std::find_if(m_values.begin(), m_values.end(), [&](const auto& pair) { return pair.first == key; });
     const bool isDefault = defaultValue.isValid() && value == defaultValue;
     if (isDefault) {
         if (it != m_values.end()) m_values.erase(it);
@@ -179,21 +194,19 @@ void PropertyBag::WriteProperty(const QString& name, const QVariant& value, cons
     m_values.emplace_back(key, value);
 }
 
-bool PropertyBag::Contains(const QString& name) const
-{
+bool PropertyBag::Contains(const QString& name) const {
     const QString key = name.toLower();
     return std::any_of(m_values.begin(), m_values.end(), [&](const auto& pair) { return pair.first == key; });
 }
 
-QStringList PropertyBag::Keys() const
-{
+QStringList PropertyBag::Keys() const {
     QStringList keys;
-    for (const auto& pair : m_values) keys << pair.first;
+    for (const auto& pair : m_values)
+        keys << pair.first;
     return keys;
 }
 
-std::optional<bool> PropertyBag::ReadBool(const QString& name, bool defaultValue, QString* error) const
-{
+std::optional<bool> PropertyBag::ReadBool(const QString& name, bool defaultValue, QString* error) const {
     const QVariant value = ReadProperty(name, defaultValue);
     if (value.typeId() == QMetaType::Bool) return value.toBool();
     if (error) *error = WrongType(name, "true or false");
@@ -201,8 +214,7 @@ std::optional<bool> PropertyBag::ReadBool(const QString& name, bool defaultValue
 }
 
 std::optional<QString> PropertyBag::ReadString(const QString& name, const QString& defaultValue,
-                                               QString* error) const
-{
+                                               QString* error) const {
     const QVariant value = ReadProperty(name, defaultValue);
     if (value.typeId() == QMetaType::QString) return value.toString();
     if (error) *error = WrongType(name, "a text");
@@ -210,8 +222,7 @@ std::optional<QString> PropertyBag::ReadString(const QString& name, const QStrin
 }
 
 std::optional<std::uint32_t> PropertyBag::ReadColor(const QString& name, std::uint32_t defaultValue,
-                                                    QString* error) const
-{
+                                                    QString* error) const {
     const QVariant value = ReadProperty(name, qlonglong(defaultValue));
     const qulonglong number = value.toULongLong();
     if (IsNumber(value) && number <= 0xFFFFFFFFull && OleColor::IsValid(std::uint32_t(number)))
@@ -220,8 +231,7 @@ std::optional<std::uint32_t> PropertyBag::ReadColor(const QString& name, std::ui
     return std::nullopt;
 }
 
-std::optional<QImage> PropertyBag::ReadPicture(const QString& name, QString* error) const
-{
+std::optional<QImage> PropertyBag::ReadPicture(const QString& name, QString* error) const {
     const QVariant value = ReadProperty(name);
     if (!value.isValid()) return QImage();
     if (value.typeId() == QMetaType::QImage) return value.value<QImage>();
@@ -229,15 +239,14 @@ std::optional<QImage> PropertyBag::ReadPicture(const QString& name, QString* err
     return std::nullopt;
 }
 
-QByteArray PropertyBag::ToText() const
-{
+QByteArray PropertyBag::ToText() const {
     QByteArray text;
-    for (const auto& [key, value] : m_values) text += key.toUtf8() + " = " + EncodeValue(value) + '\n';
+    for (const auto& [key, value] : m_values)
+        text += key.toUtf8() + " = " + EncodeValue(value) + '\n';
     return text;
 }
 
-std::optional<PropertyBag> PropertyBag::FromText(const QByteArray& text, QString* error)
-{
+std::optional<PropertyBag> PropertyBag::FromText(const QByteArray& text, QString* error) {
     PropertyBag bag;
     const QList<QByteArray> lines = text.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -260,13 +269,11 @@ std::optional<PropertyBag> PropertyBag::FromText(const QByteArray& text, QString
     return bag;
 }
 
-QString StoredPropertiesPath(const QString& controlName)
-{
+QString StoredPropertiesPath(const QString& controlName) {
     return QStringLiteral(":/props/%1.props").arg(controlName);
 }
 
-std::optional<PropertyBag> StoredProperties(const QString& controlName, QString* error)
-{
+std::optional<PropertyBag> StoredProperties(const QString& controlName, QString* error) {
     InitControlResources();
     QFile file(StoredPropertiesPath(controlName));
     if (!file.open(QIODevice::ReadOnly)) {

@@ -37,7 +37,8 @@ public:
     // value has another type or, for colours, is no colour value.
     std::optional<bool> ReadBool(const QString& name, bool defaultValue, QString* error) const;
     std::optional<QString> ReadString(const QString& name, const QString& defaultValue, QString* error) const;
-    std::optional<std::uint32_t> ReadColor(const QString& name, std::uint32_t defaultValue, QString* error) const;
+    std::optional<std::uint32_t> ReadColor(const QString& name, std::uint32_t defaultValue,
+                                           QString* error) const;
     std::optional<QImage> ReadPicture(const QString& name, QString* error) const;
 
     QByteArray ToText() const;

@@ -6,9 +6,7 @@
 
 namespace {
 
-template <typename Control>
-bool Restore(Control& control, const QString& name, QString* error)
-{
+template <typename Control> bool Restore(Control& control, const QString& name, QString* error) {
     const auto bag = StoredProperties(name, error);
     if (!bag) return false;
     QString why;
@@ -19,12 +17,10 @@ bool Restore(Control& control, const QString& name, QString* error)
 
 } // namespace
 
-bool RestoreControl(Command& control, const QString& name, QString* error)
-{
+bool RestoreControl(Command& control, const QString& name, QString* error) {
     return Restore(control, name, error);
 }
 
-bool RestoreControl(Box& control, const QString& name, QString* error)
-{
+bool RestoreControl(Box& control, const QString& name, QString* error) {
     return Restore(control, name, error);
 }
