@@ -1,7 +1,5 @@
 #include "text/find.h"
 
-#include <cstring>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -9,8 +7,11 @@
 namespace yuming {
 namespace {
 
+// Markers are short: a plain loop beats a call to memcmp.
 bool sameAt(const char16_t* at, const char16_t* needle, qsizetype n) {
-    return std::memcmp(at, needle, static_cast<size_t>(n) * sizeof(char16_t)) == 0;
+    for (qsizetype k = 0; k < n; ++k)
+        if (at[k] != needle[k]) return false;
+    return true;
 }
 
 } // namespace
@@ -23,18 +24,24 @@ qsizetype findText(QStringView haystack, QStringView needle, qsizetype from) {
     if (n > size - from) return -1;
     const auto* h = reinterpret_cast<const char16_t*>(haystack.utf16());
     const auto* w = reinterpret_cast<const char16_t*>(needle.utf16());
-    const char16_t first = w[0];
-    const char16_t last = w[n - 1];
+    // Four probes: the first two and the last two characters. For markup such as "<tr>" against
+    // "<td>", or "</td><td>" against other tags, the two inner probes weed out nearly every
+    // near-miss before a full comparison.
+    const qsizetype p1 = n > 1 ? 1 : 0;
+    const qsizetype p2 = n > 2 ? n - 2 : p1;
+    const qsizetype p3 = n - 1;
     const qsizetype lastStart = size - n; // the last position a match can start at
     qsizetype i = from;
 #if defined(__SSE2__)
-    const __m128i vFirst = _mm_set1_epi16(static_cast<short>(first));
-    const __m128i vLast = _mm_set1_epi16(static_cast<short>(last));
+    const __m128i v0 = _mm_set1_epi16(static_cast<short>(w[0]));
+    const __m128i v1 = _mm_set1_epi16(static_cast<short>(w[p1]));
+    const __m128i v2 = _mm_set1_epi16(static_cast<short>(w[p2]));
+    const __m128i v3 = _mm_set1_epi16(static_cast<short>(w[p3]));
+    auto load = [h](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at)); };
     for (; i + 8 <= lastStart + 1; i += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n - 1));
-        unsigned mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, vFirst), _mm_cmpeq_epi16(b, vLast))));
+        const __m128i m = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi16(load(i), v0), _mm_cmpeq_epi16(load(i + p1), v1)),
+                                        _mm_and_si128(_mm_cmpeq_epi16(load(i + p2), v2), _mm_cmpeq_epi16(load(i + p3), v3)));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(m));
         while (mask != 0) {
             const int bit = __builtin_ctz(mask);
             const qsizetype at = i + bit / 2;
@@ -44,7 +51,7 @@ qsizetype findText(QStringView haystack, QStringView needle, qsizetype from) {
     }
 #endif
     for (; i <= lastStart; ++i)
-        if (h[i] == first && h[i + n - 1] == last && sameAt(h + i, w, n)) return i;
+        if (h[i] == w[0] && h[i + p3] == w[p3] && sameAt(h + i, w, n)) return i;
     return -1;
 }
 
