@@ -156,6 +156,12 @@ void HttpFront::route()
     server.Get(exactPath(paths::kBanner), [this](const httplib::Request&, httplib::Response& res) {
         sendPage(res, 200, bannerPage(m_catalog.size()));
     });
+    // Other methods on any path: say which one is served instead of "no such page".
+    const auto onlyGet = [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", "GET, HEAD");
+        sendPage(res, 405, errorPage(405, messageFor(405)));
+    };
+    server.Post(".*", onlyGet).Put(".*", onlyGet).Patch(".*", onlyGet).Delete(".*", onlyGet).Options(".*", onlyGet);
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
         sendPage(res, 200, homePage(m_catalog.size()));
     });

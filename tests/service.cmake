@@ -1,0 +1,13 @@
+# The reference search service, tested as a running process over loopback.
+
+# Starts the real yuming-service for a test; the lead's end-to-end tests link it too.
+add_library(yuming_service_support STATIC support/service_process.cpp)
+target_include_directories(yuming_service_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(yuming_service_support PUBLIC Qt6::Core)
+target_compile_definitions(yuming_service_support PRIVATE YUMING_SERVICE_BIN="$<TARGET_FILE:yuming-service>")
+add_dependencies(yuming_service_support yuming-service)
+yuming_warnings(yuming_service_support)
+
+yuming_add_test(service_test
+  SOURCES service_search_test.cpp service_http_test.cpp service_query_test.cpp service_test_util.cpp
+  LIBS yuming_service_support yuming_service_lib yuming_core Qt6::Network SQLite::SQLite3)

@@ -1,0 +1,231 @@
+// The service as an HTTP server: bad and hostile requests, connections that stall or stay open,
+// the fixed pages, start-up data and shutdown.
+#include "service_test_util.h"
+
+#include "search/result_parser.h"
+#include "text/gbk.h"
+
+#include <QDate>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+using namespace yuming;
+using namespace yuming::testing;
+
+namespace {
+
+constexpr auto kSearchTail = "&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&tsym=0&d=0&do=do&page=";
+
+QByteArray get(const QByteArray& target, const QByteArray& headers = "Host: x\r\n")
+{
+    return "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n";
+}
+
+struct BadRequest {
+    const char* name;
+    QByteArray request;
+    int status;        // expected status; 0: any 4xx
+    int pageCount = -1; // for a 200 search page: the page count it must show
+};
+
+class ServiceBadInput : public ::testing::TestWithParam<BadRequest> {};
+
+const BadRequest kBadRequests[] = {
+    {"no_request_line", "GARBAGE\r\n\r\n", 400},
+    {"no_version", "GET /s/?key=a\r\n\r\n", 400},
+    {"blank_in_target", "GET /s/?key=a b HTTP/1.1\r\n\r\n", 400},
+    {"target_over_8k", get("/s/?key=" + QByteArray(9000, 'a')), 414},
+    {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 0},
+    {"headers_over_8k_together", get("/s/?key=a", QByteArray("X-Many: hhhhhhhhhhhhhhhhhhhhhhhh\r\n").repeated(400)), 431},
+    {"post", "POST /s/ HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
+    {"unknown_path", get("/nothing/here"), 404},
+    {"path_prefix_only", get("/s"), 404},
+    {"negative_page", get(QByteArray("/s/?key=a") + kSearchTail + "-1"), 400},
+    {"page_not_a_number", get(QByteArray("/s/?key=a") + kSearchTail + "abc"), 400},
+    {"unknown_position", get("/s/?key=a&kaiwei=middle&page=0"), 400},
+    {"unknown_sort", get("/s/?key=a&o=o_9&page=0"), 400},
+    {"lookup_without_domain", get("/whois/?Whois%5B%5D=1"), 400},
+    {"page_past_int64", get(QByteArray("/s/?key=zzzzzzzzq") + kSearchTail + "99999999999999999999999"), 200, 0},
+    {"invalid_gbk_key", get(QByteArray("/s/?key=\xff\x81\xfe") + kSearchTail + "0"), 200, 0},
+    {"gbk_key", get(toGbk(u"/s/?key=中国") + kSearchTail + "0"), 200, 0},
+    {"sql_quote_key", get(QByteArray("/s/?key=%27%20OR%201%3D1%20--") + kSearchTail + "0"), 200, 0},
+    {"like_wildcard_key", get(QByteArray("/s/?key=%25") + kSearchTail + "0"), 200, 0},
+    {"like_underscore_key", get(QByteArray("/s/?key=a_") + kSearchTail + "0"), 200, 0},
+    {"nul_in_key", get(QByteArray("/s/?key=a%00b") + kSearchTail + "0"), 200, 0},
+    {"http_1_0", "GET /asd/yuming.htm HTTP/1.0\r\n\r\n", 200},
+};
+
+} // namespace
+
+TEST_P(ServiceBadInput, AnswersWithAPageOrA4xxAndKeepsServing)
+{
+    const BadRequest& c = GetParam();
+    const quint16 port = sharedService().port();
+    const QByteArray answer = exchange(port, c.request);
+    const int status = statusOf(answer);
+    if (c.status == 0) EXPECT_TRUE(status >= 400 && status < 500) << answer.left(80).toStdString();
+    else EXPECT_EQ(status, c.status) << answer.left(80).toStdString();
+    EXPECT_TRUE(answer.endsWith("</html>")) << answer.right(80).toStdString();
+    if (c.pageCount >= 0) {
+        const ResultPage page = parseResultPage(fromGbk(answer));
+        ASSERT_TRUE(page.ok());
+        EXPECT_EQ(page.pageCount, QString::number(c.pageCount));
+        EXPECT_TRUE(page.rows.isEmpty());
+    }
+    const QByteArray after = exchange(port, get(QByteArray("/s/?key=a") + kSearchTail + "0"));
+    EXPECT_EQ(statusOf(after), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachKind, ServiceBadInput, ::testing::ValuesIn(kBadRequests),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServiceQuery, UnknownParametersChangeNothing)
+{
+    const QByteArray plain = exchange(sharedService().port(), get(QByteArray("/s/?key=an") + kSearchTail + "0"));
+    const QByteArray extra = exchange(sharedService().port(),
+                                      get(QByteArray("/s/?key=an&colour=blue&x") + kSearchTail + "0&y=%zz"));
+    EXPECT_EQ(bodyOf(extra), bodyOf(plain));
+}
+
+TEST(ServiceConnection, KeptAliveConnectionServesRequestAfterRequest)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    for (int i = 0; i < 3; ++i) {
+        socket.write(get(QByteArray("/s/?key=a") + kSearchTail + QByteArray::number(i)));
+        QByteArray answer;
+        while (!answer.contains("</html>") && socket.waitForReadyRead(5000)) answer += socket.readAll();
+        EXPECT_EQ(statusOf(answer), 200);
+        EXPECT_TRUE(answer.endsWith("</html>"));
+        EXPECT_EQ(socket.state(), QAbstractSocket::ConnectedState);
+    }
+}
+
+TEST(ServiceConnection, IdleConnectionIsClosedWithinSeconds)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write(get("/asd/yuming.htm"));
+    while (socket.waitForReadyRead(5000)) socket.readAll();
+    EXPECT_EQ(socket.state(), QAbstractSocket::UnconnectedState) << "still open after 5 s idle";
+}
+
+TEST(ServiceConnection, StalledClientsDoNotStopOthers)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> stalled;
+    for (int i = 0; i < 4; ++i) {
+        stalled.push_back(std::make_unique<QTcpSocket>());
+        stalled.back()->connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+        ASSERT_TRUE(stalled.back()->waitForConnected(5000));
+        stalled.back()->write("GET /s/?key=a&kaiwei=ra");
+        stalled.back()->flush();
+    }
+    EXPECT_EQ(statusOf(exchange(sharedService().port(), get("/asd/yuming.htm"), 2000)), 200);
+    for (auto& socket : stalled) {
+        if (socket->state() != QAbstractSocket::UnconnectedState) socket->waitForDisconnected(10000);
+        EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
+    }
+}
+
+TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette)
+{
+    const QByteArray answer = exchange(sharedService().port(), get("/asd/yuming.htm"));
+    ASSERT_EQ(statusOf(answer), 200);
+    EXPECT_TRUE(answer.contains("Content-Type: text/html; charset=gbk"));
+    const QByteArray body = bodyOf(answer);
+    for (const char* wanted : {"843px", "113px", "rgb(241,242,244)", "rgb(212,213,217)", "rgb(47,91,138)"})
+        EXPECT_TRUE(body.contains(wanted)) << wanted;
+    for (const char* external : {"http:", "https:", "src=", "url(", "@import", "<link"})
+        EXPECT_FALSE(body.contains(external)) << external;
+    EXPECT_TRUE(body.endsWith("</html>"));
+}
+
+TEST(ServicePages, HomePageAndLogLine)
+{
+    const QByteArray answer = exchange(sharedService().port(), get("/?from=test"));
+    EXPECT_EQ(statusOf(answer), 200);
+    EXPECT_TRUE(answer.endsWith("</html>"));
+    // The log line is written after the answer; wait for it rather than for a fixed time.
+    QByteArray log;
+    for (int i = 0; i < 100 && !log.contains("\"GET /?from=test HTTP/1.1\" 200"); ++i) {
+        exchange(sharedService().port(), get("/asd/yuming.htm"));
+        log = sharedService().log();
+    }
+    EXPECT_TRUE(log.contains("\"GET /?from=test HTTP/1.1\" 200"));
+}
+
+namespace {
+
+QList<QStringList> dump(const QString& path)
+{
+    return Database(path).rows("SELECT name, suffix, expiry, deletion FROM domains ORDER BY id");
+}
+
+// Opens a database for writing, to age it as if it had been seeded days ago.
+bool ageDatabase(const QString& path, int days)
+{
+    sqlite3* db = nullptr;
+    const QByteArray shift = QByteArray::number(-days) + " days";
+    const QByteArray dated = QDate::currentDate().addDays(-days).toString(Qt::ISODate).toUtf8();
+    const QByteArray sql = "UPDATE domains SET expiry = datetime(expiry, '" + shift + "'), deletion = datetime(deletion, '" +
+                           shift + "'); UPDATE meta SET value = '" + dated + "' WHERE key = 'dated';";
+    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+} // namespace
+
+TEST(ServiceData, SameSeedSameRowsOtherSeedOtherRows)
+{
+    ServiceProcess first({.rows = 300, .seed = 11, .dbPath = {}});
+    ServiceProcess again({.rows = 300, .seed = 11, .dbPath = {}});
+    ServiceProcess other({.rows = 300, .seed = 12, .dbPath = {}});
+    for (ServiceProcess* service : {&first, &again, &other}) ASSERT_TRUE(service->start()) << service->error().toStdString();
+    EXPECT_EQ(dump(first.dbPath()).size(), 330);
+    EXPECT_EQ(dump(first.dbPath()), dump(again.dbPath()));
+    EXPECT_NE(dump(first.dbPath()), dump(other.dbPath()));
+}
+
+TEST(ServiceData, RestartKeepsTheRowsAndMovesOldDatesToToday)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kept.sqlite");
+    ServiceProcess seeded({.rows = 300, .seed = 5, .dbPath = path});
+    ASSERT_TRUE(seeded.start());
+    EXPECT_EQ(seeded.stop(), 0);
+    const auto before = dump(path);
+    ASSERT_TRUE(ageDatabase(path, 3));
+
+    // Other options do not reseed an existing database.
+    ServiceProcess restarted({.rows = 50, .seed = 6, .dbPath = path});
+    ASSERT_TRUE(restarted.start());
+    EXPECT_EQ(dump(path), before);
+    const QByteArray answer = exchange(restarted.port(), get(QByteArray("/s/?key=") + kSearchTail + "0"));
+    const ResultPage page = parseResultPage(fromGbk(answer));
+    EXPECT_EQ(page.pageCount, "6") << "all 300 names are on the drop list again";
+}
+
+TEST(ServiceLifecycle, StopsCleanlyOnTermAndInt)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        ServiceProcess service({.rows = 100, .seed = 1, .dbPath = {}});
+        ASSERT_TRUE(service.start());
+        // An open kept-alive connection must not hold the shutdown up.
+        QTcpSocket idle;
+        idle.connectToHost(QStringLiteral("127.0.0.1"), service.port());
+        ASSERT_TRUE(idle.waitForConnected(5000));
+        ASSERT_EQ(::kill(static_cast<pid_t>(service.processId()), signal), 0);
+        ASSERT_TRUE(service.waitForExit(10000));
+        EXPECT_EQ(service.stop(), 0);
+        EXPECT_TRUE(service.log().contains("stopped"));
+    }
+}

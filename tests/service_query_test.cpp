@@ -1,0 +1,93 @@
+// Reading the search query: the pure function the service and its fuzz target share.
+#include "search_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace yuming::service;
+
+namespace {
+
+struct QueryCase {
+    const char* name;
+    std::string_view query;
+    SearchFilters expected;
+};
+
+SearchFilters with(auto change)
+{
+    SearchFilters filters;
+    change(filters);
+    return filters;
+}
+
+const QueryCase kGood[] = {
+    {"tool_default", "key=abc&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0",
+     with([](SearchFilters& f) { f.keyword = "abc"; f.suffixes = Com | Net; })},
+    {"every_choice", "key=x&kaiwei=startsend&min=2&max=9&op=num&o=o_3&org=org&page=12",
+     with([](SearchFilters& f) {
+         f.keyword = "x"; f.position = KeyPosition::StartsOrEnds; f.minLength = 2; f.maxLength = 9;
+         f.kind = CharKind::Digits; f.sort = SortKey::Suffix; f.suffixes = Org; f.page = 12;
+     })},
+    {"percent_and_plus", "key=%41b%2dc+d&page=0", with([](SearchFilters& f) { f.keyword = "ab-c d"; })},
+    {"raw_gbk_bytes", "key=\xd6\xd0\xce\xc4", with([](SearchFilters& f) { f.keyword = "\xd6\xd0\xce\xc4"; })},
+    {"broken_percent_stays", "key=%zz%4", with([](SearchFilters& f) { f.keyword = "%zz%4"; })},
+    {"bounds_not_numbers", "min=ab&max=-5", SearchFilters{}},
+    {"bound_too_big", "max=99999999999999999999", with([](SearchFilters& f) { f.maxLength = std::numeric_limits<int>::max(); })},
+    {"page_leading_zeros", "page=007", with([](SearchFilters& f) { f.page = 7; })},
+    {"page_too_big", "page=99999999999999999999999", with([](SearchFilters& f) { f.page = std::numeric_limits<std::int64_t>::max(); })},
+    {"flag_with_other_value", "com=yes&net=net", with([](SearchFilters& f) { f.suffixes = Net; })},
+    {"empty_and_odd_pairs", "&&=&x&key=a&", with([](SearchFilters& f) { f.keyword = "a"; })},
+    {"nothing", "", SearchFilters{}},
+};
+
+const std::pair<const char*, std::string_view> kBad[] = {
+    {"negative_page", "page=-1"},
+    {"empty_page", "page="},
+    {"page_with_sign", "page=+3"},
+    {"page_in_hex", "page=0x10"},
+    {"position_in_capitals", "kaiwei=RADOM"},
+    {"unknown_kind", "op=mixed"},
+    {"unknown_sort", "o=o_6"},
+};
+
+class QueryGood : public ::testing::TestWithParam<QueryCase> {};
+
+} // namespace
+
+TEST_P(QueryGood, DecodesToTheFilters)
+{
+    const auto result = decodeSearchQuery(GetParam().query);
+    ASSERT_TRUE(result.ok()) << result.error;
+    const SearchFilters& got = result.filters;
+    const SearchFilters& want = GetParam().expected;
+    EXPECT_EQ(got.keyword, want.keyword);
+    EXPECT_EQ(got.position, want.position);
+    EXPECT_EQ(got.minLength, want.minLength);
+    EXPECT_EQ(got.maxLength, want.maxLength);
+    EXPECT_EQ(got.kind, want.kind);
+    EXPECT_EQ(got.sort, want.sort);
+    EXPECT_EQ(got.suffixes, want.suffixes);
+    EXPECT_EQ(got.page, want.page);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, QueryGood, ::testing::ValuesIn(kGood),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QueryBad, RefusedWithTheParameterNamed)
+{
+    for (const auto& [name, query] : kBad) {
+        SCOPED_TRACE(name);
+        const auto result = decodeSearchQuery(query);
+        EXPECT_FALSE(result.ok());
+        EXPECT_NE(result.error.find(std::string(query.substr(0, query.find('=')))), std::string::npos) << result.error;
+    }
+}
+
+TEST(QueryLookup, DomainIsDecodedAndFolded)
+{
+    EXPECT_EQ(decodeLookupDomain("domain=ABC.Com&Whois%5B%5D=1"), "abc.com");
+    EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1&domain=a%2Eb"), "a.b");
+    EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1"), "");
+}
