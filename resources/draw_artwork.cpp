@@ -164,8 +164,31 @@ QImage DrawHand() {
     return hand;
 }
 
-// A blue tile with a white globe and an orange hourglass badge: domains that run out.
+// A blue tile with a white globe and an orange clock badge: domains that run out. The 16-pixel
+// icon is drawn on the pixel grid of its own, with a plain dot for a badge, so it stays crisp.
+QImage DrawSmallIcon() {
+    QImage icon(16, 16, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(TitleText);
+    p.drawRoundedRect(QRectF(0, 0, 16, 16), 3, 3);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 1));
+    p.drawEllipse(QRectF(2.5, 2.5, 10, 10));
+    p.drawEllipse(QRectF(5.5, 2.5, 4, 10));
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.drawLine(3, 7, 12, 7);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(Qt::white, 1));
+    p.setBrush(QColor(240, 140, 40));
+    p.drawEllipse(QRectF(9.5, 9.5, 6, 6));
+    return icon;
+}
+
 QImage DrawIcon(int size) {
+    if (size <= 16) return DrawSmallIcon();
     QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::transparent);
     QPainter p(&icon);
@@ -176,22 +199,20 @@ QImage DrawIcon(int size) {
     p.drawRoundedRect(QRectF(1 * s, 1 * s, 46 * s, 46 * s), 9 * s, 9 * s);
     const QRectF globe(8 * s, 8 * s, 28 * s, 28 * s);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(Qt::white, std::max(1.2, 2.6 * s)));
+    p.setPen(QPen(Qt::white, 2.6 * s));
     p.drawEllipse(globe);
-    p.setPen(QPen(Qt::white, std::max(1.0, 2.0 * s)));
+    p.setPen(QPen(Qt::white, 2.0 * s));
     p.drawLine(QPointF(globe.left(), globe.center().y()), QPointF(globe.right(), globe.center().y()));
-    if (size >= 32) {
-        p.drawEllipse(QRectF(globe.center().x() - 6.5 * s, globe.top(), 13 * s, globe.height()));
-        p.drawLine(QPointF(globe.left() + 3 * s, globe.top() + 7.5 * s),
-                   QPointF(globe.right() - 3 * s, globe.top() + 7.5 * s));
-        p.drawLine(QPointF(globe.left() + 3 * s, globe.bottom() - 7.5 * s),
-                   QPointF(globe.right() - 3 * s, globe.bottom() - 7.5 * s));
-    }
+    p.drawEllipse(QRectF(globe.center().x() - 6.5 * s, globe.top(), 13 * s, globe.height()));
+    p.drawLine(QPointF(globe.left() + 3 * s, globe.top() + 7.5 * s),
+               QPointF(globe.right() - 3 * s, globe.top() + 7.5 * s));
+    p.drawLine(QPointF(globe.left() + 3 * s, globe.bottom() - 7.5 * s),
+               QPointF(globe.right() - 3 * s, globe.bottom() - 7.5 * s));
     const QRectF badge(29 * s, 29 * s, 17 * s, 17 * s);
-    p.setPen(QPen(Qt::white, std::max(1.0, 1.6 * s)));
+    p.setPen(QPen(Qt::white, 1.6 * s));
     p.setBrush(QColor(240, 140, 40));
     p.drawEllipse(badge);
-    p.setPen(QPen(Qt::white, std::max(1.0, 1.8 * s), Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(Qt::white, 1.8 * s, Qt::SolidLine, Qt::RoundCap));
     const QPointF c = badge.center();
     p.drawLine(c, QPointF(c.x(), c.y() - 5 * s));
     p.drawLine(c, QPointF(c.x() + 4 * s, c.y()));
