@@ -210,36 +210,4 @@ TEST(CommandModel, AccessKeyClicksOnlyForEnterOrEscapeWhileEnabled) {
     EXPECT_EQ(Trace(model.AccessKey(13, false)), "");
 }
 
-// The look precedence: held beats hover beats idle; Status picks the on looks, and the hover-on
-// look only exists on six-frame strips.
-TEST(CommandModel, DrawCodePrecedence) {
-    struct Row {
-        bool isDown, isOver, check, status;
-        int code;
-    };
-    const Row rows[] = {
-        {true, true, true, false, 3},   {true, false, false, true, 5}, {false, true, false, true, 2},
-        {false, true, true, false, 2},  {false, true, true, true, 4},  {false, false, true, false, 1},
-        {false, false, false, true, 0},
-    };
-    for (const Row& row : rows) {
-        CommandModel model;
-        model.IsDown = row.isDown;
-        model.IsOver = row.isOver;
-        model.Check = row.check;
-        model.Status = row.status;
-        EXPECT_EQ(model.DrawCode(), row.code) << row.isDown << row.isOver << row.check << row.status;
-    }
-}
-
-TEST(CommandModel, FramesOfDrawCodes) {
-    const int four[] = {3, 0, 1, 2, -1, -1, -1, -1};
-    const int six[] = {3, 0, 1, 2, 4, 5, -1, -1};
-    const int codes[] = {0, 1, 2, 3, 4, 5, 6, -1};
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(FrameForCode(codes[i], 4), four[i]) << codes[i];
-        EXPECT_EQ(FrameForCode(codes[i], 6), six[i]) << codes[i];
-    }
-}
-
 } // namespace

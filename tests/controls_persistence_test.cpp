@@ -46,6 +46,13 @@ TEST(PropertyBag, TextSurvivesTheRoundTrip) {
     EXPECT_EQ(image.pixelColor(4, 2), QColor(1, 2, 3));
 }
 
+TEST(PropertyBag, AByteOrderMarkIsNoPartOfTheFirstKey) {
+    EXPECT_EQ(Parse("\xEF\xBB\xBF"
+                    "enabled = true\n")
+                  .Keys(),
+              QStringList{QStringLiteral("enabled")});
+}
+
 TEST(PropertyBag, RefusesBadTextNamingTheLine) {
     const char* bad[] = {
         "caption \"x\"",
@@ -58,6 +65,7 @@ TEST(PropertyBag, RefusesBadTextNamingTheLine) {
         "picture = image-data \"AAAA\"",
         "a = 1\nA = 2",
         "= 1",
+        "caption = \"\xff\"",
     };
     for (const char* text : bad) {
         QString error;

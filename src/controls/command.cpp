@@ -193,6 +193,9 @@ void Command::ClearSurface() {
     m_surface =
         QImage(QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio)), QImage::Format_RGB32);
     m_surface.setDevicePixelRatio(ratio);
+    // The caption's point size must come out as on the screen, not at the image's own 96 dpi.
+    m_surface.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    m_surface.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
     m_surface.fill(QColor::fromRgb(BackgroundColor));
 }
 

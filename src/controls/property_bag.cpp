@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QMetaType>
+#include <QStringDecoder>
 
 static void InitControlResourcesOnce() {
     Q_INIT_RESOURCE(resources);
@@ -61,7 +62,10 @@ std::optional<QString> Unquote(QByteArrayView text, QByteArrayView* rest) {
         const char c = text[i];
         if (c == '"') {
             *rest = text.sliced(i + 1);
-            return QString::fromUtf8(out);
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            QString decoded = decoder(out);
+            if (decoder.hasError()) return std::nullopt;
+            return decoded;
         }
         if (c != '\\') {
             out += c;
@@ -120,7 +124,7 @@ std::optional<QVariant> DecodeValue(QByteArrayView text, QString* error) {
     if (text.startsWith('"')) {
         const auto value = Unquote(text, &rest);
         if (value && rest.trimmed().isEmpty()) return QVariant(*value);
-        *error = QStringLiteral("badly quoted text");
+        *error = QStringLiteral("badly quoted text or no UTF-8");
         return std::nullopt;
     }
     const bool isPath = text.startsWith(QByteArray(ImageWord) + ' ');
@@ -248,7 +252,9 @@ QByteArray PropertyBag::ToText() const {
 
 std::optional<PropertyBag> PropertyBag::FromText(const QByteArray& text, QString* error) {
     PropertyBag bag;
-    const QList<QByteArray> lines = text.split('\n');
+    // Editors may put a byte-order mark in front; it must not become part of the first key.
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QList<QByteArray> lines = (text.startsWith(bom) ? text.mid(bom.size()) : text).split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith('#')) continue;
