@@ -177,10 +177,10 @@ void Command::Refresh() {
 }
 
 void Command::PrintB(double vv) {
-    ClearSurface();
-    // A visible button gets its resize event right here, which redraws once more at the right
-    // size before this draw goes on; the second resize is a no-op.
+    // A visible button gets its resize event right here and redraws its current look at the new
+    // size; clearing after that keeps that look from showing through a draw without a frame.
     resize(FrameSize());
+    ClearSurface();
     const double code = Enabled() ? vv : 0;
     PaintFrame(ToCode(code));
     SetText(m_caption, code);
