@@ -5,3 +5,6 @@ yuming_add_test(fetch_test SOURCES fetch_test.cpp receive_path_test.cpp LIBS yum
 yuming_add_test(cli_test SOURCES cli_test.cpp LIBS yuming_text)
 target_compile_definitions(cli_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
 add_dependencies(cli_test yuming-cli)
+# The tool against the real reference service (tests/support/service_process.h starts it).
+find_package(SQLite3 REQUIRED)
+yuming_add_test(service_e2e_test SOURCES service_e2e_test.cpp LIBS yuming_core yuming_service_support SQLite::SQLite3)

@@ -1,0 +1,139 @@
+// The tool's own search and lookup against the real reference service, checked against the
+// service's database read directly.
+#include "lookup/lookup_command.h"
+#include "search/search_commands.h"
+#include "support/qt_print.h"
+#include "support/service_process.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+using namespace yuming;
+
+namespace {
+
+struct Db {
+    explicit Db(const QString& path) { sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr); }
+    ~Db() { sqlite3_close(db); }
+    // Every row of a query as tab-joined columns. `listed` in a query stands for the names on
+    // the service's drop list: those deleted from today on, for 30 days.
+    QStringList rows(const char* sql, const QString& param = {}) const {
+        sqlite3_stmt* st = nullptr;
+        QStringList out;
+        const QByteArray text = QByteArray(sql).replace(
+            "listed", "(SELECT * FROM domains WHERE deletion >= date('now', 'localtime') "
+                      "AND deletion < date('now', 'localtime', '+30 days'))");
+        if (sqlite3_prepare_v2(db, text.constData(), -1, &st, nullptr) != SQLITE_OK) return {"error"};
+        const QByteArray p = param.toUtf8();
+        if (!param.isNull()) sqlite3_bind_text(st, 1, p.constData(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            QStringList cols;
+            for (int c = 0; c < sqlite3_column_count(st); ++c)
+                cols << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)));
+            out << cols.join('\t');
+        }
+        sqlite3_finalize(st);
+        return out;
+    }
+    sqlite3* db = nullptr;
+};
+
+class AgainstService : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        service = new yuming::testing::ServiceProcess();
+        ASSERT_TRUE(service->start()) << service->error().toStdString();
+    }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override {
+        QObject::connect(&search, &SearchCommands::rowsAdded, [this](const QList<ResultRow>& r) {
+            for (const ResultRow& row : r) rows << QStringList{row.domain, row.length, row.suffix, row.deletionTime}.join('\t');
+        });
+        QObject::connect(&search, &SearchCommands::statusChanged, [this](const QString& s) { status = s; });
+        QObject::connect(&lookup, &LookupCommand::resultTextChanged, [this](const QString& s) { result = s; });
+    }
+    void runSearch(const SearchControls& controls) {
+        rows.clear();
+        QSignalSpy done(&search, &SearchCommands::finished);
+        ASSERT_EQ(search.newSearch(controls), CommandResult::started());
+        ASSERT_TRUE(done.wait(10000));
+    }
+    void runLookup(const QString& domain) {
+        QSignalSpy done(&lookup, &LookupCommand::finished);
+        ASSERT_EQ(lookup.lookup(domain), CommandResult::started());
+        ASSERT_TRUE(done.wait(10000));
+    }
+
+    static inline yuming::testing::ServiceProcess* service = nullptr;
+    QTemporaryDir dir;
+    Fetch fetch;
+    SearchCommands search{fetch, *ServiceAddress::parse(service->address())};
+    LookupCommand lookup{fetch, *ServiceAddress::parse(service->address()), dir.filePath("xxx.txt")};
+    QStringList rows;
+    QString status, result;
+};
+
+TEST_F(AgainstService, PrefixSearchMatchesTheDatabase) {
+    const Db db(service->dbPath());
+    // The most common first letter, so the search spans several pages.
+    const QString letter = db.rows("SELECT substr(name, 1, 1) AS c FROM listed WHERE suffix IN ('com','net') "
+                                   "GROUP BY c ORDER BY count(*) DESC LIMIT 1")
+                               .value(0);
+    SearchControls controls;
+    controls.Text1 = letter;
+    controls.Option1 = 1; // the name starts with the keyword
+    controls.Option3 = 1; // alphabetical
+    runSearch(controls);
+    EXPECT_EQ(status, "完成...");
+    const QStringList want = db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
+                                     "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50",
+                                     letter);
+    EXPECT_EQ(rows, want);
+    const int count = db.rows("SELECT count(*) FROM listed WHERE name LIKE ?1 || '%' AND suffix IN ('com','net')", letter)
+                          .value(0)
+                          .toInt();
+    EXPECT_EQ(search.state().PageCount, QString::number((count + 49) / 50));
+    ASSERT_GT(count, 50);
+
+    // The next page continues where the first one ended.
+    QSignalSpy done(&search, &SearchCommands::finished);
+    rows.clear();
+    ASSERT_EQ(search.nextPage(controls), CommandResult::started());
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(rows, db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed WHERE name LIKE ?1 || '%' "
+                            "AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50 OFFSET 50",
+                            letter));
+}
+
+TEST_F(AgainstService, LookupShowsTheDatesTheDatabaseHolds) {
+    const Db db(service->dbPath());
+    const QStringList row = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 1")
+                                .value(0)
+                                .split('\t');
+    ASSERT_EQ(row.size(), 3);
+    runLookup(row[0]);
+    EXPECT_EQ(result, "查询完成...\r\n\r\n域名到期时间：" + row[1] + "    域名删除时间：预算 " + row[2]);
+    runLookup("surely-not-listed-0.com");
+    EXPECT_EQ(result, "查询完成...\r\n\r\n域名未注册");
+}
+
+TEST_F(AgainstService, PresetSearchListsAllSuffixesSoonestFirst) {
+    rows.clear();
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.presetSearch(), CommandResult::started());
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(status, "完成...");
+    ASSERT_EQ(rows.size(), 50);
+    const Db db(service->dbPath());
+    const QString soonest = db.rows("SELECT min(substr(deletion, 1, 10)) FROM listed WHERE suffix <> 'cn'").value(0);
+    EXPECT_TRUE(rows[0].split('\t')[3].startsWith(soonest)) << rows[0].toStdString();
+}
+
+} // namespace
