@@ -75,8 +75,8 @@ bool Box::setBackColorValue(std::uint32_t NewValue) {
     if (!OleColor::IsValid(NewValue)) return false;
     m_backColor = NewValue;
     ApplyColors();
-    emit PropertyChanged(QStringLiteral("BackColor"));
-    emit BackColorChanged();
+    Q_EMIT PropertyChanged(QStringLiteral("BackColor"));
+    Q_EMIT BackColorChanged();
     return true;
 }
 
@@ -84,8 +84,8 @@ bool Box::setLineColorValue(std::uint32_t NewValue) {
     if (!OleColor::IsValid(NewValue)) return false;
     for (int strip = 0; strip < 4; ++strip)
         StoreLineColor(strip, NewValue);
-    emit PropertyChanged(QStringLiteral("LineColor"));
-    emit LineColorChanged();
+    Q_EMIT PropertyChanged(QStringLiteral("LineColor"));
+    Q_EMIT LineColorChanged();
     return true;
 }
 
@@ -124,7 +124,7 @@ void Box::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPointF p = event->position();
-    emit MouseDown(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()), float(p.y()));
+    Q_EMIT MouseDown(ButtonBits(event->button()), ShiftBits(event->modifiers()), float(p.x()), float(p.y()));
 }
 
 void Box::childEvent(QChildEvent* event) {

@@ -50,10 +50,10 @@ public:
     static constexpr double StripTwips = 15.0;
     static constexpr double InsetTwips = 10.0;
 
-public slots:
+public Q_SLOTS:
     void setEnabled(bool New_Enabled);
 
-signals:
+Q_SIGNALS:
     void MouseDown(short Button, short Shift, float X, float Y);
     void PropertyChanged(const QString& name);
     void BackColorChanged();

@@ -119,8 +119,8 @@ void Command::setPicture(const QImage& New_Picture) {
     m_picture = New_Picture;
     if (!m_picture.isNull()) m_holderSize = m_picture.size();
     Refresh();
-    emit PropertyChanged(QStringLiteral("Picture"));
-    emit PictureChanged();
+    Q_EMIT PropertyChanged(QStringLiteral("Picture"));
+    Q_EMIT PictureChanged();
 }
 
 void Command::setForeColor(const QColor& New_ForeColor) {
@@ -133,8 +133,8 @@ bool Command::setForeColorValue(std::uint32_t New_ForeColor) {
     m_foreColor = New_ForeColor;
     m_textColor = ForeColor();
     Refresh();
-    emit PropertyChanged(QStringLiteral("ForeColor"));
-    emit ForeColorChanged();
+    Q_EMIT PropertyChanged(QStringLiteral("ForeColor"));
+    Q_EMIT ForeColorChanged();
     return true;
 }
 
@@ -145,9 +145,9 @@ void Command::setEnabled(bool New_Enabled) {
     QWidget::setEnabled(New_Enabled);
     m_settingEnabled = false;
     const QPointer<Command> self(this);
-    emit PropertyChanged(QStringLiteral("Enabled"));
+    Q_EMIT PropertyChanged(QStringLiteral("Enabled"));
     if (!self) return;
-    emit EnabledChanged();
+    Q_EMIT EnabledChanged();
     if (!self) return;
     Refresh();
 }
@@ -156,8 +156,8 @@ void Command::setCaption(const QString& New_Caption) {
     if (New_Caption == m_caption) return;
     m_caption = New_Caption;
     Refresh();
-    emit PropertyChanged(QStringLiteral("Caption"));
-    emit CaptionChanged();
+    Q_EMIT PropertyChanged(QStringLiteral("Caption"));
+    Q_EMIT CaptionChanged();
 }
 
 void Command::setStatus(bool NewStatus) {
@@ -274,31 +274,31 @@ void Command::Run(const CommandSteps& steps) {
 void Command::Raise(const CommandStep& step) {
     switch (step.event) {
     case CommandEvent::Click:
-        emit Click();
+        Q_EMIT Click();
         break;
     case CommandEvent::MouseDown:
-        emit MouseDown(step.Button, step.Shift, step.X, step.Y);
+        Q_EMIT MouseDown(step.Button, step.Shift, step.X, step.Y);
         break;
     case CommandEvent::MouseMove:
-        emit MouseMove(step.Button, step.Shift, step.X, step.Y);
+        Q_EMIT MouseMove(step.Button, step.Shift, step.X, step.Y);
         break;
     case CommandEvent::MouseUp:
-        emit MouseUp(step.Button, step.Shift, step.X, step.Y);
+        Q_EMIT MouseUp(step.Button, step.Shift, step.X, step.Y);
         break;
     case CommandEvent::MouseIn:
-        emit MouseIn(step.Shift);
+        Q_EMIT MouseIn(step.Shift);
         break;
     case CommandEvent::MouseOut:
-        emit MouseOut(step.Shift);
+        Q_EMIT MouseOut(step.Shift);
         break;
     case CommandEvent::KeyDown:
-        emit KeyDown(step.Key, step.Shift);
+        Q_EMIT KeyDown(step.Key, step.Shift);
         break;
     case CommandEvent::KeyPress:
-        emit KeyPress(step.Key);
+        Q_EMIT KeyPress(step.Key);
         break;
     case CommandEvent::KeyUp:
-        emit KeyUp(step.Key, step.Shift);
+        Q_EMIT KeyUp(step.Key, step.Shift);
         break;
     }
 }

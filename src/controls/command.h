@@ -76,10 +76,10 @@ public:
     static constexpr QRgb BackgroundColor = 0xFFD7D7D7;
     static constexpr int HoverInterval = 10;
 
-public slots:
+public Q_SLOTS:
     void setEnabled(bool New_Enabled);
 
-signals:
+Q_SIGNALS:
     void Click();
     void MouseDown(short Button, short Shift, float X, float Y);
     void MouseMove(short Button, short Shift, float X, float Y);
