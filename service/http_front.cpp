@@ -1,5 +1,6 @@
 #include "http_front.h"
 
+#include "bounded_server.h"
 #include "pages.h"
 #include "search/request.h"
 
@@ -19,8 +20,10 @@ constexpr std::size_t kHeaderLimit = 8 * 1024;
 // A client that sends nothing for this long loses its connection, so idle and stalled clients
 // do not hold serving threads.
 constexpr time_t kIdleSeconds = 3;
-// Threads that serve connections; a kept-alive connection holds one until it goes idle.
-constexpr std::size_t kServingThreads = 16;
+// Threads that serve connections; a kept-alive connection holds one until it goes idle or its
+// request runs out of time. Idle threads cost little, so there are many.
+constexpr std::size_t kServingThreads = 64;
+constexpr BoundedServer::Limits kLimits{.requestBytes = 2 * kHeaderLimit, .requestTime = std::chrono::seconds(5)};
 
 std::string utf8(QStringView text) { return text.toString().toStdString(); }
 
@@ -87,6 +90,7 @@ std::string messageFor(int status)
     case 400: return "The request could not be read.";
     case 404: return "No such page.";
     case 405: return "Only GET is served here.";
+    case 408: return "The request did not arrive in time.";
     case 413: return "The request body is too large.";
     case 414: return "The request target is too long.";
     case 431: return "The request headers are too large.";
@@ -105,7 +109,7 @@ Store& threadStore(const std::string& path)
 } // namespace
 
 HttpFront::HttpFront(const Catalog& catalog, std::string dbPath)
-    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<httplib::Server>())
+    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<BoundedServer>(kLimits))
 {
     route();
 }
@@ -121,6 +125,7 @@ void HttpFront::route()
     server.set_keep_alive_timeout(kIdleSeconds);
     server.set_read_timeout(kIdleSeconds, 0);
     server.set_write_timeout(kIdleSeconds, 0);
+    // Only GET is served; a body is read (to keep the connection in step) but never used.
     server.set_payload_max_length(kHeaderLimit);
     server.set_tcp_nodelay(true);
     server.set_logger(logRequest);
@@ -130,7 +135,14 @@ void HttpFront::route()
         sendPage(res, 431, errorPage(431, messageFor(431)));
         return httplib::Server::HandlerResponse::Handled;
     });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        // An empty method: httplib could not read the request at all.
+        if (req.method.empty() || res.status == 414 || res.status == 431) {
+            BoundedServer::closeAfterAnswer();
+            res.set_header("Connection", "close");
+        }
+        if (BoundedServer::requestTooLarge()) res.status = 431;
+        else if (BoundedServer::requestTimedOut()) res.status = 408;
         if (res.body.empty()) sendPage(res, res.status, errorPage(res.status, messageFor(res.status)));
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -75,12 +77,19 @@ int main(int argc, char* argv[])
     std::cerr << catalog.size() << " names on the drop list\n";
     std::cout << "listening on " << options.host << ':' << port << std::endl;
 
-    std::thread waiter([&front, &stopSet] {
+    std::atomic<bool> finished = false;
+    std::thread waiter([&front, &stopSet, &finished] {
         int signal = 0;
         sigwait(&stopSet, &signal);
-        front.stop();
+        // A signal can come before the server has begun to accept, when stopping does nothing
+        // yet; so ask again until serving has ended.
+        while (!finished) {
+            front.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
     const bool served = front.run();
+    finished = true;
     // If serving ended by itself, wake the waiter so it can be joined.
     pthread_kill(waiter.native_handle(), SIGTERM);
     waiter.join();

@@ -6,7 +6,11 @@
 #include "text/gbk.h"
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -131,6 +135,61 @@ TEST(ServiceConnection, StalledClientsDoNotStopOthers)
         if (socket->state() != QAbstractSocket::UnconnectedState) socket->waitForDisconnected(10000);
         EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
     }
+}
+
+namespace {
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+} // namespace
+
+TEST(ServiceConnection, EndlessHeadersAreCutOffWithoutGrowingTheService)
+{
+    const qint64 pid = sharedService().processId();
+    const qint64 before = residentKiB(pid);
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write("GET /s/?key=a HTTP/1.1\r\n");
+    const QByteArray lines = QByteArray("X-Flood: " + QByteArray(1000, 'f') + "\r\n").repeated(1000);
+    QByteArray answer;
+    for (int i = 0; i < 20 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+        socket.write(lines);
+        socket.waitForBytesWritten(2000);
+        answer += socket.readAll();
+    }
+    while (!answer.contains("</html>") && socket.waitForReadyRead(5000)) answer += socket.readAll();
+    EXPECT_EQ(statusOf(answer), 431);
+    EXPECT_TRUE(answer.endsWith("</html>"));
+    EXPECT_LT(residentKiB(pid) - before, 4 * 1024) << "KiB grown while 20 MB of headers came in";
+}
+
+TEST(ServiceConnection, TrickledRequestRunsOutOfTime)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    // One byte every half second keeps every single read within its timeout.
+    const QByteArray request = get("/s/?key=abcdefghijklmnopqrstuvwxyz");
+    int sent = 0;
+    QTimer drip;
+    QObject::connect(&drip, &QTimer::timeout, &socket, [&] {
+        if (sent < request.size()) socket.write(request.mid(sent++, 1));
+    });
+    drip.start(500);
+    QElapsedTimer clock;
+    clock.start();
+    QSignalSpy closed(&socket, &QTcpSocket::disconnected);
+    ASSERT_TRUE(closed.wait(15000));
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_LT(sent, request.size());
 }
 
 TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette)
