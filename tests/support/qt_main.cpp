@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    // Test discovery runs the binary outside CTest's environment: never ask for a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Tests never ask for a display, and the browser's helper processes run as root in CI.
+    auto setDefault = [](const char* name, const char* value) {
+        if (qEnvironmentVariableIsEmpty(name)) qputenv(name, value);
+    };
+    setDefault("QT_QPA_PLATFORM", "offscreen");
+    setDefault("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    setDefault("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
