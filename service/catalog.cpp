@@ -1,6 +1,7 @@
 #include "catalog.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <tuple>
 
@@ -71,6 +72,9 @@ Catalog::Catalog(const std::vector<ListedName>& rows)
     }
     buildOrders();
     buildGrams();
+    for (const Entry& e : m_entries)
+        ++m_tally[static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(e.suffix)))]
+                 [static_cast<std::size_t>(e.kind)][std::min<std::size_t>(e.length, kTallyLengths - 1)];
 }
 
 std::string_view Catalog::name(std::uint32_t id) const
@@ -213,6 +217,9 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const
     if (const auto some = candidates(filters, all); !all) {
         for (std::uint32_t id : some)
             if (passes(id, filters, false)) matches.push_back(id);
+    } else if (filters.keyword.empty() && filters.minLength < kTallyLengths - 1 &&
+               filters.maxLength < kTallyLengths - 1) {
+        return unfiltered(filters, pageSize);
     } else if (filters.keyword.empty()) {
         for (std::uint32_t id = 0; id < m_entries.size(); ++id)
             if (passes(id, filters, false)) matches.push_back(id);
@@ -222,6 +229,34 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const
     page.total = static_cast<std::int64_t>(matches.size());
     if (filters.page >= (page.total + pageSize - 1) / pageSize) return page;
     page.rows = slice(matches, filters.sort, filters.page * pageSize, pageSize);
+    return page;
+}
+
+// Without a keyword (the all-names search) the count comes from a tally of names by suffix,
+// structure and length, and the page from walking the requested order: nothing scans the
+// whole list.
+Catalog::Page Catalog::unfiltered(const SearchFilters& filters, int pageSize) const
+{
+    Page page;
+    const int lowest = std::max(filters.minLength, 0);
+    const int highest = filters.maxLength > 0 ? std::min(filters.maxLength, kTallyLengths - 1) : kTallyLengths - 1;
+    for (std::size_t suffix = 0; suffix < kSuffixCount; ++suffix) {
+        if (!(filters.suffixes & (1 << suffix))) continue;
+        for (std::size_t kind = 0; kind < kKindCount; ++kind) {
+            if (filters.kind != CharKind::Any && static_cast<std::size_t>(filters.kind) != kind) continue;
+            for (int length = lowest; length <= highest; ++length)
+                page.total += m_tally[suffix][kind][static_cast<std::size_t>(length)];
+        }
+    }
+    if (filters.page >= (page.total + pageSize - 1) / pageSize) return page;
+    const std::int64_t first = filters.page * pageSize;
+    std::int64_t seen = 0;
+    for (std::uint32_t id : m_order[sortIndex(filters.sort)]) {
+        if (!passes(id, filters, false)) continue;
+        if (seen++ < first) continue;
+        page.rows.push_back(id);
+        if (static_cast<int>(page.rows.size()) == pageSize) break;
+    }
     return page;
 }
 

@@ -50,6 +50,7 @@ private:
     std::string_view name(std::uint32_t id) const;
     std::string_view reversedName(std::uint32_t id) const;
     std::vector<std::uint32_t> candidates(const SearchFilters& filters, bool& all) const;
+    Page unfiltered(const SearchFilters& filters, int pageSize) const;
     void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
     bool passes(std::uint32_t id, const SearchFilters& filters, bool checkKeyword) const;
     void buildOrders();
@@ -69,6 +70,12 @@ private:
     std::vector<std::uint32_t> m_byName;
     std::vector<std::uint32_t> m_byReversed;
     static constexpr std::size_t kSortKeys = 5;
+    // Names by suffix (bit number of its flag), structure and length; the last length counts
+    // every name that long or longer.
+    static constexpr std::size_t kSuffixCount = 4;
+    static constexpr std::size_t kKindCount = 3;
+    static constexpr int kTallyLengths = 256;
+    std::array<std::array<std::array<std::int64_t, kTallyLengths>, kKindCount>, kSuffixCount> m_tally{};
     std::array<std::vector<std::uint32_t>, kSortKeys> m_order;
     std::array<std::vector<std::uint32_t>, kSortKeys> m_rank;
 };

@@ -3,7 +3,7 @@
 #include "search_filters.h"
 
 #include <QDate>
-#include <QDateTime>
+#include <string>
 #include <QTime>
 
 namespace yuming::service {
@@ -21,12 +21,19 @@ inline const QTime kCnDeletionTime{4, 30};
 inline int deletionDay(Suffix suffix) { return suffix == Cn ? kCnDeletionDay : kGenericDeletionDay; }
 inline QTime deletionTime(Suffix suffix) { return suffix == Cn ? kCnDeletionTime : kGenericDeletionTime; }
 
-inline QDateTime deletionEstimate(const QDateTime& expiry, Suffix suffix)
+// A wall-clock time as the registries publish it, without a time zone.
+struct Moment {
+    QDate date;
+    QTime time;
+};
+
+inline Moment deletionEstimate(const Moment& expiry, Suffix suffix)
 {
-    return QDateTime(expiry.date().addDays(deletionDay(suffix)), deletionTime(suffix));
+    return {expiry.date.addDays(deletionDay(suffix)), deletionTime(suffix)};
 }
 
-// Every time the service stores or shows: sorts as text in time order.
-inline constexpr auto kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+// "yyyy-MM-dd HH:mm:ss", the form every time is stored and shown in: it sorts as text in time
+// order. Written by hand because QDateTime would consult the time zone for every value.
+std::string timeText(const Moment& moment);
 
 } // namespace yuming::service

@@ -3,6 +3,7 @@
 #include "deletion_rule.h"
 #include "sqlite_util.h"
 
+#include <cstdio>
 #include <iterator>
 #include <string_view>
 
@@ -97,15 +98,12 @@ namespace {
 
 // Expiry for a name that drops on `deletionDate`: the rule run backwards, at a time of day
 // the registration happened to be made.
-QDateTime expiryFor(QDate deletionDate, Suffix suffix, NameGenerator& names)
+Moment expiryFor(QDate deletionDate, Suffix suffix, NameGenerator& names)
 {
-    return QDateTime(deletionDate.addDays(-deletionDay(suffix)),
-                     QTime(names.below(24), names.below(60), names.below(60)));
+    return {deletionDate.addDays(-deletionDay(suffix)), QTime(names.below(24), names.below(60), names.below(60))};
 }
 
-std::string text(const QDateTime& time) { return time.toString(kTimeFormat).toStdString(); }
-
-bool insertName(Statement& insert, const std::string& name, Suffix suffix, const QDateTime& expiry)
+bool insertName(Statement& insert, const std::string& name, Suffix suffix, const Moment& expiry)
 {
     const std::string reversed(name.rbegin(), name.rend());
     insert.reset();
@@ -113,12 +111,20 @@ bool insertName(Statement& insert, const std::string& name, Suffix suffix, const
     insert.bind(2, suffixName(suffix));
     insert.bind(3, reversed);
     insert.bind(4, static_cast<std::int64_t>(name.size()));
-    insert.bind(5, text(expiry));
-    insert.bind(6, text(deletionEstimate(expiry, suffix)));
+    insert.bind(5, timeText(expiry));
+    insert.bind(6, timeText(deletionEstimate(expiry, suffix)));
     return insert.step() == SQLITE_DONE;
 }
 
 } // namespace
+
+std::string timeText(const Moment& moment)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", moment.date.year(), moment.date.month(),
+                  moment.date.day(), moment.time.hour(), moment.time.minute(), moment.time.second());
+    return text;
+}
 
 bool seedDatabase(sqlite3* db, const SeedOptions& options, QDate today, std::string& error)
 {
@@ -138,9 +144,9 @@ bool seedDatabase(sqlite3* db, const SeedOptions& options, QDate today, std::str
         const Suffix suffix = names.nextSuffix();
         if (!taken.insert(name + '.' + std::string(suffixName(suffix))).second) continue;
         const bool listed = made < options.rows;
-        const QDateTime expiry =
-            listed ? expiryFor(today.addDays(names.below(30)), suffix, names)
-                   : QDateTime(today.addDays(31 + names.below(1065)), QTime(names.below(24), names.below(60)));
+        const Moment expiry = listed ? expiryFor(today.addDays(names.below(30)), suffix, names)
+                                     : Moment{today.addDays(31 + names.below(1065)),
+                                              QTime(names.below(24), names.below(60))};
         if (!insertName(insert, name, suffix, expiry)) {
             error = sqliteError(db);
             return false;

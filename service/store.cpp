@@ -2,8 +2,6 @@
 
 #include "sqlite_util.h"
 
-#include <array>
-
 namespace yuming::service {
 
 namespace {
@@ -94,13 +92,14 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
         return false;
     }
     sqlite3_busy_timeout(db, 10000);
+    // Names arrive in random order, so the unique index is written all over; a page cache that
+    // holds the whole index while seeding keeps SQLite from reading back what it just wrote.
+    std::string ignored;
+    execute(db, "PRAGMA cache_size = -32768", ignored);
     // Two services starting on one new file: the second waits here and then finds it seeded.
     bool ok = execute(db, "BEGIN IMMEDIATE", error) && bringUpToDate(db, options, today, error) &&
               execute(db, "COMMIT", error);
-    if (!ok) {
-        std::string ignored;
-        execute(db, "ROLLBACK", ignored);
-    }
+    if (!ok) execute(db, "ROLLBACK", ignored);
     sqlite3_close(db);
     return ok;
 }

@@ -116,6 +116,8 @@ const FilterCase kCases[] = {
     {"length_up_to", "", "radom", "0", "4", "zahe", "o_4", ""},
     {"length_bound_not_a_number", "", "radom", "ab", "", "zahe", "o_4", kComNet},
     {"length_bounds_crossed", "", "radom", "7", "3", "zahe", "o_4", ""},
+    {"length_beyond_any_name", "", "radom", "300", "0", "zahe", "o_4", ""},
+    {"length_bound_far_above", "", "radom", "0", "1000", "zahe", "o_1", ""},
     {"letters_starting_and_short", "x", "starts", "0", "6", "char", "o_2", "&com=com&net=net&org=org"},
 };
 
