@@ -41,6 +41,13 @@ void BM_ParseResultPage(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseResultPage)->Arg(50)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
+void BM_DecodeGbk(benchmark::State& state) {
+    const QByteArray bytes = toGbk(resultPage(1000));
+    for (auto _ : state) benchmark::DoNotOptimize(fromGbk(bytes));
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(BM_DecodeGbk)->Unit(benchmark::kMicrosecond);
+
 void BM_ReceivePath(benchmark::State& state) {
     const qsizetype size = state.range(0) * 1024 * 1024;
     QByteArray answer = toGbk(resultPage(1));

@@ -99,6 +99,35 @@ TEST(FindText, AgreesWithAPlainSearchEverywhere) {
     EXPECT_EQ(findText(u"abc", u"abcd"), -1);
 }
 
+TEST(Piece, TheQuickCutAgreesWithCuttingTwice) {
+    // Every text over a small alphabet up to length 7, with markers that overlap themselves and
+    // each other: the lazy cut must give what piece(piece(...)) gives.
+    const QString alphabet = "ab|";
+    const QStringList firsts{"a", "ab", "|a", "aa"};
+    const QStringList seconds{"b", "|", "ba", "a|b"};
+    QStringList texts{""};
+    for (int len = 1; len <= 7; ++len) {
+        QStringList longer;
+        for (const QString& t : texts)
+            if (t.size() == len - 1)
+                for (QChar c : alphabet) longer << t + c;
+        texts += longer;
+    }
+    for (const QString& text : texts)
+        for (const QString& first : firsts)
+            for (const QString& second : seconds)
+                for (qsizetype k = 0; k < 3; ++k) {
+                    const auto outer = piece(text, first, k);
+                    const auto want = outer ? piece(*outer, second, 0) : std::nullopt;
+                    const auto got = pieceThenCut(text, first, k, second);
+                    ASSERT_EQ(got.has_value(), want.has_value()) << text.toStdString() << " " << first.toStdString()
+                                                                 << " " << k << " " << second.toStdString();
+                    if (got) {
+                        ASSERT_EQ(got->toString(), want->toString());
+                    }
+                }
+}
+
 TEST(Percent, EscapesWhatCannotStandInATargetAndKeepsGbk) {
     EXPECT_EQ(escapeTargetValue(u"a b"), "a%20b");
     EXPECT_EQ(escapeTargetValue(u"x\r\nHost: evil"), "x%0D%0AHost:%20evil");

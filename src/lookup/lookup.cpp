@@ -14,9 +14,8 @@ std::optional<QStringView> checkDomainInput(QStringView Text4) {
 }
 
 std::optional<QStringView> cutAfter(QStringView recvText, QStringView marker) {
-    const auto part = piece(recvText, marker, 1);
-    if (!part || part->isEmpty()) return std::nullopt;
-    return piece(*part, markers::kSpanEnd, 0);
+    // An empty part after the marker has no piece 0, so it fails like a missing marker.
+    return pieceThenCut(recvText, marker, 1, markers::kSpanEnd);
 }
 
 LookupPage parseLookupPage(QStringView recvText) {

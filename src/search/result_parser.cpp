@@ -11,38 +11,22 @@ namespace {
 
 using namespace markers;
 
-// piece(piece(text, first, k), second, 0): the text after the k-th `first` up to the next
-// `second`, or nullopt when either piece is missing.
-std::optional<QStringView> between(QStringView text, QStringView first, qsizetype k, QStringView second) {
-    const auto outer = piece(text, first, k);
-    if (!outer) return std::nullopt;
-    return piece(*outer, second, 0);
-}
-
-// The text before the first "</td>" of a cell piece; an empty piece does not exist.
-std::optional<QStringView> cellValue(QStringView cellPiece) {
-    if (cellPiece.isEmpty()) return std::nullopt;
-    const qsizetype close = findText(cellPiece, kCellEnd);
-    return close < 0 ? cellPiece : cellPiece.first(close);
-}
-
-// The four cuts of a row. Pieces 2 and 3 of the row at "</td><td>" are found in one pass: the
-// texts after the boundary's second and third occurrence, each up to the next one or the end.
+// The four cuts of a row.
 std::optional<ResultRow> cutRow(QStringView row) {
-    const auto domain = between(row, kLinkEnd, 1, kDomainEnd);
-    const auto length = between(row, kFirstCellEnd, 1, kCellEnd);
+    const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd);
+    const auto length = pieceThenCut(row, kFirstCellEnd, 1, kCellEnd);
     if (!domain || !length) return std::nullopt;
+    // Pieces 2 and 3 at the cell boundary start after its second and third occurrence.
     const qsizetype n = kCellBoundary.size();
-    qsizetype at[4] = {-1, -1, -1, -1};
-    for (qsizetype i = 0, from = 0; i < 4; ++i) {
-        at[i] = findText(row, kCellBoundary, from);
-        if (at[i] < 0) break;
-        from = at[i] + n;
+    qsizetype at = -n;
+    for (int i = 0; i < 2; ++i) {
+        at = findText(row, kCellBoundary, at + n);
+        if (at < 0) return std::nullopt;
     }
-    if (at[2] < 0) return std::nullopt;
-    const auto suffix = cellValue(row.sliced(at[1] + n, at[2] - at[1] - n));
-    const qsizetype end = at[3] < 0 ? row.size() : at[3];
-    const auto deletion = cellValue(row.sliced(at[2] + n, end - at[2] - n));
+    const auto suffix = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
+    at = findText(row, kCellBoundary, at + n);
+    if (at < 0) return std::nullopt;
+    const auto deletion = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
     if (!suffix || !deletion) return std::nullopt;
     return ResultRow{domain->toString(), length->toString(), suffix->toString(), deletion->toString()};
 }
@@ -51,14 +35,14 @@ std::optional<ResultRow> cutRow(QStringView row) {
 
 ResultPage parseResultPage(QStringView recvText) {
     ResultPage page;
-    const auto count = between(recvText, kPageCountStart, 1, kPageCountEnd);
+    const auto count = pieceThenCut(recvText, kPageCountStart, 1, kPageCountEnd);
     if (!count) {
         page.outcome = ResultPage::Outcome::NoPageCount;
         return page;
     }
     page.pageCount = count->toString();
 
-    const auto body = between(recvText, kTableHeader, 1, kTableBodyEnd);
+    const auto body = pieceThenCut(recvText, kTableHeader, 1, kTableBodyEnd);
     if (!body) {
         page.outcome = ResultPage::Outcome::NoTable;
         return page;
