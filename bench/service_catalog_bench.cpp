@@ -12,8 +12,7 @@ using namespace yuming::service;
 
 namespace {
 
-const Catalog& catalog()
-{
+const Catalog& catalog() {
     static const Catalog instance = [] {
         NameGenerator names(1);
         std::vector<ListedName> rows;
@@ -30,8 +29,7 @@ const Catalog& catalog()
     return instance;
 }
 
-void search(benchmark::State& state, std::string key, KeyPosition position, SortKey sort)
-{
+void search(benchmark::State& state, std::string key, KeyPosition position, SortKey sort) {
     SearchFilters filters;
     filters.keyword = std::move(key);
     filters.position = position;

@@ -20,10 +20,11 @@ thread_local bool t_close = false;
 
 using Clock = std::chrono::steady_clock;
 
-int millisecondsOf(time_t sec, time_t usec) { return static_cast<int>(sec * 1000 + usec / 1000); }
+int millisecondsOf(time_t sec, time_t usec) {
+    return static_cast<int>(sec * 1000 + usec / 1000);
+}
 
-bool ready(socket_t sock, short events, int timeoutMs)
-{
+bool ready(socket_t sock, short events, int timeoutMs) {
     pollfd fd{sock, events, 0};
     while (true) {
         const int n = ::poll(&fd, 1, timeoutMs);
@@ -32,8 +33,7 @@ bool ready(socket_t sock, short events, int timeoutMs)
     }
 }
 
-void addressOf(socket_t sock, bool peer, std::string& ip, int& port)
-{
+void addressOf(socket_t sock, bool peer, std::string& ip, int& port) {
     sockaddr_storage address{};
     socklen_t length = sizeof(address);
     const int rc = peer ? ::getpeername(sock, reinterpret_cast<sockaddr*>(&address), &length)
@@ -55,8 +55,7 @@ void addressOf(socket_t sock, bool peer, std::string& ip, int& port)
 // Closing a socket with unread input makes the kernel reset the connection, and the client may
 // then lose the answer it was just sent (an error page for a request cut short, typically). So
 // the sending side is shut first and what the client still sends is read away, for a short while.
-void closeGracefully(socket_t sock)
-{
+void closeGracefully(socket_t sock) {
     ::shutdown(sock, SHUT_WR);
     std::array<char, 4096> sink{};
     const auto until = Clock::now() + std::chrono::milliseconds(500);
@@ -73,12 +72,9 @@ void closeGracefully(socket_t sock)
 class LimitedStream : public httplib::Stream {
 public:
     LimitedStream(socket_t sock, int readTimeoutMs, int writeTimeoutMs)
-        : m_sock(sock), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs)
-    {
-    }
+        : m_sock(sock), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
 
-    void beginRequest(const BoundedServer::Limits& limits)
-    {
+    void beginRequest(const BoundedServer::Limits& limits) {
         m_budget = limits.requestBytes;
         m_deadline = Clock::now() + limits.requestTime;
         t_tooLarge = false;
@@ -91,8 +87,7 @@ public:
     bool is_readable() const override { return buffered() || ready(m_sock, POLLIN, m_readTimeoutMs); }
     bool is_writable() const override { return ready(m_sock, POLLOUT, m_writeTimeoutMs); }
 
-    ssize_t read(char* ptr, size_t size) override
-    {
+    ssize_t read(char* ptr, size_t size) override {
         if (m_budget == 0) {
             t_tooLarge = true;
             return -1;
@@ -108,20 +103,23 @@ public:
         return static_cast<ssize_t>(n);
     }
 
-    ssize_t write(const char* ptr, size_t size) override
-    {
+    ssize_t write(const char* ptr, size_t size) override {
         if (!is_writable()) return -1;
         return ::send(m_sock, ptr, size, MSG_NOSIGNAL);
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { addressOf(m_sock, true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { addressOf(m_sock, false, ip, port); }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        addressOf(m_sock, true, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        addressOf(m_sock, false, ip, port);
+    }
     socket_t socket() const override { return m_sock; }
 
 private:
-    ssize_t fill()
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+    ssize_t fill() {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
         const int wait = static_cast<int>(std::min<long long>(m_readTimeoutMs, left));
         if (wait <= 0 || !ready(m_sock, POLLIN, wait)) {
             t_timedOut = true;
@@ -145,14 +143,19 @@ private:
 
 } // namespace
 
-bool BoundedServer::requestTooLarge() { return t_tooLarge; }
-bool BoundedServer::requestTimedOut() { return t_timedOut; }
-void BoundedServer::closeAfterAnswer() { t_close = true; }
+bool BoundedServer::requestTooLarge() {
+    return t_tooLarge;
+}
+bool BoundedServer::requestTimedOut() {
+    return t_timedOut;
+}
+void BoundedServer::closeAfterAnswer() {
+    t_close = true;
+}
 
 // Waits for the next request on a kept-alive connection, in short steps so that stop() is
 // noticed at once.
-bool BoundedServer::waitForRequest(socket_t sock, bool buffered) const
-{
+bool BoundedServer::waitForRequest(socket_t sock, bool buffered) const {
     if (buffered) return true;
     constexpr int kStepMs = 100;
     for (auto waited = 0; waited < keep_alive_timeout_sec_ * 1000; waited += kStepMs) {
@@ -162,8 +165,7 @@ bool BoundedServer::waitForRequest(socket_t sock, bool buffered) const
     return false;
 }
 
-bool BoundedServer::process_and_close_socket(socket_t sock)
-{
+bool BoundedServer::process_and_close_socket(socket_t sock) {
     LimitedStream stream(sock, millisecondsOf(read_timeout_sec_, read_timeout_usec_),
                          millisecondsOf(write_timeout_sec_, write_timeout_usec_));
     bool served = false;

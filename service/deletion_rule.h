@@ -3,8 +3,8 @@
 #include "search_filters.h"
 
 #include <QDate>
-#include <string>
 #include <QTime>
+#include <string>
 
 namespace yuming::service {
 
@@ -18,8 +18,12 @@ inline constexpr int kCnDeletionDay = 16;
 inline const QTime kGenericDeletionTime{2, 30};
 inline const QTime kCnDeletionTime{4, 30};
 
-inline int deletionDay(Suffix suffix) { return suffix == Cn ? kCnDeletionDay : kGenericDeletionDay; }
-inline QTime deletionTime(Suffix suffix) { return suffix == Cn ? kCnDeletionTime : kGenericDeletionTime; }
+inline int deletionDay(Suffix suffix) {
+    return suffix == Cn ? kCnDeletionDay : kGenericDeletionDay;
+}
+inline QTime deletionTime(Suffix suffix) {
+    return suffix == Cn ? kCnDeletionTime : kGenericDeletionTime;
+}
 
 // A wall-clock time as the registries publish it, without a time zone.
 struct Moment {
@@ -27,8 +31,7 @@ struct Moment {
     QTime time;
 };
 
-inline Moment deletionEstimate(const Moment& expiry, Suffix suffix)
-{
+inline Moment deletionEstimate(const Moment& expiry, Suffix suffix) {
     return {expiry.date.addDays(deletionDay(suffix)), deletionTime(suffix)};
 }
 

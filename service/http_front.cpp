@@ -23,13 +23,15 @@ constexpr time_t kIdleSeconds = 3;
 // Threads that serve connections; a kept-alive connection holds one until it goes idle or its
 // request runs out of time. Idle threads cost little, so there are many.
 constexpr std::size_t kServingThreads = 64;
-constexpr BoundedServer::Limits kLimits{.requestBytes = 2 * kHeaderLimit, .requestTime = std::chrono::seconds(5)};
+constexpr BoundedServer::Limits kLimits{.requestBytes = 2 * kHeaderLimit,
+                                        .requestTime = std::chrono::seconds(5)};
 
-std::string utf8(QStringView text) { return text.toString().toStdString(); }
+std::string utf8(QStringView text) {
+    return text.toString().toStdString();
+}
 
 // httplib matches paths as regular expressions; ours are plain text.
-std::string exactPath(QStringView path)
-{
+std::string exactPath(QStringView path) {
     std::string out;
     for (char c : utf8(path)) {
         if (std::string_view(".^$|()[]{}*+?\\").find(c) != std::string_view::npos) out += '\\';
@@ -38,15 +40,13 @@ std::string exactPath(QStringView path)
     return out;
 }
 
-std::string_view queryOf(const std::string& target)
-{
+std::string_view queryOf(const std::string& target) {
     const auto mark = target.find('?');
     return mark == std::string::npos ? std::string_view{} : std::string_view(target).substr(mark + 1);
 }
 
 // The log stays plain ASCII whatever the client sent.
-std::string printable(std::string_view raw)
-{
+std::string printable(std::string_view raw) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : raw) {
@@ -61,46 +61,50 @@ std::string printable(std::string_view raw)
     return out;
 }
 
-void logRequest(const httplib::Request& req, const httplib::Response& res)
-{
+void logRequest(const httplib::Request& req, const httplib::Response& res) {
     static std::mutex lock;
-    const std::string line = req.remote_addr + ':' + std::to_string(req.remote_port) + " \"" + req.method + ' ' +
-                             printable(req.target) + ' ' + req.version + "\" " + std::to_string(res.status) + ' ' +
-                             std::to_string(res.body.size()) + '\n';
+    const std::string line = req.remote_addr + ':' + std::to_string(req.remote_port) + " \"" + req.method +
+                             ' ' + printable(req.target) + ' ' + req.version + "\" " +
+                             std::to_string(res.status) + ' ' + std::to_string(res.body.size()) + '\n';
     const std::lock_guard guard(lock);
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-std::size_t headerBytes(const httplib::Request& req)
-{
+std::size_t headerBytes(const httplib::Request& req) {
     std::size_t total = req.method.size() + req.target.size() + req.version.size() + 4;
-    for (const auto& [name, value] : req.headers) total += name.size() + value.size() + 4;
+    for (const auto& [name, value] : req.headers)
+        total += name.size() + value.size() + 4;
     return total;
 }
 
-void sendPage(httplib::Response& res, int status, std::string body)
-{
+void sendPage(httplib::Response& res, int status, std::string body) {
     res.status = status;
     res.set_content(std::move(body), kHtml);
 }
 
-std::string messageFor(int status)
-{
+std::string messageFor(int status) {
     switch (status) {
-    case 400: return "The request could not be read.";
-    case 404: return "No such page.";
-    case 405: return "Only GET is served here.";
-    case 408: return "The request did not arrive in time.";
-    case 413: return "The request body is too large.";
-    case 414: return "The request target is too long.";
-    case 431: return "The request headers are too large.";
-    default: return "The request failed.";
+    case 400:
+        return "The request could not be read.";
+    case 404:
+        return "No such page.";
+    case 405:
+        return "Only GET is served here.";
+    case 408:
+        return "The request did not arrive in time.";
+    case 413:
+        return "The request body is too large.";
+    case 414:
+        return "The request target is too long.";
+    case 431:
+        return "The request headers are too large.";
+    default:
+        return "The request failed.";
     }
 }
 
 // Each serving thread keeps its own read-only connection for lookups.
-Store& threadStore(const std::string& path)
-{
+Store& threadStore(const std::string& path) {
     thread_local std::unique_ptr<Store> store;
     if (!store) store = std::make_unique<Store>(path);
     return *store;
@@ -109,15 +113,13 @@ Store& threadStore(const std::string& path)
 } // namespace
 
 HttpFront::HttpFront(const Catalog& catalog, std::string dbPath)
-    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<BoundedServer>(kLimits))
-{
+    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<BoundedServer>(kLimits)) {
     route();
 }
 
 HttpFront::~HttpFront() = default;
 
-void HttpFront::route()
-{
+void HttpFront::route() {
     httplib::Server& server = *m_server;
     // httplib takes ownership of the queue it is handed and deletes it when serving ends.
     server.new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
@@ -141,8 +143,10 @@ void HttpFront::route()
             BoundedServer::closeAfterAnswer();
             res.set_header("Connection", "close");
         }
-        if (BoundedServer::requestTooLarge()) res.status = 431;
-        else if (BoundedServer::requestTimedOut()) res.status = 408;
+        if (BoundedServer::requestTooLarge())
+            res.status = 431;
+        else if (BoundedServer::requestTimedOut())
+            res.status = 408;
         if (res.body.empty()) sendPage(res, res.status, errorPage(res.status, messageFor(res.status)));
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
@@ -173,20 +177,27 @@ void HttpFront::route()
         res.set_header("Allow", "GET, HEAD");
         sendPage(res, 405, errorPage(405, messageFor(405)));
     };
-    server.Post(".*", onlyGet).Put(".*", onlyGet).Patch(".*", onlyGet).Delete(".*", onlyGet).Options(".*", onlyGet);
+    server.Post(".*", onlyGet)
+        .Put(".*", onlyGet)
+        .Patch(".*", onlyGet)
+        .Delete(".*", onlyGet)
+        .Options(".*", onlyGet);
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
         sendPage(res, 200, homePage(m_catalog.size()));
     });
 }
 
-int HttpFront::bind(const std::string& host, int port)
-{
+int HttpFront::bind(const std::string& host, int port) {
     if (port == 0) return m_server->bind_to_any_port(host);
     return m_server->bind_to_port(host, port) ? port : -1;
 }
 
-bool HttpFront::run() { return m_server->listen_after_bind(); }
+bool HttpFront::run() {
+    return m_server->listen_after_bind();
+}
 
-void HttpFront::stop() { m_server->stop(); }
+void HttpFront::stop() {
+    m_server->stop();
+}
 
 } // namespace yuming::service

@@ -22,8 +22,7 @@ namespace {
 
 // SIGINT and SIGTERM are taken by one thread with sigwait, outside any signal handler, so
 // stopping the server runs as ordinary code.
-sigset_t stopSignals()
-{
+sigset_t stopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -31,8 +30,7 @@ sigset_t stopSignals()
     return set;
 }
 
-bool prepare(const ServiceOptions& options, QDate today)
-{
+bool prepare(const ServiceOptions& options, QDate today) {
     QDir().mkpath(QFileInfo(QString::fromStdString(options.dbPath)).absolutePath());
     QElapsedTimer timer;
     timer.start();
@@ -47,8 +45,7 @@ bool prepare(const ServiceOptions& options, QDate today)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     const OptionsResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok() || parsed.options.help) {
         std::fputs(usage().c_str(), parsed.ok() ? stdout : stderr);

@@ -14,8 +14,7 @@ namespace {
 // The maker shown on the banner and the home page.
 constexpr QStringView kMaker = u"墨柚域名工坊";
 
-std::string gbk(QStringView text)
-{
+std::string gbk(QStringView text) {
     const QByteArray bytes = toGbk(text);
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
@@ -44,16 +43,16 @@ struct Texts {
     std::string searchSummary = gbk(u"<p class=\"summary\">即将删除的域名共 ");
     std::string searchSummaryEnd = gbk(u" 个");
     std::string searchPageOf = gbk(u"</strong>，当前第 ");
-    std::string searchPageOfEnd = gbk(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
-                                      u"<th>后缀</th><th>删除时间</th>");
+    std::string searchPageOfEnd =
+        gbk(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
+            u"<th>后缀</th><th>删除时间</th>");
     std::string booking = gbk(u">预订</a></td></tr>");
     std::string lookupTitleEnd = gbk(u" 域名到期查询");
     std::string deletionLabel = gbk(u"<p>域名删除时间：");
     std::string lookupNote = gbk(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
 };
 
-const Texts& texts()
-{
+const Texts& texts() {
     static const Texts instance;
     return instance;
 }
@@ -69,29 +68,26 @@ constexpr std::string_view kStyle =
 
 // For text echoed back from a request: no markup gets through, and bytes that are not GBK
 // become '?' rather than reaching the page.
-std::string escapedEcho(std::string_view raw)
-{
+std::string escapedEcho(std::string_view raw) {
     const QString text = fromGbk(QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())));
     QString escaped = text.toHtmlEscaped();
     escaped.replace(QChar(0xFFFD), QLatin1Char('?'));
     return gbk(escaped);
 }
 
-std::string bar()
-{
+std::string bar() {
     return gbk(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
 }
 
-std::string lookupHref(std::string_view domain)
-{
+std::string lookupHref(std::string_view domain) {
     std::string href = texts().lookupPath + "?domain=" + std::string(domain) + texts().lookupParams;
     std::string out;
-    for (char c : href) out += c == '&' ? std::string("&amp;") : std::string(1, c);
+    for (char c : href)
+        out += c == '&' ? std::string("&amp;") : std::string(1, c);
     return out;
 }
 
-void appendRow(std::string& out, const Catalog::Row& row)
-{
+void appendRow(std::string& out, const Catalog::Row& row) {
     const Texts& t = texts();
     const std::string domain = std::string(row.name) + '.' + std::string(suffixName(row.suffix));
     const std::string href = lookupHref(domain);
@@ -106,8 +102,7 @@ void appendRow(std::string& out, const Catalog::Row& row)
 
 } // namespace
 
-std::optional<DomainName> splitDomain(std::string_view domain)
-{
+std::optional<DomainName> splitDomain(std::string_view domain) {
     const auto dot = domain.rfind('.');
     if (dot == std::string_view::npos || dot == 0) return std::nullopt;
     const auto suffix = domain.substr(dot + 1);
@@ -116,8 +111,7 @@ std::optional<DomainName> splitDomain(std::string_view domain)
     return std::nullopt;
 }
 
-std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo)
-{
+std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo) {
     const Texts& t = texts();
     const auto pages = (page.total + kPageSize - 1) / kPageSize;
     std::string out;
@@ -129,36 +123,37 @@ std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::i
     out += t.pageCountStart + std::to_string(pages) + t.pageCountEnd;
     out += t.searchPageOf + std::to_string(pageNo + 1) + t.searchPageOfEnd;
     out += t.tableHeader + "</tr></thead>\n<tbody>";
-    for (std::uint32_t id : page.rows) appendRow(out, catalog.row(id));
+    for (std::uint32_t id : page.rows)
+        appendRow(out, catalog.row(id));
     out += '\n' + t.tableBodyEnd + "</table></main>\n</body>" + t.pageEnd;
     return out;
 }
 
-std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration)
-{
+std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration) {
     const Texts& t = texts();
     const std::string echo = escapedEcho(domain);
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
-        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() + "\n</body>" +
-               t.pageEnd;
+        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() +
+               "\n</body>" + t.pageEnd;
         return out;
     }
-    out += "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
+    out +=
+        "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
     out += t.expiry + registration->expiry + t.spanEnd + "</p>\n";
     out += t.deletionLabel + t.deletion + registration->deletion + t.spanEnd + "</p>\n";
     out += t.lookupNote + "</main>\n</body>" + t.pageEnd;
     return out;
 }
 
-std::string bannerPage(std::size_t listedCount)
-{
+std::string bannerPage(std::size_t listedCount) {
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1</title><style>"
         "html,body{margin:0;padding:0;width:843px;height:113px;overflow:hidden;background:rgb(241,242,244)}"
-        ".banner{box-sizing:border-box;width:843px;height:113px;display:flex;align-items:center;padding:0 28px;"
+        ".banner{box-sizing:border-box;width:843px;height:113px;display:flex;align-items:center;padding:0 "
+        "28px;"
         "border:1px solid rgb(212,213,217);background:linear-gradient(90deg,rgb(241,242,244) 0%,#fff 55%,"
         "rgb(241,242,244) 100%);font-family:\"Microsoft YaHei\",\"Noto Sans CJK SC\",sans-serif}"
         ".logo{width:66px;height:66px;border-radius:14px;background:rgb(47,91,138);color:#fff;font-size:36px;"
@@ -175,8 +170,7 @@ std::string bannerPage(std::size_t listedCount)
     return gbk(page.arg(kMaker).arg(listedCount)) + texts().pageEnd;
 }
 
-std::string homePage(std::size_t listedCount)
-{
+std::string homePage(std::size_t listedCount) {
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1</title>%2</head><body>\n<div class=\"bar\">%1</div>\n<main><h1>%1</h1>"
@@ -184,15 +178,15 @@ std::string homePage(std::size_t listedCount)
         "<p><a href=\"/s/?key=&amp;kaiwei=radom&amp;min=0&amp;max=0&amp;op=zahe&amp;o=o_5&amp;com=com&amp;"
         "net=net&amp;tsym=0&amp;d=0&amp;do=do&amp;page=0\">查看即将删除的域名</a></p>"
         "<form action=\"/whois/\" method=\"get\"><input name=\"domain\" placeholder=\"例如 example.com\">"
-        "<input type=\"hidden\" name=\"Whois[]\" value=\"1\"><input type=\"hidden\" name=\"Whois[]\" value=\"2\">"
+        "<input type=\"hidden\" name=\"Whois[]\" value=\"1\"><input type=\"hidden\" name=\"Whois[]\" "
+        "value=\"2\">"
         "<input type=\"hidden\" name=\"Whois[]\" value=\"3\"><button>查询删除时间</button></form>"
         "<p class=\"note\">删除时间均为预算，仅供参考。</p></main>\n</body>");
     return gbk(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)) +
            texts().pageEnd;
 }
 
-std::string errorPage(int status, std::string_view message)
-{
+std::string errorPage(int status, std::string_view message) {
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1 出错了</title></head><body><h1>%1</h1><p>%2</p><p><a href=\"/\">返回首页</a></p>"

@@ -10,23 +10,20 @@ namespace yuming::service {
 
 namespace {
 
-int hexValue(char c)
-{
+int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-void foldAsciiCase(std::string& text)
-{
+void foldAsciiCase(std::string& text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 }
 
 // Calls `visit(name, value)` for every "name=value" pair, both still encoded.
-template <typename Visit> void forEachPair(std::string_view query, Visit&& visit)
-{
+template <typename Visit> void forEachPair(std::string_view query, Visit&& visit) {
     while (!query.empty()) {
         const auto amp = query.find('&');
         const auto pair = query.substr(0, amp);
@@ -42,20 +39,20 @@ template <typename Visit> void forEachPair(std::string_view query, Visit&& visit
 }
 
 // A length bound: anything that is not a whole number, or is below zero, means no bound.
-int lengthBound(std::string_view text)
-{
+int lengthBound(std::string_view text) {
     long long value = 0;
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (ptr != end || text.empty()) return 0;
-    if (ec == std::errc::result_out_of_range) return text.front() == '-' ? 0 : std::numeric_limits<int>::max();
+    if (ec == std::errc::result_out_of_range)
+        return text.front() == '-' ? 0 : std::numeric_limits<int>::max();
     if (ec != std::errc{} || value < 0) return 0;
-    return value > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(value);
+    return value > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                   : static_cast<int>(value);
 }
 
 // Page numbers must be whole non-negative numbers; a huge one is simply past the end.
-std::optional<std::int64_t> pageNumber(std::string_view text)
-{
+std::optional<std::int64_t> pageNumber(std::string_view text) {
     if (text.empty()) return std::nullopt;
     for (char c : text)
         if (c < '0' || c > '9') return std::nullopt;
@@ -67,8 +64,7 @@ std::optional<std::int64_t> pageNumber(std::string_view text)
 }
 
 template <typename T, std::size_t N>
-std::optional<T> lookUp(const std::array<std::pair<std::string_view, T>, N>& table, std::string_view value)
-{
+std::optional<T> lookUp(const std::array<std::pair<std::string_view, T>, N>& table, std::string_view value) {
     for (const auto& [name, item] : table)
         if (name == value) return item;
     return std::nullopt;
@@ -104,8 +100,7 @@ constexpr std::array<std::pair<std::string_view, Suffix>, 4> kSuffixes{{
 
 } // namespace
 
-std::string percentDecode(std::string_view text)
-{
+std::string percentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -124,15 +119,13 @@ std::string percentDecode(std::string_view text)
     return out;
 }
 
-std::string_view suffixName(Suffix suffix)
-{
+std::string_view suffixName(Suffix suffix) {
     for (const auto& [name, item] : kSuffixes)
         if (item == suffix) return name;
     return {};
 }
 
-SearchQueryResult decodeSearchQuery(std::string_view query)
-{
+SearchQueryResult decodeSearchQuery(std::string_view query) {
     SearchQueryResult result;
     SearchFilters& filters = result.filters;
     std::uint8_t ticked = 0;
@@ -145,24 +138,32 @@ SearchQueryResult decodeSearchQuery(std::string_view query)
             filters.keyword = std::move(value);
         } else if (name == "kaiwei") {
             const auto position = lookUp(kPositions, value);
-            if (!position) result.error = "kaiwei must be radom, starts, end or startsend";
-            else filters.position = *position;
+            if (!position)
+                result.error = "kaiwei must be radom, starts, end or startsend";
+            else
+                filters.position = *position;
         } else if (name == "op") {
             const auto kind = lookUp(kKinds, value);
-            if (!kind) result.error = "op must be zahe, char or num";
-            else filters.kind = *kind;
+            if (!kind)
+                result.error = "op must be zahe, char or num";
+            else
+                filters.kind = *kind;
         } else if (name == "o") {
             const auto sort = lookUp(kSortKeys, value);
-            if (!sort) result.error = "o must be one of o_1 to o_5";
-            else filters.sort = *sort;
+            if (!sort)
+                result.error = "o must be one of o_1 to o_5";
+            else
+                filters.sort = *sort;
         } else if (name == "min") {
             filters.minLength = lengthBound(value);
         } else if (name == "max") {
             filters.maxLength = lengthBound(value);
         } else if (name == "page") {
             const auto page = pageNumber(value);
-            if (!page) result.error = "page must be a whole number from 0 up";
-            else filters.page = *page;
+            if (!page)
+                result.error = "page must be a whole number from 0 up";
+            else
+                filters.page = *page;
         } else if (const auto suffix = lookUp(kSuffixes, name); suffix && value == name) {
             ticked |= *suffix;
         }
@@ -172,8 +173,7 @@ SearchQueryResult decodeSearchQuery(std::string_view query)
     return result;
 }
 
-std::string decodeLookupDomain(std::string_view query)
-{
+std::string decodeLookupDomain(std::string_view query) {
     std::string domain;
     bool found = false;
     forEachPair(query, [&](std::string_view rawName, std::string_view rawValue) {

@@ -9,17 +9,16 @@ namespace yuming::service {
 
 namespace {
 
-template <typename T> bool number(const std::string& text, T& out, T lowest, T highest)
-{
+template <typename T> bool number(const std::string& text, T& out, T lowest, T highest) {
     T value{};
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || ptr != text.data() + text.size() || value < lowest || value > highest) return false;
+    if (ec != std::errc{} || ptr != text.data() + text.size() || value < lowest || value > highest)
+        return false;
     out = value;
     return true;
 }
 
-bool parseListen(const std::string& text, ServiceOptions& options)
-{
+bool parseListen(const std::string& text, ServiceOptions& options) {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     options.host = text.substr(0, colon);
@@ -28,8 +27,7 @@ bool parseListen(const std::string& text, ServiceOptions& options)
 
 } // namespace
 
-std::string usage()
-{
+std::string usage() {
     return "usage: yuming-service [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
            "  --listen HOST:PORT  address to serve on (default 127.0.0.1:0, 0 picks a free port)\n"
            "  --db FILE           SQLite database, created and filled on first start\n"
@@ -40,14 +38,12 @@ std::string usage()
            "  --rows N            names on the drop list of a new database (default 200000)\n";
 }
 
-std::string defaultDbPath()
-{
+std::string defaultDbPath() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return QDir(folder).filePath(QStringLiteral("yuming-service/domains.sqlite")).toStdString();
 }
 
-OptionsResult parseOptions(const std::vector<std::string>& args)
-{
+OptionsResult parseOptions(const std::vector<std::string>& args) {
     OptionsResult result;
     ServiceOptions& options = result.options;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -62,11 +58,16 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
         }
         const std::string& value = args[++i];
         bool good = true;
-        if (arg == "--listen") good = parseListen(value, options);
-        else if (arg == "--db") options.dbPath = value;
-        else if (arg == "--seed") good = number<std::uint64_t>(value, options.seed.seed, 0, UINT64_MAX);
-        else if (arg == "--rows") good = number(value, options.seed.rows, 1, 5'000'000);
-        else good = false;
+        if (arg == "--listen")
+            good = parseListen(value, options);
+        else if (arg == "--db")
+            options.dbPath = value;
+        else if (arg == "--seed")
+            good = number<std::uint64_t>(value, options.seed.seed, 0, UINT64_MAX);
+        else if (arg == "--rows")
+            good = number(value, options.seed.rows, 1, 5'000'000);
+        else
+            good = false;
         if (!good) {
             result.error = "bad option: " + arg + ' ' + value;
             return result;

@@ -2,43 +2,48 @@
 
 namespace yuming::service {
 
-std::string sqliteError(sqlite3* db) { return db ? sqlite3_errmsg(db) : "no database"; }
+std::string sqliteError(sqlite3* db) {
+    return db ? sqlite3_errmsg(db) : "no database";
+}
 
-Statement::Statement(sqlite3* db, std::string_view sql)
-{
-    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &m_statement,
-                           nullptr) != SQLITE_OK)
+Statement::Statement(sqlite3* db, std::string_view sql) {
+    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                           &m_statement, nullptr) != SQLITE_OK)
         m_statement = nullptr;
 }
 
-Statement::~Statement() { sqlite3_finalize(m_statement); }
+Statement::~Statement() {
+    sqlite3_finalize(m_statement);
+}
 
-void Statement::reset()
-{
+void Statement::reset() {
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
 }
 
-void Statement::bind(int index, std::string_view text)
-{
+void Statement::bind(int index, std::string_view text) {
     sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-void Statement::bind(int index, std::int64_t value) { sqlite3_bind_int64(m_statement, index, value); }
+void Statement::bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(m_statement, index, value);
+}
 
-int Statement::step() { return sqlite3_step(m_statement); }
+int Statement::step() {
+    return sqlite3_step(m_statement);
+}
 
-std::string_view Statement::text(int column) const
-{
+std::string_view Statement::text(int column) const {
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
     return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
                 : std::string_view{};
 }
 
-std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+std::int64_t Statement::integer(int column) const {
+    return sqlite3_column_int64(m_statement, column);
+}
 
-bool execute(sqlite3* db, std::string_view sql, std::string& error)
-{
+bool execute(sqlite3* db, std::string_view sql, std::string& error) {
     char* message = nullptr;
     if (sqlite3_exec(db, std::string(sql).c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
     error = message ? message : sqliteError(db);

@@ -28,18 +28,18 @@ CREATE INDEX IF NOT EXISTS domains_rname ON domains (rname);
 CREATE INDEX IF NOT EXISTS domains_deletion ON domains (deletion);
 )sql";
 
-std::string dayText(QDate day) { return day.toString(Qt::ISODate).toStdString(); }
+std::string dayText(QDate day) {
+    return day.toString(Qt::ISODate).toStdString();
+}
 
-std::optional<std::string> metaValue(sqlite3* db, std::string_view key)
-{
+std::optional<std::string> metaValue(sqlite3* db, std::string_view key) {
     Statement select(db, "SELECT value FROM meta WHERE key = ?");
     select.bind(1, key);
     if (select.step() != SQLITE_ROW) return std::nullopt;
     return std::string(select.text(0));
 }
 
-bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::string& error)
-{
+bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::string& error) {
     Statement upsert(db, "INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
     upsert.bind(1, key);
     upsert.bind(2, value);
@@ -48,18 +48,18 @@ bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::str
     return false;
 }
 
-bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& error)
-{
+bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
     return seedDatabase(db, options, today, error) && execute(db, kIndexes, error) &&
            setMeta(db, "seed", std::to_string(options.seed), error) &&
-           setMeta(db, "rows", std::to_string(options.rows), error) && setMeta(db, "dated", dayText(today), error);
+           setMeta(db, "rows", std::to_string(options.rows), error) &&
+           setMeta(db, "dated", dayText(today), error);
 }
 
-bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error)
-{
+bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
     const auto days = from.daysTo(today);
     if (days == 0) return true;
-    Statement shift(db, "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1)");
+    Statement shift(db,
+                    "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1)");
     shift.bind(1, std::to_string(days) + " days");
     if (shift.step() != SQLITE_DONE) {
         error = sqliteError(db);
@@ -68,8 +68,7 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error)
     return setMeta(db, "dated", dayText(today), error);
 }
 
-bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error)
-{
+bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
     if (!execute(db, kSchema, error)) return false;
     const auto dated = metaValue(db, "dated");
     if (!dated) return seedNew(db, options, today, error);
@@ -83,10 +82,10 @@ bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::st
 
 } // namespace
 
-bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error)
-{
+bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         error = sqliteError(db);
         sqlite3_close(db);
         return false;
@@ -106,17 +105,17 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
 
 struct Store::Statements {
     explicit Statements(sqlite3* db)
-        : listed(db, "SELECT name, suffix, deletion FROM domains WHERE deletion >= ? AND deletion < ? ORDER BY id"),
-          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?")
-    {
-    }
+        : listed(
+              db,
+              "SELECT name, suffix, deletion FROM domains WHERE deletion >= ? AND deletion < ? ORDER BY id"),
+          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?") {}
     Statement listed;
     Statement registration;
 };
 
-Store::Store(const std::string& path)
-{
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+Store::Store(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         m_error = sqliteError(m_db);
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -132,14 +131,12 @@ Store::Store(const std::string& path)
     }
 }
 
-Store::~Store()
-{
+Store::~Store() {
     m_statements.reset();
     sqlite3_close(m_db);
 }
 
-std::vector<ListedName> Store::listed(QDate today)
-{
+std::vector<ListedName> Store::listed(QDate today) {
     std::vector<ListedName> rows;
     if (!isOpen()) return rows;
     Statement& select = m_statements->listed;
@@ -149,13 +146,13 @@ std::vector<ListedName> Store::listed(QDate today)
     while (select.step() == SQLITE_ROW) {
         const std::string_view suffix = select.text(1);
         for (Suffix s : {Com, Net, Org, Cn})
-            if (suffixName(s) == suffix) rows.push_back({std::string(select.text(0)), s, std::string(select.text(2))});
+            if (suffixName(s) == suffix)
+                rows.push_back({std::string(select.text(0)), s, std::string(select.text(2))});
     }
     return rows;
 }
 
-std::optional<Registration> Store::registration(std::string_view name, std::string_view suffix)
-{
+std::optional<Registration> Store::registration(std::string_view name, std::string_view suffix) {
     if (!isOpen()) return std::nullopt;
     Statement& select = m_statements->registration;
     select.reset();

@@ -55,6 +55,8 @@ private:
 };
 
 // The first day after the drop list.
-inline QDate listEnd(QDate today) { return today.addDays(30); }
+inline QDate listEnd(QDate today) {
+    return today.addDays(30);
+}
 
 } // namespace yuming::service

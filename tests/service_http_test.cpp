@@ -10,8 +10,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -24,17 +24,20 @@ namespace {
 
 constexpr auto kSearchTail = "&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&tsym=0&d=0&do=do&page=";
 
-QByteArray get(const QByteArray& target, const QByteArray& headers = "Host: x\r\n")
-{
+QByteArray get(const QByteArray& target, const QByteArray& headers = "Host: x\r\n") {
     return "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n";
 }
 
 struct BadRequest {
     const char* name;
     QByteArray request;
-    int status;        // expected status; 0: any 4xx
+    int status;         // expected status; 0: any 4xx
     int pageCount = -1; // for a 200 search page: the page count it must show
 };
+
+void PrintTo(const BadRequest& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ServiceBadInput : public ::testing::TestWithParam<BadRequest> {};
 
@@ -44,7 +47,8 @@ const BadRequest kBadRequests[] = {
     {"blank_in_target", "GET /s/?key=a b HTTP/1.1\r\n\r\n", 400},
     {"target_over_8k", get("/s/?key=" + QByteArray(9000, 'a')), 414},
     {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 0},
-    {"headers_over_8k_together", get("/s/?key=a", QByteArray("X-Many: hhhhhhhhhhhhhhhhhhhhhhhh\r\n").repeated(400)), 431},
+    {"headers_over_8k_together",
+     get("/s/?key=a", QByteArray("X-Many: hhhhhhhhhhhhhhhhhhhhhhhh\r\n").repeated(400)), 431},
     {"post", "POST /s/ HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
     {"unknown_path", get("/nothing/here"), 404},
     {"path_prefix_only", get("/s"), 404},
@@ -53,7 +57,8 @@ const BadRequest kBadRequests[] = {
     {"unknown_position", get("/s/?key=a&kaiwei=middle&page=0"), 400},
     {"unknown_sort", get("/s/?key=a&o=o_9&page=0"), 400},
     {"lookup_without_domain", get("/whois/?Whois%5B%5D=1"), 400},
-    {"page_past_int64", get(QByteArray("/s/?key=zzzzzzzzq") + kSearchTail + "99999999999999999999999"), 200, 0},
+    {"page_past_int64", get(QByteArray("/s/?key=zzzzzzzzq") + kSearchTail + "99999999999999999999999"), 200,
+     0},
     {"invalid_gbk_key", get(QByteArray("/s/?key=\xff\x81\xfe") + kSearchTail + "0"), 200, 0},
     {"gbk_key", get(toGbk(u"/s/?key=中国") + kSearchTail + "0"), 200, 0},
     {"sql_quote_key", get(QByteArray("/s/?key=%27%20OR%201%3D1%20--") + kSearchTail + "0"), 200, 0},
@@ -65,14 +70,15 @@ const BadRequest kBadRequests[] = {
 
 } // namespace
 
-TEST_P(ServiceBadInput, AnswersWithAPageOrA4xxAndKeepsServing)
-{
+TEST_P(ServiceBadInput, AnswersWithAPageOrA4xxAndKeepsServing) {
     const BadRequest& c = GetParam();
     const quint16 port = sharedService().port();
     const QByteArray answer = exchange(port, c.request);
     const int status = statusOf(answer);
-    if (c.status == 0) EXPECT_TRUE(status >= 400 && status < 500) << answer.left(80).toStdString();
-    else EXPECT_EQ(status, c.status) << answer.left(80).toStdString();
+    if (c.status == 0)
+        EXPECT_TRUE(status >= 400 && status < 500) << answer.left(80).toStdString();
+    else
+        EXPECT_EQ(status, c.status) << answer.left(80).toStdString();
     EXPECT_TRUE(answer.endsWith("</html>")) << answer.right(80).toStdString();
     if (c.pageCount >= 0) {
         const ResultPage page = parseResultPage(fromGbk(answer));
@@ -87,41 +93,40 @@ TEST_P(ServiceBadInput, AnswersWithAPageOrA4xxAndKeepsServing)
 INSTANTIATE_TEST_SUITE_P(EachKind, ServiceBadInput, ::testing::ValuesIn(kBadRequests),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ServiceQuery, UnknownParametersChangeNothing)
-{
-    const QByteArray plain = exchange(sharedService().port(), get(QByteArray("/s/?key=an") + kSearchTail + "0"));
+TEST(ServiceQuery, UnknownParametersChangeNothing) {
+    const QByteArray plain =
+        exchange(sharedService().port(), get(QByteArray("/s/?key=an") + kSearchTail + "0"));
     const QByteArray extra = exchange(sharedService().port(),
                                       get(QByteArray("/s/?key=an&colour=blue&x") + kSearchTail + "0&y=%zz"));
     EXPECT_EQ(bodyOf(extra), bodyOf(plain));
 }
 
-TEST(ServiceConnection, KeptAliveConnectionServesRequestAfterRequest)
-{
+TEST(ServiceConnection, KeptAliveConnectionServesRequestAfterRequest) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
     ASSERT_TRUE(socket.waitForConnected(5000));
     for (int i = 0; i < 3; ++i) {
         socket.write(get(QByteArray("/s/?key=a") + kSearchTail + QByteArray::number(i)));
         QByteArray answer;
-        while (!answer.contains("</html>") && socket.waitForReadyRead(5000)) answer += socket.readAll();
+        while (!answer.contains("</html>") && socket.waitForReadyRead(5000))
+            answer += socket.readAll();
         EXPECT_EQ(statusOf(answer), 200);
         EXPECT_TRUE(answer.endsWith("</html>"));
         EXPECT_EQ(socket.state(), QAbstractSocket::ConnectedState);
     }
 }
 
-TEST(ServiceConnection, IdleConnectionIsClosedWithinSeconds)
-{
+TEST(ServiceConnection, IdleConnectionIsClosedWithinSeconds) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
     ASSERT_TRUE(socket.waitForConnected(5000));
     socket.write(get("/asd/yuming.htm"));
-    while (socket.waitForReadyRead(5000)) socket.readAll();
+    while (socket.waitForReadyRead(5000))
+        socket.readAll();
     EXPECT_EQ(socket.state(), QAbstractSocket::UnconnectedState) << "still open after 5 s idle";
 }
 
-TEST(ServiceConnection, StalledClientsDoNotStopOthers)
-{
+TEST(ServiceConnection, StalledClientsDoNotStopOthers) {
     std::vector<std::unique_ptr<QTcpSocket>> stalled;
     for (int i = 0; i < 4; ++i) {
         stalled.push_back(std::make_unique<QTcpSocket>());
@@ -139,8 +144,7 @@ TEST(ServiceConnection, StalledClientsDoNotStopOthers)
 
 namespace {
 
-qint64 residentKiB(qint64 pid)
-{
+qint64 residentKiB(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -150,8 +154,7 @@ qint64 residentKiB(qint64 pid)
 
 } // namespace
 
-TEST(ServiceConnection, EndlessHeadersAreCutOffWithoutGrowingTheService)
-{
+TEST(ServiceConnection, EndlessHeadersAreCutOffWithoutGrowingTheService) {
     const qint64 pid = sharedService().processId();
     const qint64 before = residentKiB(pid);
     QTcpSocket socket;
@@ -165,14 +168,14 @@ TEST(ServiceConnection, EndlessHeadersAreCutOffWithoutGrowingTheService)
         socket.waitForBytesWritten(2000);
         answer += socket.readAll();
     }
-    while (!answer.contains("</html>") && socket.waitForReadyRead(5000)) answer += socket.readAll();
+    while (!answer.contains("</html>") && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
     EXPECT_EQ(statusOf(answer), 431);
     EXPECT_TRUE(answer.endsWith("</html>"));
     EXPECT_LT(residentKiB(pid) - before, 4 * 1024) << "KiB grown while 20 MB of headers came in";
 }
 
-TEST(ServiceConnection, TrickledRequestRunsOutOfTime)
-{
+TEST(ServiceConnection, TrickledRequestRunsOutOfTime) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
     ASSERT_TRUE(socket.waitForConnected(5000));
@@ -192,8 +195,7 @@ TEST(ServiceConnection, TrickledRequestRunsOutOfTime)
     EXPECT_LT(sent, request.size());
 }
 
-TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette)
-{
+TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette) {
     const QByteArray answer = exchange(sharedService().port(), get("/asd/yuming.htm"));
     ASSERT_EQ(statusOf(answer), 200);
     EXPECT_TRUE(answer.contains("Content-Type: text/html; charset=gbk"));
@@ -205,8 +207,7 @@ TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette)
     EXPECT_TRUE(body.endsWith("</html>"));
 }
 
-TEST(ServicePages, HomePageAndLogLine)
-{
+TEST(ServicePages, HomePageAndLogLine) {
     const QByteArray answer = exchange(sharedService().port(), get("/?from=test"));
     EXPECT_EQ(statusOf(answer), 200);
     EXPECT_TRUE(answer.endsWith("</html>"));
@@ -221,19 +222,18 @@ TEST(ServicePages, HomePageAndLogLine)
 
 namespace {
 
-QList<QStringList> dump(const QString& path)
-{
+QList<QStringList> dump(const QString& path) {
     return Database(path).rows("SELECT name, suffix, expiry, deletion FROM domains ORDER BY id");
 }
 
 // Opens a database for writing, to age it as if it had been seeded days ago.
-bool ageDatabase(const QString& path, int days)
-{
+bool ageDatabase(const QString& path, int days) {
     sqlite3* db = nullptr;
     const QByteArray shift = QByteArray::number(-days) + " days";
     const QByteArray dated = QDate::currentDate().addDays(-days).toString(Qt::ISODate).toUtf8();
-    const QByteArray sql = "UPDATE domains SET expiry = datetime(expiry, '" + shift + "'), deletion = datetime(deletion, '" +
-                           shift + "'); UPDATE meta SET value = '" + dated + "' WHERE key = 'dated';";
+    const QByteArray sql = "UPDATE domains SET expiry = datetime(expiry, '" + shift +
+                           "'), deletion = datetime(deletion, '" + shift + "'); UPDATE meta SET value = '" +
+                           dated + "' WHERE key = 'dated';";
     const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
                     sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
@@ -242,19 +242,18 @@ bool ageDatabase(const QString& path, int days)
 
 } // namespace
 
-TEST(ServiceData, SameSeedSameRowsOtherSeedOtherRows)
-{
+TEST(ServiceData, SameSeedSameRowsOtherSeedOtherRows) {
     ServiceProcess first({.rows = 300, .seed = 11, .dbPath = {}});
     ServiceProcess again({.rows = 300, .seed = 11, .dbPath = {}});
     ServiceProcess other({.rows = 300, .seed = 12, .dbPath = {}});
-    for (ServiceProcess* service : {&first, &again, &other}) ASSERT_TRUE(service->start()) << service->error().toStdString();
+    for (ServiceProcess* service : {&first, &again, &other})
+        ASSERT_TRUE(service->start()) << service->error().toStdString();
     EXPECT_EQ(dump(first.dbPath()).size(), 330);
     EXPECT_EQ(dump(first.dbPath()), dump(again.dbPath()));
     EXPECT_NE(dump(first.dbPath()), dump(other.dbPath()));
 }
 
-TEST(ServiceData, RestartKeepsTheRowsAndMovesOldDatesToToday)
-{
+TEST(ServiceData, RestartKeepsTheRowsAndMovesOldDatesToToday) {
     QTemporaryDir dir;
     const QString path = dir.filePath("kept.sqlite");
     ServiceProcess seeded({.rows = 300, .seed = 5, .dbPath = path});
@@ -272,8 +271,7 @@ TEST(ServiceData, RestartKeepsTheRowsAndMovesOldDatesToToday)
     EXPECT_EQ(page.pageCount, "6") << "all 300 names are on the drop list again";
 }
 
-TEST(ServiceLifecycle, StopsCleanlyOnTermAndInt)
-{
+TEST(ServiceLifecycle, StopsCleanlyOnTermAndInt) {
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         ServiceProcess service({.rows = 100, .seed = 1, .dbPath = {}});

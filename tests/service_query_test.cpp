@@ -15,8 +15,11 @@ struct QueryCase {
     SearchFilters expected;
 };
 
-SearchFilters with(auto change)
-{
+void PrintTo(const QueryCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+SearchFilters with(auto change) {
     SearchFilters filters;
     change(filters);
     return filters;
@@ -24,19 +27,30 @@ SearchFilters with(auto change)
 
 const QueryCase kGood[] = {
     {"tool_default", "key=abc&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0",
-     with([](SearchFilters& f) { f.keyword = "abc"; f.suffixes = Com | Net; })},
+     with([](SearchFilters& f) {
+         f.keyword = "abc";
+         f.suffixes = Com | Net;
+     })},
     {"every_choice", "key=x&kaiwei=startsend&min=2&max=9&op=num&o=o_3&org=org&page=12",
      with([](SearchFilters& f) {
-         f.keyword = "x"; f.position = KeyPosition::StartsOrEnds; f.minLength = 2; f.maxLength = 9;
-         f.kind = CharKind::Digits; f.sort = SortKey::Suffix; f.suffixes = Org; f.page = 12;
+         f.keyword = "x";
+         f.position = KeyPosition::StartsOrEnds;
+         f.minLength = 2;
+         f.maxLength = 9;
+         f.kind = CharKind::Digits;
+         f.sort = SortKey::Suffix;
+         f.suffixes = Org;
+         f.page = 12;
      })},
     {"percent_and_plus", "key=%41b%2dc+d&page=0", with([](SearchFilters& f) { f.keyword = "ab-c d"; })},
     {"raw_gbk_bytes", "key=\xd6\xd0\xce\xc4", with([](SearchFilters& f) { f.keyword = "\xd6\xd0\xce\xc4"; })},
     {"broken_percent_stays", "key=%zz%4", with([](SearchFilters& f) { f.keyword = "%zz%4"; })},
     {"bounds_not_numbers", "min=ab&max=-5", SearchFilters{}},
-    {"bound_too_big", "max=99999999999999999999", with([](SearchFilters& f) { f.maxLength = std::numeric_limits<int>::max(); })},
+    {"bound_too_big", "max=99999999999999999999",
+     with([](SearchFilters& f) { f.maxLength = std::numeric_limits<int>::max(); })},
     {"page_leading_zeros", "page=007", with([](SearchFilters& f) { f.page = 7; })},
-    {"page_too_big", "page=99999999999999999999999", with([](SearchFilters& f) { f.page = std::numeric_limits<std::int64_t>::max(); })},
+    {"page_too_big", "page=99999999999999999999999",
+     with([](SearchFilters& f) { f.page = std::numeric_limits<std::int64_t>::max(); })},
     {"flag_with_other_value", "com=yes&net=net", with([](SearchFilters& f) { f.suffixes = Net; })},
     {"empty_and_odd_pairs", "&&=&x&key=a&", with([](SearchFilters& f) { f.keyword = "a"; })},
     {"nothing", "", SearchFilters{}},
@@ -56,8 +70,7 @@ class QueryGood : public ::testing::TestWithParam<QueryCase> {};
 
 } // namespace
 
-TEST_P(QueryGood, DecodesToTheFilters)
-{
+TEST_P(QueryGood, DecodesToTheFilters) {
     const auto result = decodeSearchQuery(GetParam().query);
     ASSERT_TRUE(result.ok()) << result.error;
     const SearchFilters& got = result.filters;
@@ -75,18 +88,17 @@ TEST_P(QueryGood, DecodesToTheFilters)
 INSTANTIATE_TEST_SUITE_P(Each, QueryGood, ::testing::ValuesIn(kGood),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(QueryBad, RefusedWithTheParameterNamed)
-{
+TEST(QueryBad, RefusedWithTheParameterNamed) {
     for (const auto& [name, query] : kBad) {
         SCOPED_TRACE(name);
         const auto result = decodeSearchQuery(query);
         EXPECT_FALSE(result.ok());
-        EXPECT_NE(result.error.find(std::string(query.substr(0, query.find('=')))), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find(std::string(query.substr(0, query.find('=')))), std::string::npos)
+            << result.error;
     }
 }
 
-TEST(QueryLookup, DomainIsDecodedAndFolded)
-{
+TEST(QueryLookup, DomainIsDecodedAndFolded) {
     EXPECT_EQ(decodeLookupDomain("domain=ABC.Com&Whois%5B%5D=1"), "abc.com");
     EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1&domain=a%2Eb"), "a.b");
     EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1"), "");

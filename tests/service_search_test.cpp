@@ -22,10 +22,13 @@ struct FilterCase {
     QString key, kaiwei, min, max, op, o, suffixes;
 };
 
-QString queryString(const FilterCase& c, qint64 page)
-{
-    return QStringLiteral("key=") + c.key + "&kaiwei=" + c.kaiwei + "&min=" + c.min + "&max=" + c.max + "&op=" +
-           c.op + "&o=" + c.o + c.suffixes + "&tsym=0&d=0&do=do&page=" + QString::number(page);
+void PrintTo(const FilterCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+QString queryString(const FilterCase& c, qint64 page) {
+    return QStringLiteral("key=") + c.key + "&kaiwei=" + c.kaiwei + "&min=" + c.min + "&max=" + c.max +
+           "&op=" + c.op + "&o=" + c.o + c.suffixes + "&tsym=0&d=0&do=do&page=" + QString::number(page);
 }
 
 // The same filters written as SQL, independently of the service's own code.
@@ -34,16 +37,19 @@ struct Reference {
     QVariantList params;
 };
 
-int bound(const QString& text) { return qMax(0, text.toInt()); }
+int bound(const QString& text) {
+    return qMax(0, text.toInt());
+}
 
-Reference referenceFor(const FilterCase& c, const QString& decodedKey)
-{
+Reference referenceFor(const FilterCase& c, const QString& decodedKey) {
     const QDate today = QDate::currentDate();
     Reference ref;
-    ref.params << today.toString(Qt::ISODate) << today.addDays(30).toString(Qt::ISODate) << decodedKey.toLower();
+    ref.params << today.toString(Qt::ISODate) << today.addDays(30).toString(Qt::ISODate)
+               << decodedKey.toLower();
     QStringList where{QStringLiteral("deletion >= ?1 AND deletion < ?2")};
     const QString starts = QStringLiteral("substr(name, 1, length(?3)) = ?3");
-    const QString ends = QStringLiteral("(length(name) >= length(?3) AND substr(name, length(name) - length(?3) + 1) = ?3)");
+    const QString ends =
+        QStringLiteral("(length(name) >= length(?3) AND substr(name, length(name) - length(?3) + 1) = ?3)");
     if (!decodedKey.isEmpty()) {
         if (c.kaiwei == "radom") where << QStringLiteral("instr(name, ?3) > 0");
         if (c.kaiwei == "starts") where << starts;
@@ -56,7 +62,8 @@ Reference referenceFor(const FilterCase& c, const QString& decodedKey)
     if (c.op == "num") where << QStringLiteral("name NOT GLOB '*[^0-9]*'");
     QStringList suffixes;
     for (const char* s : {"com", "net", "org", "cn"})
-        if (c.suffixes.contains(QStringLiteral("&%1=%1").arg(QLatin1String(s)))) suffixes << QStringLiteral("'%1'").arg(QLatin1String(s));
+        if (c.suffixes.contains(QStringLiteral("&%1=%1").arg(QLatin1String(s))))
+            suffixes << QStringLiteral("'%1'").arg(QLatin1String(s));
     if (!suffixes.isEmpty()) where << "suffix IN (" + suffixes.join(',') + ")";
     const QMap<QString, QString> orders{
         {"o_1", "deletion, name, suffix"},
@@ -70,10 +77,10 @@ Reference referenceFor(const FilterCase& c, const QString& decodedKey)
     return ref;
 }
 
-QList<QStringList> rowsOf(const ResultPage& page)
-{
+QList<QStringList> rowsOf(const ResultPage& page) {
     QList<QStringList> rows;
-    for (const ResultRow& row : page.rows) rows << QStringList{row.domain, row.length, row.suffix, row.deletionTime};
+    for (const ResultRow& row : page.rows)
+        rows << QStringList{row.domain, row.length, row.suffix, row.deletionTime};
     return rows;
 }
 
@@ -123,8 +130,7 @@ const FilterCase kCases[] = {
 
 } // namespace
 
-TEST_P(ServiceSearch, FirstLastAndPastTheEndPagesMatchTheDatabase)
-{
+TEST_P(ServiceSearch, FirstLastAndPastTheEndPagesMatchTheDatabase) {
     const FilterCase& c = GetParam();
     const Database db(sharedService().dbPath());
     const Reference ref = referenceFor(c, c.key == "%61n" ? QStringLiteral("an") : c.key);
@@ -143,8 +149,7 @@ TEST_P(ServiceSearch, FirstLastAndPastTheEndPagesMatchTheDatabase)
 INSTANTIATE_TEST_SUITE_P(EachFilter, ServiceSearch, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ServiceSearchPaging, AllPagesTogetherAreTheWholeResultOnce)
-{
+TEST(ServiceSearchPaging, AllPagesTogetherAreTheWholeResultOnce) {
     const FilterCase c{"paging", "a", "startsend", "0", "0", "zahe", "o_3", ""};
     const Database db(sharedService().dbPath());
     const Reference ref = referenceFor(c, c.key);
@@ -156,14 +161,14 @@ TEST(ServiceSearchPaging, AllPagesTogetherAreTheWholeResultOnce)
     EXPECT_EQ(seen, expected);
 }
 
-TEST(ServiceSearchData, SeededRowsLookReal)
-{
+TEST(ServiceSearchData, SeededRowsLookReal) {
     const Database db(sharedService().dbPath());
     const QDate today = QDate::currentDate();
-    const auto stats = db.rows(
-        "SELECT count(*), count(DISTINCT suffix), min(deletion), max(deletion), count(DISTINCT substr(deletion,1,10)),"
-        " sum(name GLOB '*[0-9]*'), sum(name NOT GLOB '*[^a-z]*') FROM domains WHERE deletion >= ? AND deletion < ?",
-        {today.toString(Qt::ISODate), today.addDays(30).toString(Qt::ISODate)});
+    const auto stats = db.rows("SELECT count(*), count(DISTINCT suffix), min(deletion), max(deletion), "
+                               "count(DISTINCT substr(deletion,1,10)),"
+                               " sum(name GLOB '*[0-9]*'), sum(name NOT GLOB '*[^a-z]*') FROM domains WHERE "
+                               "deletion >= ? AND deletion < ?",
+                               {today.toString(Qt::ISODate), today.addDays(30).toString(Qt::ISODate)});
     ASSERT_EQ(stats.size(), 1);
     const QStringList& s = stats.first();
     EXPECT_EQ(s[0], "2000");
@@ -182,20 +187,24 @@ struct LifecycleCase {
     const char* time;
 };
 
+void PrintTo(const LifecycleCase& c, std::ostream* out) {
+    *out << c.suffix;
+}
+
 class ServiceLookupRule : public ::testing::TestWithParam<LifecycleCase> {};
 
 } // namespace
 
 // A listed name's lookup shows its registration's expiry and the same deletion time its search
 // row shows, and that time follows from the expiry by the suffix's rule.
-TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow)
-{
+TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
     const LifecycleCase& c = GetParam();
     const Database db(sharedService().dbPath());
     const QDate today = QDate::currentDate();
-    const auto rows = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE suffix = ? AND "
-                              "deletion >= ? AND deletion < ? ORDER BY id LIMIT 3",
-                              {c.suffix, today.toString(Qt::ISODate), today.addDays(30).toString(Qt::ISODate)});
+    const auto rows =
+        db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE suffix = ? AND "
+                "deletion >= ? AND deletion < ? ORDER BY id LIMIT 3",
+                {c.suffix, today.toString(Qt::ISODate), today.addDays(30).toString(Qt::ISODate)});
     ASSERT_EQ(rows.size(), 3);
     for (const QStringList& row : rows) {
         SCOPED_TRACE(row.join(' ').toStdString());
@@ -208,8 +217,10 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow)
         EXPECT_EQ(page.expiry, row[1]);
         EXPECT_EQ(page.deletion, lookup_text::kEstimated.toString() + row[2]);
 
-        const FilterCase search{"one", row[0].section('.', 0, 0), "starts", "0", "0", "zahe", "o_2",
-                                QStringLiteral("&%1=%1").arg(QLatin1String(c.suffix))};
+        const FilterCase search{"one",    row[0].section('.', 0, 0),
+                                "starts", "0",
+                                "0",      "zahe",
+                                "o_2",    QStringLiteral("&%1=%1").arg(QLatin1String(c.suffix))};
         const ResultPage result = parseResultPage(searchAnswer(queryString(search, 0)));
         ASSERT_FALSE(result.rows.isEmpty());
         EXPECT_EQ(result.rows.first().domain, row[0]);
@@ -218,15 +229,17 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachSuffix, ServiceLookupRule,
-                         ::testing::Values(LifecycleCase{"com", 75, "02:30:00"}, LifecycleCase{"net", 75, "02:30:00"},
-                                           LifecycleCase{"org", 75, "02:30:00"}, LifecycleCase{"cn", 16, "04:30:00"}),
+                         ::testing::Values(LifecycleCase{"com", 75, "02:30:00"},
+                                           LifecycleCase{"net", 75, "02:30:00"},
+                                           LifecycleCase{"org", 75, "02:30:00"},
+                                           LifecycleCase{"cn", 16, "04:30:00"}),
                          [](const auto& info) { return std::string(info.param.suffix); });
 
-TEST(ServiceLookup, RegisteredNameOffTheDropListShowsItsDates)
-{
+TEST(ServiceLookup, RegisteredNameOffTheDropListShowsItsDates) {
     const Database db(sharedService().dbPath());
-    const auto rows = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE deletion >= ? LIMIT 1",
-                              {QDate::currentDate().addDays(30).toString(Qt::ISODate)});
+    const auto rows =
+        db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE deletion >= ? LIMIT 1",
+                {QDate::currentDate().addDays(30).toString(Qt::ISODate)});
     ASSERT_EQ(rows.size(), 1);
     const LookupPage page = parseLookupPage(lookupAnswer(rows[0][0].toUpper()));
     ASSERT_EQ(page.outcome, LookupPage::Outcome::Dates);
@@ -234,8 +247,7 @@ TEST(ServiceLookup, RegisteredNameOffTheDropListShowsItsDates)
     EXPECT_EQ(page.deletion, lookup_text::kEstimated.toString() + rows[0][2]);
 }
 
-TEST(ServiceLookup, UnknownNamesAreNotRegistered)
-{
+TEST(ServiceLookup, UnknownNamesAreNotRegistered) {
     for (const QString domain : {"never-registered-here.com", "nosuffix", "abc.xyz", "中文.cn", "   "}) {
         SCOPED_TRACE(domain.toStdString());
         EXPECT_EQ(parseLookupPage(lookupAnswer(domain)).outcome, LookupPage::Outcome::NotRegistered);

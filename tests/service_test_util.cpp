@@ -18,14 +18,12 @@ ServiceProcess* g_service = nullptr;
 // application object still exists.
 class ServiceEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         m_service = std::make_unique<ServiceProcess>();
         ASSERT_TRUE(m_service->start()) << m_service->error().toStdString();
         g_service = m_service.get();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         g_service = nullptr;
         m_service.reset();
     }
@@ -37,14 +35,17 @@ private:
 // GoogleTest owns the environments it is given.
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
 
-ServiceAddress addressOf(const ServiceProcess& service) { return {service.host(), service.port()}; }
+ServiceAddress addressOf(const ServiceProcess& service) {
+    return {service.host(), service.port()};
+}
 
 } // namespace
 
-ServiceProcess& sharedService() { return *g_service; }
+ServiceProcess& sharedService() {
+    return *g_service;
+}
 
-QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs)
-{
+QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(timeoutMs)) return {};
@@ -57,54 +58,52 @@ QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs)
     return answer;
 }
 
-int statusOf(const QByteArray& answer)
-{
+int statusOf(const QByteArray& answer) {
     if (!answer.startsWith("HTTP/1.1 ")) return 0;
     return answer.mid(9, 3).toInt();
 }
 
-QByteArray bodyOf(const QByteArray& answer)
-{
+QByteArray bodyOf(const QByteArray& answer) {
     const auto end = answer.indexOf("\r\n\r\n");
     return end < 0 ? QByteArray() : answer.mid(end + 4);
 }
 
-QString searchAnswer(const QString& queryString)
-{
+QString searchAnswer(const QString& queryString) {
     const ServiceProcess& service = sharedService();
     return fromGbk(exchange(service.port(), searchRequest(queryString, addressOf(service))));
 }
 
-QString lookupAnswer(const QString& domain)
-{
+QString lookupAnswer(const QString& domain) {
     const ServiceProcess& service = sharedService();
     return fromGbk(exchange(service.port(), lookupRequest(domain, addressOf(service))));
 }
 
-Database::Database(const QString& path)
-{
+Database::Database(const QString& path) {
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(m_db);
         m_db = nullptr;
     }
 }
 
-Database::~Database() { sqlite3_close(m_db); }
+Database::~Database() {
+    sqlite3_close(m_db);
+}
 
-QList<QStringList> Database::rows(const QString& sql, const QVariantList& params) const
-{
+QList<QStringList> Database::rows(const QString& sql, const QVariantList& params) const {
     QList<QStringList> out;
     sqlite3_stmt* statement = nullptr;
     const QByteArray text = sql.toUtf8();
     if (!m_db || sqlite3_prepare_v2(m_db, text.constData(), -1, &statement, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << "cannot prepare " << text.constData() << ": " << (m_db ? sqlite3_errmsg(m_db) : "no db");
+        ADD_FAILURE() << "cannot prepare " << text.constData() << ": "
+                      << (m_db ? sqlite3_errmsg(m_db) : "no db");
         return out;
     }
     for (int i = 0; i < params.size(); ++i) {
         if (params[i].typeId() == QMetaType::Int || params[i].typeId() == QMetaType::LongLong)
             sqlite3_bind_int64(statement, i + 1, params[i].toLongLong());
         else
-            sqlite3_bind_text(statement, i + 1, params[i].toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(statement, i + 1, params[i].toString().toUtf8().constData(), -1,
+                              SQLITE_TRANSIENT);
     }
     while (sqlite3_step(statement) == SQLITE_ROW) {
         QStringList row;

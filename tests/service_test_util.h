@@ -13,8 +13,12 @@
 struct sqlite3;
 
 // Readable GoogleTest failure messages for Qt texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* out) { *out << '[' << list.join('|').toStdString() << ']'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '[' << list.join('|').toStdString() << ']';
+}
 
 namespace yuming::testing {
 

@@ -10,19 +10,22 @@ ServiceProcess::ServiceProcess() : ServiceProcess(Options{}) {}
 
 ServiceProcess::ServiceProcess(Options options) : m_options(std::move(options)) {}
 
-ServiceProcess::~ServiceProcess() { stop(); }
+ServiceProcess::~ServiceProcess() {
+    stop();
+}
 
-bool ServiceProcess::start(int timeoutMs)
-{
+bool ServiceProcess::start(int timeoutMs) {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_dbPath = m_options.dbPath.isEmpty() ? m_dir->filePath(QStringLiteral("domains.sqlite")) : m_options.dbPath;
+    m_dbPath =
+        m_options.dbPath.isEmpty() ? m_dir->filePath(QStringLiteral("domains.sqlite")) : m_options.dbPath;
     m_process = std::make_unique<QProcess>();
     // The request log goes to a file, so it can be read at any time without an event loop.
     m_process->setStandardErrorFile(m_dir->filePath(QStringLiteral("service.log")));
     m_process->setProgram(QStringLiteral(YUMING_SERVICE_BIN));
-    m_process->setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
-                             m_dbPath, QStringLiteral("--rows"), QString::number(m_options.rows),
-                             QStringLiteral("--seed"), QString::number(m_options.seed)});
+    m_process->setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                             QStringLiteral("--db"), m_dbPath, QStringLiteral("--rows"),
+                             QString::number(m_options.rows), QStringLiteral("--seed"),
+                             QString::number(m_options.seed)});
     m_process->start();
     if (!m_process->waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(m_process->program(), m_process->errorString());
@@ -48,8 +51,7 @@ bool ServiceProcess::start(int timeoutMs)
     return true;
 }
 
-int ServiceProcess::stop(int timeoutMs)
-{
+int ServiceProcess::stop(int timeoutMs) {
     if (!m_process) return -1;
     if (isRunning()) m_process->terminate();
     if (!waitForExit(timeoutMs)) {
@@ -60,17 +62,19 @@ int ServiceProcess::stop(int timeoutMs)
     return m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
 }
 
-bool ServiceProcess::waitForExit(int timeoutMs)
-{
+bool ServiceProcess::waitForExit(int timeoutMs) {
     return m_process && (!isRunning() || m_process->waitForFinished(timeoutMs));
 }
 
-bool ServiceProcess::isRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
+bool ServiceProcess::isRunning() const {
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
 
-QString ServiceProcess::address() const { return host() + QLatin1Char(':') + QString::number(m_port); }
+QString ServiceProcess::address() const {
+    return host() + QLatin1Char(':') + QString::number(m_port);
+}
 
-QByteArray ServiceProcess::log() const
-{
+QByteArray ServiceProcess::log() const {
     if (!m_dir) return {};
     QFile file(m_dir->filePath(QStringLiteral("service.log")));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -18,7 +18,7 @@ public:
         int rows = 2000;
         quint64 seed = 7;
         // Empty: a fresh database in a temporary folder that goes away with this object (as does the
-    // service's log).
+        // service's log).
         QString dbPath;
     };
 
