@@ -8,3 +8,4 @@ add_dependencies(cli_test yuming-cli)
 # The tool against the real reference service (tests/support/service_process.h starts it).
 find_package(SQLite3 REQUIRED)
 yuming_add_test(service_e2e_test SOURCES service_e2e_test.cpp LIBS yuming_core yuming_service_support SQLite::SQLite3)
+yuming_add_test(fault_suite_test SOURCES fault_suite_test.cpp LIBS yuming_core)

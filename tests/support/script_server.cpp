@@ -2,6 +2,11 @@
 
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 QList<ScriptServer::Step> ScriptServer::split(const QByteArray& bytes, qsizetype size, int pauseMs) {
     QList<Step> steps;
     for (qsizetype at = 0; at < bytes.size(); at += size) {
@@ -82,4 +87,27 @@ void ScriptServer::play(QPointer<QTcpSocket> socket, qsizetype step) {
         }
     }
     Q_EMIT scriptFinished();
+}
+
+ScriptServer::Unaccepted::Unaccepted() {
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(m_listener, 0) != 0) return;
+    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    // With a backlog of 0 the kernel queues one connection; two more make sure the queue is
+    // full, after which new handshakes are dropped and connecting never completes.
+    for (int i = 0; i < 3; ++i) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        m_clients.append(client);
+    }
+}
+
+ScriptServer::Unaccepted::~Unaccepted() {
+    for (int client : m_clients) ::close(client);
+    if (m_listener >= 0) ::close(m_listener);
 }

@@ -46,6 +46,22 @@ public:
     // A port on loopback where nothing listens: connections to it are refused.
     static quint16 closedPort();
 
+    // A loopback listener whose accept queue is already full, so a further connection is never
+    // completed. Closes its sockets when destroyed.
+    class Unaccepted {
+    public:
+        Unaccepted();
+        ~Unaccepted();
+        Unaccepted(const Unaccepted&) = delete;
+        Unaccepted& operator=(const Unaccepted&) = delete;
+        quint16 port() const { return m_port; }
+
+    private:
+        int m_listener = -1;
+        QList<int> m_clients;
+        quint16 m_port = 0;
+    };
+
 Q_SIGNALS:
     void requestReceived(const QByteArray& request);
     void scriptFinished();
