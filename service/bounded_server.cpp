@@ -143,6 +143,12 @@ private:
 
 } // namespace
 
+bool BoundedServer::widenBacklog(int backlog)
+{
+    const socket_t sock = svr_sock_;
+    return sock != INVALID_SOCKET && ::listen(sock, backlog) == 0;
+}
+
 bool BoundedServer::requestTooLarge() {
     return t_tooLarge;
 }

@@ -22,6 +22,10 @@ public:
 
     explicit BoundedServer(Limits limits) : m_limits(limits) {}
 
+    // httplib listens with a backlog of 5, so a burst of new connections overflows it and the
+    // extra clients retry only a second later. Listening again on the bound socket widens it.
+    bool widenBacklog(int backlog);
+
     // What went wrong with the request being read on this serving thread, for its error page.
     static bool requestTooLarge();
     static bool requestTimedOut();

@@ -188,8 +188,9 @@ void HttpFront::route() {
 }
 
 int HttpFront::bind(const std::string& host, int port) {
-    if (port == 0) return m_server->bind_to_any_port(host);
-    return m_server->bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? m_server->bind_to_any_port(host) : m_server->bind_to_port(host, port) ? port : -1;
+    if (bound > 0) static_cast<BoundedServer&>(*m_server).widenBacklog(SOMAXCONN);
+    return bound;
 }
 
 bool HttpFront::run() {

@@ -122,6 +122,10 @@ Store::Store(const std::string& path) {
         return;
     }
     sqlite3_busy_timeout(m_db, 2000);
+    // Every serving thread has a connection of its own; a lookup reads a handful of index
+    // pages, so a small cache each keeps many threads from adding up to much memory.
+    std::string ignored;
+    execute(m_db, "PRAGMA cache_size = -256", ignored);
     m_statements = std::make_unique<Statements>(m_db);
     if (!m_statements->listed.valid() || !m_statements->registration.valid()) {
         m_error = sqliteError(m_db);
