@@ -143,8 +143,7 @@ private:
 
 } // namespace
 
-bool BoundedServer::widenBacklog(int backlog)
-{
+bool BoundedServer::widenBacklog(int backlog) {
     const socket_t sock = svr_sock_;
     return sock != INVALID_SOCKET && ::listen(sock, backlog) == 0;
 }

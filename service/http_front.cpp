@@ -137,17 +137,20 @@ void HttpFront::route() {
         sendPage(res, 431, errorPage(431, messageFor(431)));
         return httplib::Server::HandlerResponse::Handled;
     });
-    server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        // An empty method: httplib could not read the request at all.
-        if (req.method.empty() || res.status == 414 || res.status == 431) {
-            BoundedServer::closeAfterAnswer();
-            res.set_header("Connection", "close");
-        }
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return;
         if (BoundedServer::requestTooLarge())
             res.status = 431;
         else if (BoundedServer::requestTimedOut())
             res.status = 408;
-        if (res.body.empty()) sendPage(res, res.status, errorPage(res.status, messageFor(res.status)));
+        // httplib could not read the request: whatever follows on the connection is not a
+        // request either, so the connection ends with this answer.
+        if (res.status == 400 || res.status == 408 || res.status == 413 || res.status == 414 ||
+            res.status == 431) {
+            BoundedServer::closeAfterAnswer();
+            res.set_header("Connection", "close");
+        }
+        sendPage(res, res.status, errorPage(res.status, messageFor(res.status)));
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         sendPage(res, 500, errorPage(500, messageFor(500)));
@@ -188,7 +191,9 @@ void HttpFront::route() {
 }
 
 int HttpFront::bind(const std::string& host, int port) {
-    const int bound = port == 0 ? m_server->bind_to_any_port(host) : m_server->bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0                            ? m_server->bind_to_any_port(host)
+                      : m_server->bind_to_port(host, port) ? port
+                                                           : -1;
     if (bound > 0) static_cast<BoundedServer&>(*m_server).widenBacklog(SOMAXCONN);
     return bound;
 }

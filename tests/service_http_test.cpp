@@ -33,6 +33,8 @@ struct BadRequest {
     QByteArray request;
     int status;         // expected status; 0: any 4xx
     int pageCount = -1; // for a 200 search page: the page count it must show
+    // The request could not be read as one: the service answers and ends the connection.
+    bool unreadable = false;
 };
 
 void PrintTo(const BadRequest& c, std::ostream* out) {
@@ -42,11 +44,11 @@ void PrintTo(const BadRequest& c, std::ostream* out) {
 class ServiceBadInput : public ::testing::TestWithParam<BadRequest> {};
 
 const BadRequest kBadRequests[] = {
-    {"no_request_line", "GARBAGE\r\n\r\n", 400},
-    {"no_version", "GET /s/?key=a\r\n\r\n", 400},
-    {"blank_in_target", "GET /s/?key=a b HTTP/1.1\r\n\r\n", 400},
-    {"target_over_8k", get("/s/?key=" + QByteArray(9000, 'a')), 414},
-    {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 0},
+    {"no_request_line", "GARBAGE\r\n\r\n", 400, -1, true},
+    {"no_version", "GET /s/?key=a\r\n\r\n", 400, -1, true},
+    {"blank_in_target", "GET /s/?key=a b HTTP/1.1\r\n\r\n", 400, -1, true},
+    {"target_over_8k", get("/s/?key=" + QByteArray(9000, 'a')), 414, -1, true},
+    {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 0, -1, true},
     {"headers_over_8k_together",
      get("/s/?key=a", QByteArray("X-Many: hhhhhhhhhhhhhhhhhhhhhhhh\r\n").repeated(400)), 431},
     {"post", "POST /s/ HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
@@ -92,6 +94,26 @@ TEST_P(ServiceBadInput, AnswersWithAPageOrA4xxAndKeepsServing) {
 
 INSTANTIATE_TEST_SUITE_P(EachKind, ServiceBadInput, ::testing::ValuesIn(kBadRequests),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServiceBadInput, UnreadableRequestGetsOneAnswerAndTheConnectionEnds) {
+    for (const BadRequest& c : kBadRequests) {
+        if (!c.unreadable) continue;
+        SCOPED_TRACE(c.name);
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), sharedService().port());
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write(c.request);
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray answer;
+        while (socket.waitForReadyRead(5000))
+            answer += socket.readAll();
+        answer += socket.readAll();
+        EXPECT_LT(clock.elapsed(), 2000) << "closed by the idle timeout, not at once";
+        EXPECT_EQ(answer.count("HTTP/1.1 "), 1);
+        EXPECT_TRUE(answer.endsWith("</html>"));
+    }
+}
 
 TEST(ServiceQuery, UnknownParametersChangeNothing) {
     const QByteArray plain =
