@@ -130,6 +130,12 @@ void HttpFront::route() {
     // Only GET is served; a body is read (to keep the connection in step) but never used.
     server.set_payload_max_length(kHeaderLimit);
     server.set_tcp_nodelay(true);
+    // httplib's default also sets SO_REUSEPORT, which lets a second service bind the same port
+    // and silently share its connections. A port in use must be an error.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     server.set_logger(logRequest);
 
     server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {

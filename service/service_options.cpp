@@ -52,8 +52,12 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             options.help = true;
             continue;
         }
+        if (arg != "--listen" && arg != "--db" && arg != "--seed" && arg != "--rows") {
+            result.error = "unknown option: " + arg;
+            return result;
+        }
         if (i + 1 >= args.size()) {
-            result.error = "unknown option or missing value: " + arg;
+            result.error = "missing value: " + arg;
             return result;
         }
         const std::string& value = args[++i];
@@ -64,10 +68,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             options.dbPath = value;
         else if (arg == "--seed")
             good = number<std::uint64_t>(value, options.seed.seed, 0, UINT64_MAX);
-        else if (arg == "--rows")
-            good = number(value, options.seed.rows, 1, 5'000'000);
         else
-            good = false;
+            good = number(value, options.seed.rows, 1, 5'000'000);
         if (!good) {
             result.error = "bad option: " + arg + ' ' + value;
             return result;

@@ -162,8 +162,13 @@ std::optional<Registration> Store::registration(std::string_view name, std::stri
     select.reset();
     select.bind(1, name);
     select.bind(2, suffix);
-    if (select.step() != SQLITE_ROW) return std::nullopt;
-    return Registration{std::string(select.text(0)), std::string(select.text(1))};
+    std::optional<Registration> found;
+    if (select.step() == SQLITE_ROW)
+        found = Registration{std::string(select.text(0)), std::string(select.text(1))};
+    // A statement left on a row keeps its read transaction open, and with it a lock that would
+    // stop another service from preparing the same file.
+    select.reset();
+    return found;
 }
 
 } // namespace yuming::service

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -307,4 +308,56 @@ TEST(ServiceLifecycle, StopsCleanlyOnTermAndInt) {
         EXPECT_EQ(service.stop(), 0);
         EXPECT_TRUE(service.log().contains("stopped"));
     }
+}
+
+namespace {
+
+struct CommandLineCase {
+    const char* name;
+    QStringList arguments;
+    int exitCode;
+    const char* says;
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ServiceCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
+
+const CommandLineCase kCommandLines[] = {
+    {"help", {"--help"}, 0, "usage: yuming-service"},
+    {"listen_without_port", {"--listen", "127.0.0.1"}, 2, "bad option: --listen"},
+    {"port_out_of_range", {"--listen", "127.0.0.1:70000"}, 2, "bad option: --listen"},
+    {"no_rows", {"--rows", "0"}, 2, "bad option: --rows"},
+    {"rows_not_a_number", {"--rows", "many"}, 2, "bad option: --rows"},
+    {"seed_negative", {"--seed", "-1"}, 2, "bad option: --seed"},
+    {"unknown_option", {"--colour", "blue"}, 2, "unknown option: --colour"},
+    {"missing_value", {"--db"}, 2, "missing value: --db"},
+    {"database_cannot_be_made", {"--db", "/proc/self/no/such/domains.sqlite"}, 1, "cannot prepare"},
+};
+
+} // namespace
+
+TEST_P(ServiceCommandLine, RefusesOrHelpsWithTheRightExitCode) {
+    const CommandLineCase& c = GetParam();
+    QProcess process;
+    process.start(ServiceProcess::program(), c.arguments);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), c.exitCode);
+    const QByteArray said = process.readAllStandardOutput() + process.readAllStandardError();
+    EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, ServiceCommandLine, ::testing::ValuesIn(kCommandLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServiceLifecycle, PortInUseIsAnErrorNotAHang) {
+    QProcess second;
+    second.start(ServiceProcess::program(),
+                 {"--listen", sharedService().address(), "--db", sharedService().dbPath()});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("cannot listen on"));
 }

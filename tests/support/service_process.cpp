@@ -21,7 +21,7 @@ bool ServiceProcess::start(int timeoutMs) {
     m_process = std::make_unique<QProcess>();
     // The request log goes to a file, so it can be read at any time without an event loop.
     m_process->setStandardErrorFile(m_dir->filePath(QStringLiteral("service.log")));
-    m_process->setProgram(QStringLiteral(YUMING_SERVICE_BIN));
+    m_process->setProgram(program());
     m_process->setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                              QStringLiteral("--db"), m_dbPath, QStringLiteral("--rows"),
                              QString::number(m_options.rows), QStringLiteral("--seed"),
@@ -64,6 +64,10 @@ int ServiceProcess::stop(int timeoutMs) {
 
 bool ServiceProcess::waitForExit(int timeoutMs) {
     return m_process && (!isRunning() || m_process->waitForFinished(timeoutMs));
+}
+
+QString ServiceProcess::program() {
+    return QStringLiteral(YUMING_SERVICE_BIN);
 }
 
 bool ServiceProcess::isRunning() const {

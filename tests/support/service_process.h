@@ -39,6 +39,8 @@ public:
     qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     bool isRunning() const;
+    // The yuming-service binary this helper runs.
+    static QString program();
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
     // "127.0.0.1:PORT", the form the tool's --service option takes.
