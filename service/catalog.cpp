@@ -54,11 +54,11 @@ int suffixRank(Suffix suffix) {
 } // namespace
 
 Catalog::Catalog(const std::vector<ListedName>& rows) {
-    std::map<std::string, std::uint16_t> deletions;
+    std::map<std::string, std::uint32_t> deletions;
     for (const auto& row : rows)
         deletions.emplace(row.deletion, 0);
     for (auto& [text, index] : deletions) {
-        index = static_cast<std::uint16_t>(m_deletions.size());
+        index = static_cast<std::uint32_t>(m_deletions.size());
         m_deletions.push_back(text);
     }
     m_entries.reserve(rows.size());

@@ -44,7 +44,7 @@ private:
         std::uint16_t length;
         Suffix suffix;
         CharKind kind;
-        std::uint16_t deletion;
+        std::uint32_t deletion;
     };
 
     std::string_view name(std::uint32_t id) const;

@@ -21,8 +21,9 @@ CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
 
 // Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.
-// UNIQUE (name, suffix) already serves prefix searches and the lookup; rname serves searches by
-// ending, deletion the drop-list window.
+// UNIQUE (name, suffix) serves the lookup and prefix queries on the file, rname queries by
+// ending, deletion the drop-list window loaded at start. (The service's own searches run on its
+// in-memory catalogue.)
 constexpr std::string_view kIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS domains_rname ON domains (rname);
 CREATE INDEX IF NOT EXISTS domains_deletion ON domains (deletion);
