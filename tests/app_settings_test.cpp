@@ -15,8 +15,7 @@ struct Case {
 
 } // namespace
 
-TEST(AppSettings, ServiceAndWebHostComeFromTheCommandLineOrTheBuild)
-{
+TEST(AppSettings, ServiceAndWebHostComeFromTheCommandLineOrTheBuild) {
     const AppSettings build;
     const Case cases[] = {
         {{}, build.service.authority(), build.webHost, build.homePage},

@@ -16,8 +16,7 @@
 // A window talking to a scripted server on loopback, with its lookup log in a temporary folder.
 class FrmmainTest : public ::testing::Test {
 protected:
-    yuming::AppSettings settingsFor(const QString& hostPort)
-    {
+    yuming::AppSettings settingsFor(const QString& hostPort) {
         yuming::AppSettings settings;
         settings.service = *yuming::ServiceAddress::parse(hostPort);
         settings.webHost = hostPort;
@@ -27,32 +26,30 @@ protected:
         return settings;
     }
 
-    void open(const yuming::AppSettings& settings)
-    {
+    void open(const yuming::AppSettings& settings) {
         window = std::make_unique<Frmmain>(settings);
         window->showCentred();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
     void open() { open(settingsFor(server.hostPort())); }
 
-    template <class T> T* child(const char* name) const
-    {
+    template <class T> T* child(const char* name) const {
         T* found = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
 
     // A search page of `pageCount` pages holding `rows` (domain, length, suffix, deletion time).
-    static QByteArray searchPage(const QString& pageCount, const QList<QStringList>& rows)
-    {
+    static QByteArray searchPage(const QString& pageCount, const QList<QStringList>& rows) {
         using namespace yuming::markers;
         QString body = QStringLiteral("<html><head><title>s</title></head><body><p>") +
                        kPageCountStart.toString() + pageCount + kPageCountEnd.toString() +
                        QStringLiteral("</strong></p><table><thead><tr><th>x</th>") + kTableHeader.toString() +
                        QStringLiteral("</tr></thead><tbody>");
         for (const QStringList& row : rows)
-            body += QStringLiteral("<tr><td><a href=\"/d\" target=_blank>%1</a></td><td>%2</td><td>%3</td><td>%4</td>"
-                                   "<td>-</td></tr>")
+            body += QStringLiteral(
+                        "<tr><td><a href=\"/d\" target=_blank>%1</a></td><td>%2</td><td>%3</td><td>%4</td>"
+                        "<td>-</td></tr>")
                         .arg(row[0], row[1], row[2], row[3]);
         body += QStringLiteral("</tbody></table></body></html>");
         return ScriptServer::httpAnswer(yuming::toGbk(body));

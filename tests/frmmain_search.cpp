@@ -18,20 +18,22 @@ namespace {
 
 const QList<QStringList> kRows{
     {QStringLiteral("abc.com"), QStringLiteral("3"), QStringLiteral("com"), QStringLiteral("2026-12-10")},
-    {QStringLiteral("abcd.net"), QStringLiteral("4"), QStringLiteral("net"), QStringLiteral("<b>2026-12-11</b>")},
+    {QStringLiteral("abcd.net"), QStringLiteral("4"), QStringLiteral("net"),
+     QStringLiteral("<b>2026-12-11</b>")},
 };
 
-QByteArray searchRequest(const QByteArray& query, const QString& hostPort)
-{
+QByteArray searchRequest(const QByteArray& query, const QString& hostPort) {
     const QByteArray host = hostPort.toLatin1();
     return "GET /s/?" + query + " HTTP/1.1\r\nAccept: */*\r\nReferer: http://" + host +
-           "/s/?d=0&do=do\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 (Compatible; MSIE 6.0b; Windows NT "
+           "/s/?d=0&do=do\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 (Compatible; MSIE 6.0b; "
+           "Windows NT "
            "5.1; SV1; .NET CLR 2.0.50727)\r\nHost: " +
            host + "\r\nConnection: Keep-Alive\r\n\r\n";
 }
 
-QByteArray pageQuery(int pageNo, const QByteArray& filters = "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net")
-{
+QByteArray
+pageQuery(int pageNo,
+          const QByteArray& filters = "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net") {
     return filters + "&tsym=0&d=0&do=do&page=" + QByteArray::number(pageNo);
 }
 
@@ -40,8 +42,7 @@ QByteArray pageQuery(int pageNo, const QByteArray& filters = "key=&kaiwei=radom&
 class FrmmainSearchTest : public FrmmainTest {
 protected:
     // Runs one command to its end (or to its refusal).
-    void press(const char* name)
-    {
+    void press(const char* name) {
         QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
         const int boxes = MessageBox::shownCount();
         MessageBox::setNextAnswer(MessageBox::Ok);
@@ -52,8 +53,7 @@ protected:
         MessageBox::setNextAnswer(MessageBox::NoButton);
     }
     QString label(const char* name) const { return child<QLabel>(name)->text(); }
-    void expectRefusal(const char* name, const QString& text)
-    {
+    void expectRefusal(const char* name, const QString& text) {
         const int requests = int(server.requests().size());
         const int boxes = MessageBox::shownCount();
         press(name);
@@ -64,13 +64,12 @@ protected:
     }
 };
 
-TEST_F(FrmmainSearchTest, EnterInKeywordBoxRunsOneSearchIntoTheList)
-{
+TEST_F(FrmmainSearchTest, EnterInKeywordBoxRunsOneSearchIntoTheList) {
     server.setScript(ScriptServer::split(searchPage(QStringLiteral("3"), kRows), 100));
     open();
     QStringList statuses;
     QObject::connect(&window->searchCommands(), &SearchCommands::statusChanged, window.get(),
-            [&] { statuses << label("Label16"); });
+                     [&] { statuses << label("Label16"); });
     QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
 
     auto* text1 = child<QLineEdit>("Text1");
@@ -93,8 +92,7 @@ TEST_F(FrmmainSearchTest, EnterInKeywordBoxRunsOneSearchIntoTheList)
     EXPECT_TRUE(child<Box>("Box2")->isVisible());
 }
 
-TEST_F(FrmmainSearchTest, PagesForwardAndBackAndRefusesAtBothEnds)
-{
+TEST_F(FrmmainSearchTest, PagesForwardAndBackAndRefusesAtBothEnds) {
     server.setScript({ScriptServer::send(searchPage(QStringLiteral("3"), kRows))});
     open();
     press("Command1");
@@ -117,10 +115,9 @@ TEST_F(FrmmainSearchTest, PagesForwardAndBackAndRefusesAtBothEnds)
     EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 3 页"));
 }
 
-TEST_F(FrmmainSearchTest, LookupShowsItsPanelAndASearchBringsTheListBack)
-{
-    const QByteArray lookupPage = ScriptServer::httpAnswer(
-        toGbk(u"<html><title>x</title> 未注册<span id=span_dt_dt>x</span></html>"));
+TEST_F(FrmmainSearchTest, LookupShowsItsPanelAndASearchBringsTheListBack) {
+    const QByteArray lookupPage =
+        ScriptServer::httpAnswer(toGbk(u"<html><title>x</title> 未注册<span id=span_dt_dt>x</span></html>"));
     server.setScript({ScriptServer::send(lookupPage)});
     open();
     auto* text4 = child<QLineEdit>("Text4");
@@ -143,19 +140,20 @@ TEST_F(FrmmainSearchTest, LookupShowsItsPanelAndASearchBringsTheListBack)
     press("Command6");
     EXPECT_TRUE(child<Box>("Box2")->isVisible());
     EXPECT_FALSE(child<Box>("Box3")->isVisible());
-    EXPECT_EQ(server.requests().value(1),
-              searchRequest(pageQuery(0, "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&org=org"),
-                            server.hostPort()));
+    EXPECT_EQ(
+        server.requests().value(1),
+        searchRequest(pageQuery(0, "key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&org=org"),
+                      server.hostPort()));
 }
 
-TEST_F(FrmmainSearchTest, ButtonsStayLockedWhileTheServerHoldsTheAnswerAndEnterStartsNothing)
-{
+TEST_F(FrmmainSearchTest, ButtonsStayLockedWhileTheServerHoldsTheAnswerAndEnterStartsNothing) {
     server.setScript({ScriptServer::wait(300), ScriptServer::send(searchPage(QStringLiteral("1"), kRows))});
     open();
     QList<QPair<QString, bool>> changes;
     for (Command* command : window->findChildren<Command*>())
-        QObject::connect(command, &Command::EnabledChanged, window.get(),
-                [&changes, command] { changes.append({command->objectName(), command->Enabled()}); });
+        QObject::connect(command, &Command::EnabledChanged, window.get(), [&changes, command] {
+            changes.append({command->objectName(), command->Enabled()});
+        });
     QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
     auto* text1 = child<QLineEdit>("Text1");
     auto* text4 = child<QLineEdit>("Text4");
@@ -184,8 +182,7 @@ TEST_F(FrmmainSearchTest, ButtonsStayLockedWhileTheServerHoldsTheAnswerAndEnterS
     EXPECT_EQ(changes, expected);
 }
 
-TEST_F(FrmmainSearchTest, RefusedConnectionTimesOutAndUnlocks)
-{
+TEST_F(FrmmainSearchTest, RefusedConnectionTimesOutAndUnlocks) {
     open(settingsFor(QStringLiteral("127.0.0.1:%1").arg(ScriptServer::closedPort())));
     window->fetch().setLimits({/*TickMs=*/10, /*ConnectTicks=*/3, /*SilenceMs=*/1000, 1 << 20});
     press("Command1");
@@ -193,8 +190,7 @@ TEST_F(FrmmainSearchTest, RefusedConnectionTimesOutAndUnlocks)
     EXPECT_TRUE(child<Command>("Command1")->Enabled());
 }
 
-TEST_F(FrmmainSearchTest, ClosingTheWindowDuringAFetchEndsCleanly)
-{
+TEST_F(FrmmainSearchTest, ClosingTheWindowDuringAFetchEndsCleanly) {
     server.setScript({ScriptServer::stall()});
     open();
     QTest::keyClick(child<QLineEdit>("Text1"), Qt::Key_Return);

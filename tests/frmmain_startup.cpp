@@ -50,8 +50,7 @@ const Placement kPlacements[] = {
 
 } // namespace
 
-TEST_F(FrmmainTest, StartsWithItsTitleColumnsAndStoredState)
-{
+TEST_F(FrmmainTest, StartsWithItsTitleColumnsAndStoredState) {
     open();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("岚桥域名过期查询 v1.0"));
     EXPECT_EQ(window->size(), QSize(843, 524));
@@ -84,8 +83,7 @@ TEST_F(FrmmainTest, StartsWithItsTitleColumnsAndStoredState)
     EXPECT_EQ(child<QLabel>("Label19")->text().split(QStringLiteral("\n\n")).size(), 4);
 }
 
-TEST_F(FrmmainTest, EveryControlSitsWhereTheFormPutsIt)
-{
+TEST_F(FrmmainTest, EveryControlSitsWhereTheFormPutsIt) {
     open();
     for (const Placement& p : kPlacements) {
         const QWidget* control = child<QWidget>(p.name);
@@ -94,8 +92,7 @@ TEST_F(FrmmainTest, EveryControlSitsWhereTheFormPutsIt)
         const QRect r = control->geometry();
         EXPECT_NEAR(r.x() * kTwips, p.left, kTwips) << p.name;
         EXPECT_NEAR(r.y() * kTwips, p.top, kTwips) << p.name;
-        if (p.width == 0)
-            continue;
+        if (p.width == 0) continue;
         EXPECT_NEAR(r.width() * kTwips, p.width, kTwips) << p.name;
         EXPECT_NEAR(r.height() * kTwips, p.height, kTwips) << p.name;
     }
@@ -105,8 +102,7 @@ TEST_F(FrmmainTest, EveryControlSitsWhereTheFormPutsIt)
     EXPECT_FALSE(panel.intersects(child<QLabel>("Label10")->geometry()));
 }
 
-TEST_F(FrmmainTest, TabOrderRunsThroughTheControlsAsStored)
-{
+TEST_F(FrmmainTest, TabOrderRunsThroughTheControlsAsStored) {
     open();
     const QStringList order{"Text1",     "Option1_0", "Option1_1", "Option1_2", "Option1_3", "Text2",
                             "Text3",     "Option2_0", "Option2_1", "Option2_2", "Option3_0", "Option3_1",
@@ -124,8 +120,7 @@ TEST_F(FrmmainTest, TabOrderRunsThroughTheControlsAsStored)
     }
 }
 
-TEST_F(FrmmainTest, HomePageLinkOpensTheAddressOnEveryClick)
-{
+TEST_F(FrmmainTest, HomePageLinkOpensTheAddressOnEveryClick) {
     open();
     QStringList opened;
     const UrlOpener previous = setUrlOpener([&](QWidget* owner, const QString& address) {

@@ -50,7 +50,7 @@ display=:$(await_line "$work/display" '^[0-9]+$')
 export DISPLAY=$display
 
 QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
-    "$app" --service "127.0.0.1:$port" --exit-when-shown > "$work/app.log" 2>&1 &
+    "$app" --service "127.0.0.1:$port" --report-start > "$work/app.log" 2>&1 &
 pids+=($!)
 await_line "$work/app.log" '^shown$' > /dev/null
 window=$(xdotool search --sync --onlyvisible --limit 1 --name '岚桥域名过期查询')
@@ -60,7 +60,9 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 click_at() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1; }
 shot() { import -window "$window" "$out/$1.png"; echo "$out/$1.png"; }
 
-sleep 3 # the banner page; starting the browser gives the window a new native window
+await_line "$work/app.log" '^banner' > /dev/null
+sleep 0.5 # the banner's first frame
+# Starting the browser gave the window a new native window.
 window=$(xdotool search --sync --onlyvisible --limit 1 --name '岚桥域名过期查询')
 shot 1-start
 

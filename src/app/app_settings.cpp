@@ -5,25 +5,23 @@
 namespace yuming {
 namespace {
 
-QString homePageOf(const QString& webHost) { return QStringLiteral("http://") + webHost + u'/'; }
+QString homePageOf(const QString& webHost) {
+    return QStringLiteral("http://") + webHost + u'/';
+}
 
 // The value of an option given as "--name value" or "--name=value"; advances `i` past it.
-std::optional<QString> valueOf(const QStringList& arguments, qsizetype& i, QStringView name)
-{
+std::optional<QString> valueOf(const QStringList& arguments, qsizetype& i, QStringView name) {
     const QString& argument = arguments[i];
     if (argument.startsWith(name) && argument.size() > name.size() && argument[name.size()] == u'=')
         return argument.mid(name.size() + 1);
-    if (argument != name)
-        return std::nullopt;
-    if (i + 1 >= arguments.size())
-        return QString();
+    if (argument != name) return std::nullopt;
+    if (i + 1 >= arguments.size()) return QString();
     return arguments[++i];
 }
 
 } // namespace
 
-QString usage(const QString& program)
-{
+QString usage(const QString& program) {
     return QStringLiteral("Usage: %1 [--service HOST[:PORT]] [--web HOST[:PORT]]\n"
                           "  --service HOST[:PORT]  the domain search service (default %2);\n"
                           "                         also the maker's web site unless --web is given\n"
@@ -32,8 +30,7 @@ QString usage(const QString& program)
         .arg(program, ServiceAddress::fromBuild().authority());
 }
 
-CommandLine parseCommandLine(const QStringList& arguments)
-{
+CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine line;
     std::optional<ServiceAddress> service;
     std::optional<ServiceAddress> web;
@@ -41,26 +38,22 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const QString& argument = arguments[i];
         if (argument == u"-h" || argument == u"--help") {
             line.help = true;
-        } else if (argument == u"--exit-when-shown") {
-            line.exitWhenShown = true;
+        } else if (argument == u"--report-start") {
+            line.reportStart = true;
         } else if (const auto value = valueOf(arguments, i, u"--service")) {
             service = ServiceAddress::parse(*value);
             if (!service)
                 line.error = QStringLiteral("--service wants HOST or HOST:PORT, not \"%1\"").arg(*value);
         } else if (const auto value = valueOf(arguments, i, u"--web")) {
             web = ServiceAddress::parse(*value);
-            if (!web)
-                line.error = QStringLiteral("--web wants HOST or HOST:PORT, not \"%1\"").arg(*value);
+            if (!web) line.error = QStringLiteral("--web wants HOST or HOST:PORT, not \"%1\"").arg(*value);
         } else {
             line.error = QStringLiteral("unknown argument \"%1\"").arg(argument);
         }
     }
-    if (!line.error.isEmpty())
-        return line;
-    if (service)
-        line.settings.service = *service;
-    if (!web && service)
-        web = service;
+    if (!line.error.isEmpty()) return line;
+    if (service) line.settings.service = *service;
+    if (!web && service) web = service;
     if (web) {
         line.settings.webHost = web->authority();
         line.settings.homePage = homePageOf(line.settings.webHost);

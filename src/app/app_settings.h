@@ -20,8 +20,8 @@ struct AppSettings {
 struct CommandLine {
     AppSettings settings;
     bool help = false;
-    bool exitWhenShown = false; // prints the start-up time and quits once the window is on screen
-    QString error;              // set when the arguments cannot be used
+    bool reportStart = false; // says on stdout when the window is on screen and the banner is in
+    QString error;            // set when the arguments cannot be used
 };
 
 // Understands --service HOST[:PORT] (the search service, and the maker's web site unless --web

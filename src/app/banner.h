@@ -3,34 +3,12 @@
 #include <QString>
 #include <QStringView>
 #include <QUrl>
-#include <QWebEnginePage>
 #include <QWidget>
 
-class QWebEngineView;
-
-// A browser page that never asks the user anything: script dialogs, certificate questions,
-// permission requests, log-ins, file choosers, downloads and new windows are all answered
-// quietly (no, cancel, nothing), so the banner can never put a dialog in front of the window.
-class SilentPage : public QWebEnginePage {
-    Q_OBJECT
-public:
-    explicit SilentPage(QObject* parent = nullptr);
-
-protected:
-    void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
-    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
-    bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg, const QString& defaultValue,
-                          QString* result) override;
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int lineNumber,
-                                  const QString& sourceID) override;
-    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
-                            const QStringList& acceptedMimeTypes) override;
-    QWebEnginePage* createWindow(WebWindowType type) override;
-};
-
-// The banner area's browser control. Starting the browser engine takes longer than showing the
-// whole window, so the browser itself is created only after the window has painted its first
-// frame; Navigate() before that remembers the address and loads it then.
+// The banner area's browser control. The browser engine takes longer to load and start than the
+// whole window takes to show, so it lives in a module of its own (banner_view.h) that is loaded
+// only after the window has painted its first frame; Navigate() before that remembers the
+// address and loads it then. A banner that is never told where to go never starts the browser.
 class Banner : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool Silent READ Silent WRITE setSilent)
@@ -45,8 +23,8 @@ public:
     static QUrl urlFromAddress(QStringView address);
 
     QUrl requestedUrl() const { return m_url; }
-    // Null until the browser has been created.
-    QWebEngineView* view() const { return m_view; }
+    // The browser view (a QWebEngineView); null until it has been created.
+    QWidget* view() const { return m_view; }
 
 Q_SIGNALS:
     void viewCreated();
@@ -61,5 +39,5 @@ private:
     bool m_silent = false;
     bool m_painted = false;
     QUrl m_url;
-    QWebEngineView* m_view = nullptr; // a child of the banner
+    QWidget* m_view = nullptr; // a child of the banner
 };

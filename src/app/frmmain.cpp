@@ -18,7 +18,6 @@
 #include <QTimer>
 #include <QTreeWidgetItem>
 
-
 using namespace yuming;
 
 namespace {
@@ -45,16 +44,14 @@ constexpr std::array<Column, 4> kColumns{{
 class RowHeightDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), 16};
     }
 };
 
 // The form is drawn in 宋体 9 pt; on Linux the Song face of AR PL UMing has the same metrics
 // (12-pixel Chinese, 6-pixel Latin characters at 96 dpi).
-void installSongFont()
-{
+void installSongFont() {
     static const bool installed = [] {
         QFont::insertSubstitutions(QStringLiteral("宋体"),
                                    {QStringLiteral("SimSun"), QStringLiteral("AR PL UMing CN"),
@@ -64,8 +61,7 @@ void installSongFont()
     Q_UNUSED(installed);
 }
 
-QString logPathOf(const AppSettings& settings)
-{
+QString logPathOf(const AppSettings& settings) {
     return settings.logPath.isEmpty() ? GetAppPath() + kLookupLogName.toString() : settings.logPath;
 }
 
@@ -73,13 +69,13 @@ QString logPathOf(const AppSettings& settings)
 
 Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Frmmain>()), m_settings(settings),
-      m_search(m_fetch, settings.service), m_lookup(m_fetch, settings.service, logPathOf(settings))
-{
+      m_search(m_fetch, settings.service), m_lookup(m_fetch, settings.service, logPathOf(settings)) {
     installSongFont();
     InitControlResources();
     ui->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     m_commands = {ui->Command1, ui->Command2, ui->Command3, ui->Command4, ui->Command5, ui->Command6};
     Option1 = {ui->Option1_0, ui->Option1_1, ui->Option1_2, ui->Option1_3};
     Option2 = {ui->Option2_0, ui->Option2_1, ui->Option2_2};
@@ -95,10 +91,11 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
 
 Frmmain::~Frmmain() = default;
 
-QString Frmmain::title() { return kTitle.toString() + kVersion.toString(); }
+QString Frmmain::title() {
+    return kTitle.toString() + kVersion.toString();
+}
 
-void Frmmain::showCentred()
-{
+void Frmmain::showCentred() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
         QRect frame = frameGeometry();
@@ -108,18 +105,15 @@ void Frmmain::showCentred()
     show();
 }
 
-void Frmmain::paintEvent(QPaintEvent* event)
-{
+void Frmmain::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
-    if (m_shown)
-        return;
+    if (m_shown) return;
     m_shown = true;
     // Queued, so it is reported once the frame has been flushed to the screen.
     QTimer::singleShot(0, this, &Frmmain::shown);
 }
 
-void Frmmain::Form_Load()
-{
+void Frmmain::Form_Load() {
     setWindowTitle(title());
     if (m_settings.banner) {
         ui->Web->setSilent(true);
@@ -137,13 +131,13 @@ void Frmmain::Form_Load()
     }
 }
 
-void Frmmain::restoreStoredControls()
-{
+void Frmmain::restoreStoredControls() {
     const auto restore = [](auto* control) {
         QString error;
         const auto bag = StoredProperties(control->objectName(), &error);
         if (!bag || !control->ReadProperties(*bag, &error))
-            qWarning("%s: stored properties unusable: %s", qPrintable(control->objectName()), qPrintable(error));
+            qWarning("%s: stored properties unusable: %s", qPrintable(control->objectName()),
+                     qPrintable(error));
     };
     for (Command* command : m_commands)
         restore(command);
@@ -151,8 +145,7 @@ void Frmmain::restoreStoredControls()
         restore(box);
 }
 
-void Frmmain::useArtwork()
-{
+void Frmmain::useArtwork() {
     const QPixmap narrow(QString::fromLatin1(Artwork::TitleNarrow));
     const QPixmap wide(QString::fromLatin1(Artwork::TitleWide));
     ui->Picture2->setPixmap(narrow);
@@ -163,20 +156,17 @@ void Frmmain::useArtwork()
     setWindowIcon(Artwork::ProgramIcon());
 }
 
-void Frmmain::showHomePage()
-{
+void Frmmain::showHomePage() {
     ui->Label23->setText(kHomePageCaption.toString() + m_settings.homePage);
     ui->Label21->setText(m_settings.homePage);
     ui->Label22->setText(m_settings.homePage);
     // Labels fit their text, keeping their left and top edges; the note keeps its fixed box.
     for (QLabel* label : findChildren<QLabel*>()) {
-        if (label != ui->Label19 && label->pixmap().isNull())
-            label->adjustSize();
+        if (label != ui->Label19 && label->pixmap().isNull()) label->adjustSize();
     }
 }
 
-void Frmmain::wire()
-{
+void Frmmain::wire() {
     connect(ui->Command1, &Command::Click, this, &Frmmain::Command1_Click);
     connect(ui->Command2, &Command::Click, this, &Frmmain::Command2_Click);
     connect(ui->Command3, &Command::Click, this, &Frmmain::Command3_Click);
@@ -188,6 +178,7 @@ void Frmmain::wire()
     connect(ui->Text1, &QLineEdit::returnPressed, this, &Frmmain::Command1_Click);
     connect(ui->Text4, &QLineEdit::returnPressed, this, &Frmmain::Command2_Click);
     connect(ui->Label23, &LinkLabel::Click, this, &Frmmain::Label23_Click);
+    connect(ui->Web, &Banner::loadFinished, this, &Frmmain::bannerLoaded);
 
     connect(&m_search, &SearchCommands::showSearchPanel, this, &Frmmain::showSearchPanel);
     connect(&m_search, &SearchCommands::buttonsLocked, this, &Frmmain::lockButtons);
@@ -203,29 +194,38 @@ void Frmmain::wire()
     connect(&m_lookup, &LookupCommand::rowsCleared, ui->ListView1, &QTreeWidget::clear);
 }
 
-void Frmmain::Command1_Click() { answer(m_search.newSearch(filterControls())); }
+void Frmmain::Command1_Click() {
+    answer(m_search.newSearch(filterControls()));
+}
 
-void Frmmain::Command2_Click()
-{
+void Frmmain::Command2_Click() {
     answer(m_lookup.lookup(ui->Text4->text(), [this] { return ui->Text4->text(); }));
 }
 
-void Frmmain::Command3_Click() { answer(m_search.previousPage(filterControls())); }
+void Frmmain::Command3_Click() {
+    answer(m_search.previousPage(filterControls()));
+}
 
-void Frmmain::Command4_Click() { answer(m_search.nextPage(filterControls())); }
+void Frmmain::Command4_Click() {
+    answer(m_search.nextPage(filterControls()));
+}
 
-void Frmmain::Command5_Click() { answer(m_search.jumpToPage(filterControls(), ui->Text5->text())); }
+void Frmmain::Command5_Click() {
+    answer(m_search.jumpToPage(filterControls(), ui->Text5->text()));
+}
 
-void Frmmain::Command6_Click() { answer(m_search.presetSearch()); }
+void Frmmain::Command6_Click() {
+    answer(m_search.presetSearch());
+}
 
-void Frmmain::Label23_Click() { OpenUrl(this, m_settings.homePage); }
+void Frmmain::Label23_Click() {
+    OpenUrl(this, m_settings.homePage);
+}
 
-SearchControls Frmmain::filterControls() const
-{
+SearchControls Frmmain::filterControls() const {
     const auto selected = [](const auto& group) {
         for (int i = 0; i < int(group.size()); ++i) {
-            if (group[i]->isChecked())
-                return i;
+            if (group[i]->isChecked()) return i;
         }
         return 0;
     };
@@ -241,44 +241,37 @@ SearchControls Frmmain::filterControls() const
     return controls;
 }
 
-void Frmmain::answer(const CommandResult& result)
-{
+void Frmmain::answer(const CommandResult& result) {
     if (result.kind == CommandResult::Kind::Refused)
         MessageBox::information(this, kRefusalTitle.toString(), result.message);
 }
 
-void Frmmain::lockButtons(bool locked)
-{
+void Frmmain::lockButtons(bool locked) {
     for (Command* command : m_commands)
         command->setEnabled(!locked);
 }
 
-void Frmmain::showSearchPanel()
-{
+void Frmmain::showSearchPanel() {
     ui->Box3->setVisible(false);
     ui->Box2->setVisible(true);
 }
 
-void Frmmain::showLookupPanel()
-{
+void Frmmain::showLookupPanel() {
     ui->Box3->setVisible(true);
     ui->Box2->setVisible(false);
 }
 
-void Frmmain::setStatus(const QString& text)
-{
+void Frmmain::setStatus(const QString& text) {
     ui->Label16->setText(text);
     ui->Label16->adjustSize();
 }
 
-void Frmmain::setPageLabel(const QString& text)
-{
+void Frmmain::setPageLabel(const QString& text) {
     ui->Label17->setText(text);
     ui->Label17->adjustSize();
 }
 
-void Frmmain::addRows(const QList<ResultRow>& rows)
-{
+void Frmmain::addRows(const QList<ResultRow>& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
     for (const ResultRow& row : rows)
@@ -286,8 +279,7 @@ void Frmmain::addRows(const QList<ResultRow>& rows)
     ui->ListView1->addTopLevelItems(items);
 }
 
-void Frmmain::setResultText(const QString& text)
-{
+void Frmmain::setResultText(const QString& text) {
     // The lookup's lines end in CR LF; the box keeps lines, not line-end characters.
     QString lines = text;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

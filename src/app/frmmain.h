@@ -46,6 +46,8 @@ public:
 Q_SIGNALS:
     // The window's first frame is on the screen.
     void shown();
+    // The banner page has loaded (or failed to).
+    void bannerLoaded(bool ok);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

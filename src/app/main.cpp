@@ -9,16 +9,14 @@ namespace {
 
 // Without a display QApplication aborts with a long platform-plugin message; say it in one line
 // instead. An explicit QT_QPA_PLATFORM (offscreen, vnc, ...) needs no display.
-bool displayAvailable()
-{
+bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -34,21 +32,23 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!displayAvailable()) {
-        std::fprintf(stderr, "%s: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+        std::fprintf(stderr,
+                     "%s: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
                      qPrintable(program));
         return 1;
     }
 
-    // The banner's browser shares OpenGL contexts with the window; it must be set before the app.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     Frmmain window(line.settings);
-    if (line.exitWhenShown) {
-        // For start-up measurements: say when the window is on screen and when the banner is in.
-        QObject::connect(&window, &Frmmain::shown, [] {
-            std::fputs("shown\n", stdout);
+    if (line.reportStart) {
+        // For start-up measurements and scripts: when the window is on screen, when the banner is in.
+        const auto say = [](const char* text) {
+            std::fputs(text, stdout);
             std::fflush(stdout);
-        });
+        };
+        QObject::connect(&window, &Frmmain::shown, [say] { say("shown\n"); });
+        QObject::connect(&window, &Frmmain::bannerLoaded,
+                         [say](bool ok) { say(ok ? "banner ok\n" : "banner failed\n"); });
     }
     window.showCentred();
     return app.exec();

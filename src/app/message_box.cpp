@@ -8,8 +8,7 @@ MessageBox::Button MessageBox::s_nextAnswer = MessageBox::NoButton;
 MessageBox::Shown MessageBox::s_last;
 int MessageBox::s_count = 0;
 
-MessageBox::Button MessageBox::information(QWidget* parent, const QString& title, const QString& text)
-{
+MessageBox::Button MessageBox::information(QWidget* parent, const QString& title, const QString& text) {
     s_last = {title, text};
     ++s_count;
     if (s_nextAnswer != NoButton) {
@@ -21,10 +20,16 @@ MessageBox::Button MessageBox::information(QWidget* parent, const QString& title
     return Ok;
 }
 
-void MessageBox::setNextAnswer(Button button) { s_nextAnswer = button; }
+void MessageBox::setNextAnswer(Button button) {
+    s_nextAnswer = button;
+}
 
-const MessageBox::Shown& MessageBox::lastShown() { return s_last; }
+const MessageBox::Shown& MessageBox::lastShown() {
+    return s_last;
+}
 
-int MessageBox::shownCount() { return s_count; }
+int MessageBox::shownCount() {
+    return s_count;
+}
 
 } // namespace yuming

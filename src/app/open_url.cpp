@@ -8,16 +8,14 @@
 namespace yuming {
 namespace {
 
-UrlOpener& opener()
-{
+UrlOpener& opener() {
     static UrlOpener current;
     return current;
 }
 
 } // namespace
 
-void OpenUrl(QWidget* owner, const QString& address)
-{
+void OpenUrl(QWidget* owner, const QString& address) {
     if (opener()) {
         opener()(owner, address);
         return;
@@ -25,6 +23,8 @@ void OpenUrl(QWidget* owner, const QString& address)
     QDesktopServices::openUrl(QUrl::fromUserInput(address));
 }
 
-UrlOpener setUrlOpener(UrlOpener replacement) { return std::exchange(opener(), std::move(replacement)); }
+UrlOpener setUrlOpener(UrlOpener replacement) {
+    return std::exchange(opener(), std::move(replacement));
+}
 
 } // namespace yuming

@@ -1,0 +1,16 @@
+# The window: list filling, event-loop stalls during a search, start-up time and memory.
+if(TARGET yuming_window)
+  if(TARGET yuming_service_support)
+    find_package(Qt6 REQUIRED COMPONENTS Test)
+    add_executable(app_bench app_bench.cpp)
+    target_link_libraries(app_bench PRIVATE yuming_window yuming_service_support Qt6::Test benchmark::benchmark)
+    set_target_properties(app_bench PROPERTIES AUTOMOC ON)
+    yuming_warnings(app_bench)
+
+    add_executable(app_startup app_startup.cpp)
+    target_link_libraries(app_startup PRIVATE yuming_service_support Qt6::Core)
+    target_compile_definitions(app_startup PRIVATE YUMING_PROGRAM="$<TARGET_FILE:yuming>")
+    add_dependencies(app_startup yuming)
+    yuming_warnings(app_startup)
+  endif()
+endif()
