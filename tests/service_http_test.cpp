@@ -193,9 +193,14 @@ TEST(ServiceConnection, EndlessHeadersAreCutOffWithoutGrowingTheService) {
     }
     while (!answer.contains("</html>") && socket.waitForReadyRead(5000))
         answer += socket.readAll();
-    EXPECT_EQ(statusOf(answer), 431);
-    EXPECT_TRUE(answer.endsWith("</html>"));
+    // A client that keeps sending after its answer gets the connection reset, and the reset may
+    // overtake the answer; if the answer made it, it is the right one.
+    if (!answer.isEmpty()) {
+        EXPECT_EQ(statusOf(answer), 431);
+        EXPECT_TRUE(answer.endsWith("</html>"));
+    }
     EXPECT_LT(residentKiB(pid) - before, 4 * 1024) << "KiB grown while 20 MB of headers came in";
+    EXPECT_EQ(statusOf(exchange(sharedService().port(), get("/asd/yuming.htm"))), 200);
 }
 
 TEST(ServiceConnection, TrickledRequestRunsOutOfTime) {
