@@ -3,6 +3,9 @@ if(TARGET yuming_window)
   yuming_add_test(frmmain_test
     SOURCES frmmain_startup.cpp frmmain_search.cpp app_banner_test.cpp app_settings_test.cpp
     LIBS yuming_window)
+  if(TARGET yuming_service_support)
+    yuming_add_test(frmmain_service_test SOURCES frmmain_service.cpp LIBS yuming_window yuming_service_support)
+  endif()
   yuming_add_test(app_program_test SOURCES app_program_test.cpp LIBS Qt6::Core)
   target_compile_definitions(app_program_test PRIVATE YUMING_PROGRAM="$<TARGET_FILE:yuming>")
   add_dependencies(app_program_test yuming)

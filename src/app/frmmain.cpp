@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
@@ -89,7 +90,15 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     Form_Load();
 }
 
-Frmmain::~Frmmain() = default;
+Frmmain::~Frmmain() {
+    // A request still in flight is abandoned with the window. Its socket is closed here, cut off
+    // from the fetch first: closing it while the fetch is being taken apart would report the
+    // closed connection to parts of the fetch that are already gone.
+    for (QTcpSocket* socket : m_fetch.findChildren<QTcpSocket*>()) {
+        socket->disconnect(&m_fetch);
+        socket->abort();
+    }
+}
 
 QString Frmmain::title() {
     return kTitle.toString() + kVersion.toString();
