@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     std::vector<double> shownMs;
     std::vector<double> shownCpuMs;
     std::vector<double> bannerMs;
-    Memory window, helpers;
+    Memory windowAtShown, window, helpers;
     for (int run = 0; run < runs; ++run) {
         QProcess program;
         program.setProcessEnvironment(environment);
@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
         }
         shownMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         shownCpuMs.push_back(cpuMsOf(program.processId()));
+        windowAtShown = memoryOf(program.processId());
         if (readLine(program, "banner", 20000)) bannerMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         window = memoryOf(program.processId());
         helpers = helpersOf(program.processId());
@@ -146,8 +147,10 @@ int main(int argc, char** argv) {
     if (!bannerMs.empty())
         std::printf("start to banner loaded (ms)   min %.1f  median %.1f  max %.1f\n", bannerMs.front(),
                     median(bannerMs), bannerMs.back());
-    std::printf("window process (last run)     RSS %lld KiB  PSS %lld KiB\n", window.rssKb, window.pssKb);
-    std::printf("browser helpers (last run)    %d processes  RSS %lld KiB  PSS %lld KiB\n", helpers.processes,
+    std::printf("window process, shown         RSS %lld KiB  PSS %lld KiB\n", windowAtShown.rssKb,
+                windowAtShown.pssKb);
+    std::printf("window process, banner in     RSS %lld KiB  PSS %lld KiB\n", window.rssKb, window.pssKb);
+    std::printf("browser helpers, banner in    %d processes  RSS %lld KiB  PSS %lld KiB\n", helpers.processes,
                 helpers.rssKb, helpers.pssKb);
     return 0;
 }
