@@ -1,5 +1,9 @@
 #include "app/app_settings.h"
 
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace yuming;
@@ -41,4 +45,17 @@ TEST(AppSettings, ServiceAndWebHostComeFromTheCommandLineOrTheBuild) {
         EXPECT_EQ(line.settings.webHost, c.webHost) << joined.toStdString();
         EXPECT_EQ(line.settings.homePage, c.homePage) << joined.toStdString();
     }
+}
+
+TEST(AppSettings, LookupLogStaysBesideTheProgramUnlessThatFolderCannotTakeIt) {
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir folder;
+    const QString beside = folder.path() + u'/';
+    EXPECT_EQ(lookupLogPath(beside), beside + QStringLiteral("xxx.txt"));
+
+    const QString elsewhere = lookupLogPath(QStringLiteral("/nonexistent-yuming-folder/"));
+    EXPECT_EQ(elsewhere,
+              QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/xxx.txt"));
+    QFile log(elsewhere);
+    EXPECT_TRUE(log.open(QIODevice::Append)) << elsewhere.toStdString();
 }

@@ -82,6 +82,7 @@ TEST_F(FrmmainSearchTest, EnterInKeywordBoxRunsOneSearchIntoTheList) {
     EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 1 页"));
     auto* list = child<QTreeWidget>("ListView1");
     ASSERT_EQ(list->topLevelItemCount(), kRows.size());
+    EXPECT_EQ(list->visualItemRect(list->topLevelItem(0)).height(), 16);
     for (int r = 0; r < kRows.size(); ++r)
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(list->topLevelItem(r)->text(c), kRows[r][c]) << r << "," << c;

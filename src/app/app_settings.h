@@ -13,7 +13,7 @@ struct AppSettings {
     ServiceAddress service = ServiceAddress::fromBuild();
     QString webHost = QStringLiteral(YUMING_WEB_HOST); // the maker's web site, host[:port]
     QString homePage = QStringLiteral(YUMING_HOME_PAGE);
-    QString logPath;    // the lookup log; empty for "xxx.txt" beside the program
+    QString logPath;    // the lookup log; empty for lookupLogPath()
     bool banner = true; // false leaves the browser engine unstarted (tests that do not need it)
 };
 
@@ -23,6 +23,11 @@ struct CommandLine {
     bool reportStart = false; // says on stdout when the window is on screen and the banner is in
     QString error;            // set when the arguments cannot be used
 };
+
+// The lookup log "xxx.txt" beside the program (`programFolder` ends in a separator). Installed in
+// a folder the user cannot write to, every lookup would fail on its log; the log then goes to the
+// user's data folder instead.
+QString lookupLogPath(const QString& programFolder);
 
 // Understands --service HOST[:PORT] (the search service, and the maker's web site unless --web
 // is given) and --web HOST[:PORT]; with either, the home page is http://WEBHOST/.

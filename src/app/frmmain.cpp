@@ -6,7 +6,6 @@
 #include "controls/ole_color.h"
 #include "controls/property_bag.h"
 #include "lookup/app_path.h"
-#include "lookup/lookup_log.h"
 #include "search/request.h"
 #include "ui_frmmain.h"
 
@@ -63,7 +62,7 @@ void installSongFont() {
 }
 
 QString logPathOf(const AppSettings& settings) {
-    return settings.logPath.isEmpty() ? GetAppPath() + kLookupLogName.toString() : settings.logPath;
+    return settings.logPath.isEmpty() ? lookupLogPath(GetAppPath()) : settings.logPath;
 }
 
 } // namespace
