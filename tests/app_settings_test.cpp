@@ -1,4 +1,5 @@
 #include "app/app_settings.h"
+#include "lookup/lookup_log.h"
 
 #include <QFile>
 #include <QStandardPaths>

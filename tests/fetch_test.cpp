@@ -248,4 +248,19 @@ TEST_F(Commands, LookupRefusalsChangeNothing) {
     EXPECT_EQ(server.connections(), 0);
 }
 
+TEST(FetchLifetime, DestroyingAFetchInFlightReportsNothing) {
+    // Under AddressSanitizer this also proves the closing socket reaches nothing already gone.
+    ScriptServer server;
+    server.setScript({ScriptServer::send("HTTP/1.1 200 OK\r\n\r\n<html>"), ScriptServer::stall()});
+    auto fetch = std::make_unique<Fetch>();
+    QSignalSpy connected(fetch.get(), &Fetch::connected);
+    QSignalSpy finished(fetch.get(), &Fetch::finished);
+    ASSERT_TRUE(fetch->start({"127.0.0.1", server.port()}, [] { return QByteArray("GET / HTTP/1.1\r\n\r\n"); }));
+    ASSERT_TRUE(connected.wait(5000));
+    QSignalSpy served(&server, &ScriptServer::scriptFinished);
+    ASSERT_TRUE(served.wait(5000));
+    fetch.reset();
+    EXPECT_EQ(finished.count(), 0);
+}
+
 } // namespace

@@ -2,9 +2,6 @@
 
 #include "lookup/lookup_log.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #include <optional>
 
@@ -26,16 +23,6 @@ std::optional<QString> valueOf(const QStringList& arguments, qsizetype& i, QStri
 }
 
 } // namespace
-
-QString lookupLogPath(const QString& programFolder) {
-    const QString name = kLookupLogName.toString();
-    const QFileInfo beside(programFolder + name);
-    if (beside.exists() ? beside.isWritable() : QFileInfo(programFolder).isWritable())
-        return beside.filePath();
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(data);
-    return data + u'/' + name;
-}
 
 QString usage(const QString& program) {
     return QStringLiteral("Usage: %1 [--service HOST[:PORT]] [--web HOST[:PORT]]\n"

@@ -24,11 +24,6 @@ struct CommandLine {
     QString error;            // set when the arguments cannot be used
 };
 
-// The lookup log "xxx.txt" beside the program (`programFolder` ends in a separator). Installed in
-// a folder the user cannot write to, every lookup would fail on its log; the log then goes to the
-// user's data folder instead.
-QString lookupLogPath(const QString& programFolder);
-
 // Understands --service HOST[:PORT] (the search service, and the maker's web site unless --web
 // is given) and --web HOST[:PORT]; with either, the home page is http://WEBHOST/.
 // `arguments` starts with the program name, as QCoreApplication::arguments() does.

@@ -6,6 +6,7 @@
 #include "controls/ole_color.h"
 #include "controls/property_bag.h"
 #include "lookup/app_path.h"
+#include "lookup/lookup_log.h"
 #include "search/request.h"
 #include "ui_frmmain.h"
 
@@ -14,7 +15,6 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QStyledItemDelegate>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
@@ -89,15 +89,7 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     Form_Load();
 }
 
-Frmmain::~Frmmain() {
-    // A request still in flight is abandoned with the window. Its socket is closed here, cut off
-    // from the fetch first: closing it while the fetch is being taken apart would report the
-    // closed connection to parts of the fetch that are already gone.
-    for (QTcpSocket* socket : m_fetch.findChildren<QTcpSocket*>()) {
-        socket->disconnect(&m_fetch);
-        socket->abort();
-    }
-}
+Frmmain::~Frmmain() = default;
 
 QString Frmmain::title() {
     return kTitle.toString() + kVersion.toString();

@@ -39,7 +39,7 @@ QString usage() {
 
 std::optional<Options> parseOptions(const QStringList& args, QString& error) {
     Options o;
-    o.logPath = GetAppPath() + kLookupLogName.toString();
+    o.logPath = lookupLogPath(GetAppPath());
     bool haveJob = false;
     bool haveDomain = false;
     auto fail = [&error](const QString& why) {

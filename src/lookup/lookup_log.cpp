@@ -2,9 +2,22 @@
 
 #include "text/gbk.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace yuming {
+
+QString lookupLogPath(const QString& programFolder) {
+    const QString name = kLookupLogName.toString();
+    const QFileInfo beside(programFolder + name);
+    if (beside.exists() ? beside.isWritable() : QFileInfo(programFolder).isWritable())
+        return beside.filePath();
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(data);
+    return data + QLatin1Char('/') + name;
+}
 
 bool appendLookupLog(const QString& path, QStringView page) {
     QFile file(path);

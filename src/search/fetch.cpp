@@ -19,6 +19,13 @@ Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m
     });
 }
 
+Fetch::~Fetch() {
+    // Closing the socket reports the lost connection; the timers it would reach are gone by the
+    // time the socket itself is destroyed, so cut it off first.
+    Winsock1.disconnect(this);
+    Winsock1.abort();
+}
+
 bool Fetch::start(const ServiceAddress& service, std::function<QByteArray()> request) {
     if (inFlight()) return false;
     m_request = std::move(request);

@@ -37,6 +37,8 @@ public:
     };
 
     explicit Fetch(QObject* parent = nullptr);
+    // A request in flight is abandoned: its connection is closed without reporting back.
+    ~Fetch() override;
 
     void setLimits(const Limits& limits) { m_limits = limits; }
     const Limits& limits() const { return m_limits; }
