@@ -11,14 +11,14 @@ command -v clang++ >/dev/null || {
 }
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUMING_FUZZ=ON \
   -DYUMING_BUILD_APP=OFF -DYUMING_BUILD_TESTS=OFF -DYUMING_BUILD_BENCH=OFF >/dev/null
-targets=(fuzz_result_parser:result_page fuzz_lookup_parser:lookup_page fuzz_receive_path:receive_path)
-[ -d "$root/service/fuzz_corpus" ] && targets+=(fuzz_search_query:"$root/service/fuzz_corpus")
+targets=(fuzz_result_parser:result_page fuzz_lookup_parser:lookup_page fuzz_receive_path:receive_path
+         fuzz_search_query:search_query)
 names=(); for t in "${targets[@]}"; do names+=("${t%%:*}"); done
 cmake --build "$build" -j"$(nproc)" --target "${names[@]}"
 status=0
 for t in "${targets[@]}"; do
   name=${t%%:*}; seeds=${t#*:}
-  [ -d "$seeds" ] || seeds="$root/tests/fuzz/corpus/$seeds"
+  seeds="$root/tests/fuzz/corpus/$seeds"
   bin=$(find "$build" -type f -name "$name" -perm -u+x | head -n 1)
   work="$build/corpus/$name"; mkdir -p "$work"
   echo "== $name ($seconds s)"
