@@ -1,4 +1,7 @@
 #include "search/result_parser.h"
+#include "text/piece.h"
+
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +78,49 @@ TEST(ResultParser, PageCountRunsToTheNextMarkerWhenNoPageSignFollows) {
     const ResultPage p = parseResultPage(u"x<strong>,&#x5171;5<strong>,&#x5171;6");
     EXPECT_EQ(*p.pageCount, "5");
     EXPECT_EQ(p.outcome, ResultPage::Outcome::NoTable);
+}
+
+// The parser's cuts, written the plain way: every value is piece(piece(...)).
+ResultPage referenceParse(QStringView text) {
+    ResultPage page;
+    auto cut = [](QStringView t, QStringView a, qsizetype k, QStringView b) -> std::optional<QStringView> {
+        const auto outer = piece(t, a, k);
+        return outer ? piece(*outer, b, 0) : std::nullopt;
+    };
+    const auto count = cut(text, u"<strong>,&#x5171;", 1, u"页");
+    if (!count) return {ResultPage::Outcome::NoPageCount, {}, {}};
+    page.pageCount = count->toString();
+    const auto body = cut(text, u"<th class=\"booking\">预订</th>", 1, u"</tbody>");
+    if (!body) return {ResultPage::Outcome::NoTable, page.pageCount, {}};
+    for (qsizetype k = 1; piece(*body, u"<tr>", k); ++k) {
+        const QStringView row = *piece(*body, u"<tr>", k);
+        const auto d = cut(row, u"target=_blank>", 1, u"</a>");
+        const auto l = cut(row, u"</a></td><td>", 1, u"</td>");
+        const auto s = cut(row, u"</td><td>", 2, u"</td>");
+        const auto t = cut(row, u"</td><td>", 3, u"</td>");
+        if (!d || !l || !s || !t) return {ResultPage::Outcome::MalformedRow, page.pageCount, page.rows};
+        page.rows.append({d->toString(), l->toString(), s->toString(), t->toString()});
+    }
+    return page;
+}
+
+TEST(ResultParser, AgreesWithThePlainCutsOnScrambledRows) {
+    // Rows put together from the markers' own pieces in random order, so that markers overlap,
+    // repeat, go missing and stand in the wrong cell.
+    const QStringList parts{"<tr>", "target=_blank>", "</a>", "</a></td><td>", "</td><td>", "</td>", "<td>",
+                            "x", "预", "</a></td>", "</tbody>", "页", "<strong>,&#x5171;", "<th class=\"booking\">预订</th>"};
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        QString text = "<strong>,&#x5171;4页<th class=\"booking\">预订</th>";
+        const int n = random.bounded(1, 40);
+        for (int i = 0; i < n; ++i) text += parts[random.bounded(parts.size())];
+        if (random.bounded(2)) text += "</tbody>";
+        const ResultPage got = parseResultPage(text);
+        const ResultPage want = referenceParse(text);
+        ASSERT_EQ(got.outcome, want.outcome) << text.toStdString();
+        ASSERT_EQ(got.pageCount, want.pageCount) << text.toStdString();
+        ASSERT_EQ(got.rows, want.rows) << text.toStdString();
+    }
 }
 
 TEST(PageCaption, ShowsTheCurrentPageCountedFromOne) {

@@ -14,19 +14,30 @@ using namespace markers;
 // The four cuts of a row.
 std::optional<ResultRow> cutRow(QStringView row) {
     const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd);
-    const auto length = pieceThenCut(row, kFirstCellEnd, 1, kCellEnd);
-    if (!domain || !length) return std::nullopt;
+    if (!domain) return std::nullopt;
     // Pieces 2 and 3 at the cell boundary start after its second and third occurrence.
     const qsizetype n = kCellBoundary.size();
-    qsizetype at = -n;
-    for (int i = 0; i < 2; ++i) {
-        at = findText(row, kCellBoundary, at + n);
-        if (at < 0) return std::nullopt;
-    }
-    const auto suffix = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
-    at = findText(row, kCellBoundary, at + n);
+    const qsizetype first = findText(row, kCellBoundary);
+    if (first < 0) return std::nullopt;
+    // "</a></td><td>" ends in the cell boundary, so its first occurrence cannot start before
+    // the boundary's first occurrence less the four characters of "</a>": the search for it
+    // starts there instead of at the row's beginning.
+    constexpr qsizetype kLead = kFirstCellEnd.size() - kCellBoundary.size();
+    static_assert([] {
+        for (qsizetype i = 0; i < kCellBoundary.size(); ++i)
+            if (kFirstCellEnd[kLead + i] != kCellBoundary[i]) return false;
+        return true;
+    }());
+    const qsizetype firstCell = findText(row, kFirstCellEnd, qMax<qsizetype>(0, first - kLead));
+    if (firstCell < 0) return std::nullopt;
+    const auto length = cutPieceAt(row, firstCell + kFirstCellEnd.size(), kFirstCellEnd, kCellEnd);
+    if (!length) return std::nullopt;
+    const qsizetype at = findText(row, kCellBoundary, first + n);
     if (at < 0) return std::nullopt;
-    const auto deletion = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
+    const auto suffix = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
+    const qsizetype third = findText(row, kCellBoundary, at + n);
+    if (third < 0) return std::nullopt;
+    const auto deletion = cutPieceAt(row, third + n, kCellBoundary, kCellEnd);
     if (!suffix || !deletion) return std::nullopt;
     return ResultRow{domain->toString(), length->toString(), suffix->toString(), deletion->toString()};
 }
@@ -47,7 +58,9 @@ ResultPage parseResultPage(QStringView recvText) {
         page.outcome = ResultPage::Outcome::NoTable;
         return page;
     }
-    // The text before the first "<tr>" is not a row; each "<tr>" starts one.
+    // The text before the first "<tr>" is not a row; each "<tr>" starts one. A row takes a
+    // few hundred characters, which is enough to reserve for most pages at once.
+    page.rows.reserve(body->size() / 256);
     qsizetype at = findText(*body, kRowStart);
     while (at >= 0) {
         const qsizetype from = at + kRowStart.size();
