@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     out << "pages\t" << page.pageCount.value_or(QString()) << '\n';
     for (const yuming::ResultRow& r : page.rows)
-        out << r.domain << '\t' << r.length << '\t' << r.suffix << '\t' << r.deletionTime << '\n';
+        out << r.domain() << '\t' << r.length() << '\t' << r.suffix() << '\t' << r.deletionTime() << '\n';
     out.flush();
     QTextStream(stderr) << "median_us " << times[times.size() / 2] << '\n';
     return page.ok() ? 0 : 1;

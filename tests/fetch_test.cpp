@@ -92,7 +92,7 @@ TEST_F(Commands, SearchRoadFromRequestToRows) {
     EXPECT_EQ(panels, QStringList{"search"});
     EXPECT_EQ(labels, QStringList{"总共：3 页，当前 1 页"});
     ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows[1], (ResultRow{"名字1.com", "4", "com", "2026-12-21 02:30"}));
+    EXPECT_EQ(rows[1], ResultRow(u"名字1.com", u"4", u"com", u"2026-12-21 02:30"));
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests()[0].startsWith("GET /s/?key=\xC3\xFB\xD7\xD6&kaiwei=radom&min=0&max=0&op=zahe&o=o_5"
                                                 "&com=com&net=net&tsym=0&d=0&do=do&page=0 HTTP/1.1\r\n"));
@@ -118,7 +118,7 @@ TEST_F(Commands, ChunkedAnswersAreUnframedEvenInsideMarkersAndCharacters) {
         rows.clear();
         runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(2), 200, true, chunk))});
         ASSERT_EQ(rows.size(), 2) << "chunk " << chunk;
-        EXPECT_EQ(rows[0].domain, "名字0.com") << "chunk " << chunk;
+        EXPECT_EQ(rows[0].domain(), u"名字0.com") << "chunk " << chunk;
     }
 }
 

@@ -27,8 +27,24 @@ TEST(ResultParser, CutsPageCountAndRowsInPageOrder) {
     ASSERT_TRUE(p.ok());
     EXPECT_EQ(*p.pageCount, "12");
     ASSERT_EQ(p.rows.size(), 2);
-    EXPECT_EQ(p.rows[0], (ResultRow{"abc.com", "3", "com", "2026-12-20 02:30"}));
-    EXPECT_EQ(p.rows[1].domain, "xyz.net");
+    EXPECT_EQ(p.rows[0], ResultRow(u"abc.com", u"3", u"com", u"2026-12-20 02:30"));
+    EXPECT_EQ(p.rows[1].domain(), u"xyz.net");
+}
+
+TEST(ResultParser, RowsOutliveTheTextAndThePageTheyWereCutFrom) {
+    QList<ResultRow> kept;
+    {
+        QString text = page("2", row("abc.com", "3", "com", "2026-12-20 02:30") + row("名字.net", "2", "net", "t"));
+        const ResultPage p = parseResultPage(text);
+        kept = p.rows;
+        text.fill(u'x'); // the text the rows were cut from is gone too
+    }
+    ResultRow copy = kept[1];
+    kept.clear();
+    EXPECT_EQ(copy, ResultRow(u"名字.net", u"2", u"net", u"t"));
+    EXPECT_EQ(copy.domain(), u"名字.net");
+    EXPECT_NE(copy, ResultRow(u"名字.net", u"2", u"net", u"u"));
+    EXPECT_EQ(ResultRow(), ResultRow(u"", u"", u"", u""));
 }
 
 TEST(ResultParser, FailuresKeepWhatWasCutBefore) {
@@ -61,7 +77,7 @@ TEST(ResultParser, ValuesAreTakenExactlyAsTheyStand) {
     const ResultPage p = parseResultPage(page(" 7 ", row("a&amp;b.com", " 4", "com", "<b>2026-12-20</b>")));
     ASSERT_TRUE(p.ok());
     EXPECT_EQ(*p.pageCount, " 7 ");
-    EXPECT_EQ(p.rows[0], (ResultRow{"a&amp;b.com", " 4", "com", "<b>2026-12-20</b>"}));
+    EXPECT_EQ(p.rows[0], ResultRow(u"a&amp;b.com", u" 4", u"com", u"<b>2026-12-20</b>"));
 }
 
 TEST(ResultParser, OnlyTheTextBetweenTwoTableHeadersIsSearched) {
@@ -71,7 +87,7 @@ TEST(ResultParser, OnlyTheTextBetweenTwoTableHeadersIsSearched) {
     const ResultPage p = parseResultPage(text);
     ASSERT_TRUE(p.ok());
     ASSERT_EQ(p.rows.size(), 1);
-    EXPECT_EQ(p.rows[0].domain, "a.com");
+    EXPECT_EQ(p.rows[0].domain(), u"a.com");
 }
 
 TEST(ResultParser, PageCountRunsToTheNextMarkerWhenNoPageSignFollows) {
@@ -99,7 +115,7 @@ ResultPage referenceParse(QStringView text) {
         const auto s = cut(row, u"</td><td>", 2, u"</td>");
         const auto t = cut(row, u"</td><td>", 3, u"</td>");
         if (!d || !l || !s || !t) return {ResultPage::Outcome::MalformedRow, page.pageCount, page.rows};
-        page.rows.append({d->toString(), l->toString(), s->toString(), t->toString()});
+        page.rows.append(ResultRow(*d, *l, *s, *t));
     }
     return page;
 }

@@ -54,7 +54,7 @@ protected:
     }
     void SetUp() override {
         QObject::connect(&search, &SearchCommands::rowsAdded, [this](const QList<ResultRow>& r) {
-            for (const ResultRow& row : r) rows << QStringList{row.domain, row.length, row.suffix, row.deletionTime}.join('\t');
+            for (const ResultRow& row : r) rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(), row.deletionTime().toString()}.join('\t');
         });
         QObject::connect(&search, &SearchCommands::statusChanged, [this](const QString& s) { status = s; });
         QObject::connect(&lookup, &LookupCommand::resultTextChanged, [this](const QString& s) { result = s; });

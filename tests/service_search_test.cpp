@@ -80,7 +80,7 @@ Reference referenceFor(const FilterCase& c, const QString& decodedKey) {
 QList<QStringList> rowsOf(const ResultPage& page) {
     QList<QStringList> rows;
     for (const ResultRow& row : page.rows)
-        rows << QStringList{row.domain, row.length, row.suffix, row.deletionTime};
+        rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(), row.deletionTime().toString()};
     return rows;
 }
 
@@ -223,8 +223,8 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
                                 "o_2",    QStringLiteral("&%1=%1").arg(QLatin1String(c.suffix))};
         const ResultPage result = parseResultPage(searchAnswer(queryString(search, 0)));
         ASSERT_FALSE(result.rows.isEmpty());
-        EXPECT_EQ(result.rows.first().domain, row[0]);
-        EXPECT_EQ(lookup_text::kEstimated.toString() + result.rows.first().deletionTime, page.deletion);
+        EXPECT_EQ(result.rows.first().domain().toString(), row[0]);
+        EXPECT_EQ(lookup_text::kEstimated.toString() + result.rows.first().deletionTime().toString(), page.deletion);
     }
 }
 

@@ -89,6 +89,13 @@ TEST(FindText, AgreesWithAPlainSearchEverywhere) {
     for (int i = 0; i < 300; ++i) hay += QChar(u"ab<>/预"[(i * 7 + i / 5) % 6]);
     QStringList needles{"a", "ab", "<>", "b<>/", "zz"};
     needles << QString::fromUtf8("预a") << QString::fromUtf8("/预ab<>") << hay.mid(100, 40);
+    // Every length from 1 to 20, each as it stands in the text and with one inner character
+    // changed, so that the four probes match where the middle does not.
+    for (qsizetype n = 1; n <= 20; ++n) {
+        const QString found = hay.mid(37 * n % 250, n);
+        needles << found;
+        if (n > 4) needles << QString(found).replace(n / 2, 1, u'z');
+    }
     for (const QString& needle : needles) {
         for (qsizetype from = 0; from <= hay.size() + 1; ++from) {
             const qsizetype want = from > hay.size() ? -1 : hay.indexOf(needle, from);

@@ -275,7 +275,8 @@ void Frmmain::addRows(const QList<ResultRow>& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
     for (const ResultRow& row : rows)
-        items.append(new QTreeWidgetItem(QStringList{row.domain, row.length, row.suffix, row.deletionTime}));
+        items.append(new QTreeWidgetItem(QStringList{row.domain().toString(), row.length().toString(),
+                                                     row.suffix().toString(), row.deletionTime().toString()}));
     ui->ListView1->addTopLevelItems(items);
 }
 

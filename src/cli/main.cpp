@@ -65,7 +65,7 @@ private:
         m_out << "pages\t" << m_search.state().PageCount << "\tcurrent\t" << m_search.state().PageNo.toLongLong() + 1
               << '\n';
         for (const ResultRow& row : m_rows)
-            m_out << row.domain << '\t' << row.length << '\t' << row.suffix << '\t' << row.deletionTime << '\n';
+            m_out << row.domain() << '\t' << row.length() << '\t' << row.suffix() << '\t' << row.deletionTime() << '\n';
         m_out.flush();
         quit(done ? 0 : 1);
     }

@@ -6,13 +6,20 @@
 #include "text/find.h"
 #include "text/piece.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 namespace yuming {
 namespace {
 
 using namespace markers;
 
+// The four values of a row, still in the page's text.
+using RowCuts = std::array<QStringView, 4>;
+
 // The four cuts of a row.
-std::optional<ResultRow> cutRow(QStringView row) {
+std::optional<RowCuts> cutRow(QStringView row) {
     const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd);
     if (!domain) return std::nullopt;
     // Pieces 2 and 3 at the cell boundary start after its second and third occurrence.
@@ -39,10 +46,40 @@ std::optional<ResultRow> cutRow(QStringView row) {
     if (third < 0) return std::nullopt;
     const auto deletion = cutPieceAt(row, third + n, kCellBoundary, kCellEnd);
     if (!suffix || !deletion) return std::nullopt;
-    return ResultRow{domain->toString(), length->toString(), suffix->toString(), deletion->toString()};
+    return RowCuts{*domain, *length, *suffix, *deletion};
 }
 
 } // namespace
+
+// Puts the values of rows into one buffer, one after the other, and hands out rows that share it.
+class RowBuffer {
+public:
+    static QList<ResultRow> rows(const std::vector<RowCuts>& cuts) {
+        QList<ResultRow> rows;
+        if (cuts.empty()) return rows;
+        qsizetype total = 0;
+        for (const RowCuts& row : cuts)
+            for (QStringView value : row) total += value.size();
+        QString buffer(total, Qt::Uninitialized);
+        auto* out = reinterpret_cast<char16_t*>(buffer.data());
+        qsizetype at = 0;
+        rows.reserve(static_cast<qsizetype>(cuts.size()));
+        for (const RowCuts& row : cuts) {
+            ResultRow::Offsets offsets;
+            for (int i = 0; i < ResultRow::kValues; ++i) {
+                offsets[i] = at;
+                out = std::copy(row[i].utf16(), row[i].utf16() + row[i].size(), out);
+                at += row[i].size();
+            }
+            offsets[ResultRow::kValues] = at;
+            rows.append(ResultRow(buffer, offsets));
+        }
+        return rows;
+    }
+};
+
+ResultRow::ResultRow(QStringView domain, QStringView length, QStringView suffix, QStringView deletionTime)
+    : ResultRow(RowBuffer::rows({RowCuts{domain, length, suffix, deletionTime}}).first()) {}
 
 ResultPage parseResultPage(QStringView recvText) {
     ResultPage page;
@@ -60,7 +97,8 @@ ResultPage parseResultPage(QStringView recvText) {
     }
     // The text before the first "<tr>" is not a row; each "<tr>" starts one. A row takes a
     // few hundred characters, which is enough to reserve for most pages at once.
-    page.rows.reserve(body->size() / 256);
+    std::vector<RowCuts> cuts;
+    cuts.reserve(static_cast<size_t>(body->size() / 256));
     qsizetype at = findText(*body, kRowStart);
     while (at >= 0) {
         const qsizetype from = at + kRowStart.size();
@@ -69,11 +107,12 @@ ResultPage parseResultPage(QStringView recvText) {
         auto cut = row.isEmpty() ? std::nullopt : cutRow(row);
         if (!cut) {
             page.outcome = ResultPage::Outcome::MalformedRow;
-            return page;
+            break;
         }
-        page.rows.append(std::move(*cut));
+        cuts.push_back(*cut);
         at = next;
     }
+    page.rows = RowBuffer::rows(cuts);
     return page;
 }
 
