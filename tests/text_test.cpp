@@ -90,17 +90,26 @@ TEST(FindText, AgreesWithAPlainSearchEverywhere) {
     QStringList needles{"a", "ab", "<>", "b<>/", "zz"};
     needles << QString::fromUtf8("预a") << QString::fromUtf8("/预ab<>") << hay.mid(100, 40);
     // Every length from 1 to 20, each as it stands in the text and with one inner character
-    // changed, so that the four probes match where the middle does not.
+    // changed, so that the four probes match where the middle does not; half of them begin with
+    // the '<' that the tag index knows.
     for (qsizetype n = 1; n <= 20; ++n) {
-        const QString found = hay.mid(37 * n % 250, n);
+        const qsizetype at = 37 * n % 250;
+        const QString found = hay.mid(n % 2 ? at : hay.indexOf(u'<', at), n);
         needles << found;
         if (n > 4) needles << QString(found).replace(n / 2, 1, u'z');
     }
+    // The tag index answers for views inside the text it indexed, whatever the needle.
+    const AnchorIndex tags(hay, u'<');
+    const QStringView views[] = {hay, QStringView(hay).sliced(63, 130), QStringView(hay).sliced(128, 1)};
     for (const QString& needle : needles) {
         for (qsizetype from = 0; from <= hay.size() + 1; ++from) {
             const qsizetype want = from > hay.size() ? -1 : hay.indexOf(needle, from);
             ASSERT_EQ(findText(hay, needle, from), want) << needle.toStdString() << " from " << from;
         }
+        for (QStringView view : views)
+            for (qsizetype from = -1; from <= view.size() + 1; ++from)
+                ASSERT_EQ(tags.find(view, needle, from), findText(view, needle, from))
+                    << needle.toStdString() << " in " << view.toString().toStdString() << " from " << from;
     }
     EXPECT_EQ(findText(u"", u"x"), -1);
     EXPECT_EQ(findText(u"abc", u"abcd"), -1);

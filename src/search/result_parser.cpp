@@ -19,12 +19,12 @@ using namespace markers;
 using RowCuts = std::array<QStringView, 4>;
 
 // The four cuts of a row.
-std::optional<RowCuts> cutRow(QStringView row) {
-    const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd);
+std::optional<RowCuts> cutRow(QStringView row, const AnchorIndex& tags) {
+    const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd, tags);
     if (!domain) return std::nullopt;
     // Pieces 2 and 3 at the cell boundary start after its second and third occurrence.
     const qsizetype n = kCellBoundary.size();
-    const qsizetype first = findText(row, kCellBoundary);
+    const qsizetype first = tags.find(row, kCellBoundary);
     if (first < 0) return std::nullopt;
     // "</a></td><td>" ends in the cell boundary, so its first occurrence cannot start before
     // the boundary's first occurrence less the four characters of "</a>": the search for it
@@ -35,16 +35,16 @@ std::optional<RowCuts> cutRow(QStringView row) {
             if (kFirstCellEnd[kLead + i] != kCellBoundary[i]) return false;
         return true;
     }());
-    const qsizetype firstCell = findText(row, kFirstCellEnd, qMax<qsizetype>(0, first - kLead));
+    const qsizetype firstCell = tags.find(row, kFirstCellEnd, qMax<qsizetype>(0, first - kLead));
     if (firstCell < 0) return std::nullopt;
-    const auto length = cutPieceAt(row, firstCell + kFirstCellEnd.size(), kFirstCellEnd, kCellEnd);
+    const auto length = cutPieceAt(row, firstCell + kFirstCellEnd.size(), kFirstCellEnd, kCellEnd, tags);
     if (!length) return std::nullopt;
-    const qsizetype at = findText(row, kCellBoundary, first + n);
+    const qsizetype at = tags.find(row, kCellBoundary, first + n);
     if (at < 0) return std::nullopt;
-    const auto suffix = cutPieceAt(row, at + n, kCellBoundary, kCellEnd);
-    const qsizetype third = findText(row, kCellBoundary, at + n);
+    const auto suffix = cutPieceAt(row, at + n, kCellBoundary, kCellEnd, tags);
+    const qsizetype third = tags.find(row, kCellBoundary, at + n);
     if (third < 0) return std::nullopt;
-    const auto deletion = cutPieceAt(row, third + n, kCellBoundary, kCellEnd);
+    const auto deletion = cutPieceAt(row, third + n, kCellBoundary, kCellEnd, tags);
     if (!suffix || !deletion) return std::nullopt;
     return RowCuts{*domain, *length, *suffix, *deletion};
 }
@@ -99,12 +99,15 @@ ResultPage parseResultPage(QStringView recvText) {
     // few hundred characters, which is enough to reserve for most pages at once.
     std::vector<RowCuts> cuts;
     cuts.reserve(static_cast<size_t>(body->size() / 256));
+    // Within a row, markers stand a few tags apart, and all but one begin with '<': they are
+    // searched at the body's tags only.
+    const AnchorIndex tags(*body, u'<');
     qsizetype at = findText(*body, kRowStart);
     while (at >= 0) {
         const qsizetype from = at + kRowStart.size();
         const qsizetype next = findText(*body, kRowStart, from);
         const QStringView row = body->mid(from, (next < 0 ? body->size() : next) - from);
-        auto cut = row.isEmpty() ? std::nullopt : cutRow(row);
+        auto cut = row.isEmpty() ? std::nullopt : cutRow(row, tags);
         if (!cut) {
             page.outcome = ResultPage::Outcome::MalformedRow;
             break;

@@ -1,5 +1,6 @@
 #include "text/find.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -129,6 +130,51 @@ qsizetype findText(QStringView haystack, QStringView needle, qsizetype from) {
     if (at >= 0) return at;
 #endif
     return findScalar(h, s, i, lastStart);
+}
+
+AnchorIndex::AnchorIndex(QStringView text, char16_t anchor)
+    : m_text(text), m_anchor(anchor), m_bits(static_cast<std::size_t>((text.size() + 63) / 64)) {
+    const auto* t = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen characters a step: two comparisons packed into one byte mask.
+    const __m128i a = _mm_set1_epi16(static_cast<short>(anchor));
+    auto load = [t](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at)); };
+    for (; i + 16 <= size; i += 16) {
+        const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(load(i), a), _mm_cmpeq_epi16(load(i + 8), a));
+        const auto mask = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq)));
+        m_bits[static_cast<std::size_t>(i / 64)] |= mask << (i % 64);
+    }
+#endif
+    for (; i < size; ++i)
+        if (t[i] == anchor) m_bits[static_cast<std::size_t>(i / 64)] |= std::uint64_t{1} << (i % 64);
+}
+
+qsizetype AnchorIndex::find(QStringView view, QStringView needle, qsizetype from) const {
+    const auto* t = reinterpret_cast<const char16_t*>(m_text.utf16());
+    const auto* v = reinterpret_cast<const char16_t*>(view.utf16());
+    const qsizetype n = needle.size();
+    const bool inside = v != nullptr && v >= t && v + view.size() <= t + m_text.size();
+    if (n == 0 || needle[0] != m_anchor || !inside) return findText(view, needle, from);
+    if (from < 0) from = 0;
+    if (n > view.size() - from) return -1;
+    const auto* w = reinterpret_cast<const char16_t*>(needle.utf16());
+    const qsizetype base = v - t;
+    const qsizetype last = base + view.size() - n; // the last position a match can start at
+    const qsizetype first = base + from;
+    auto word = static_cast<std::size_t>(first / 64);
+    std::uint64_t bits = m_bits[word] & (~std::uint64_t{0} << (first % 64));
+    for (;;) {
+        while (bits == 0) {
+            if (static_cast<qsizetype>(++word) * 64 > last) return -1;
+            bits = m_bits[word];
+        }
+        const qsizetype at = static_cast<qsizetype>(word) * 64 + std::countr_zero(bits);
+        if (at > last) return -1;
+        if (sameChars(t + at + 1, w + 1, n - 1)) return at - base;
+        bits &= bits - 1;
+    }
 }
 
 } // namespace yuming
