@@ -98,8 +98,11 @@ TEST(FindText, AgreesWithAPlainSearchEverywhere) {
         needles << found;
         if (n > 4) needles << QString(found).replace(n / 2, 1, u'z');
     }
+    // A tag longer than the index's reach for its '>'.
+    const qsizetype open = hay.indexOf(u'<', 10);
+    needles << hay.mid(open, hay.indexOf(u'>', open + 70) - open + 1);
     // The tag index answers for views inside the text it indexed, whatever the needle.
-    const AnchorIndex tags(hay, u'<');
+    const TagIndex tags(hay);
     const QStringView views[] = {hay, QStringView(hay).sliced(63, 130), QStringView(hay).sliced(128, 1)};
     for (const QString& needle : needles) {
         for (qsizetype from = 0; from <= hay.size() + 1; ++from) {

@@ -19,7 +19,7 @@ using namespace markers;
 using RowCuts = std::array<QStringView, 4>;
 
 // The four cuts of a row.
-std::optional<RowCuts> cutRow(QStringView row, const AnchorIndex& tags) {
+std::optional<RowCuts> cutRow(QStringView row, const TagIndex& tags) {
     const auto domain = pieceThenCut(row, kLinkEnd, 1, kDomainEnd, tags);
     if (!domain) return std::nullopt;
     // Pieces 2 and 3 at the cell boundary start after its second and third occurrence.
@@ -83,14 +83,16 @@ ResultRow::ResultRow(QStringView domain, QStringView length, QStringView suffix,
 
 ResultPage parseResultPage(QStringView recvText) {
     ResultPage page;
-    const auto count = pieceThenCut(recvText, kPageCountStart, 1, kPageCountEnd);
+    // Nearly every marker is a tag: they are searched where the page's tags stand.
+    const TagIndex tags(recvText);
+    const auto count = pieceThenCut(recvText, kPageCountStart, 1, kPageCountEnd, tags);
     if (!count) {
         page.outcome = ResultPage::Outcome::NoPageCount;
         return page;
     }
     page.pageCount = count->toString();
 
-    const auto body = pieceThenCut(recvText, kTableHeader, 1, kTableBodyEnd);
+    const auto body = pieceThenCut(recvText, kTableHeader, 1, kTableBodyEnd, tags);
     if (!body) {
         page.outcome = ResultPage::Outcome::NoTable;
         return page;
@@ -99,13 +101,10 @@ ResultPage parseResultPage(QStringView recvText) {
     // few hundred characters, which is enough to reserve for most pages at once.
     std::vector<RowCuts> cuts;
     cuts.reserve(static_cast<size_t>(body->size() / 256));
-    // Within a row, markers stand a few tags apart, and all but one begin with '<': they are
-    // searched at the body's tags only.
-    const AnchorIndex tags(*body, u'<');
-    qsizetype at = findText(*body, kRowStart);
+    qsizetype at = tags.find(*body, kRowStart);
     while (at >= 0) {
         const qsizetype from = at + kRowStart.size();
-        const qsizetype next = findText(*body, kRowStart, from);
+        const qsizetype next = tags.find(*body, kRowStart, from);
         const QStringView row = body->mid(from, (next < 0 ? body->size() : next) - from);
         auto cut = row.isEmpty() ? std::nullopt : cutRow(row, tags);
         if (!cut) {

@@ -132,43 +132,59 @@ qsizetype findText(QStringView haystack, QStringView needle, qsizetype from) {
     return findScalar(h, s, i, lastStart);
 }
 
-AnchorIndex::AnchorIndex(QStringView text, char16_t anchor)
-    : m_text(text), m_anchor(anchor), m_bits(static_cast<std::size_t>((text.size() + 63) / 64)) {
+TagIndex::TagIndex(QStringView text)
+    : m_text(text), m_open(static_cast<std::size_t>(text.size() / 64 + 2)), m_close(m_open.size()) {
     const auto* t = reinterpret_cast<const char16_t*>(text.utf16());
     const qsizetype size = text.size();
+    auto set = [](std::vector<std::uint64_t>& bits, qsizetype at, std::uint64_t mask) {
+        bits[static_cast<std::size_t>(at / 64)] |= mask << (at % 64);
+    };
     qsizetype i = 0;
 #if defined(__SSE2__)
-    // Sixteen characters a step: two comparisons packed into one byte mask.
-    const __m128i a = _mm_set1_epi16(static_cast<short>(anchor));
+    // Sixteen characters a step: two comparisons packed into one byte mask for each bitmap.
+    const __m128i open = _mm_set1_epi16(u'<'), close = _mm_set1_epi16(u'>');
     auto load = [t](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at)); };
+    auto mask = [](__m128i lo, __m128i hi, __m128i c) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(lo, c), _mm_cmpeq_epi16(hi, c)))));
+    };
     for (; i + 16 <= size; i += 16) {
-        const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(load(i), a), _mm_cmpeq_epi16(load(i + 8), a));
-        const auto mask = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq)));
-        m_bits[static_cast<std::size_t>(i / 64)] |= mask << (i % 64);
+        const __m128i lo = load(i), hi = load(i + 8);
+        set(m_open, i, mask(lo, hi, open));
+        set(m_close, i, mask(lo, hi, close));
     }
 #endif
-    for (; i < size; ++i)
-        if (t[i] == anchor) m_bits[static_cast<std::size_t>(i / 64)] |= std::uint64_t{1} << (i % 64);
+    for (; i < size; ++i) {
+        if (t[i] == u'<') set(m_open, i, 1);
+        if (t[i] == u'>') set(m_close, i, 1);
+    }
 }
 
-qsizetype AnchorIndex::find(QStringView view, QStringView needle, qsizetype from) const {
+qsizetype TagIndex::find(QStringView view, QStringView needle, qsizetype from) const {
     const auto* t = reinterpret_cast<const char16_t*>(m_text.utf16());
     const auto* v = reinterpret_cast<const char16_t*>(view.utf16());
     const qsizetype n = needle.size();
     const bool inside = v != nullptr && v >= t && v + view.size() <= t + m_text.size();
-    if (n == 0 || needle[0] != m_anchor || !inside) return findText(view, needle, from);
+    if (n == 0 || needle[0] != u'<' || !inside) return findText(view, needle, from);
     if (from < 0) from = 0;
     if (n > view.size() - from) return -1;
     const auto* w = reinterpret_cast<const char16_t*>(needle.utf16());
     const qsizetype base = v - t;
     const qsizetype last = base + view.size() - n; // the last position a match can start at
     const qsizetype first = base + from;
+    // The '>' a candidate needs, as a distance after its '<' (0: none needed).
+    const qsizetype shift = n > 1 && n <= 64 && w[n - 1] == u'>' ? n - 1 : 0;
+    auto candidates = [&](std::size_t word) {
+        std::uint64_t bits = m_open[word];
+        if (shift != 0) bits &= m_close[word] >> shift | m_close[word + 1] << (64 - shift);
+        return bits;
+    };
     auto word = static_cast<std::size_t>(first / 64);
-    std::uint64_t bits = m_bits[word] & (~std::uint64_t{0} << (first % 64));
+    std::uint64_t bits = candidates(word) & (~std::uint64_t{0} << (first % 64));
     for (;;) {
         while (bits == 0) {
             if (static_cast<qsizetype>(++word) * 64 > last) return -1;
-            bits = m_bits[word];
+            bits = candidates(word);
         }
         const qsizetype at = static_cast<qsizetype>(word) * 64 + std::countr_zero(bits);
         if (at > last) return -1;

@@ -12,16 +12,16 @@ namespace yuming {
 // positions at a time for four of the needle's characters before comparing the rest.
 qsizetype findText(QStringView haystack, QStringView needle, qsizetype from = 0);
 
-// The positions of one character in a text, kept as a bitmap built in one pass. Markup markers
-// begin with '<', and a page has a '<' in every dozen or so characters: a search for such a
-// marker looks at those positions only, so finding one a few tags on costs a few comparisons
-// instead of a pass over everything in between. The text must outlive the index.
-class AnchorIndex {
+// Where a text's tags open and close: bitmaps of its '<' and '>' positions, built in one pass.
+// Markup markers begin with '<' and most end with '>': a search for one looks only at the
+// positions where a '<' stands and a '>' stands as far after it as the marker ends, which in a
+// page of tags is nearly always the marker itself. The text must outlive the index.
+class TagIndex {
 public:
-    AnchorIndex(QStringView text, char16_t anchor);
+    explicit TagIndex(QStringView text);
 
     // findText(view, needle, from), for any view that lies inside the indexed text. Needles that
-    // do not begin with the anchor, and views outside the text, are searched with findText.
+    // do not begin with '<', and views outside the text, are searched with findText.
     qsizetype find(QStringView view, QStringView needle, qsizetype from = 0) const;
     qsizetype operator()(QStringView view, QStringView needle, qsizetype from) const {
         return find(view, needle, from);
@@ -29,8 +29,9 @@ public:
 
 private:
     QStringView m_text;
-    char16_t m_anchor;
-    std::vector<std::uint64_t> m_bits; // bit i of word w: the anchor stands at 64 * w + i
+    // Bit i of word w stands for position 64 * w + i. One word more than the text needs, so
+    // that the '>' bits can always be read one word ahead.
+    std::vector<std::uint64_t> m_open, m_close;
 };
 
 } // namespace yuming

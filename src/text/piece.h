@@ -15,7 +15,7 @@ namespace yuming {
 std::optional<QStringView> piece(QStringView text, QStringView marker, qsizetype k);
 
 // The search the cuts below run on: findText, or anything that gives the same answers (an
-// AnchorIndex of the text).
+// TagIndex of the text).
 struct PlainSearch {
     qsizetype operator()(QStringView text, QStringView needle, qsizetype from) const {
         return findText(text, needle, from);
