@@ -104,7 +104,12 @@ __attribute__((target("avx2"))) qsizetype findAvx2(const char16_t* h, const Need
 }
 #undef YUMING_LOAD256
 
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+// Read once, at start-up; the processor's feature table is filled first, whatever the order in
+// which start-up code runs.
+const bool kHaveAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
 } // namespace
@@ -119,7 +124,7 @@ qsizetype findText(QStringView haystack, QStringView needle, qsizetype from) {
     const qsizetype lastStart = size - s.n; // the last position a match can start at
     qsizetype i = from;
 #if defined(YUMING_FIND_AVX2)
-    // Long searches (the next row, the end of the table) go sixteen positions a step.
+    // Long searches go sixteen positions a step.
     if (kHaveAvx2 && lastStart - i >= 64) {
         const qsizetype at = findAvx2(h, s, i, lastStart + 1);
         if (at >= 0) return at;
