@@ -12,5 +12,5 @@ yuming_add_test(service_test
   SOURCES service_search_test.cpp service_http_test.cpp service_query_test.cpp service_test_util.cpp
   LIBS yuming_service_support yuming_service_lib yuming_core Qt6::Network SQLite::SQLite3)
 
-yuming_add_replay(fuzz_search_query search_query ${PROJECT_SOURCE_DIR}/service/fuzz_search_query.cpp)
-target_link_libraries(fuzz_search_query_replay PRIVATE yuming_service_query)
+yuming_add_replay(fuzz_search_query search_query ${PROJECT_SOURCE_DIR}/service/fuzz_search_query.cpp
+  yuming_service_query)

@@ -14,7 +14,7 @@ namespace yuming {
 // empty text has no pieces at all. A piece that does not exist is nullopt.
 std::optional<QStringView> piece(QStringView text, QStringView marker, qsizetype k);
 
-// The search the cuts below run on: findText, or anything that gives the same answers (an
+// The search the cuts below run on: findText, or anything that gives the same answers (a
 // TagIndex of the text).
 struct PlainSearch {
     qsizetype operator()(QStringView text, QStringView needle, qsizetype from) const {
