@@ -113,7 +113,8 @@ Store& threadStore(const std::string& path) {
 } // namespace
 
 HttpFront::HttpFront(const Catalog& catalog, std::string dbPath)
-    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<BoundedServer>(kLimits)) {
+    : m_catalog(catalog), m_dbPath(std::move(dbPath)), m_server(std::make_unique<BoundedServer>(kLimits)),
+      m_lastRequest(std::chrono::steady_clock::now().time_since_epoch().count()) {
     route();
 }
 
@@ -136,7 +137,10 @@ void HttpFront::route() {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
-    server.set_logger(logRequest);
+    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        m_lastRequest = std::chrono::steady_clock::now().time_since_epoch().count();
+        logRequest(req, res);
+    });
 
     server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         if (headerBytes(req) <= kHeaderLimit) return httplib::Server::HandlerResponse::Unhandled;
@@ -206,6 +210,11 @@ int HttpFront::bind(const std::string& host, int port) {
 
 bool HttpFront::run() {
     return m_server->listen_after_bind();
+}
+
+std::chrono::steady_clock::duration HttpFront::idleFor() const {
+    const std::chrono::steady_clock::duration last(m_lastRequest.load());
+    return std::chrono::steady_clock::now().time_since_epoch() - last;
 }
 
 void HttpFront::stop() {

@@ -2,6 +2,8 @@
 
 #include "catalog.h"
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -25,12 +27,15 @@ public:
     bool run();
     // Safe from any thread.
     void stop();
+    // How long since the last request was answered (or since the front was made); any thread.
+    std::chrono::steady_clock::duration idleFor() const;
 
 private:
     void route();
     const Catalog& m_catalog;
     std::string m_dbPath;
     std::unique_ptr<httplib::Server> m_server;
+    std::atomic<std::chrono::steady_clock::rep> m_lastRequest;
 };
 
 } // namespace yuming::service

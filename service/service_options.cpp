@@ -1,5 +1,7 @@
 #include "service_options.h"
 
+#include "protocol/user_service.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -28,14 +30,39 @@ bool parseListen(const std::string& text, ServiceOptions& options) {
 } // namespace
 
 std::string usage() {
-    return "usage: yuming-service [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
+    using namespace user_service;
+    return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
+           "                      [--idle-exit SECONDS]\n"
+           "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
+           "over a SQLite database of names about to be deleted.\n"
+           "\n"
+           "  --user              run as this user's own service, the one the window and yuming-cli\n"
+           "                      use when they are started without --service: they find it through\n"
+           "                      its address record, or start it (with this option) when none runs.\n"
+           "                      Only one runs per user; a second one says where the first listens\n"
+           "                      and exits. Database " +
+           (dataFolder() + u'/' + QLatin1String(kDatabaseName)).toStdString() +
+           ",\n"
+           "                      address record " +
+           (runtimeFolder() + u'/' + QLatin1String(kRecordName)).toStdString() +
+           ";\n"
+           "                      ends after " +
+           std::to_string(kIdleExitSeconds / 60) +
+           " minutes without a request (the tools start it again\n"
+           "                      when they next need it).\n"
            "  --listen HOST:PORT  address to serve on (default 127.0.0.1:0, 0 picks a free port)\n"
            "  --db FILE           SQLite database, created and filled on first start\n"
            "                      (default " +
            defaultDbPath() +
            ")\n"
            "  --seed N            seed for the generated names of a new database (default 1)\n"
-           "  --rows N            names on the drop list of a new database (default 200000)\n";
+           "  --rows N            names on the drop list of a new database (default 200000)\n"
+           "  --idle-exit SECONDS end after this long without a request (default: never;\n"
+           "                      with --user " +
+           std::to_string(kIdleExitSeconds) +
+           ")\n"
+           "  -h, --help          this text\n"
+           "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
 }
 
 std::string defaultDbPath() {
@@ -43,16 +70,25 @@ std::string defaultDbPath() {
     return QDir(folder).filePath(QStringLiteral("yuming-service/domains.sqlite")).toStdString();
 }
 
+std::string userDbPath() {
+    return (user_service::dataFolder() + u'/' + QLatin1String(user_service::kDatabaseName)).toStdString();
+}
+
 OptionsResult parseOptions(const std::vector<std::string>& args) {
     OptionsResult result;
     ServiceOptions& options = result.options;
+    int idleExit = -1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             options.help = true;
             continue;
         }
-        if (arg != "--listen" && arg != "--db" && arg != "--seed" && arg != "--rows") {
+        if (arg == user_service::kUserOption) {
+            options.user = true;
+            continue;
+        }
+        if (arg != "--listen" && arg != "--db" && arg != "--seed" && arg != "--rows" && arg != "--idle-exit") {
             result.error = "unknown option: " + arg;
             return result;
         }
@@ -66,6 +102,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             good = parseListen(value, options);
         else if (arg == "--db")
             options.dbPath = value;
+        else if (arg == "--idle-exit")
+            good = number(value, idleExit, 0, 365 * 24 * 3600);
         else if (arg == "--seed")
             good = number<std::uint64_t>(value, options.seed.seed, 0, UINT64_MAX);
         else
@@ -75,7 +113,9 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
             return result;
         }
     }
-    if (options.dbPath.empty()) options.dbPath = defaultDbPath();
+    if (options.dbPath.empty())
+        options.dbPath = options.user ? userDbPath() : defaultDbPath();
+    options.idleExitSeconds = idleExit >= 0 ? idleExit : options.user ? user_service::kIdleExitSeconds : 0;
     return result;
 }
 

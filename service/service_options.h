@@ -13,6 +13,10 @@ struct ServiceOptions {
     std::string dbPath;
     SeedOptions seed;
     bool help = false;
+    // This user's own service (see usage()): records its address where the tool looks for it.
+    bool user = false;
+    // Seconds without a request after which the service ends by itself; 0 never.
+    int idleExitSeconds = 0;
 };
 
 struct OptionsResult {
@@ -25,5 +29,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args);
 std::string usage();
 // Where the database lives when --db is not given: the user's data folder.
 std::string defaultDbPath();
+// The database of this user's own service (--user).
+std::string userDbPath();
 
 } // namespace yuming::service
