@@ -27,11 +27,11 @@ void LookupCommand::GetDaoQi(std::function<QString()> domain) {
     Q_EMIT statusChanged(status::kConnecting.toString());
     m_running = true;
     const ServiceAddress service = m_service;
-    m_fetch.start(service, [this, domain = std::move(domain), service] {
-        const QString d = domain();
-        Q_EMIT resultTextChanged(lookup_text::kQuerying.toString());
-        return lookupRequest(d, service);
-    });
+    m_fetch.start(service, Fetch::Request([this, domain = std::move(domain)](const ServiceAddress& connectedTo) {
+                      const QString d = domain();
+                      Q_EMIT resultTextChanged(lookup_text::kQuerying.toString());
+                      return lookupRequest(d, connectedTo);
+                  }));
 }
 
 void LookupCommand::onFinished(Fetch::State outcome) {

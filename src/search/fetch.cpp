@@ -1,5 +1,9 @@
 #include "search/fetch.h"
 
+#include "search/user_service.h"
+
+#include <QDebug>
+
 namespace yuming {
 
 Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m_silence(this) {
@@ -13,9 +17,14 @@ Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m
     connect(&Winsock1, &QTcpSocket::readyRead, this, &Fetch::onReadyRead);
     connect(&Winsock1, &QTcpSocket::disconnected, this, &Fetch::onDisconnected);
     // A refused or unresolvable connection is not reported early: the connect wait runs its
-    // ticks as usual. Once connected, a socket error means the answer is lost.
+    // ticks as usual. Once connected, a socket error means the answer is lost. This user's own
+    // service refusing means it has just gone away (it leaves when idle): look for it once more.
     connect(&Winsock1, &QTcpSocket::errorOccurred, this, [this] {
         if (m_state == State::Awaiting) onDisconnected();
+        if (m_state == State::Connecting && m_target.userService && !m_relocated && !m_locating) {
+            m_relocated = true;
+            locate();
+        }
     });
 }
 
@@ -27,18 +36,65 @@ Fetch::~Fetch() {
 }
 
 bool Fetch::start(const ServiceAddress& service, std::function<QByteArray()> request) {
+    return start(service, Request([request = std::move(request)](const ServiceAddress&) {
+                     return request ? request() : QByteArray();
+                 }));
+}
+
+bool Fetch::start(const ServiceAddress& service, Request request) {
     if (inFlight()) return false;
     m_request = std::move(request);
     m_recv.reset();
     m_recv.setMaxBytes(m_limits.MaxAnswerBytes);
     m_state = State::Connecting;
     m_Ticks = 0;
-    Timer1.setInterval(m_limits.TickMs);
-    Timer1.start();
+    m_target = service;
+    m_locating = false;
+    m_relocated = false;
     // The previous answer's connection is still open; every request gets a new one.
     Winsock1.abort();
-    Winsock1.connectToHost(service.host, service.port);
+    if (!service.userService) {
+        connectTo(service);
+        return true;
+    }
+    if (const auto address = userService().running()) {
+        connectTo(ServiceAddress{address->host, address->port, true});
+        return true;
+    }
+    locate();
     return true;
+}
+
+UserService& Fetch::userService() {
+    if (m_userService) return *m_userService;
+    m_userService = new UserService(this);
+    connect(m_userService, &UserService::ready, this, [this](const ServiceAddress& address) {
+        if (m_state != State::Connecting || !m_locating) return;
+        m_locating = false;
+        connectTo(ServiceAddress{address.host, address.port, true});
+    });
+    connect(m_userService, &UserService::failed, this, [this](const QString& reason) {
+        if (m_state != State::Connecting || !m_locating) return;
+        m_locating = false;
+        qWarning().noquote() << "yuming-service could not be started:" << reason;
+        finish(State::TimedOut);
+    });
+    return *m_userService;
+}
+
+void Fetch::locate() {
+    Timer1.stop();
+    Winsock1.abort();
+    m_locating = true;
+    userService().ensure();
+}
+
+void Fetch::connectTo(const ServiceAddress& address) {
+    m_target = address;
+    m_Ticks = 0;
+    Timer1.setInterval(m_limits.TickMs);
+    Timer1.start();
+    Winsock1.connectToHost(address.host, address.port);
 }
 
 void Fetch::onTick() {
@@ -51,7 +107,7 @@ void Fetch::onConnected() {
     Timer1.stop();
     m_state = State::Awaiting;
     Q_EMIT connected();
-    const QByteArray bytes = m_request ? m_request() : QByteArray();
+    const QByteArray bytes = m_request ? m_request(m_target) : QByteArray();
     if (m_state != State::Awaiting) return;
     m_silence.start(m_limits.SilenceMs);
     if (Winsock1.write(bytes) != bytes.size()) finish(State::Failed);

@@ -10,8 +10,11 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace yuming {
+
+class UserService;
 
 // One request and its answer on the tool's own connection. The fetch is driven entirely by the
 // socket's and the timers' signals: start() returns at once and finished() reports the outcome,
@@ -43,8 +46,14 @@ public:
     void setLimits(const Limits& limits) { m_limits = limits; }
     const Limits& limits() const { return m_limits; }
 
+    // Builds the bytes to send once connected; told the address actually connected to.
+    using Request = std::function<QByteArray(const ServiceAddress& connectedTo)>;
+
     // Closes the previous connection and connects anew. `request` is called once connected and
     // returns the bytes to send. Returns false, changing nothing, while a fetch is in flight.
+    // For this user's own service (ServiceAddress::userService) the service is found, or
+    // started, first; the connect wait begins once its address is known.
+    bool start(const ServiceAddress& service, Request request);
     bool start(const ServiceAddress& service, std::function<QByteArray()> request);
     bool inFlight() const { return m_state == State::Connecting || m_state == State::Awaiting; }
     State state() const { return m_state; }
@@ -54,6 +63,9 @@ public:
     const QByteArray& RecvBytes() const { return m_recv.RecvBytes(); }
     bool RecvDone() const { return m_recv.RecvDone(); }
     qint32 Ticks() const { return m_Ticks; }
+
+    // The finder of this user's own service, made on first use.
+    UserService& userService();
 
 Q_SIGNALS:
     // Connected; the request is about to be sent.
@@ -67,6 +79,8 @@ private:
     void onReadyRead();
     void onDisconnected();
     void finish(State outcome);
+    void connectTo(const ServiceAddress& address);
+    void locate();
 
     QTcpSocket Winsock1;
     QTimer Timer1;
@@ -75,7 +89,11 @@ private:
     qint32 m_Ticks = 0;
     Limits m_limits;
     State m_state = State::Idle;
-    std::function<QByteArray()> m_request;
+    Request m_request;
+    ServiceAddress m_target;    // where the connection goes
+    bool m_locating = false;    // waiting for this user's service to be found or started
+    bool m_relocated = false;   // looked for it again after it refused the connection
+    UserService* m_userService = nullptr; // a child, made on first use
 };
 
 } // namespace yuming

@@ -66,10 +66,10 @@ void SearchCommands::GetResult() {
     m_running = true;
     const QString query = m_state.QueryString;
     const ServiceAddress service = m_service;
-    m_fetch.start(service, [this, query, service] {
-        Q_EMIT statusChanged(status::kFetching.toString());
-        return searchRequest(query, service);
-    });
+    m_fetch.start(service, Fetch::Request([this, query](const ServiceAddress& connectedTo) {
+                      Q_EMIT statusChanged(status::kFetching.toString());
+                      return searchRequest(query, connectedTo);
+                  }));
 }
 
 void SearchCommands::onFinished(Fetch::State outcome) {

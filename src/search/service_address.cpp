@@ -1,5 +1,7 @@
 #include "search/service_address.h"
 
+#include <QHostAddress>
+
 namespace yuming {
 
 QString ServiceAddress::authority() const {
@@ -11,7 +13,13 @@ QString ServiceAddress::authority() const {
 QString ServiceAddress::origin() const { return QStringLiteral("http://") + authority(); }
 
 ServiceAddress ServiceAddress::fromBuild() {
-    return ServiceAddress{QStringLiteral(YUMING_SERVICE_HOST), static_cast<quint16>(YUMING_SERVICE_PORT)};
+    const QString host = QStringLiteral(YUMING_SERVICE_HOST);
+    return ServiceAddress{host, static_cast<quint16>(YUMING_SERVICE_PORT), isLoopback(host)};
+}
+
+bool ServiceAddress::isLoopback(QStringView host) {
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0) return true;
+    return QHostAddress(host.toString()).isLoopback();
 }
 
 std::optional<ServiceAddress> ServiceAddress::parse(QStringView text) {

@@ -1,0 +1,135 @@
+#include "search/user_service.h"
+
+#include "protocol/user_service.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <csignal>
+
+namespace yuming {
+namespace {
+
+constexpr int kPollMs = 10;
+// Starting again covers a service that was just going away when it was found; a program that
+// fails every time is not started for ever.
+constexpr int kMaxSpawns = 3;
+constexpr qint64 kLogRotateBytes = 4 * 1024 * 1024;
+
+QString lockPath(const QString& folder) {
+    return folder + u'/' + QLatin1String(user_service::kLockName);
+}
+
+bool alive(qint64 pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+bool insideBuildTree(const QString& folder) {
+    const QString root = QFileInfo(QStringLiteral(YUMING_BUILD_ROOT)).canonicalFilePath();
+    const QString here = QFileInfo(folder).canonicalFilePath();
+    return !root.isEmpty() && (here == root || here.startsWith(root + u'/'));
+}
+
+} // namespace
+
+UserService::UserService(QObject* parent)
+    : UserService(Setup{findProgram(), user_service::runtimeFolder(),
+                        user_service::dataFolder() + u'/' + QLatin1String(user_service::kLogName)},
+                  parent) {}
+
+UserService::UserService(Setup setup, QObject* parent) : QObject(parent), m_setup(std::move(setup)), m_poll(this) {
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &UserService::poll);
+}
+
+QString UserService::findProgram() {
+    const QString name = QStringLiteral("yuming-service");
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QFileInfo beside(folder + u'/' + name);
+    if (beside.isExecutable()) return beside.filePath();
+    if (insideBuildTree(folder)) return QStringLiteral(YUMING_SERVICE_BUILD_PATH);
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? name : onPath;
+}
+
+std::optional<ServiceAddress> UserService::running() const {
+    if (user_service::lockHolder(lockPath(m_setup.runtimeFolder)) == 0) return std::nullopt;
+    QFile file(m_setup.runtimeFolder + u'/' + QLatin1String(user_service::kRecordName));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const auto record = user_service::parseRecord(file.read(256));
+    if (!record) return std::nullopt;
+    return ServiceAddress{record->host, record->port};
+}
+
+void UserService::ensure() {
+    if (m_poll.isActive()) return;
+    m_since.start();
+    m_spawns = 0;
+    m_pid = 0;
+    // Answered from the event loop even when the service is up, so callers see one order.
+    m_poll.start();
+}
+
+void UserService::poll() {
+    if (const auto address = running()) {
+        m_poll.stop();
+        Q_EMIT ready(*address);
+        return;
+    }
+    if (m_since.elapsed() > m_setup.startLimitMs) {
+        fail(QStringLiteral("yuming-service did not start within %1 s").arg(m_setup.startLimitMs / 1000));
+        return;
+    }
+    // Someone holds the lock: a service is starting (seeding its database) or stopping.
+    if (user_service::lockHolder(lockPath(m_setup.runtimeFolder)) != 0) return;
+    if (alive(m_pid)) return; // ours has not got as far as the lock yet
+    if (m_spawns >= kMaxSpawns) {
+        const QString line = lastLogLine();
+        fail(line.isEmpty() ? QStringLiteral("yuming-service ended without starting") : line);
+        return;
+    }
+    if (!spawn()) fail(QStringLiteral("cannot run %1").arg(m_setup.program));
+}
+
+bool UserService::spawn() {
+    ++m_spawns;
+    user_service::makePrivateFolder(QFileInfo(m_setup.logPath).absolutePath());
+    QProcess process;
+    process.setProgram(m_setup.program);
+    process.setArguments({QLatin1String(user_service::kUserOption)});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    // Appended to: a service started at the same moment as another leaves a line there and
+    // ends, and must not wipe the running one's log. Nobody writes it now, so it can be rotated.
+    if (QFileInfo(m_setup.logPath).size() > kLogRotateBytes) {
+        QFile::remove(m_setup.logPath + QStringLiteral(".1"));
+        QFile::rename(m_setup.logPath, m_setup.logPath + QStringLiteral(".1"));
+    }
+    process.setStandardErrorFile(m_setup.logPath, QIODevice::Append);
+    // Not in the tool's folder: the service must not keep a mount or a deleted folder busy.
+    process.setWorkingDirectory(QDir::rootPath());
+    qint64 pid = 0;
+    if (!process.startDetached(&pid)) return false;
+    m_pid = pid;
+    return true;
+}
+
+QString UserService::lastLogLine() const {
+    QFile log(m_setup.logPath);
+    if (!log.open(QIODevice::ReadOnly)) return {};
+    if (log.size() > 4096) log.seek(log.size() - 4096);
+    const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+    return QString::fromUtf8(lines.last()).trimmed();
+}
+
+void UserService::fail(const QString& reason) {
+    m_poll.stop();
+    Q_EMIT failed(reason);
+}
+
+} // namespace yuming
