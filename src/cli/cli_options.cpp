@@ -33,6 +33,13 @@ QString usage() {
         "  --sort time|letters|suffix|length|date\n"
         "  --suffix LIST         comma-separated from com,net,org (default com,net; empty = none)\n"
         "  --page N              result page, counted from 1\n"
+        "lookup options:\n"
+        "  --log FILE            the file each lookup page is appended to (default xxx.txt beside\n"
+        "                        the program, or in the user's data folder where that is read-only)\n"
+        "  -h, --help, help      this text\n"
+        "Without --service the commands use this user's own yuming-service: the running one, or\n"
+        "one they start (it seeds its database on first start and ends after 30 minutes without a\n"
+        "request). --service HOST[:PORT] uses exactly that address and starts nothing.\n"
         "Status texts go to stderr; the page count and rows, or the lookup result, to stdout.\n"
         "Exit status: 0 done, 1 failed or timed out, 2 refused or bad usage.\n");
 }
@@ -52,6 +59,10 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
         };
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg == QLatin1String("help")) {
+            o.help = true;
+            return o;
+        }
         if (!arg.startsWith(QLatin1String("--"))) {
             if (!haveJob) {
                 if (arg == QLatin1String("search")) o.job = Job::Search;

@@ -19,6 +19,7 @@ struct Options {
     QString page;   // as typed into the page box, counted from 1; empty for the first page
     QString domain; // lookup
     QString logPath;
+    bool help = false; // --help, -h or help: print usage() and exit 0
 };
 
 // Parses the arguments after the program name. On a usage error returns nullopt and sets `error`.

@@ -101,6 +101,10 @@ int main(int argc, char** argv) {
         QTextStream(stderr) << "yuming-cli: " << error << "\n\n" << cli::usage();
         return 2;
     }
+    if (options->help) {
+        QTextStream(stdout) << cli::usage();
+        return 0;
+    }
     Runner runner(*options);
     if (const auto exit = runner.start()) return *exit;
     return app.exec();
