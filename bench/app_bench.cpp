@@ -25,6 +25,7 @@ namespace {
 
 yuming::AppSettings quietSettings() {
     yuming::AppSettings settings;
+    settings.service.userService = false; // nothing is started behind a measurement
     settings.banner = false;
     settings.logPath = QStringLiteral("/dev/null");
     return settings;

@@ -29,8 +29,12 @@ QString usage(const QString& program) {
                           "  --service HOST[:PORT]  the domain search service (default %2);\n"
                           "                         also the maker's web site unless --web is given\n"
                           "  --web HOST[:PORT]      the maker's web site: banner page and home page\n"
-                          "  -h, --help             this text\n")
-        .arg(program, ServiceAddress::fromBuild().authority());
+                          "  -h, --help             this text\n"
+                          "\n"
+                          "Without --service the window uses this user's own yuming-service: the one\n"
+                          "already running, or one it starts (see yuming-service --help).\n")
+        .arg(program, ServiceAddress::fromBuild().userService ? QStringLiteral("this user's own, see below")
+                                                              : ServiceAddress::fromBuild().authority());
 }
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -55,6 +59,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         }
     }
     if (!line.error.isEmpty()) return line;
+    if (service || web) line.settings.webFollowsService = false;
     if (service) line.settings.service = *service;
     if (!web && service) web = service;
     if (web) {

@@ -13,6 +13,9 @@ struct AppSettings {
     ServiceAddress service = ServiceAddress::fromBuild();
     QString webHost = QStringLiteral(YUMING_WEB_HOST); // the maker's web site, host[:port]
     QString homePage = QStringLiteral(YUMING_HOME_PAGE);
+    // The maker's web site is the bundled service too: the banner and the home page go to where
+    // this user's own service actually listens.
+    bool webFollowsService = service.userService && webHost == QStringLiteral(YUMING_SERVICE_HOST);
     QString logPath;    // the lookup log; empty for lookupLogPath()
     bool banner = true; // false leaves the browser engine unstarted (tests that do not need it)
 };

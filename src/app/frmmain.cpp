@@ -8,6 +8,7 @@
 #include "lookup/app_path.h"
 #include "lookup/lookup_log.h"
 #include "search/request.h"
+#include "search/user_service.h"
 #include "ui_frmmain.h"
 
 #include <QFont>
@@ -115,10 +116,12 @@ void Frmmain::paintEvent(QPaintEvent* event) {
 
 void Frmmain::Form_Load() {
     setWindowTitle(title());
-    if (m_settings.banner) {
-        ui->Web->setSilent(true);
+    m_homePageUrl = m_settings.homePage;
+    if (m_settings.banner) ui->Web->setSilent(true);
+    const bool webFollows = m_settings.webFollowsService && m_settings.service.userService;
+    if (m_settings.banner && !webFollows)
         ui->Web->Navigate(m_settings.webHost + paths::kBanner.toString());
-    }
+    startUserService();
     for (Box* box : {ui->Box1, ui->Box2, ui->Box3}) {
         box->setBackColorValue(kPanelBackColor);
         box->setLineColorValue(kPanelLineColor);
@@ -219,7 +222,23 @@ void Frmmain::Command6_Click() {
 }
 
 void Frmmain::Label23_Click() {
-    OpenUrl(this, m_settings.homePage);
+    OpenUrl(this, m_homePageUrl);
+}
+
+// Started before the first request needs it: a first start seeds the service's database, and
+// the window goes on meanwhile. A search made before it listens waits for it in the fetch.
+void Frmmain::startUserService() {
+    if (!m_settings.service.userService) return;
+    yuming::UserService& service = m_fetch.userService();
+    if (m_settings.webFollowsService) {
+        connect(&service, &yuming::UserService::ready, this, [this](const yuming::ServiceAddress& address) {
+            const QString home = address.origin() + u'/';
+            if (home == m_homePageUrl) return;
+            m_homePageUrl = home;
+            if (m_settings.banner) ui->Web->Navigate(address.authority() + paths::kBanner.toString());
+        });
+    }
+    service.ensure();
 }
 
 SearchControls Frmmain::filterControls() const {

@@ -58,6 +58,7 @@ private:
     void useArtwork();
     void showHomePage();
     void wire();
+    void startUserService();
 
     void Command1_Click();
     void Command2_Click();
@@ -87,5 +88,6 @@ private:
     yuming::Fetch m_fetch;
     yuming::SearchCommands m_search;
     yuming::LookupCommand m_lookup;
+    QString m_homePageUrl; // where the home-page link opens; the caption keeps the stored text
     bool m_shown = false;
 };
