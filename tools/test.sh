@@ -6,5 +6,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
-export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1
+export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300

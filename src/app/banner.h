@@ -9,6 +9,8 @@
 // whole window takes to show, so it lives in a module of its own (banner_view.h) that is loaded
 // only after the window has painted its first frame; Navigate() before that remembers the
 // address and loads it then. A banner that is never told where to go never starts the browser.
+// When the engine cannot start here, or its page process dies, the banner stays empty and says
+// so through loadFinished(false); the window around it carries on.
 class Banner : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool Silent READ Silent WRITE setSilent)
@@ -33,11 +35,19 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent* event) override;
 
+private Q_SLOTS:
+    void viewLoadStarted();
+    void viewLoadFinished(bool ok);
+    void viewRendererEnded();
+
 private:
     void createView();
+    void load();
 
     bool m_silent = false;
     bool m_painted = false;
+    bool m_loading = false;
+    bool m_ended = false;
     QUrl m_url;
     QWidget* m_view = nullptr; // a child of the banner
 };

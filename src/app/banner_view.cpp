@@ -7,7 +7,6 @@
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineProfile>
-#include <QWebEngineView>
 
 SilentPage::SilentPage(QObject* parent) : QWebEnginePage(parent) {
     connect(this, &QWebEnginePage::certificateError, this,
@@ -49,9 +48,15 @@ QWebEnginePage* SilentPage::createWindow(WebWindowType) {
     return nullptr;
 }
 
+BannerView::BannerView(QWidget* parent, bool silent) : QWebEngineView(parent) {
+    setContextMenuPolicy(Qt::NoContextMenu);
+    if (silent) setPage(new SilentPage(this));
+    connect(page(), &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status) {
+                if (status != QWebEnginePage::NormalTerminationStatus) Q_EMIT rendererEnded();
+            });
+}
+
 QWidget* yuming_create_banner_view(QWidget* parent, bool silent) {
-    auto* view = new QWebEngineView(parent);
-    view->setContextMenuPolicy(Qt::NoContextMenu);
-    if (silent) view->setPage(new SilentPage(view));
-    return view;
+    return new BannerView(parent, silent);
 }

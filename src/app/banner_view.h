@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 
 class QWidget;
 
@@ -27,6 +28,18 @@ protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
 };
 
-// The module's one entry point: a browser view (a QWebEngineView, driven through its "url"
-// property and loadFinished(bool) signal) as a child of `parent`, silent when asked.
+// The banner's view. Its page's process can die (a crash, the system killing it); the view then
+// says so once, through rendererEnded(), and leaves reloading to its owner.
+class BannerView : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit BannerView(QWidget* parent, bool silent);
+
+Q_SIGNALS:
+    void rendererEnded();
+};
+
+// The module's one entry point: a BannerView (driven through its "url" property and its
+// loadStarted(), loadFinished(bool) and rendererEnded() signals) as a child of `parent`, silent
+// when asked.
 extern "C" Q_DECL_EXPORT QWidget* yuming_create_banner_view(QWidget* parent, bool silent);
