@@ -2,6 +2,7 @@
 if(TARGET yuming_window)
   yuming_add_test(frmmain_test
     SOURCES frmmain_startup.cpp frmmain_search.cpp app_banner_test.cpp app_settings_test.cpp
+      app_message_box_test.cpp
     LIBS yuming_window)
   if(TARGET yuming_service_support)
     yuming_add_test(frmmain_service_test SOURCES frmmain_service.cpp LIBS yuming_window yuming_service_support)

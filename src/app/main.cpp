@@ -2,6 +2,8 @@
 #include "app/frmmain.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -39,6 +41,10 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    // The window is Chinese in every locale, and so are the texts Qt itself puts in it.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     Frmmain window(line.settings);
     if (line.reportStart) {
         // For start-up measurements and scripts: when the window is on screen, when the banner is in.

@@ -1,6 +1,7 @@
 #include "app/message_box.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace yuming {
 
@@ -16,7 +17,10 @@ MessageBox::Button MessageBox::information(QWidget* parent, const QString& title
         s_nextAnswer = NoButton;
         return answer;
     }
-    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    // The window speaks Chinese whether or not Qt's own translations are installed.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    box.exec();
     return Ok;
 }
 
