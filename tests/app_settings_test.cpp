@@ -55,6 +55,8 @@ TEST(AppSettings, LookupLogStaysBesideTheProgramUnlessThatFolderCannotTakeIt) {
     EXPECT_EQ(lookupLogPath(beside), beside + QStringLiteral("xxx.txt"));
 
     const QString elsewhere = lookupLogPath(QStringLiteral("/nonexistent-yuming-folder/"));
+    // Installed into the system's programs: never beside them, even for root.
+    EXPECT_EQ(lookupLogPath(QStringLiteral("/usr/bin/")), elsewhere);
     EXPECT_EQ(elsewhere,
               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/xxx.txt"));
     QFile log(elsewhere);

@@ -8,11 +8,24 @@
 #include <QStandardPaths>
 
 namespace yuming {
+namespace {
+
+// An installed program's folder is the system's, even where root may write into it: a log
+// there would belong to no package and outlive the program.
+bool systemFolder(const QString& folder) {
+    static const QStringList system = {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"),
+                                       QStringLiteral("/bin"), QStringLiteral("/usr/sbin"),
+                                       QStringLiteral("/sbin"), QStringLiteral("/usr/games")};
+    return system.contains(QFileInfo(folder).canonicalFilePath());
+}
+
+} // namespace
 
 QString lookupLogPath(const QString& programFolder) {
     const QString name = kLookupLogName.toString();
     const QFileInfo beside(programFolder + name);
-    if (beside.exists() ? beside.isWritable() : QFileInfo(programFolder).isWritable())
+    const bool usable = beside.exists() ? beside.isWritable() : QFileInfo(programFolder).isWritable();
+    if (usable && !systemFolder(programFolder))
         return beside.filePath();
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data);
