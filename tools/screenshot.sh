@@ -49,7 +49,7 @@ pids+=($!)
 display=:$(await_line "$work/display" '^[0-9]+$')
 export DISPLAY=$display
 
-QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
+QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
     "$app" --service "127.0.0.1:$port" --report-start > "$work/app.log" 2>&1 &
 pids+=($!)
 await_line "$work/app.log" '^shown$' > /dev/null
