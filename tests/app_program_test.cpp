@@ -1,9 +1,7 @@
 #include "support/script_server.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -107,17 +105,4 @@ TEST_F(WindowRun, WithoutTheBrowserHelperTheWindowRunsWithoutABanner) {
     EXPECT_TRUE(err.contains("/nonexistent/QtWebEngineProcess")) << err.toStdString();
     EXPECT_EQ(program.state(), QProcess::Running);
     EXPECT_EQ(server.connections(), 0);
-}
-
-// A program outside the build tree is an installed one: without its module beside it, it must
-// not fall back on the build's.
-TEST_F(WindowRun, AnInstalledProgramWithoutItsModuleRunsWithoutABanner) {
-    QTemporaryDir prefix;
-    const QString copy = prefix.filePath(QStringLiteral("yuming"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(YUMING_PROGRAM), copy));
-    start(programEnvironment(true), copy);
-    ASSERT_TRUE(waitForBanner()) << out.toStdString();
-    EXPECT_EQ(out, "shown\nbanner failed\n") << err.toStdString();
-    EXPECT_TRUE(err.contains("libyuming_banner")) << err.toStdString();
-    EXPECT_EQ(program.state(), QProcess::Running);
 }

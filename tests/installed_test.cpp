@@ -163,7 +163,10 @@ TEST_F(InstalledTest, WindowWithoutItsBannerModuleStillComesUpAndStartsTheServic
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QProcess* window = launch(bare.filePath(QStringLiteral("bin/yuming")), {"--report-start"});
     QByteArray said;
-    EXPECT_TRUE(waitUntil([&] { return (said += window->readAllStandardOutput()).contains("shown\n"); }, 30000)) << said.data();
+    // Outside the build tree it must not fall back on the build's module.
+    EXPECT_TRUE(waitUntil([&] { return (said += window->readAllStandardOutput()).contains("banner failed\n"); }, 30000))
+        << said.data();
+    EXPECT_TRUE(said.startsWith("shown\n")) << said.data();
     EXPECT_TRUE(waitUntil([&] { return record().has_value(); }, 20000));
     EXPECT_EQ(window->state(), QProcess::Running);
     window->terminate();
