@@ -1,5 +1,7 @@
 #include "app/banner.h"
 
+#include "lookup/app_path.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
@@ -102,19 +104,11 @@ QString missingEnginePart() {
     return {};
 }
 
-// Only a program run from the build tree takes the module from there: an installed program
-// whose module is gone goes without a banner rather than pick up whatever a build left behind.
-bool runsFromBuildTree() {
-    const QString root = QFileInfo(QStringLiteral(YUMING_BUILD_ROOT)).canonicalFilePath();
-    const QString folder = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
-    return !root.isEmpty() && (folder == root || folder.startsWith(root + u'/'));
-}
-
 // The browser module beside the program's libraries once installed, in the build tree before.
 QString moduleFile() {
     QStringList folders{QCoreApplication::applicationDirPath() +
                         QStringLiteral("/../" YUMING_BANNER_INSTALL_SUBDIR)};
-    if (runsFromBuildTree()) folders.append(QStringLiteral(YUMING_BANNER_BUILD_DIR));
+    if (yuming::runsFromBuildTree()) folders.append(QStringLiteral(YUMING_BANNER_BUILD_DIR));
     for (const QString& folder : folders) {
         const QString file = folder + QStringLiteral("/libyuming_banner.so");
         if (QFileInfo::exists(file)) return file;

@@ -1,6 +1,7 @@
 #include "lookup/app_path.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace yuming {
 
@@ -9,5 +10,11 @@ QString withTrailingSeparator(const QString& folder) {
 }
 
 QString GetAppPath() { return withTrailingSeparator(QCoreApplication::applicationDirPath()); }
+
+bool runsFromBuildTree() {
+    const QString root = QFileInfo(QStringLiteral(YUMING_BUILD_ROOT)).canonicalFilePath();
+    const QString folder = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+    return !root.isEmpty() && (folder == root || folder.startsWith(root + u'/'));
+}
 
 } // namespace yuming

@@ -1,5 +1,6 @@
 #include "search/user_service.h"
 
+#include "lookup/app_path.h"
 #include "protocol/user_service.h"
 
 #include <QCoreApplication>
@@ -29,12 +30,6 @@ bool alive(qint64 pid) {
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
-bool insideBuildTree(const QString& folder) {
-    const QString root = QFileInfo(QStringLiteral(YUMING_BUILD_ROOT)).canonicalFilePath();
-    const QString here = QFileInfo(folder).canonicalFilePath();
-    return !root.isEmpty() && (here == root || here.startsWith(root + u'/'));
-}
-
 } // namespace
 
 UserService::UserService(QObject* parent)
@@ -52,7 +47,7 @@ QString UserService::findProgram() {
     const QString folder = QCoreApplication::applicationDirPath();
     const QFileInfo beside(folder + u'/' + name);
     if (beside.isExecutable()) return beside.filePath();
-    if (insideBuildTree(folder)) return QStringLiteral(YUMING_SERVICE_BUILD_PATH);
+    if (runsFromBuildTree()) return QStringLiteral(YUMING_SERVICE_BUILD_PATH);
     const QString onPath = QStandardPaths::findExecutable(name);
     return onPath.isEmpty() ? name : onPath;
 }
