@@ -67,6 +67,7 @@ TEST(Cli, FailuresAndRefusalsHaveTheirExitStatus) {
     CliRun r = runCli({"--service", server.hostPort(), "search"});
     EXPECT_EQ(r.exit, 1);
     EXPECT_TRUE(r.err.endsWith("获取结果出错,请稍后重试...\n"));
+    EXPECT_EQ(r.out, "") << "a failed search has no page count";
 
     r = runCli({"--service", server.hostPort(), "lookup", "www.abc.com"});
     EXPECT_EQ(r.exit, 2);

@@ -82,6 +82,8 @@ QList<Fault> faults() {
         {"close with nothing sent", [](auto&, auto&) { return QList<Step>{ScriptServer::close()}; }, kFailed, false},
         {"endless data without the end tag",
          [](auto&, auto&) { return ScriptServer::split(QByteArray(512 * 1024, 'x'), 64 * 1024, 1); }, kFailed, false},
+        {"a trickle that never falls silent",
+         [](auto&, auto& a) { return ScriptServer::split(a.first(a.indexOf("</html>")), 1, 150); }, kFailed, false},
         {"an answer over the size bound",
          [](auto& b, auto&) {
              return QList<Step>{ScriptServer::send(ScriptServer::httpAnswer(QByteArray(300 * 1024, ' ') + b))};
@@ -110,7 +112,7 @@ QList<Fault> faults() {
 class FaultSuite : public ::testing::TestWithParam<Fault> {
 protected:
     void SetUp() override {
-        fetch.setLimits({.TickMs = 10, .ConnectTicks = 15, .SilenceMs = 300, .MaxAnswerBytes = 256 * 1024});
+        fetch.setLimits({.TickMs = 10, .ConnectTicks = 15, .SilenceMs = 300, .AnswerMs = 1500, .MaxAnswerBytes = 256 * 1024});
         for (auto* locked : {&searchLocks, &lookupLocks}) locked->clear();
         QObject::connect(&search, &SearchCommands::buttonsLocked, [this](bool l) { searchLocks << l; });
         QObject::connect(&lookup, &LookupCommand::buttonsLocked, [this](bool l) { lookupLocks << l; });

@@ -161,6 +161,14 @@ TEST_F(Commands, RefusedConnectionWaitsItsTicksThenTimesOut) {
     EXPECT_EQ(fetch.Ticks(), 15);
     EXPECT_EQ(statuses, (QStringList{"正在连接服务器...", "连接服务器超时,请稍后再试..."}));
     EXPECT_EQ(locks, (QList<bool>{true, false}));
+    EXPECT_TRUE(fetch.problem().endsWith("refused the connection")) << fetch.problem().toStdString();
+
+    // The window's text stays the same; the reason beside it says what went wrong.
+    search.setService({"nonexistent.invalid", 80});
+    ASSERT_EQ(search.newSearch({}), CommandResult::started());
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_EQ(statuses.last(), "连接服务器超时,请稍后再试...");
+    EXPECT_EQ(fetch.problem(), "the host name nonexistent.invalid did not resolve");
 }
 
 TEST_F(Commands, ASecondRequestWhileOneIsInFlightChangesNothing) {

@@ -11,6 +11,7 @@
 #include "search/user_service.h"
 #include "ui_frmmain.h"
 
+#include <QDebug>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -182,6 +183,10 @@ void Frmmain::wire() {
     connect(ui->Text4, &QLineEdit::returnPressed, this, &Frmmain::Command2_Click);
     connect(ui->Label23, &LinkLabel::Click, this, &Frmmain::Label23_Click);
     connect(ui->Web, &Banner::loadFinished, this, &Frmmain::bannerLoaded);
+    // The window shows only its own texts; why a request failed goes to the terminal, if any.
+    connect(&m_fetch, &Fetch::finished, this, [this] {
+        if (!m_fetch.problem().isEmpty()) qWarning().noquote() << "yuming:" << m_fetch.problem();
+    });
 
     connect(&m_search, &SearchCommands::showSearchPanel, this, &Frmmain::showSearchPanel);
     connect(&m_search, &SearchCommands::buttonsLocked, this, &Frmmain::lockButtons);

@@ -27,6 +27,10 @@ public:
             m_err << text << Qt::endl;
         });
         connect(&m_lookup, &LookupCommand::finished, this, &Runner::lookupFinished);
+        // The status texts say that a request failed; this line says why, for a script's user.
+        connect(&m_fetch, &Fetch::finished, this, [this] {
+            if (!m_fetch.problem().isEmpty()) m_err << "yuming-cli: " << m_fetch.problem() << Qt::endl;
+        });
     }
 
     // Starts the job; returns an exit status when it ended before any request.
@@ -62,6 +66,7 @@ private:
             if (const auto exit = started(m_search.jumpToPage(m_options.controls, m_options.page))) quit(*exit);
             return;
         }
+        if (!done) return quit(1);
         m_out << "pages\t" << m_search.state().PageCount << "\tcurrent\t" << m_search.state().PageNo.toLongLong() + 1
               << '\n';
         for (const ResultRow& row : m_rows)

@@ -2,16 +2,39 @@
 
 #include "search/user_service.h"
 
-#include <QDebug>
 
 namespace yuming {
 
-Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m_silence(this) {
+namespace {
+
+QString connectProblem(QAbstractSocket::SocketError error, const QTcpSocket& socket, const ServiceAddress& to) {
+    const QString where = to.host + u':' + QString::number(to.port);
+    switch (error) {
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("the host name %1 did not resolve").arg(to.host);
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("%1 refused the connection").arg(where);
+    default:
+        return QStringLiteral("connecting to %1 failed: %2").arg(where, socket.errorString());
+    }
+}
+
+} // namespace
+
+Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m_silence(this), m_answer(this) {
     Timer1.setInterval(m_limits.TickMs);
     m_silence.setSingleShot(true);
+    m_answer.setSingleShot(true);
     connect(&Timer1, &QTimer::timeout, this, &Fetch::onTick);
     connect(&m_silence, &QTimer::timeout, this, [this] {
-        if (m_state == State::Awaiting) finish(State::Failed);
+        if (m_state == State::Awaiting)
+            finish(State::Failed, QStringLiteral("the service sent nothing for %1 s").arg(m_limits.SilenceMs / 1000.0));
+    });
+    // A server that sends a byte now and then never falls silent; the whole answer has a bound too.
+    connect(&m_answer, &QTimer::timeout, this, [this] {
+        if (m_state == State::Awaiting)
+            finish(State::Failed,
+                   QStringLiteral("the answer was not complete within %1 s").arg(m_limits.AnswerMs / 1000.0));
     });
     connect(&Winsock1, &QTcpSocket::connected, this, &Fetch::onConnected);
     connect(&Winsock1, &QTcpSocket::readyRead, this, &Fetch::onReadyRead);
@@ -19,8 +42,9 @@ Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m
     // A refused or unresolvable connection is not reported early: the connect wait runs its
     // ticks as usual. Once connected, a socket error means the answer is lost. This user's own
     // service refusing means it has just gone away (it leaves when idle): look for it once more.
-    connect(&Winsock1, &QTcpSocket::errorOccurred, this, [this] {
+    connect(&Winsock1, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (m_state == State::Awaiting) onDisconnected();
+        if (m_state == State::Connecting) m_connectProblem = connectProblem(error, Winsock1, m_target);
         if (m_state == State::Connecting && m_target.userService && !m_relocated && !m_locating) {
             m_relocated = true;
             locate();
@@ -51,6 +75,8 @@ bool Fetch::start(const ServiceAddress& service, Request request) {
     m_target = service;
     m_locating = false;
     m_relocated = false;
+    m_problem.clear();
+    m_connectProblem.clear();
     // The previous answer's connection is still open; every request gets a new one.
     Winsock1.abort();
     if (!service.userService) {
@@ -76,8 +102,7 @@ UserService& Fetch::userService() {
     connect(m_userService, &UserService::failed, this, [this](const QString& reason) {
         if (m_state != State::Connecting || !m_locating) return;
         m_locating = false;
-        qWarning().noquote() << "yuming-service could not be started:" << reason;
-        finish(State::TimedOut);
+        finish(State::TimedOut, QStringLiteral("yuming-service could not be started: ") + reason);
     });
     return *m_userService;
 }
@@ -99,7 +124,13 @@ void Fetch::connectTo(const ServiceAddress& address) {
 
 void Fetch::onTick() {
     ++m_Ticks;
-    if (m_state == State::Connecting && m_Ticks >= m_limits.ConnectTicks) finish(State::TimedOut);
+    if (m_state == State::Connecting && m_Ticks >= m_limits.ConnectTicks)
+        finish(State::TimedOut, m_connectProblem.isEmpty()
+                                    ? QStringLiteral("no connection to %1:%2 within %3 s")
+                                          .arg(m_target.host)
+                                          .arg(m_target.port)
+                                          .arg(m_limits.ConnectTicks * m_limits.TickMs / 1000.0)
+                                    : m_connectProblem);
 }
 
 void Fetch::onConnected() {
@@ -110,7 +141,8 @@ void Fetch::onConnected() {
     const QByteArray bytes = m_request ? m_request(m_target) : QByteArray();
     if (m_state != State::Awaiting) return;
     m_silence.start(m_limits.SilenceMs);
-    if (Winsock1.write(bytes) != bytes.size()) finish(State::Failed);
+    m_answer.start(m_limits.AnswerMs);
+    if (Winsock1.write(bytes) != bytes.size()) finish(State::Failed, QStringLiteral("the request could not be sent"));
 }
 
 void Fetch::onReadyRead() {
@@ -124,7 +156,7 @@ void Fetch::onReadyRead() {
         finish(State::Answered);
         return;
     case ReceivePath::Feed::TooLarge:
-        finish(State::Failed);
+        finish(State::Failed, QStringLiteral("the answer grew past %1 bytes").arg(m_limits.MaxAnswerBytes));
         return;
     }
 }
@@ -133,13 +165,16 @@ void Fetch::onDisconnected() {
     if (m_state != State::Awaiting) return;
     // The last bytes may come together with the close.
     if (Winsock1.bytesAvailable() > 0) onReadyRead();
-    if (m_state == State::Awaiting) finish(State::Failed);
+    if (m_state == State::Awaiting)
+        finish(State::Failed, QStringLiteral("the service closed the connection before the answer was complete"));
 }
 
-void Fetch::finish(State outcome) {
+void Fetch::finish(State outcome, QString problem) {
     m_state = outcome;
+    m_problem = std::move(problem);
     Timer1.stop();
     m_silence.stop();
+    m_answer.stop();
     // An answered connection stays open until the next request closes it; any other is done.
     if (outcome != State::Answered) Winsock1.abort();
     Q_EMIT finished(outcome);

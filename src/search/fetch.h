@@ -36,6 +36,7 @@ public:
         int TickMs = 1000;                       // Timer1's interval
         int ConnectTicks = 15;                   // ticks to wait for the connection
         int SilenceMs = 30000;                   // an answer that stalls this long has failed
+        int AnswerMs = 120000;                   // an answer not complete this long after the request has failed
         qsizetype MaxAnswerBytes = 16 * 1024 * 1024;
     };
 
@@ -63,6 +64,9 @@ public:
     const QByteArray& RecvBytes() const { return m_recv.RecvBytes(); }
     bool RecvDone() const { return m_recv.RecvDone(); }
     qint32 Ticks() const { return m_Ticks; }
+    // Why the last fetch ended without an answer, in one plain line for a script's user (the
+    // window shows only its own texts); empty after an answer or while one is awaited.
+    const QString& problem() const { return m_problem; }
 
     // The finder of this user's own service, made on first use.
     UserService& userService();
@@ -78,18 +82,21 @@ private:
     void onConnected();
     void onReadyRead();
     void onDisconnected();
-    void finish(State outcome);
+    void finish(State outcome, QString problem = {});
     void connectTo(const ServiceAddress& address);
     void locate();
 
     QTcpSocket Winsock1;
     QTimer Timer1;
     QTimer m_silence;
+    QTimer m_answer;
     ReceivePath m_recv;
     qint32 m_Ticks = 0;
     Limits m_limits;
     State m_state = State::Idle;
     Request m_request;
+    QString m_problem;
+    QString m_connectProblem;   // the last connect attempt's error, reported if the wait runs out
     ServiceAddress m_target;    // where the connection goes
     bool m_locating = false;    // waiting for this user's service to be found or started
     bool m_relocated = false;   // looked for it again after it refused the connection
