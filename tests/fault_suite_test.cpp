@@ -66,6 +66,13 @@ QList<Fault> faults() {
         {"chunked, a chunk boundary inside the end tag and inside characters",
          [](auto& b, auto&) { return QList<Step>{ScriptServer::send(ScriptServer::httpAnswer(b, 200, true, 5))}; }, kDone,
          true},
+        {"chunked, header lines ending in LF alone",
+         [](auto& b, auto&) {
+             const QByteArray a = ScriptServer::httpAnswer(b, 200, true, 7);
+             const qsizetype body = a.indexOf("\r\n\r\n") + 4;
+             return QList<Step>{ScriptServer::send(a.first(body).replace("\r\n", "\n") + a.sliced(body))};
+         },
+         kDone, true},
         {"no headers at all", [](auto& b, auto&) { return QList<Step>{ScriptServer::send(b), ScriptServer::close()}; },
          kDone, true},
         {"headers then silence", [head](auto&, auto& a) { return QList<Step>{ScriptServer::send(head(a)), ScriptServer::stall()}; },

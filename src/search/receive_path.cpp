@@ -24,6 +24,17 @@ bool isChunked(const QByteArray& head) {
     return false;
 }
 
+// Just past the empty line that ends the header block, or -1 while it has not arrived. Lines may
+// end in CR LF or in LF alone, as some servers send them.
+qsizetype headEnd(const QByteArray& head, qsizetype from) {
+    for (qsizetype lf = head.indexOf('\n', from); lf >= 0; lf = head.indexOf('\n', lf + 1)) {
+        qsizetype next = lf + 1;
+        if (next < head.size() && head[next] == '\r') ++next;
+        if (next < head.size() && head[next] == '\n') return next + 1;
+    }
+    return -1;
+}
+
 } // namespace
 
 void ReceivePath::reset() {
@@ -63,14 +74,14 @@ void ReceivePath::feedHead(QByteArrayView bytes) {
         feedBody(bytes);
         return;
     }
-    const qsizetype end = m_head.indexOf("\r\n\r\n", qMax<qsizetype>(0, before - 3));
+    const qsizetype end = headEnd(m_head, qMax<qsizetype>(0, before - 2));
     if (end < 0) {
         m_decoder.decode(bytes, m_RecvText);
         return;
     }
-    const qsizetype headInBlock = end + 4 - before;
+    const qsizetype headInBlock = end - before;
     m_decoder.decode(bytes.first(headInBlock), m_RecvText);
-    m_framing = isChunked(m_head.first(end + 4)) ? Framing::ChunkSize : Framing::Plain;
+    m_framing = isChunked(m_head.first(end)) ? Framing::ChunkSize : Framing::Plain;
     m_head.clear();
     feedBody(bytes.sliced(headInBlock));
 }
