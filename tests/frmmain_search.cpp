@@ -5,6 +5,7 @@
 #include "controls/command.h"
 #include "search/search_commands.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -200,4 +201,28 @@ TEST_F(FrmmainSearchTest, ClosingTheWindowDuringAFetchEndsCleanly) {
     window.reset();
     QCoreApplication::processEvents();
     SUCCEED();
+}
+
+TEST_F(FrmmainSearchTest, FocusStaysOnTheButtonThatRanAndAFiveDigitPageCountStaysReadable) {
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("12345"), kRows))});
+    open();
+    const QRect label17 = child<QLabel>("Label17")->geometry();
+    child<QLineEdit>("Text5")->setText(QStringLiteral("2"));
+    for (const char* name : {"Command1", "Command4", "Command5"}) {
+        press(name);
+        ASSERT_EQ(QApplication::focusWidget(), child<Command>(name)) << name;
+        // Enter now runs the same command again, not the lookup whose box follows in the tab chain.
+        const qsizetype before = server.requests().size();
+        QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        ASSERT_TRUE(finished.wait(5000)) << name;
+        ASSERT_EQ(server.requests().size(), before + 1) << name;
+        EXPECT_TRUE(server.requests().last().startsWith("GET /s/?")) << name;
+    }
+    auto* label = child<QLabel>("Label17");
+    EXPECT_EQ(label->text(), QStringLiteral("总共：12345 页，当前 2 页"));
+    EXPECT_EQ(label->geometry().right(), label17.right()) << "grows to the left";
+    EXPECT_LT(label->geometry().right(), child<Command>("Command3")->x());
+    EXPECT_GT(label->x(), child<QLabel>("Label16")->x() + 14 * 12) << "clear of the longest status text";
+    EXPECT_TRUE(child<Box>("Box2")->rect().contains(label->geometry()));
 }

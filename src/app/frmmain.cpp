@@ -12,9 +12,12 @@
 #include "ui_frmmain.h"
 
 #include <QDebug>
+#include <QApplication>
+#include <QStyleOptionHeader>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -51,6 +54,33 @@ public:
     }
 };
 
+// A report list's header goes on past its last column as one empty section, rather than showing
+// the panel behind it.
+class ReportHeader : public QHeaderView {
+public:
+    explicit ReportHeader(const QHeaderView& like, QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+        setSectionsMovable(like.sectionsMovable());
+        setSectionsClickable(like.sectionsClickable());
+        setHighlightSections(like.highlightSections());
+        setStretchLastSection(like.stretchLastSection());
+        setDefaultAlignment(like.defaultAlignment());
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QHeaderView::paintEvent(event);
+        const int end = length() - offset();
+        if (end >= viewport()->width()) return;
+        QPainter painter(viewport());
+        QStyleOptionHeader option;
+        initStyleOption(&option);
+        option.rect = QRect(end, 0, viewport()->width() - end, viewport()->height());
+        option.section = count();
+        option.position = QStyleOptionHeader::End;
+        style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
+    }
+};
+
 // The form is drawn in 宋体 9 pt; on Linux the Song face of AR PL UMing has the same metrics
 // (12-pixel Chinese, 6-pixel Latin characters at 96 dpi).
 void installSongFont() {
@@ -75,6 +105,7 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     installSongFont();
     InitControlResources();
     ui->setupUi(this);
+    m_label17Place = ui->Label17->geometry();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -87,6 +118,8 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     useArtwork();
     showHomePage();
     ui->ListView1->setItemDelegate(new RowHeightDelegate(ui->ListView1));
+    // Below the panel's edge, out of sight: no key should land on it.
+    ui->Combo1->setFocusPolicy(Qt::NoFocus);
     wire();
     Form_Load();
 }
@@ -128,6 +161,7 @@ void Frmmain::Form_Load() {
         box->setLineColorValue(kPanelLineColor);
     }
     QTreeWidget* list = ui->ListView1;
+    list->setHeader(new ReportHeader(*list->header(), list));
     for (int i = 0; i < int(kColumns.size()); ++i) {
         list->setColumnCount(i + 1);
         list->headerItem()->setText(i, kColumns[i].header.toString());
@@ -271,8 +305,18 @@ void Frmmain::answer(const CommandResult& result) {
 }
 
 void Frmmain::lockButtons(bool locked) {
+    QWidget* focus = QApplication::focusWidget();
+    if (locked) {
+        m_focusBeforeLock = isAncestorOf(focus) ? focus : nullptr;
+        // A disabled button would hand the focus on to the next control in the tab chain, where
+        // the next Enter would run another command. The form holds it until the buttons are back.
+        if (std::find(m_commands.begin(), m_commands.end(), focus) != m_commands.end())
+            setFocus(Qt::OtherFocusReason);
+    }
     for (Command* command : m_commands)
         command->setEnabled(!locked);
+    if (!locked && m_focusBeforeLock && (focus == this || focus == m_focusBeforeLock))
+        m_focusBeforeLock->setFocus(Qt::OtherFocusReason);
 }
 
 void Frmmain::showSearchPanel() {
@@ -291,8 +335,13 @@ void Frmmain::setStatus(const QString& text) {
 }
 
 void Frmmain::setPageLabel(const QString& text) {
-    ui->Label17->setText(text);
-    ui->Label17->adjustSize();
+    // A page count too long for the label's place grows to the left, so the page numbers never
+    // disappear under the paging buttons.
+    QLabel* label = ui->Label17;
+    label->setText(text);
+    label->adjustSize();
+    const QRect stored = m_label17Place;
+    label->move(label->width() > stored.width() ? stored.right() + 1 - label->width() : stored.left(), stored.top());
 }
 
 void Frmmain::addRows(const QList<ResultRow>& rows) {

@@ -7,6 +7,8 @@
 #include "search/search_commands.h"
 
 #include <QList>
+#include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 #include <array>
@@ -90,4 +92,6 @@ private:
     yuming::LookupCommand m_lookup;
     QString m_homePageUrl; // where the home-page link opens; the caption keeps the stored text
     bool m_shown = false;
+    QPointer<QWidget> m_focusBeforeLock; // given back when the buttons are unlocked
+    QRect m_label17Place;                // the page label's place at its stored text
 };
