@@ -12,7 +12,6 @@
 #include "ui_frmmain.h"
 
 #include <QDebug>
-#include <QApplication>
 #include <QStyleOptionHeader>
 #include <QFont>
 #include <QGuiApplication>
@@ -305,9 +304,10 @@ void Frmmain::answer(const CommandResult& result) {
 }
 
 void Frmmain::lockButtons(bool locked) {
-    QWidget* focus = QApplication::focusWidget();
+    // The form's own focus widget: the window need not be the active one while a request runs.
+    QWidget* focus = focusWidget();
     if (locked) {
-        m_focusBeforeLock = isAncestorOf(focus) ? focus : nullptr;
+        m_focusBeforeLock = focus;
         // A disabled button would hand the focus on to the next control in the tab chain, where
         // the next Enter would run another command. The form holds it until the buttons are back.
         if (std::find(m_commands.begin(), m_commands.end(), focus) != m_commands.end())
