@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -120,6 +121,27 @@ TEST_F(FrmmainTest, TabOrderRunsThroughTheControlsAsStored) {
     }
     // The hidden deletion-type choice keeps its place in the form but takes no key.
     EXPECT_EQ(child<QComboBox>("Combo1")->focusPolicy(), Qt::NoFocus);
+}
+
+// The 12-pixel text is drawn without antialiasing: the darkest pixel of each label's glyphs is
+// exactly the label's colour, in plain and in bold headlines alike.
+TEST_F(FrmmainTest, LabelsAreDrawnInTheirExactColours) {
+    open();
+    const struct {
+        const char* name;
+        QRgb colour;
+    } labels[] = {{"Label16", qRgb(47, 107, 167)}, {"Label2", qRgb(0, 0, 0)}, {"Label1", qRgb(47, 91, 138)}};
+    for (const auto& l : labels) {
+        const QImage image = child<QLabel>(l.name)->grab().toImage();
+        int darkest = 3 * 256;
+        QRgb found = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                if (qRed(p) + qGreen(p) + qBlue(p) < darkest) darkest = qRed(p) + qGreen(p) + qBlue(p), found = p;
+            }
+        EXPECT_EQ(found & 0xFFFFFF, l.colour & 0xFFFFFF) << l.name << " " << std::hex << found;
+    }
 }
 
 TEST_F(FrmmainTest, HomePageLinkOpensTheAddressOnEveryClick) {

@@ -92,6 +92,17 @@ void installSongFont() {
     Q_UNUSED(installed);
 }
 
+// The form's 12-pixel Song text is drawn as the face's own one-pixel strokes, in the exact colour
+// each label asks for: antialiased, the thin strokes come out pale and blurred.
+QFont crisp(QFont font) {
+    // Bold is the regular face thickened: without antialiasing the dense characters fill in
+    // solid, while its two-pixel strokes reach the full colour anyway.
+    if (font.bold()) return font;
+    font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::NoAntialias));
+    font.setHintingPreference(QFont::PreferFullHinting);
+    return font;
+}
+
 QString logPathOf(const AppSettings& settings) {
     return settings.logPath.isEmpty() ? lookupLogPath(GetAppPath()) : settings.logPath;
 }
@@ -114,6 +125,7 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     Option3 = {ui->Option3_0, ui->Option3_1, ui->Option3_2, ui->Option3_3, ui->Option3_4};
     Check1 = {ui->Check1_0, ui->Check1_1, ui->Check1_2};
     restoreStoredControls();
+    useCrispText();
     useArtwork();
     showHomePage();
     ui->ListView1->setItemDelegate(new RowHeightDelegate(ui->ListView1));
@@ -166,6 +178,14 @@ void Frmmain::Form_Load() {
         list->headerItem()->setText(i, kColumns[i].header.toString());
         list->setColumnWidth(i, qRound(list->width() * kColumns[i].share));
     }
+}
+
+void Frmmain::useCrispText() {
+    // Set on every control: those with a font of their own (the bold headlines) do not take the
+    // form's, and nor do those with a style sheet of their own (the coloured labels).
+    setFont(crisp(font()));
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setFont(crisp(child->font()));
 }
 
 void Frmmain::restoreStoredControls() {

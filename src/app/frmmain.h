@@ -56,6 +56,7 @@ protected:
 
 private:
     void Form_Load();
+    void useCrispText();
     void restoreStoredControls();
     void useArtwork();
     void showHomePage();
