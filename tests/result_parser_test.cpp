@@ -1,4 +1,5 @@
 #include "search/result_parser.h"
+#include "search/row_format.h"
 #include "text/piece.h"
 
 #include <QRandomGenerator>
@@ -142,6 +143,20 @@ TEST(ResultParser, AgreesWithThePlainCutsOnScrambledRows) {
 TEST(PageCaption, ShowsTheCurrentPageCountedFromOne) {
     EXPECT_EQ(pageCaption(u"12", u"0"), "总共：12 页，当前 1 页");
     EXPECT_EQ(pageCaption(u" 3 ", u"4"), "总共： 3  页，当前 5 页");
+}
+
+// Rows as other programs read them: values exactly as cut, quoted only where CSV needs it.
+TEST(RowFormat, CsvTsvAndJsonKeepEveryValueIntact) {
+    using namespace row_format;
+    const ResultRow plain(u"中文.com", u"2", u"com", u"2026-12-20 02:30");
+    const ResultRow odd(u"a,b\"c", u"x\r\ny", u"\\", u"\t");
+    EXPECT_EQ(head(Format::Csv), "\xEF\xBB\xBF" + QString("域名,长度,后缀,删除时间\r\n").toUtf8());
+    EXPECT_EQ(rows(Format::Csv, {plain, odd}),
+              QString("中文.com,2,com,2026-12-20 02:30\r\n\"a,b\"\"c\",\"x\r\ny\",\\,\t\r\n").toUtf8());
+    EXPECT_EQ(row(Format::Tsv, plain), QString("中文.com\t2\tcom\t2026-12-20 02:30\n").toUtf8());
+    EXPECT_EQ(row(Format::Json, odd),
+              QByteArray(R"({"domain":"a,b\"c","length":"x\r\ny","suffix":"\\","deletion":"\t"})" "\n"));
+    EXPECT_TRUE(head(Format::Tsv).isEmpty());
 }
 
 } // namespace
