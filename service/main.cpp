@@ -140,7 +140,14 @@ int main(int argc, char* argv[]) {
         std::cerr << "yuming-service: cannot open " << options.dbPath << ": " << store.error() << '\n';
         return 1;
     }
-    const Catalog catalog(store.listed(today));
+    auto listed = store.listed(today);
+    if (!listed.ok()) {
+        std::cerr << "yuming-service: cannot load the drop list from " << options.dbPath << ": "
+                  << listed.error << '\n';
+        return 1;
+    }
+    const Catalog catalog(listed.value);
+    listed.value = {};
 
     HttpFront front(catalog, options.dbPath);
     const int port = front.bind(options.host, options.port);
