@@ -178,8 +178,12 @@ void HttpFront::route() {
         Store& store = threadStore(m_dbPath);
         if (!store.isOpen()) return sendPage(res, 500, errorPage(500, "The database cannot be read."));
         std::optional<Registration> registration;
-        if (const auto split = splitDomain(domain))
-            registration = store.registration(split->name, suffixName(split->suffix));
+        if (const auto split = splitDomain(domain)) {
+            auto read = store.registration(split->name, suffixName(split->suffix));
+            if (!read.ok())
+                return sendPage(res, 500, errorPage(500, "The database cannot be read: " + read.error));
+            registration = std::move(read.value);
+        }
         sendPage(res, 200, lookupPage(domain, registration));
     });
     server.Get(exactPath(paths::kBanner), [this](const httplib::Request&, httplib::Response& res) {

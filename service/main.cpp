@@ -12,12 +12,16 @@
 #include <QSaveFile>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <optional>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,7 +58,12 @@ public:
             return Outcome::Failed;
         }
         m_lock = user_service::takeLock(lockPath);
-        if (m_lock >= 0) return Outcome::Taken;
+        if (m_lock >= 0) {
+            // A record here was left by a service that died; with the lock taken it would pass
+            // for this one's until publish(), and a tool would call on a port nobody serves.
+            QFile::remove(m_record);
+            return Outcome::Taken;
+        }
         const qint64 holder = user_service::lockHolder(lockPath);
         if (holder <= 0) {
             std::cerr << "yuming-service: cannot lock " << lockPath.toStdString() << '\n';
@@ -95,6 +104,111 @@ private:
     bool m_published = false;
 };
 
+// The log in a file of the service's own: stderr is the file, and once the file has reached its
+// limit it becomes FILE.1 (replacing the one before) and a new FILE is begun. Every log line is
+// one write to stderr, so a line lands whole in one file or the other.
+class LogFile {
+public:
+    bool open(const std::string& path, std::int64_t limit) {
+        m_path = path;
+        m_limit = limit;
+        std::string error;
+        if (reopen(error)) return true;
+        std::cerr << "yuming-service: cannot open the log " << path << ": " << error << '\n';
+        return false;
+    }
+
+    // Called about once a second: a busy service may pass the limit by a second's lines.
+    void rotateIfFull() {
+        struct stat current {};
+        if (m_path.empty() || !m_regular || ::fstat(STDERR_FILENO, &current) != 0 ||
+            current.st_size < m_limit)
+            return;
+        // Another service logging to the same file may have moved it already; then the name
+        // is a new file (or none) and only needs opening.
+        struct stat named {};
+        if (::stat(m_path.c_str(), &named) == 0 && named.st_dev == current.st_dev &&
+            named.st_ino == current.st_ino)
+            ::rename(m_path.c_str(), (m_path + ".1").c_str());
+        std::string error;
+        if (reopen(error)) return;
+        // With no fresh file to go on in, the full one starts again rather than grow for ever;
+        // a file that cannot even be emptied is left alone from now on.
+        if (::ftruncate(STDERR_FILENO, 0) != 0) m_regular = false;
+    }
+
+private:
+    bool reopen(std::string& error) {
+        // Non-blocking, so a FIFO nobody reads is an error here instead of a hang.
+        const int fd =
+            ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+        if (fd < 0) {
+            error = errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno);
+            return false;
+        }
+        struct stat info {};
+        const bool ok = ::fstat(fd, &info) == 0 && ::fcntl(fd, F_SETFL, O_APPEND) == 0 &&
+                        ::dup2(fd, STDERR_FILENO) == STDERR_FILENO;
+        if (!ok) error = std::strerror(errno);
+        ::close(fd);
+        // Only a regular file is rotated: a device or a pipe given as the log keeps no size.
+        m_regular = ok && S_ISREG(info.st_mode);
+        return ok;
+    }
+
+    std::string m_path;
+    std::int64_t m_limit = 0;
+    bool m_regular = false;
+};
+
+// A damaged database is refused before anything reads from or writes to it. The quick check
+// reads every page; on a very large file it is cut short so the service still starts in time.
+constexpr std::chrono::seconds kStartCheckBudget{2};
+
+bool checkAtStart(const std::string& path) {
+    const QFileInfo file(QString::fromStdString(path));
+    if (!file.exists() || file.size() == 0) return true; // new: prepared and seeded below
+    const CheckResult check = checkDatabase(path, CheckDepth::Quick, kStartCheckBudget);
+    switch (check.outcome) {
+    case CheckResult::Outcome::Sound:
+        std::cerr << "database " << path << " checked in " << check.took.count() << " ms\n";
+        return true;
+    case CheckResult::Outcome::CutShort:
+        std::cerr << "yuming-service: the check of " << path << " was cut short after " << check.took.count()
+                  << " ms; serving it only partly checked (\"yuming-service check --db " << path
+                  << "\" checks it all)\n";
+        return true;
+    case CheckResult::Outcome::Damaged:
+        std::cerr << "yuming-service: " << path << " is damaged: " << check.problems.front();
+        if (check.problems.size() > 1) std::cerr << " (" << check.problems.size() << " problems in all)";
+        std::cerr << ". Not serving it: \"yuming-service check --db " << path
+                  << "\" lists what is wrong; move the file away to start with a new database\n";
+        return false;
+    case CheckResult::Outcome::Unreadable:
+        break;
+    }
+    std::cerr << "yuming-service: cannot check " << path << ": " << check.problems.front() << '\n';
+    return false;
+}
+
+int runCheck(const ServiceOptions& options) {
+    const CheckResult check = checkDatabase(options.dbPath, CheckDepth::Full);
+    if (check.outcome == CheckResult::Outcome::Unreadable) {
+        std::cerr << "yuming-service: cannot check " << options.dbPath << ": " << check.problems.front()
+                  << '\n';
+        return 1;
+    }
+    if (check.outcome == CheckResult::Outcome::Sound) {
+        std::cout << "ok" << std::endl;
+        return 0;
+    }
+    for (const std::string& problem : check.problems)
+        std::cout << problem << '\n';
+    std::cout.flush();
+    std::cerr << "yuming-service: " << options.dbPath << " is damaged\n";
+    return 1;
+}
+
 bool prepare(const ServiceOptions& options, QDate today) {
     QDir().mkpath(QFileInfo(QString::fromStdString(options.dbPath)).absolutePath());
     QElapsedTimer timer;
@@ -118,6 +232,9 @@ int main(int argc, char* argv[]) {
         return parsed.ok() ? 0 : 2;
     }
     const ServiceOptions& options = parsed.options;
+    if (options.command == ServiceOptions::Command::Check) return runCheck(options);
+    LogFile log;
+    if (!options.logPath.empty() && !log.open(options.logPath, options.logLimit)) return 1;
     const sigset_t stopSet = stopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
 
@@ -134,23 +251,30 @@ int main(int argc, char* argv[]) {
     }
 
     const QDate today = QDate::currentDate();
-    if (!prepare(options, today)) return 1;
+    if (!checkAtStart(options.dbPath) || !prepare(options, today)) return 1;
     Store store(options.dbPath);
     if (!store.isOpen()) {
         std::cerr << "yuming-service: cannot open " << options.dbPath << ": " << store.error() << '\n';
         return 1;
     }
-    const Catalog catalog(store.listed(today));
+    auto listed = store.listed(today);
+    if (!listed.ok()) {
+        std::cerr << "yuming-service: cannot load the drop list from " << options.dbPath << ": "
+                  << listed.error << '\n';
+        return 1;
+    }
+    const Catalog catalog(listed.value);
+    listed.value = {};
 
     HttpFront front(catalog, options.dbPath);
     const int port = front.bind(options.host, options.port);
     if (port < 0) {
-        std::cerr << "yuming-service: cannot listen on " << options.host << ':' << options.port << '\n';
+        std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';
         return 1;
     }
     if (claim && !claim->publish(options.host, port)) return 1;
     std::cerr << catalog.size() << " names on the drop list\n";
-    std::cout << "listening on " << options.host << ':' << port << std::endl;
+    std::cout << "listening on " << hostPort(options.host, port) << std::endl;
 
     std::atomic<bool> finished = false;
     std::thread waiter([&] {
@@ -166,6 +290,7 @@ int main(int argc, char* argv[]) {
                 std::cerr << "yuming-service: no request for " << options.idleExitSeconds << " s; stopping\n";
                 stopping = true;
             }
+            log.rotateIfFull();
             if (!stopping) continue;
             if (claim) claim->withdraw();
             front.stop();

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace yuming::service {
 
 namespace {
@@ -121,7 +123,9 @@ std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::i
     out += "</head><body>\n" + bar() + "\n<main>";
     out += t.searchSummary + std::to_string(page.total) + t.searchSummaryEnd;
     out += t.pageCountStart + std::to_string(pages) + t.pageCountEnd;
-    out += t.searchPageOf + std::to_string(pageNo + 1) + t.searchPageOfEnd;
+    // Page numbers are shown counting from 1; the decoder never passes more than kMaxPage.
+    out += t.searchPageOf + std::to_string(std::clamp<std::int64_t>(pageNo, 0, kMaxPage) + 1) +
+           t.searchPageOfEnd;
     out += t.tableHeader + "</tr></thead>\n<tbody>";
     for (std::uint32_t id : page.rows)
         appendRow(out, catalog.row(id));

@@ -51,14 +51,15 @@ int lengthBound(std::string_view text) {
                                                    : static_cast<int>(value);
 }
 
-// Page numbers must be whole non-negative numbers; a huge one is simply past the end.
+// Page numbers must be whole non-negative numbers. One past the last page is simply empty, and
+// so is any beyond kMaxPage, which stands for them all.
 std::optional<std::int64_t> pageNumber(std::string_view text) {
     if (text.empty()) return std::nullopt;
     for (char c : text)
         if (c < '0' || c > '9') return std::nullopt;
     std::int64_t value = 0;
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc::result_out_of_range) return std::numeric_limits<std::int64_t>::max();
+    if (ec == std::errc::result_out_of_range || value > kMaxPage) return kMaxPage;
     if (ec != std::errc{} || ptr != text.data() + text.size()) return std::nullopt;
     return value;
 }

@@ -18,6 +18,10 @@ enum class SortKey { DeletionTime, Alphabetical, Suffix, Length, DeletionDateThe
 enum Suffix : std::uint8_t { Com = 1, Net = 2, Org = 4, Cn = 8 };
 inline constexpr std::uint8_t kAllSuffixes = Com | Net | Org | Cn;
 
+// The highest page number a search goes by; higher ones are taken for it. Far past the last page
+// of any drop list, and low enough that no sum or product of it with a page size can overflow.
+inline constexpr std::int64_t kMaxPage = 1'000'000'000;
+
 struct SearchFilters {
     // Raw bytes, percent-decoded and with ASCII letters folded to lower case; bytes of other
     // scripts stay as they came (GBK), so they simply match no name.

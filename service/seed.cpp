@@ -113,7 +113,7 @@ bool insertName(Statement& insert, const std::string& name, Suffix suffix, const
     insert.bind(4, static_cast<std::int64_t>(name.size()));
     insert.bind(5, timeText(expiry));
     insert.bind(6, timeText(deletionEstimate(expiry, suffix)));
-    return insert.step() == SQLITE_DONE;
+    return insert.step() == Step::Done;
 }
 
 } // namespace
@@ -129,7 +129,7 @@ bool seedDatabase(sqlite3* db, const SeedOptions& options, QDate today, std::str
     Statement insert(db, "INSERT OR IGNORE INTO domains(name, suffix, rname, length, expiry, deletion) "
                          "VALUES (?, ?, ?, ?, ?, ?)");
     if (!insert.valid()) {
-        error = sqliteError(db);
+        error = insert.error();
         return false;
     }
     NameGenerator names(options.seed);
@@ -146,7 +146,7 @@ bool seedDatabase(sqlite3* db, const SeedOptions& options, QDate today, std::str
             listed ? expiryFor(today.addDays(names.below(30)), suffix, names)
                    : Moment{today.addDays(31 + names.below(1065)), QTime(names.below(24), names.below(60))};
         if (!insertName(insert, name, suffix, expiry)) {
-            error = sqliteError(db);
+            error = insert.error();
             return false;
         }
         ++made;

@@ -2,12 +2,18 @@
 
 #include "seed.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace yuming::service {
 
 struct ServiceOptions {
+    enum class Command {
+        Serve,
+        Check, // "check": a full integrity check of the database, then exit
+    };
+    Command command = Command::Serve;
     std::string host = "127.0.0.1";
     int port = 0;
     std::string dbPath;
@@ -17,6 +23,10 @@ struct ServiceOptions {
     bool user = false;
     // Seconds without a request after which the service ends by itself; 0 never.
     int idleExitSeconds = 0;
+    // Where the service writes its log itself instead of to its stderr; empty: stderr.
+    std::string logPath;
+    // The log is moved to logPath + ".1" when it has grown to this size.
+    std::int64_t logLimit = 4 * 1024 * 1024;
 };
 
 struct OptionsResult {
@@ -31,5 +41,7 @@ std::string usage();
 std::string defaultDbPath();
 // The database of this user's own service (--user).
 std::string userDbPath();
+// "host:port", with an IPv6 host in brackets.
+std::string hostPort(const std::string& host, int port);
 
 } // namespace yuming::service

@@ -6,10 +6,13 @@ std::string sqliteError(sqlite3* db) {
     return db ? sqlite3_errmsg(db) : "no database";
 }
 
-Statement::Statement(sqlite3* db, std::string_view sql) {
+Statement::Statement(sqlite3* db, std::string_view sql) : m_db(db) {
     if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                           &m_statement, nullptr) != SQLITE_OK)
+                           &m_statement, nullptr) != SQLITE_OK) {
+        m_error = sqliteError(db);
+        sqlite3_finalize(m_statement);
         m_statement = nullptr;
+    }
 }
 
 Statement::~Statement() {
@@ -29,8 +32,21 @@ void Statement::bind(int index, std::int64_t value) {
     sqlite3_bind_int64(m_statement, index, value);
 }
 
-int Statement::step() {
-    return sqlite3_step(m_statement);
+Step Statement::step() {
+    // A statement that did not compile keeps the reason it was given then.
+    if (!m_statement) {
+        if (m_error.empty()) m_error = "no statement to run";
+        return Step::Failed;
+    }
+    switch (sqlite3_step(m_statement)) {
+    case SQLITE_ROW:
+        return Step::Row;
+    case SQLITE_DONE:
+        return Step::Done;
+    default:
+        m_error = sqliteError(m_db);
+        return Step::Failed;
+    }
 }
 
 std::string_view Statement::text(int column) const {

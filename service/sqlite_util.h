@@ -10,6 +10,11 @@ namespace yuming::service {
 
 std::string sqliteError(sqlite3* db);
 
+// What one step of a statement gave. Row and Done are the only answers that are not errors:
+// anything else SQLite says (a damaged page, a full disk, a lock held too long, a statement
+// that never compiled) is Failed, never taken for "no more rows".
+enum class Step { Row, Done, Failed };
+
 // One prepared statement; every value goes in through a bound parameter.
 class Statement {
 public:
@@ -22,12 +27,16 @@ public:
     void reset();
     void bind(int index, std::string_view text);
     void bind(int index, std::int64_t value);
-    int step();
+    Step step();
+    // Why the last step failed, or why the statement could not be prepared.
+    const std::string& error() const { return m_error; }
     std::string_view text(int column) const;
     std::int64_t integer(int column) const;
 
 private:
+    sqlite3* m_db;
     sqlite3_stmt* m_statement = nullptr;
+    std::string m_error;
 };
 
 // Runs statements without results; false (and `error`) on the first failure.

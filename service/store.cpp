@@ -2,6 +2,17 @@
 
 #include "sqlite_util.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
 namespace yuming::service {
 
 namespace {
@@ -33,20 +44,38 @@ std::string dayText(QDate day) {
     return day.toString(Qt::ISODate).toStdString();
 }
 
-std::optional<std::string> metaValue(sqlite3* db, std::string_view key) {
+ReadResult<std::optional<std::string>> metaValue(sqlite3* db, std::string_view key) {
     Statement select(db, "SELECT value FROM meta WHERE key = ?");
     select.bind(1, key);
-    if (select.step() != SQLITE_ROW) return std::nullopt;
-    return std::string(select.text(0));
+    switch (select.step()) {
+    case Step::Row:
+        return {std::string(select.text(0)), {}};
+    case Step::Done:
+        return {};
+    case Step::Failed:
+        break;
+    }
+    return {std::nullopt, select.error()};
 }
 
 bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::string& error) {
     Statement upsert(db, "INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
     upsert.bind(1, key);
     upsert.bind(2, value);
-    if (upsert.step() == SQLITE_DONE) return true;
-    error = sqliteError(db);
+    if (upsert.step() == Step::Done) return true;
+    error = upsert.error();
     return false;
+}
+
+// Whether the names table holds anything; false with `error` when it cannot be read.
+bool holdsNames(sqlite3* db, bool& holds, std::string& error) {
+    Statement any(db, "SELECT EXISTS (SELECT 1 FROM domains)");
+    if (any.step() != Step::Row) {
+        error = any.error();
+        return false;
+    }
+    holds = any.integer(0) != 0;
+    return true;
 }
 
 bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
@@ -62,8 +91,8 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
     Statement shift(db,
                     "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1)");
     shift.bind(1, std::to_string(days) + " days");
-    if (shift.step() != SQLITE_DONE) {
-        error = sqliteError(db);
+    if (shift.step() != Step::Done) {
+        error = shift.error();
         return false;
     }
     return setMeta(db, "dated", dayText(today), error);
@@ -72,14 +101,66 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
 bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
     if (!execute(db, kSchema, error)) return false;
     const auto dated = metaValue(db, "dated");
-    if (!dated) return seedNew(db, options, today, error);
-    const QDate from = QDate::fromString(QString::fromStdString(*dated), Qt::ISODate);
+    if (!dated.ok()) {
+        error = "cannot read the date mark: " + dated.error;
+        return false;
+    }
+    if (!dated.value) {
+        // Seeding is for a new file only: names without a date mark are not this service's to
+        // overwrite, whatever happened to them.
+        bool holds = false;
+        if (!holdsNames(db, holds, error)) return false;
+        if (holds) {
+            error = "the database holds names but no date mark";
+            return false;
+        }
+        return seedNew(db, options, today, error);
+    }
+    const QDate from = QDate::fromString(QString::fromStdString(*dated.value), Qt::ISODate);
     if (!from.isValid()) {
-        error = "the database's date mark is damaged: " + *dated;
+        error = "the database's date mark is damaged: " + *dated.value;
         return false;
     }
     return moveDates(db, from, today, error);
 }
+
+// SQLite may report several problems in one row, a line each, under a heading naming the schema.
+void addProblems(std::string_view text, std::vector<std::string>& problems) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!line.empty() && !line.starts_with("*** in database")) problems.emplace_back(line);
+    }
+}
+
+// Interrupts what `db` runs once `budget` has passed, unless dismissed first. A progress handler
+// would not do: SQLite calls it between the steps of a statement, and its walk over every page of
+// a check is a single step.
+class Watchdog {
+public:
+    Watchdog(sqlite3* db, std::chrono::milliseconds budget)
+        : m_thread([this, db, budget] {
+              std::unique_lock lock(m_mutex);
+              if (!m_wake.wait_for(lock, budget, [this] { return m_dismissed; })) sqlite3_interrupt(db);
+          }) {}
+    ~Watchdog() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_dismissed = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_dismissed = false;
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -102,6 +183,65 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
     if (!ok) execute(db, "ROLLBACK", ignored);
     sqlite3_close(db);
     return ok;
+}
+
+CheckResult checkDatabase(const std::string& path, CheckDepth depth,
+                          std::optional<std::chrono::milliseconds> budget) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    CheckResult result;
+    const auto finish = [&](CheckResult::Outcome outcome) {
+        result.outcome = outcome;
+        result.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        return result;
+    };
+    // SQLite would open a folder's name or an unreadable file only to fail later; say so plainly.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.problems.push_back(fd < 0 ? std::strerror(errno) : "not a regular file");
+        if (fd >= 0) ::close(fd);
+        return finish(CheckResult::Outcome::Unreadable);
+    }
+    // A check walks the pages in tree order, on a cold disk nearly a seek a page; reading the
+    // file front to back first brings it in at the disk's streaming rate (a few times faster).
+    const auto deadline = budget ? start + *budget : Clock::time_point::max();
+    std::vector<char> buffer(1 << 20);
+    while (Clock::now() < deadline && ::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        result.problems.push_back(sqliteError(db));
+        sqlite3_close(db);
+        return finish(CheckResult::Outcome::Unreadable);
+    }
+    // Another service may be seeding the same file; a check waits for it as preparing does.
+    sqlite3_busy_timeout(db, 10000);
+    auto outcome = CheckResult::Outcome::Sound;
+    {
+        std::optional<Watchdog> watchdog;
+        if (budget)
+            watchdog.emplace(
+                db, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                             std::chrono::milliseconds::zero()));
+        Statement check(db, depth == CheckDepth::Quick ? "PRAGMA quick_check" : "PRAGMA integrity_check");
+        Step step;
+        while ((step = check.step()) == Step::Row)
+            if (check.text(0) != "ok") addProblems(check.text(0), result.problems);
+        if (step == Step::Failed) {
+            const int code = sqlite3_errcode(db);
+            result.problems.push_back(check.error());
+            // A file that is no database at all (SQLITE_NOTADB) is unreadable rather than damaged.
+            outcome = code == SQLITE_INTERRUPT ? CheckResult::Outcome::CutShort
+                      : code == SQLITE_CORRUPT ? CheckResult::Outcome::Damaged
+                                               : CheckResult::Outcome::Unreadable;
+        } else if (!result.problems.empty()) {
+            outcome = CheckResult::Outcome::Damaged;
+        }
+    }
+    sqlite3_close(db);
+    return finish(outcome);
 }
 
 struct Store::Statements {
@@ -129,7 +269,8 @@ Store::Store(const std::string& path) {
     execute(m_db, "PRAGMA cache_size = -256", ignored);
     m_statements = std::make_unique<Statements>(m_db);
     if (!m_statements->listed.valid() || !m_statements->registration.valid()) {
-        m_error = sqliteError(m_db);
+        m_error =
+            m_statements->listed.valid() ? m_statements->registration.error() : m_statements->listed.error();
         m_statements.reset();
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -141,35 +282,46 @@ Store::~Store() {
     sqlite3_close(m_db);
 }
 
-std::vector<ListedName> Store::listed(QDate today) {
-    std::vector<ListedName> rows;
-    if (!isOpen()) return rows;
+ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
+    if (!isOpen()) return {{}, m_error};
     Statement& select = m_statements->listed;
     select.reset();
     select.bind(1, dayText(today));
     select.bind(2, dayText(listEnd(today)));
-    while (select.step() == SQLITE_ROW) {
+    ReadResult<std::vector<ListedName>> result;
+    Step step;
+    while ((step = select.step()) == Step::Row) {
         const std::string_view suffix = select.text(1);
         for (Suffix s : {Com, Net, Org, Cn})
             if (suffixName(s) == suffix)
-                rows.push_back({std::string(select.text(0)), s, std::string(select.text(2))});
+                result.value.push_back({std::string(select.text(0)), s, std::string(select.text(2))});
     }
-    return rows;
+    if (step == Step::Failed) result = {{}, select.error()};
+    select.reset();
+    return result;
 }
 
-std::optional<Registration> Store::registration(std::string_view name, std::string_view suffix) {
-    if (!isOpen()) return std::nullopt;
+ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
+    if (!isOpen()) return {std::nullopt, m_error};
     Statement& select = m_statements->registration;
     select.reset();
     select.bind(1, name);
     select.bind(2, suffix);
-    std::optional<Registration> found;
-    if (select.step() == SQLITE_ROW)
-        found = Registration{std::string(select.text(0)), std::string(select.text(1))};
+    ReadResult<std::optional<Registration>> result;
+    switch (select.step()) {
+    case Step::Row:
+        result.value = Registration{std::string(select.text(0)), std::string(select.text(1))};
+        break;
+    case Step::Done:
+        break;
+    case Step::Failed:
+        result.error = select.error();
+        break;
+    }
     // A statement left on a row keeps its read transaction open, and with it a lock that would
     // stop another service from preparing the same file.
     select.reset();
-    return found;
+    return result;
 }
 
 } // namespace yuming::service

@@ -5,6 +5,7 @@
 
 #include <QDate>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,10 +28,41 @@ struct Registration {
     std::string deletion;
 };
 
+// What a read of the database gave: the value, or why the file could not be read. A read that
+// failed is never an empty answer; `error` is empty exactly when the read succeeded.
+template <typename T> struct ReadResult {
+    T value{};
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
 // Brings the database at `path` up to date for `today`: creates and seeds it when it is new
 // or empty, and moves every date forward by the days passed since it was last dated, so the
-// drop list always covers the coming 30 days.
+// drop list always covers the coming 30 days. Any error reading the file fails it: a database
+// that holds names is never seeded again.
 bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
+
+enum class CheckDepth {
+    Quick, // every page and b-tree is whole (PRAGMA quick_check)
+    Full,  // and every index agrees with its table (PRAGMA integrity_check)
+};
+
+struct CheckResult {
+    enum class Outcome {
+        Sound,
+        Damaged,    // `problems` says what SQLite found
+        CutShort,   // the time allowed ran out before the check ended
+        Unreadable, // the file could not be checked at all: `problems` holds why
+    };
+    Outcome outcome = Outcome::Unreadable;
+    std::vector<std::string> problems;
+    std::chrono::milliseconds took{};
+};
+
+// Checks the structure of the existing database at `path`, read-only: never creates, seeds or
+// changes the file. With a `budget`, the check stops when that time has passed.
+CheckResult checkDatabase(const std::string& path, CheckDepth depth,
+                          std::optional<std::chrono::milliseconds> budget = std::nullopt);
 
 // A read-only connection. SQLite connections must not be shared between threads without a
 // lock, so each serving thread opens its own.
@@ -44,8 +76,9 @@ public:
     bool isOpen() const { return m_db != nullptr; }
     const std::string& error() const { return m_error; }
     // Names dropping from `today` up to (not including) `today` + 30 days.
-    std::vector<ListedName> listed(QDate today);
-    std::optional<Registration> registration(std::string_view name, std::string_view suffix);
+    ReadResult<std::vector<ListedName>> listed(QDate today);
+    // No registration (an empty value) only when the database was read and holds none.
+    ReadResult<std::optional<Registration>> registration(std::string_view name, std::string_view suffix);
 
 private:
     sqlite3* m_db = nullptr;

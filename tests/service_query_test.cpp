@@ -1,5 +1,6 @@
 // Reading the search query: the pure function the service and its fuzz target share.
 #include "search_filters.h"
+#include "service_options.h"
 
 #include <gtest/gtest.h>
 
@@ -49,8 +50,10 @@ const QueryCase kGood[] = {
     {"bound_too_big", "max=99999999999999999999",
      with([](SearchFilters& f) { f.maxLength = std::numeric_limits<int>::max(); })},
     {"page_leading_zeros", "page=007", with([](SearchFilters& f) { f.page = 7; })},
-    {"page_too_big", "page=99999999999999999999999",
-     with([](SearchFilters& f) { f.page = std::numeric_limits<std::int64_t>::max(); })},
+    {"page_at_the_cap", "page=1000000000", with([](SearchFilters& f) { f.page = kMaxPage; })},
+    {"page_past_the_cap", "page=1000000001", with([](SearchFilters& f) { f.page = kMaxPage; })},
+    {"page_largest_int64", "page=9223372036854775807", with([](SearchFilters& f) { f.page = kMaxPage; })},
+    {"page_too_big", "page=99999999999999999999999", with([](SearchFilters& f) { f.page = kMaxPage; })},
     {"flag_with_other_value", "com=yes&net=net", with([](SearchFilters& f) { f.suffixes = Net; })},
     {"empty_and_odd_pairs", "&&=&x&key=a&", with([](SearchFilters& f) { f.keyword = "a"; })},
     {"nothing", "", SearchFilters{}},
@@ -102,4 +105,42 @@ TEST(QueryLookup, DomainIsDecodedAndFolded) {
     EXPECT_EQ(decodeLookupDomain("domain=ABC.Com&Whois%5B%5D=1"), "abc.com");
     EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1&domain=a%2Eb"), "a.b");
     EXPECT_EQ(decodeLookupDomain("Whois%5B%5D=1"), "");
+}
+
+namespace {
+
+struct OptionsCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* error; // empty: accepted
+    std::string host = "127.0.0.1";
+    int port = 0;
+    ServiceOptions::Command command = ServiceOptions::Command::Serve;
+};
+
+const OptionsCase kOptions[] = {
+    {"ipv6_in_brackets", {"--listen", "[::1]:8080"}, "", "::1", 8080},
+    {"ipv6_bare", {"--listen", "::1:0"}, "", "::1", 0},
+    {"brackets_without_port", {"--listen", "[::1]"}, "bad option: --listen"},
+    {"brackets_around_ipv4", {"--listen", "[127.0.0.1]:0"}, "bad option: --listen"},
+    {"empty_db", {"--db", ""}, "bad option: --db: the file name is empty"},
+    {"check", {"check", "--db", "x.sqlite"}, "", "127.0.0.1", 0, ServiceOptions::Command::Check},
+    {"check_with_serving_option", {"check", "--listen", "127.0.0.1:1"}, "check takes only --db or --user"},
+};
+
+} // namespace
+
+TEST(ServiceOptionsParse, AcceptsOrRefusesWithTheReason) {
+    for (const OptionsCase& c : kOptions) {
+        SCOPED_TRACE(c.name);
+        const OptionsResult result = parseOptions(c.args);
+        if (*c.error) {
+            EXPECT_TRUE(result.error.starts_with(c.error)) << result.error;
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << result.error;
+        EXPECT_EQ(result.options.host, c.host);
+        EXPECT_EQ(result.options.port, c.port);
+        EXPECT_EQ(result.options.command, c.command);
+    }
 }

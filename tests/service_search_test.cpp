@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace yuming;
 using namespace yuming::testing;
 
@@ -159,6 +161,18 @@ TEST(ServiceSearchPaging, AllPagesTogetherAreTheWholeResultOnce) {
     for (qint64 page = 0; page * kPageSize < expected.size(); ++page)
         seen += rowsOf(parseResultPage(searchAnswer(queryString(c, page))));
     EXPECT_EQ(seen, expected);
+}
+
+// Any page number from the cap up is the same empty page, counted without overflow.
+TEST(ServiceSearchPaging, PageNumbersFromTheCapUpAreOneEmptyPage) {
+    const FilterCase c{"cap", "a", "radom", "0", "0", "zahe", "o_5", ""};
+    for (const qint64 page : {qint64(1'000'000'000), std::numeric_limits<qint64>::max()}) {
+        SCOPED_TRACE(page);
+        const QString answer = searchAnswer(queryString(c, page));
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 200")) << answer.left(40).toStdString();
+        EXPECT_TRUE(answer.contains(QStringLiteral("当前第 1000000001 页")));
+        EXPECT_TRUE(parseResultPage(answer).rows.isEmpty());
+    }
 }
 
 TEST(ServiceSearchData, SeededRowsLookReal) {

@@ -26,6 +26,8 @@ inline constexpr char kDatabaseName[] = "service.sqlite";
 inline constexpr char kLogName[] = "service.log";
 // The option that makes yuming-service this user's own service.
 inline constexpr char kUserOption[] = "--user";
+// The option that names the file the service keeps its log in (rotated by the service itself).
+inline constexpr char kLogOption[] = "--log";
 // A user's service that has answered nothing for this long goes away by itself.
 inline constexpr int kIdleExitSeconds = 30 * 60;
 

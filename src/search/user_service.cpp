@@ -20,7 +20,6 @@ constexpr int kPollMs = 10;
 // Starting again covers a service that was just going away when it was found; a program that
 // fails every time is not started for ever.
 constexpr int kMaxSpawns = 3;
-constexpr qint64 kLogRotateBytes = 4 * 1024 * 1024;
 
 QString lockPath(const QString& folder) {
     return folder + u'/' + QLatin1String(user_service::kLockName);
@@ -96,16 +95,12 @@ bool UserService::spawn() {
     user_service::makePrivateFolder(QFileInfo(m_setup.logPath).absolutePath());
     QProcess process;
     process.setProgram(m_setup.program);
-    process.setArguments({QLatin1String(user_service::kUserOption)});
+    // The service appends to its log itself and keeps it to a bounded size, however long it runs.
+    process.setArguments(
+        {QLatin1String(user_service::kUserOption), QLatin1String(user_service::kLogOption), m_setup.logPath});
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    // Appended to: a service started at the same moment as another leaves a line there and
-    // ends, and must not wipe the running one's log. Nobody writes it now, so it can be rotated.
-    if (QFileInfo(m_setup.logPath).size() > kLogRotateBytes) {
-        QFile::remove(m_setup.logPath + QStringLiteral(".1"));
-        QFile::rename(m_setup.logPath, m_setup.logPath + QStringLiteral(".1"));
-    }
-    process.setStandardErrorFile(m_setup.logPath, QIODevice::Append);
+    process.setStandardErrorFile(QProcess::nullDevice());
     // Not in the tool's folder: the service must not keep a mount or a deleted folder busy.
     process.setWorkingDirectory(QDir::rootPath());
     qint64 pid = 0;
@@ -116,7 +111,12 @@ bool UserService::spawn() {
 
 QString UserService::lastLogLine() const {
     QFile log(m_setup.logPath);
-    if (!log.open(QIODevice::ReadOnly)) return {};
+    // Just moved aside by the service: the line is at the end of the older file.
+    if (!log.open(QIODevice::ReadOnly) || log.size() == 0) {
+        log.close();
+        log.setFileName(m_setup.logPath + QStringLiteral(".1"));
+        if (!log.open(QIODevice::ReadOnly)) return {};
+    }
     if (log.size() > 4096) log.seek(log.size() - 4096);
     const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
     return QString::fromUtf8(lines.last()).trimmed();

@@ -20,7 +20,7 @@ public:
     struct Setup {
         QString program;       // yuming-service
         QString runtimeFolder; // where the service records its address
-        QString logPath;       // the started service's output
+        QString logPath;       // the started service's log (it keeps the file to a bounded size)
         int startLimitMs = 120'000; // a first start seeds its database; a big one takes a while
     };
 

@@ -1,0 +1,188 @@
+// The service's files: a damaged database is refused at start, reported by "check" and never
+// written to, a read that fails while serving is an error page; the log it keeps stays bounded.
+#include "service_test_util.h"
+
+#include "lookup/lookup.h"
+#include "search/request.h"
+#include "store.h"
+#include "text/gbk.h"
+
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace yuming;
+using namespace yuming::testing;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A copy of a small database made once by the service's own preparing code.
+QString soundCopy(const QTemporaryDir& dir, const QString& name) {
+    static QTemporaryDir home;
+    static const QString sound = home.filePath(QStringLiteral("sound.sqlite"));
+    std::string error;
+    static const bool made =
+        service::prepareDatabase(sound.toStdString(), {.seed = 3, .rows = 1000}, QDate::currentDate(), error);
+    EXPECT_TRUE(made) << error;
+    const QString path = dir.filePath(name + QStringLiteral(".sqlite"));
+    QFile::copy(sound, path);
+    return path;
+}
+
+// Overwrites the first page of b-tree `tree` with random bytes and counts the change in the
+// header as a writer would, so connections with the old page cached read it again.
+void damage(const QString& path, const QString& tree) {
+    const auto root = Database(path).rows("SELECT rootpage FROM sqlite_schema WHERE name = ?", {tree});
+    const qint64 size = Database(path).rows("PRAGMA page_size")[0][0].toLongLong();
+    QByteArray bytes = contents(path);
+    std::mt19937 random(7);
+    for (qint64 i = (root[0][0].toLongLong() - 1) * size, end = i + size; i < end; ++i)
+        bytes[i] = static_cast<char>(random());
+    ++bytes[27]; // the low byte of the change counter
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size());
+}
+
+struct Ran {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Ran run(const QStringList& arguments) {
+    QProcess process;
+    process.start(ServiceProcess::program(), arguments);
+    if (!process.waitForFinished(30000)) process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+struct DamageCase {
+    const char* name;
+    const char* tree;
+    bool lookupFails, listFails;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ServiceDamagedDatabase : public ::testing::TestWithParam<DamageCase> {};
+
+} // namespace
+
+TEST_P(ServiceDamagedDatabase, RefusedAtStartReportedByCheckNeverWrittenAndReadAsAnError) {
+    const DamageCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = soundCopy(dir, c.name);
+    const auto known = Database(path).rows("SELECT name, suffix FROM domains LIMIT 1");
+    damage(path, c.tree);
+    const QByteArray before = contents(path);
+
+    const Ran served = run({"--listen", "127.0.0.1:0", "--db", path, "--idle-exit", "1"});
+    EXPECT_EQ(served.exitCode, 1);
+    EXPECT_TRUE(served.err.contains("is damaged: Page ")) << served.err.toStdString();
+    EXPECT_FALSE(served.out.contains("listening"));
+    const Ran checked = run({"check", "--db", path});
+    EXPECT_EQ(checked.exitCode, 1);
+    EXPECT_TRUE(checked.out.startsWith("Page ")) << checked.out.toStdString();
+    // Preparing does not take unreadable names for a new database to seed.
+    std::string error;
+    service::prepareDatabase(path.toStdString(), {.seed = 4, .rows = 1000}, QDate::currentDate(), error);
+    EXPECT_EQ(contents(path), before) << "the damaged file was written to";
+
+    // Past the start check a read gives the right answer or an error, never "no such name" or an
+    // empty list.
+    service::Store store(path.toStdString());
+    ASSERT_TRUE(store.isOpen()) << store.error();
+    const auto lookup = store.registration(known[0][0].toStdString(), known[0][1].toStdString());
+    EXPECT_EQ(!lookup.ok(), c.lookupFails) << lookup.error;
+    EXPECT_TRUE(!lookup.ok() || lookup.value);
+    const auto listed = store.listed(QDate::currentDate());
+    EXPECT_EQ(!listed.ok(), c.listFails) << listed.error;
+    EXPECT_TRUE(!listed.ok() || listed.value.size() == 1000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPart, ServiceDamagedDatabase,
+                         ::testing::Values(DamageCase{"name_index", "sqlite_autoindex_domains_1", true,
+                                                      false},
+                                           DamageCase{"names", "domains", true, true},
+                                           DamageCase{"date_mark", "meta", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServiceDamagedWhileServing, LookupThatCannotReadIsAnErrorPage) {
+    QTemporaryDir dir;
+    const QString path = soundCopy(dir, QStringLiteral("served"));
+    const QString domain = Database(path).rows("SELECT name || '.' || suffix FROM domains LIMIT 1")[0][0];
+    ServiceProcess service({.rows = 1000, .seed = 3, .dbPath = path});
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    const ServiceAddress address{service.host(), service.port()};
+    const auto lookup = [&] { return exchange(service.port(), lookupRequest(domain, address)); };
+    ASSERT_EQ(statusOf(lookup()), 200);
+
+    damage(path, QStringLiteral("sqlite_autoindex_domains_1"));
+    const QByteArray answer = lookup();
+    EXPECT_EQ(statusOf(answer), 500);
+    EXPECT_TRUE(answer.contains("database disk image is malformed")) << answer.toStdString();
+    EXPECT_EQ(parseLookupPage(fromGbk(answer)).outcome, LookupPage::Outcome::Failed);
+}
+
+TEST(ServiceCheck, SoundFileIsOkMissingOneIsAnErrorAndNotMade) {
+    QTemporaryDir dir;
+    const Ran sound = run({"check", "--db", soundCopy(dir, "sound")});
+    EXPECT_EQ(sound.exitCode, 0);
+    EXPECT_EQ(sound.out, "ok\n");
+    const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
+    const Ran absent = run({"check", "--db", missing});
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_TRUE(absent.err.contains("cannot check " + missing.toUtf8() + ": No such file"));
+    EXPECT_FALSE(QFile::exists(missing));
+}
+
+// Lines come in rounds of about 1 kB; the service looks at the size about once a second, so
+// each file holds at most the limit and one round more.
+TEST(ServiceLog, MovedAsideAtItsLimitAndKeptToTwoFiles) {
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("service.log"));
+    constexpr qint64 kLimit = 1500;
+    QProcess process;
+    process.start(ServiceProcess::program(), {"--listen", "127.0.0.1:0", "--db", soundCopy(dir, "logged"),
+                                              "--log", log, "--log-limit", QString::number(kLimit)});
+    ASSERT_TRUE(process.waitForReadyRead(30000));
+    const quint16 port = process.readLine().trimmed().split(':').last().toUShort();
+    int sent = 0;
+    for (int round = 0; round < 5; ++round) {
+        for (int line = 0; line < 20; ++line)
+            exchange(port, "GET /?n=" + QByteArray::number(++sent) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        const QDeadlineTimer deadline(5000);
+        while (QFileInfo(log).size() >= kLimit && !deadline.hasExpired())
+            QThread::msleep(20);
+    }
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_TRUE(process.readAllStandardError().isEmpty());
+
+    const QByteArray older = contents(log + ".1");
+    const QByteArray newer = contents(log);
+    EXPECT_FALSE(QFile::exists(log + ".2"));
+    for (const QByteArray& part : {older, newer}) {
+        EXPECT_GT(part.size(), 0);
+        EXPECT_LE(part.size(), kLimit + 20 * 60);
+        EXPECT_TRUE(part.endsWith('\n'));
+    }
+    EXPECT_TRUE((older + newer).contains("GET /?n=" + QByteArray::number(sent) + " HTTP/1.1\" 200"));
+    EXPECT_TRUE(newer.endsWith("yuming-service: stopped\n"));
+}
