@@ -2,12 +2,16 @@
 #include "support/script_server.h"
 #include "text/gbk.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -93,6 +97,39 @@ TEST(Cli, LookupPrintsTheResultAndLogsThePage) {
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), answer + "\r\n");
+}
+
+// Only a regular file is a log; anything else fails the lookup at once with the reason, and is
+// left as it was.
+TEST(Cli, ALogThatIsNoRegularFileFailsTheLookupAtOnce) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer("<html>x</html>"))});
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo"), folder = dir.filePath("folder"), link = dir.filePath("xxx.txt");
+    QFile other(dir.filePath("other.txt"));
+    ASSERT_TRUE(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 && QDir(dir.path()).mkdir("folder") &&
+                other.open(QIODevice::WriteOnly) && other.write("not a log\n") == 10 && other.link(link));
+    other.close();
+    const struct {
+        QString log;
+        const char* reason;
+    } cases[] = {
+        {fifo, "a FIFO, not a regular file"},
+        {folder, "a folder, not a regular file"},
+        {"/dev/null", "a character device, not a regular file"},
+        {link, "a symbolic link, which the log is never written through"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = runCli({"--service", server.hostPort(), "lookup", "abc.com", "--log", c.log});
+        EXPECT_EQ(r.exit, 1) << c.log.toStdString();
+        EXPECT_EQ(r.out, "");
+        const QString reason = "yuming-cli: " + c.log + ": " + c.reason + "\n";
+        const QString expected = "正在连接服务器...\n正在查询结果...\n" + reason + "获取结果出错,请稍后重试...\n";
+        EXPECT_EQ(r.err.toStdString(), expected.toStdString());
+    }
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), "not a log\n");
 }
 
 } // namespace

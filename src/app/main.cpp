@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
     if (qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
     Frmmain window(line.settings);
+    QObject::connect(&window.lookupCommand(), &yuming::LookupCommand::logNotice,
+                     [&program](const QString& text) {
+                         std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(text));
+                     });
     if (line.reportStart) {
         // For start-up measurements and scripts: when the window is on screen, when the banner is in.
         const auto say = [](const char* text) {

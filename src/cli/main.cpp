@@ -1,7 +1,9 @@
 // yuming-cli: the tool's search, preset search and lookup without a window, over the same core.
 #include "cli/cli_options.h"
+#include "lookup/app_path.h"
 #include "lookup/lookup.h"
 #include "lookup/lookup_command.h"
+#include "lookup/lookup_log.h"
 #include "search/search_commands.h"
 
 #include <QCoreApplication>
@@ -26,6 +28,8 @@ public:
             m_result = text;
             m_err << text << Qt::endl;
         });
+        connect(&m_lookup, &LookupCommand::logNotice, this,
+                [this](const QString& text) { m_err << "yuming-cli: " << text << Qt::endl; });
         connect(&m_lookup, &LookupCommand::finished, this, &Runner::lookupFinished);
         // The status texts say that a request failed; this line says why, for a script's user.
         connect(&m_fetch, &Fetch::finished, this, [this] {
@@ -40,8 +44,11 @@ public:
             return started(m_search.newSearch(m_options.controls));
         case cli::Job::Preset:
             return started(m_search.presetSearch());
-        case cli::Job::Lookup:
-            return started(m_lookup.lookup(m_options.domain));
+        case cli::Job::Lookup: {
+            const auto exit = started(m_lookup.lookup(m_options.domain));
+            if (!exit) sayWhereTheLogIs();
+            return exit;
+        }
         }
         return 2;
     }
@@ -51,6 +58,16 @@ private:
         if (result.kind == CommandResult::Kind::Started) return std::nullopt;
         m_err << result.message << Qt::endl;
         return 2;
+    }
+
+    // The log beside the program is where a user looks for it; say so when it is elsewhere
+    // without having been asked for (--log).
+    void sayWhereTheLogIs() {
+        const QString folder = GetAppPath();
+        const QString& log = m_options.logPath;
+        if (log != folder + kLookupLogName.toString() && log == lookupLogPath(folder))
+            m_err << "yuming-cli: the program's folder cannot hold the lookup log; it is kept in "
+                  << log << Qt::endl;
     }
 
     void status(const QString& text) {

@@ -41,7 +41,7 @@ void LookupCommand::onFinished(Fetch::State outcome) {
         Q_EMIT statusChanged(status::kConnectTimeout.toString());
         // The status line sits on the hidden search panel; the lookup panel says it too.
         Q_EMIT resultTextChanged(status::kConnectTimeout.toString());
-    } else if (outcome != Fetch::State::Answered || !appendLookupLog(m_logPath, m_fetch.RecvText())) {
+    } else if (outcome != Fetch::State::Answered || !logPage()) {
         Q_EMIT resultTextChanged(status::kFailed.toString());
     } else {
         const LookupPage page = parseLookupPage(m_fetch.RecvText());
@@ -50,6 +50,13 @@ void LookupCommand::onFinished(Fetch::State outcome) {
     }
     Q_EMIT buttonsLocked(false);
     Q_EMIT finished();
+}
+
+bool LookupCommand::logPage() {
+    const LogAppend logged = appendLookupLog(m_logPath, m_fetch.RecvText());
+    if (!logged.repaired.isEmpty()) Q_EMIT logNotice(m_logPath + QStringLiteral(": ") + logged.repaired);
+    if (!logged) Q_EMIT logNotice(logged.error);
+    return bool(logged);
 }
 
 } // namespace yuming

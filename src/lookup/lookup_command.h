@@ -31,11 +31,14 @@ Q_SIGNALS:
     void statusChanged(const QString& text);    // Label16
     void resultTextChanged(const QString& text);// Text6
     void rowsCleared();                         // ListView1 emptied
+    // Why the page could not go into the log, or what was cut off its end first; for stderr.
+    void logNotice(const QString& text);
     void finished();                            // after the buttons are unlocked
 
 private:
     void GetDaoQi(std::function<QString()> domain);
     void onFinished(Fetch::State outcome);
+    bool logPage();
 
     Fetch& m_fetch;
     ServiceAddress m_service;
