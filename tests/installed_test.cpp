@@ -94,7 +94,9 @@ protected:
             bool number = false;
             const qint64 pid = entry.toLongLong(&number);
             if (!number) continue;
-            if (!QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith(u"/yuming-service")) continue;
+            // A program whose copy was removed while it runs shows as "... (deleted)".
+            const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+            if (!exe.endsWith(u"/yuming-service") && !exe.endsWith(u"/yuming-service (deleted)")) continue;
             QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
             if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mine)) found.append(pid);
         }
