@@ -76,7 +76,7 @@ private:
     }
 
     void searchFinished() {
-        const bool done = m_lastStatus == status::kDone;
+        const bool done = m_search.lastPageRead();
         // The page box counts from 1, and the first page is already here.
         if (done && !m_jumped && !m_options.page.isEmpty() && wholeNumberIsNot1()) {
             m_jumped = true;
@@ -95,7 +95,8 @@ private:
     bool wholeNumberIsNot1() const { return m_options.page.trimmed() != QLatin1String("1"); }
 
     void lookupFinished() {
-        const bool ok = m_result.startsWith(lookup_text::kFinished);
+        const auto kind = m_lookup.lastEnd().kind;
+        const bool ok = kind == LookupCommand::End::Kind::Registered || kind == LookupCommand::End::Kind::NotRegistered;
         if (ok) m_out << m_result << Qt::endl;
         quit(ok ? 0 : 1);
     }

@@ -8,9 +8,7 @@
 namespace yuming {
 
 LookupCommand::LookupCommand(Fetch& fetch, ServiceAddress service, QString logPath, QObject* parent)
-    : QObject(parent), m_fetch(fetch), m_service(std::move(service)), m_logPath(std::move(logPath)) {
-    connect(&m_fetch, &Fetch::finished, this, &LookupCommand::onFinished);
-}
+    : QObject(parent), m_fetch(fetch), m_service(std::move(service)), m_logPath(std::move(logPath)) {}
 
 CommandResult LookupCommand::lookup(const QString& Text4, std::function<QString()> currentText4) {
     if (m_fetch.inFlight()) return CommandResult::busy();
@@ -25,35 +23,47 @@ CommandResult LookupCommand::lookup(const QString& Text4, std::function<QString(
 void LookupCommand::GetDaoQi(std::function<QString()> domain) {
     Q_EMIT rowsCleared();
     Q_EMIT statusChanged(status::kConnecting.toString());
-    m_running = true;
-    const ServiceAddress service = m_service;
-    m_fetch.start(service, Fetch::Request([this, domain = std::move(domain)](const ServiceAddress& connectedTo) {
-                      const QString d = domain();
-                      Q_EMIT resultTextChanged(lookup_text::kQuerying.toString());
-                      return lookupRequest(d, connectedTo);
-                  }));
+    RunningRequest* running = m_fetch.run(
+        m_service, Request::builtOnConnect([this, domain = std::move(domain)](const ServiceAddress& connectedTo) {
+            const QString d = domain();
+            Q_EMIT resultTextChanged(lookup_text::kQuerying.toString());
+            return lookupRequest(d, connectedTo);
+        }));
+    // The guard in lookup() checked that nothing is in flight.
+    Q_ASSERT(running);
+    connect(running, &RunningRequest::finished, this, &LookupCommand::onFinished);
 }
 
-void LookupCommand::onFinished(Fetch::State outcome) {
-    if (!m_running) return;
-    m_running = false;
-    if (outcome == Fetch::State::TimedOut) {
+void LookupCommand::onFinished(const Outcome& outcome) {
+    m_end = End{End::Kind::Failed, {}, {}, outcome.reason};
+    if (outcome.kind == Outcome::Kind::TimedOut) {
+        m_end.kind = End::Kind::TimedOut;
         Q_EMIT statusChanged(status::kConnectTimeout.toString());
         // The status line sits on the hidden search panel; the lookup panel says it too.
         Q_EMIT resultTextChanged(status::kConnectTimeout.toString());
-    } else if (outcome != Fetch::State::Answered || !logPage()) {
+    } else if (!outcome.answered()) {
+        Q_EMIT resultTextChanged(status::kFailed.toString());
+    } else if (!logPage(outcome.text)) {
+        m_end.reason = QStringLiteral("the page could not be added to the log");
         Q_EMIT resultTextChanged(status::kFailed.toString());
     } else {
-        const LookupPage page = parseLookupPage(m_fetch.RecvText());
-        Q_EMIT resultTextChanged(page.outcome == LookupPage::Outcome::Failed ? status::kFailed.toString()
-                                                                            : lookupResultText(page));
+        const LookupPage page = parseLookupPage(outcome.text);
+        if (page.outcome == LookupPage::Outcome::Failed) {
+            m_end.reason = QStringLiteral("the answer is not a lookup page");
+            Q_EMIT resultTextChanged(status::kFailed.toString());
+        } else {
+            m_end = page.outcome == LookupPage::Outcome::NotRegistered
+                        ? End{End::Kind::NotRegistered, {}, {}, {}}
+                        : End{End::Kind::Registered, page.expiry, page.deletion, {}};
+            Q_EMIT resultTextChanged(lookupResultText(page));
+        }
     }
     Q_EMIT buttonsLocked(false);
     Q_EMIT finished();
 }
 
-bool LookupCommand::logPage() {
-    const LogAppend logged = appendLookupLog(m_logPath, m_fetch.RecvText());
+bool LookupCommand::logPage(const QString& page) {
+    const LogAppend logged = appendLookupLog(m_logPath, page);
     if (!logged.repaired.isEmpty()) Q_EMIT logNotice(m_logPath + QStringLiteral(": ") + logged.repaired);
     if (!logged) Q_EMIT logNotice(logged.error);
     return bool(logged);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lookup/lookup.h"
 #include "search/command_result.h"
 #include "search/fetch.h"
 #include "search/service_address.h"
@@ -23,6 +24,15 @@ public:
     CommandResult lookup(const QString& Text4, std::function<QString()> currentText4 = {});
 
     void setService(const ServiceAddress& service) { m_service = service; }
+
+    // How the last lookup ended, for callers that decide by it rather than by the result text.
+    struct End {
+        enum class Kind { Registered, NotRegistered, TimedOut, Failed };
+        Kind kind = Kind::Failed;
+        QString expiry, deletion; // as cut from the page, for a registered name
+        QString reason;           // why it failed, in one plain line, where known
+    };
+    const End& lastEnd() const { return m_end; }
     const QString& logPath() const { return m_logPath; }
 
 Q_SIGNALS:
@@ -37,13 +47,13 @@ Q_SIGNALS:
 
 private:
     void GetDaoQi(std::function<QString()> domain);
-    void onFinished(Fetch::State outcome);
-    bool logPage();
+    void onFinished(const Outcome& outcome);
+    bool logPage(const QString& page);
 
     Fetch& m_fetch;
     ServiceAddress m_service;
     QString m_logPath;
-    bool m_running = false;
+    End m_end;
 };
 
 } // namespace yuming

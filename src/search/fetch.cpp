@@ -2,6 +2,8 @@
 
 #include "search/user_service.h"
 
+#include <utility>
+
 
 namespace yuming {
 
@@ -66,8 +68,13 @@ bool Fetch::start(const ServiceAddress& service, std::function<QByteArray()> req
 }
 
 bool Fetch::start(const ServiceAddress& service, Request request) {
-    if (inFlight()) return false;
+    return run(service, yuming::Request::builtOnConnect(std::move(request))) != nullptr;
+}
+
+RunningRequest* Fetch::run(const ServiceAddress& service, yuming::Request request) {
+    if (inFlight()) return nullptr;
     m_request = std::move(request);
+    m_running = new RunningRequest(this);
     m_recv.reset();
     m_recv.setMaxBytes(m_limits.MaxAnswerBytes);
     m_state = State::Connecting;
@@ -81,14 +88,14 @@ bool Fetch::start(const ServiceAddress& service, Request request) {
     Winsock1.abort();
     if (!service.userService) {
         connectTo(service);
-        return true;
+        return m_running;
     }
     if (const auto address = userService().running()) {
         connectTo(ServiceAddress{address->host, address->port, true});
-        return true;
+        return m_running;
     }
     locate();
-    return true;
+    return m_running;
 }
 
 UserService& Fetch::userService() {
@@ -138,7 +145,8 @@ void Fetch::onConnected() {
     Timer1.stop();
     m_state = State::Awaiting;
     Q_EMIT connected();
-    const QByteArray bytes = m_request ? m_request(m_target) : QByteArray();
+    if (m_running) Q_EMIT m_running->connected();
+    const QByteArray bytes = m_request.build(m_target);
     if (m_state != State::Awaiting) return;
     m_silence.start(m_limits.SilenceMs);
     m_answer.start(m_limits.AnswerMs);
@@ -177,7 +185,17 @@ void Fetch::finish(State outcome, QString problem) {
     m_answer.stop();
     // An answered connection stays open until the next request closes it; any other is done.
     if (outcome != State::Answered) Winsock1.abort();
+    // Taken first: a slot of finished() may already start the next request.
+    RunningRequest* running = std::exchange(m_running, nullptr);
+    const Outcome::Kind kind = outcome == State::Answered   ? Outcome::Kind::Answered
+                               : outcome == State::TimedOut ? Outcome::Kind::TimedOut
+                                                            : Outcome::Kind::Failed;
+    const Outcome result{kind, kind == Outcome::Kind::Answered ? RecvText() : QString(), m_problem};
     Q_EMIT finished(outcome);
+    if (running) {
+        Q_EMIT running->finished(result);
+        running->deleteLater();
+    }
 }
 
 } // namespace yuming

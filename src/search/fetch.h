@@ -16,9 +16,51 @@ namespace yuming {
 
 class UserService;
 
-// One request and its answer on the tool's own connection. The fetch is driven entirely by the
-// socket's and the timers' signals: start() returns at once and finished() reports the outcome,
-// so the window keeps running and a reply is handled the moment it arrives.
+// What a request came to: the whole answer, or why there is none.
+struct Outcome {
+    enum class Kind {
+        Answered, // `text` holds the whole answer, decoded
+        TimedOut, // no connection within the connect wait
+        Failed,   // the connection broke, went silent, took too long or grew too large
+    };
+    Kind kind = Kind::Failed;
+    QString text;
+    QString reason; // one plain line, for a script's user; empty for an answer
+    bool answered() const { return kind == Kind::Answered; }
+};
+
+// A request as a value: the bytes to send, or how to build them once the connection is made
+// (for a flow that reads a control only then), told the address actually connected to.
+class Request {
+public:
+    using Build = std::function<QByteArray(const ServiceAddress& connectedTo)>;
+    Request() = default;
+    static Request bytes(QByteArray bytes) {
+        return Request([bytes = std::move(bytes)](const ServiceAddress&) { return bytes; });
+    }
+    static Request builtOnConnect(Build build) { return Request(std::move(build)); }
+    QByteArray build(const ServiceAddress& connectedTo) const { return m_build ? m_build(connectedTo) : QByteArray(); }
+
+private:
+    explicit Request(Build build) : m_build(std::move(build)) {}
+    Build m_build;
+};
+
+// One request on its way. It reports once, with finished(), and is deleted by its connection
+// soon after; hold it in a QPointer when keeping it past that signal.
+class RunningRequest : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+Q_SIGNALS:
+    // Connected; the request is about to be built and sent.
+    void connected();
+    void finished(const yuming::Outcome& outcome);
+};
+
+// The tool's own connection and the one request on it at a time. It is driven entirely by the
+// socket's and the timers' signals: run() returns at once and the running request reports its
+// outcome, so the window keeps running and a reply is handled the moment it arrives.
 class Fetch : public QObject {
     Q_OBJECT
 public:
@@ -47,13 +89,14 @@ public:
     void setLimits(const Limits& limits) { m_limits = limits; }
     const Limits& limits() const { return m_limits; }
 
-    // Builds the bytes to send once connected; told the address actually connected to.
-    using Request = std::function<QByteArray(const ServiceAddress& connectedTo)>;
+    // Runs `request` on a new connection to `service`. Returns nothing, changing nothing, while
+    // a request is in flight: requests run one at a time. For this user's own service
+    // (ServiceAddress::userService) the service is found, or started, first; the connect wait
+    // begins once its address is known.
+    RunningRequest* run(const ServiceAddress& service, yuming::Request request);
 
-    // Closes the previous connection and connects anew. `request` is called once connected and
-    // returns the bytes to send. Returns false, changing nothing, while a fetch is in flight.
-    // For this user's own service (ServiceAddress::userService) the service is found, or
-    // started, first; the connect wait begins once its address is known.
+    // The same, reported only through this object's own connected() and finished(State).
+    using Request = yuming::Request::Build;
     bool start(const ServiceAddress& service, Request request);
     bool start(const ServiceAddress& service, std::function<QByteArray()> request);
     bool inFlight() const { return m_state == State::Connecting || m_state == State::Awaiting; }
@@ -94,7 +137,8 @@ private:
     qint32 m_Ticks = 0;
     Limits m_limits;
     State m_state = State::Idle;
-    Request m_request;
+    yuming::Request m_request;
+    RunningRequest* m_running = nullptr; // a child until it has reported
     QString m_problem;
     QString m_connectProblem;   // the last connect attempt's error, reported if the wait runs out
     ServiceAddress m_target;    // where the connection goes

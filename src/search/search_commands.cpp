@@ -6,9 +6,7 @@
 namespace yuming {
 
 SearchCommands::SearchCommands(Fetch& fetch, ServiceAddress service, QObject* parent)
-    : QObject(parent), m_fetch(fetch), m_service(std::move(service)) {
-    connect(&m_fetch, &Fetch::finished, this, &SearchCommands::onFinished);
-}
+    : QObject(parent), m_fetch(fetch), m_service(std::move(service)) {}
 
 CommandResult SearchCommands::newSearch(const SearchControls& controls) {
     if (m_fetch.inFlight()) return CommandResult::busy();
@@ -63,27 +61,30 @@ CommandResult SearchCommands::run() {
 void SearchCommands::GetResult() {
     Q_EMIT rowsCleared();
     Q_EMIT statusChanged(status::kConnecting.toString());
-    m_running = true;
     const QString query = m_state.QueryString;
-    const ServiceAddress service = m_service;
-    m_fetch.start(service, Fetch::Request([this, query](const ServiceAddress& connectedTo) {
-                      Q_EMIT statusChanged(status::kFetching.toString());
-                      return searchRequest(query, connectedTo);
-                  }));
+    RunningRequest* running =
+        m_fetch.run(m_service, Request::builtOnConnect([query](const ServiceAddress& connectedTo) {
+                        return searchRequest(query, connectedTo);
+                    }));
+    // The guards above checked that nothing is in flight.
+    Q_ASSERT(running);
+    connect(running, &RunningRequest::connected, this, [this] { Q_EMIT statusChanged(status::kFetching.toString()); });
+    connect(running, &RunningRequest::finished, this, &SearchCommands::onFinished);
 }
 
-void SearchCommands::onFinished(Fetch::State outcome) {
-    if (!m_running) return;
-    m_running = false;
+void SearchCommands::onFinished(const Outcome& outcome) {
+    m_outcome = outcome;
+    m_pageRead = false;
     QStringView text = status::kFailed;
-    if (outcome == Fetch::State::TimedOut) text = status::kConnectTimeout;
-    if (outcome == Fetch::State::Answered) {
-        const ResultPage page = parseResultPage(m_fetch.RecvText());
+    if (outcome.kind == Outcome::Kind::TimedOut) text = status::kConnectTimeout;
+    if (outcome.answered()) {
+        const ResultPage page = parseResultPage(outcome.text);
         if (page.pageCount) {
             m_state.PageCount = *page.pageCount;
             Q_EMIT pageLabelChanged(pageCaption(m_state.PageCount, m_state.PageNo));
         }
         if (!page.rows.isEmpty()) Q_EMIT rowsAdded(page.rows);
+        m_pageRead = page.ok();
         if (page.ok()) text = status::kDone;
     }
     Q_EMIT statusChanged(text.toString());

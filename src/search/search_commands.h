@@ -37,6 +37,9 @@ public:
     CommandResult presetSearch();                                                  // Command6
 
     const SearchState& state() const { return m_state; }
+    // How the last search ended: its request's outcome, and whether its page was read whole.
+    const Outcome& lastOutcome() const { return m_outcome; }
+    bool lastPageRead() const { return m_pageRead; }
     void setService(const ServiceAddress& service) { m_service = service; }
 
 Q_SIGNALS:
@@ -51,12 +54,13 @@ Q_SIGNALS:
 private:
     CommandResult run();
     void GetResult();
-    void onFinished(Fetch::State outcome);
+    void onFinished(const Outcome& outcome);
 
     Fetch& m_fetch;
     ServiceAddress m_service;
     SearchState m_state;
-    bool m_running = false;
+    Outcome m_outcome;
+    bool m_pageRead = false;
 };
 
 } // namespace yuming
