@@ -8,6 +8,8 @@ add_dependencies(cli_test yuming-cli)
 # The tool against the real reference service (tests/support/service_process.h starts it).
 find_package(SQLite3 REQUIRED)
 yuming_add_test(service_e2e_test SOURCES service_e2e_test.cpp LIBS yuming_core yuming_service_support SQLite::SQLite3)
+target_compile_definitions(service_e2e_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
+add_dependencies(service_e2e_test yuming-cli)
 yuming_add_test(fault_suite_test SOURCES fault_suite_test.cpp LIBS yuming_core)
 yuming_add_replay(fuzz_result_parser result_page fuzz/fuzz_result_parser.cpp yuming_core)
 yuming_add_replay(fuzz_lookup_parser lookup_page fuzz/fuzz_lookup_parser.cpp yuming_core)

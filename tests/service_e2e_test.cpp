@@ -5,6 +5,7 @@
 #include "support/qt_print.h"
 #include "support/service_process.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -134,6 +135,56 @@ TEST_F(AgainstService, PresetSearchListsAllSuffixesSoonestFirst) {
     const Db db(service->dbPath());
     const QString soonest = db.rows("SELECT min(substr(deletion, 1, 10)) FROM listed WHERE suffix <> 'cn'").value(0);
     EXPECT_TRUE(rows[0].split('\t')[3].startsWith(soonest)) << rows[0].toStdString();
+}
+
+// yuming-cli's runs of many requests, as a script would use them.
+TEST_F(AgainstService, CliFetchesEveryPageAndLooksUpAListInOrder) {
+    const auto runCli = [](const QStringList& args, int* exit, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(QStringLiteral(YUMING_CLI_BIN), QStringList{"--service", service->address()} + args);
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(60000));
+        *exit = p.exitCode();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    const Db db(service->dbPath());
+    const QString letter = db.rows("SELECT substr(name, 1, 1) AS c FROM listed WHERE suffix IN ('com','net') "
+                                   "GROUP BY c ORDER BY count(*) DESC LIMIT 1")
+                               .value(0);
+    int exit = -1;
+    QStringList lines = runCli({"search", "--key", letter, "--pos", "left", "--sort", "letters", "--all-pages",
+                                "--delay", "0", "--quiet"},
+                               &exit)
+                            .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(exit, 0);
+    const QStringList want = db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
+                                     "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix",
+                                     letter);
+    ASSERT_GT(want.size(), 100);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeFirst(), "pages\t" + QString::number((want.size() + 49) / 50));
+    EXPECT_EQ(lines, want);
+
+    // Ten names: registered ones, one refused, one the registry has never seen.
+    const QStringList known = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 8");
+    QByteArray input = "# a list\n\n";
+    QStringList expected;
+    for (int i = 0; i < known.size(); ++i) {
+        const QStringList k = known[i].split('\t');
+        if (i == 3) {
+            input += "www.refused.com\n";
+            expected << "www.refused.com\trefused\t\t";
+        }
+        input += k[0].toUtf8() + "\n";
+        expected << k[0] + "\tregistered\t" + k[1] + "\t预算 " + k[2];
+    }
+    input += "surely-not-listed-1.net\n";
+    expected << "surely-not-listed-1.net\tnot-registered\t\t";
+    lines = runCli({"lookup", "--file", "-", "--delay", "0", "--log", dir.filePath("batch.txt")}, &exit, input)
+                .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(exit, 1) << "one input was refused";
 }
 
 } // namespace

@@ -23,8 +23,9 @@ std::optional<int> choice(const QStringList& names, const QString& value) {
 QString usage() {
     return QStringLiteral(
         "usage: yuming-cli [--service HOST[:PORT]] search [options]\n"
-        "       yuming-cli [--service HOST[:PORT]] preset [--page N]\n"
+        "       yuming-cli [--service HOST[:PORT]] preset [--page N | --all-pages]\n"
         "       yuming-cli [--service HOST[:PORT]] lookup DOMAIN [--log FILE]\n"
+        "       yuming-cli [--service HOST[:PORT]] lookup --file FILE|- [--delay MS] [--log FILE]\n"
         "search options (defaults are the window's):\n"
         "  --key TEXT            keyword\n"
         "  --pos any|left|right|both\n"
@@ -33,7 +34,15 @@ QString usage() {
         "  --sort time|letters|suffix|length|date\n"
         "  --suffix LIST         comma-separated from com,net,org (default com,net; empty = none)\n"
         "  --page N              result page, counted from 1\n"
+        "  --all-pages           every page of the search, one after another (search and preset)\n"
+        "  --format tsv|csv|json rows as tab-separated lines (default), CSV (UTF-8 with a byte-order\n"
+        "                        mark, a header row) or one JSON object per row and a last summary\n"
+        "  --delay MS            pause between the requests of --all-pages and --file (default 300)\n"
+        "  --quiet               no progress on stderr\n"
         "lookup options:\n"
+        "  --file FILE           look up one domain per line (blank lines and # comments skipped;\n"
+        "                        - reads stdin); prints domain, outcome (registered, not-registered,\n"
+        "                        refused, error, timeout), expiry and deletion, tab-separated\n"
         "  --log FILE            the file each lookup page is appended to (default xxx.txt beside\n"
         "                        the program, or in the user's data folder where that is read-only)\n"
         "  -h, --help, help      this text\n"
@@ -41,7 +50,8 @@ QString usage() {
         "one they start (it seeds its database on first start and ends after 30 minutes without a\n"
         "request). --service HOST[:PORT] uses exactly that address and starts nothing.\n"
         "Status texts go to stderr; the page count and rows, or the lookup result, to stdout.\n"
-        "Exit status: 0 done, 1 failed or timed out, 2 refused or bad usage.\n");
+        "Exit status: 0 done, 1 failed or timed out (for --file: any domain not answered), 2 refused\n"
+        "or bad usage, 130 stopped by Ctrl+C (after the request in flight; output ends on a whole line).\n");
 }
 
 std::optional<Options> parseOptions(const QStringList& args, QString& error) {
@@ -79,6 +89,14 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
             }
             return fail(QStringLiteral("unexpected argument: ") + arg);
         }
+        if (arg == QLatin1String("--all-pages")) {
+            o.allPages = true;
+            continue;
+        }
+        if (arg == QLatin1String("--quiet")) {
+            o.quiet = true;
+            continue;
+        }
         const auto v = value();
         if (!v) return fail(arg + QStringLiteral(" needs a value"));
         if (arg == QLatin1String("--service")) {
@@ -109,6 +127,17 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
             o.page = *v;
         } else if (arg == QLatin1String("--log")) {
             o.logPath = *v;
+        } else if (arg == QLatin1String("--file")) {
+            o.lookupFile = *v;
+        } else if (arg == QLatin1String("--delay")) {
+            bool ok = false;
+            o.delayMs = v->toInt(&ok);
+            if (!ok || o.delayMs < 0 || o.delayMs > 3600000) return fail(QStringLiteral("--delay takes milliseconds"));
+        } else if (arg == QLatin1String("--format")) {
+            static const QStringList formats{"tsv", "csv", "json"};
+            const auto c = choice(formats, *v);
+            if (!c) return fail(QStringLiteral("--format takes one of tsv|csv|json"));
+            o.format = static_cast<row_format::Format>(*c);
         } else {
             return fail(QStringLiteral("unknown option: ") + arg);
         }
@@ -121,7 +150,11 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
         o.controls = SearchControls();
         o.controls.Check1 = {true, true, true};
     }
-    if (o.job == Job::Lookup && !haveDomain) return fail(QStringLiteral("lookup needs a DOMAIN"));
+    if (o.job == Job::Lookup && haveDomain == !o.lookupFile.isEmpty())
+        return fail(QStringLiteral("lookup needs a DOMAIN or --file, not both"));
+    if (o.job != Job::Lookup && !o.lookupFile.isEmpty()) return fail(QStringLiteral("--file is for lookup"));
+    if (o.job == Job::Lookup && o.allPages) return fail(QStringLiteral("--all-pages is for search and preset"));
+    if (o.allPages && !o.page.isEmpty()) return fail(QStringLiteral("--all-pages and --page do not go together"));
     return o;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "search/row_format.h"
 #include "search/search_query.h"
 #include "search/service_address.h"
 
@@ -19,6 +20,11 @@ struct Options {
     QString page;   // as typed into the page box, counted from 1; empty for the first page
     QString domain; // lookup
     QString logPath;
+    bool allPages = false;      // search/preset: every page, one after another
+    QString lookupFile;         // lookup: one domain per line from this file ("-": stdin)
+    int delayMs = 300;          // between the requests of --all-pages and --file
+    row_format::Format format = row_format::Format::Tsv;
+    bool quiet = false;         // no progress on stderr
     bool help = false; // --help, -h or help: print usage() and exit 0
 };
 
