@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -128,6 +129,18 @@ struct HttpFront::Impl {
     void release(Connection& connection);
     void noteAnswered() { lastAnswer = Clock::now().time_since_epoch().count(); }
 
+    // Pages are built by at most `threads` workers at a time, each one page and then back to the
+    // end of the event loop's queue, so reading and accepting go on between pages. A request that
+    // is its connection's first goes ahead of those on kept-alive connections, turn about with
+    // them: a newcomer waits for a page or two, not for every busy client's next one.
+    struct Job {
+        std::shared_ptr<Connection> connection;
+        std::string method;
+        std::string target;
+    };
+    void enqueue(Job job, bool first);
+    void work();
+
     const Routes routes;
     const FrontLimits limits;
     std::size_t maxConnections;
@@ -144,6 +157,13 @@ struct HttpFront::Impl {
     asio::io_context io;
     tcp::acceptor acceptor{io};
     asio::steady_timer acceptPause{io};
+
+    // After the io_context: queued connections are released while it still exists.
+    std::mutex jobLock;
+    std::deque<Job> firstJobs;
+    std::deque<Job> laterJobs;
+    bool firstsTurn = true;
+    int workers = 0;
 };
 
 namespace {
@@ -175,7 +195,7 @@ public:
     bool counted = false;
 
 private:
-    enum class Phase { Waiting, Head, Body, Answering, Closing, Closed };
+    enum class Phase { Waiting, Head, Body, Queued, Answering, Closing, Closed };
 
     std::string_view received() const {
         return {static_cast<const char*>(m_buffer.data().data()), m_buffer.size()};
@@ -200,6 +220,8 @@ private:
             m_socket.cancel(ignored);
             return fail(408, {});
         }
+        case Phase::Queued:
+            return;
         case Phase::Answering:
         case Phase::Closing:
         case Phase::Closed:
@@ -318,15 +340,24 @@ private:
 
     void answer() {
         const auto& request = m_parser->get();
-        Reply reply;
-        try {
-            reply = m_front.routes.answer(std_view(request.method_string()), std_view(request.target()));
-        } catch (const std::exception&) {
-            reply = errorReply(500);
-        }
-        send(std::move(reply), request.method() == http::verb::head, request.keep_alive(), request.version());
+        m_headOnly = request.method() == http::verb::head;
+        m_keepAlive = request.keep_alive();
+        m_version = request.version();
+        // No deadline while the page waits for a worker: the service owes the answer.
+        m_phase = Phase::Queued;
+        ++m_deadlines;
+        m_timer.cancel();
+        m_front.enqueue({shared_from_this(), std::string(std_view(request.method_string())),
+                         std::string(std_view(request.target()))},
+                        m_served == 0);
     }
 
+public:
+    void deliver(Reply reply) {
+        if (m_phase == Phase::Queued) send(std::move(reply), m_headOnly, m_keepAlive, m_version);
+    }
+
+private:
     // A request that cannot be read: whatever follows it on the connection is not a request
     // either, so the answer is the last.
     void fail(int status, std::string_view reason) {
@@ -409,6 +440,8 @@ private:
     std::string m_requestLine;
     http::response<http::string_body> m_response;
     bool m_keepAlive = false;
+    bool m_headOnly = false;
+    unsigned m_version = 11;
     std::uint64_t m_served = 0;
     std::uint64_t m_deadlines = 0;
     std::size_t m_drained = 0;
@@ -576,6 +609,41 @@ void HttpFront::Impl::release(Connection& connection) {
     --open;
     if (const auto found = perAddress.find(connection.address()); found != perAddress.end() && --found->second == 0)
         perAddress.erase(found);
+}
+
+void HttpFront::Impl::enqueue(Job job, bool first) {
+    const std::lock_guard guard(jobLock);
+    (first ? firstJobs : laterJobs).push_back(std::move(job));
+    if (workers >= limits.threads) return;
+    ++workers;
+    asio::post(io, [this] { work(); });
+}
+
+void HttpFront::Impl::work() {
+    Job job;
+    {
+        const std::lock_guard guard(jobLock);
+        const bool first = !firstJobs.empty() && (firstsTurn || laterJobs.empty());
+        std::deque<Job>& from = first ? firstJobs : laterJobs;
+        if (from.empty()) {
+            --workers;
+            return;
+        }
+        firstsTurn = !first;
+        job = std::move(from.front());
+        from.pop_front();
+    }
+    Reply reply;
+    try {
+        reply = routes.answer(job.method, job.target);
+    } catch (const std::exception&) {
+        reply = errorReply(500);
+    }
+    const auto executor = job.connection->executor();
+    asio::post(executor, [connection = std::move(job.connection), reply = std::move(reply)]() mutable {
+        connection->deliver(std::move(reply));
+    });
+    asio::post(io, [this] { work(); });
 }
 
 HttpFront::HttpFront(const Catalog& catalog, std::string dbPath, FrontLimits limits)

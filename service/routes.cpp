@@ -3,6 +3,7 @@
 #include "pages.h"
 #include "search/request.h"
 
+#include <map>
 #include <memory>
 
 namespace yuming::service {
@@ -77,7 +78,17 @@ Store& threadStore(const std::string& path) {
 } // namespace
 
 Reply errorReply(int status, std::string_view message) {
-    return {status, errorPage(status, message.empty() ? defaultMessage(status) : message), status == 405};
+    if (!message.empty()) return {status, errorPage(status, message), status == 405};
+    // The plain error pages are built once: a crowd of clients timing out at the same moment
+    // gets them at the cost of a copy.
+    static const std::map<int, std::string> plain = [] {
+        std::map<int, std::string> pages;
+        for (const int known : {400, 404, 405, 408, 413, 414, 431, 500, 503, 505})
+            pages.emplace(known, errorPage(known, defaultMessage(known)));
+        return pages;
+    }();
+    const auto found = plain.find(status);
+    return {status, found != plain.end() ? found->second : errorPage(status, defaultMessage(status)), status == 405};
 }
 
 std::string_view reasonPhrase(int status) {
