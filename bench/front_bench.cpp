@@ -3,7 +3,8 @@
 //   slow    N slow clients (a request head trickled in, one byte a second; reconnecting when
 //           cut off) and, on new connections meanwhile, ordinary searches: how long they take
 //   busy    N keep-alive clients asking one search after another: requests per second, p99,
-//           errors, how many of the N were ever answered, and new-connection searches meanwhile
+//           errors, how many of the N were ever answered and the fewest answers one of them got,
+//           and new-connection searches meanwhile
 // Each row goes to stdout as tab-separated fields (see printRow); bench/front_compare.sh runs
 // this against two builds and prints the tables.
 //
@@ -208,6 +209,7 @@ struct BusyTally {
     long long answers = 0;
     long long errors = 0;
     std::size_t clientsAnswered = 0;
+    long long fewestAnswers = 0;
 };
 
 // A keep-alive client asking one search after another until told to stop.
@@ -228,7 +230,7 @@ public:
         });
     }
 
-    bool everAnswered() const { return m_answered > 0; }
+    long long answers() const { return m_answered; }
 
 private:
     void ask() {
@@ -379,8 +381,11 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         m_io.stop();
         m_thread.join();
-        for (const auto& client : m_busy)
-            m_tally.clientsAnswered += client->everAnswered() ? 1 : 0;
+        m_tally.fewestAnswers = m_busy.empty() ? 0 : m_busy.front()->answers();
+        for (const auto& client : m_busy) {
+            m_tally.clientsAnswered += client->answers() > 0 ? 1 : 0;
+            m_tally.fewestAnswers = std::min(m_tally.fewestAnswers, client->answers());
+        }
         return m_tally;
     }
 
@@ -410,7 +415,7 @@ void slowScenario(const Target& target, const std::string& name, int slow, int b
     printProbe(name, probes);
 }
 
-// busy:N:POSITION  ->  scenario  req/s  p99  errors  answered/N  probe-p50  probe-p99  probe-timeouts
+// busy:N:POSITION  ->  scenario  req/s  p99  errors  answered/N  fewest  probe-p50  probe-p99  probe-timeouts
 void busyScenario(const Target& target, const std::string& name, int busy, const char* position) {
     Crowd crowd;
     crowd.addBusy(target, busy, position);
@@ -427,7 +432,7 @@ void busyScenario(const Target& target, const std::string& name, int busy, const
     prober.join();
     std::cout << name << '\t' << static_cast<long long>(static_cast<double>(tally.answers) / seconds) << '\t'
               << ms(percentile(tally.times, 0.99)) << '\t' << tally.errors << '\t' << tally.clientsAnswered << '/'
-              << busy << '\t' << ms(probes.p(0.5)) << '\t' << ms(probes.p(0.99)) << '\t' << probes.failed << '/'
+              << busy << '\t' << tally.fewestAnswers << '\t' << ms(probes.p(0.5)) << '\t' << ms(probes.p(0.99)) << '\t' << probes.failed << '/'
               << kProbes << std::endl;
 }
 

@@ -74,11 +74,12 @@ paste "$work/before" "$work/after" | awk -F '\t' '$1 ~ /^(slow|mixed)/ {
     printf "| %s | %s | %s | %s | %s | %s | %s |\n", name, $2, $3, $4, $6, $7, $8 }'
 echo
 echo "Kept-alive clients asking one search after another for 5 s (answered: connections that got at"
-echo "least one answer; newcomer: searches on new connections meanwhile, ms):"
+echo "least one answer; fewest: answers to the least served one; newcomer: searches on new"
+echo "connections meanwhile, ms, with timeouts of 50):"
 echo
-echo "| clients, search | before req/s | p99 ms | errors | answered | newcomer p50/p99 | after req/s | p99 ms | errors | answered | newcomer p50/p99 |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| clients, search | before req/s | p99 ms | errors | answered | fewest | newcomer p50/p99 | after req/s | p99 ms | errors | answered | fewest | newcomer p50/p99 |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 paste "$work/before" "$work/after" | awk -F '\t' '$1 ~ /^busy/ {
     name = $1; sub(/^busy:/, "", name); sub(/:/, ", ", name)
-    printf "| %s | %s | %s | %s | %s | %s/%s (%s t/o) | %s | %s | %s | %s | %s/%s (%s t/o) |\n",
-           name, $2, $3, $4, $5, $6, $7, $8, $10, $11, $12, $13, $14, $15, $16 }'
+    printf "| %s | %s | %s | %s | %s | %s | %s/%s (%s) | %s | %s | %s | %s | %s | %s/%s (%s) |\n",
+           name, $2, $3, $4, $5, $6, $7, $8, $9, $11, $12, $13, $14, $15, $16, $17, $18 }'

@@ -189,6 +189,11 @@ public:
         if (m_phase == Phase::Waiting) close();
     }
 
+    // The page a worker built for the request this connection queued.
+    void deliver(Reply reply) {
+        if (m_phase == Phase::Queued) send(std::move(reply), m_headOnly, m_keepAlive, m_version);
+    }
+
     // Guarded by the front's lock.
     std::list<std::weak_ptr<Connection>>::iterator idleEntry;
     bool inIdle = false;
@@ -351,13 +356,6 @@ private:
                          std::string(std_view(request.target()))},
                         m_served == 0);
     }
-
-public:
-    void deliver(Reply reply) {
-        if (m_phase == Phase::Queued) send(std::move(reply), m_headOnly, m_keepAlive, m_version);
-    }
-
-private:
     // A request that cannot be read: whatever follows it on the connection is not a request
     // either, so the answer is the last.
     void fail(int status, std::string_view reason) {

@@ -3,6 +3,7 @@
 #include "service_test_util.h"
 
 #include "http_front.h"
+#include "request_head.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -130,6 +131,23 @@ TEST_P(ServiceStream, AnswersEachRequestInTurnAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(EachKind, ServiceStream, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RequestHead, ScanningInPiecesFindsWhatScanningWholeFinds) {
+    using service::HeadScan;
+    // An empty line before the request line is skipped; the next request's start is not the head's.
+    const std::string bytes = "\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\nGET";
+    for (const std::size_t step : {1, 2, 3, 7, 100}) {
+        SCOPED_TRACE(step);
+        HeadScan scan;
+        for (std::size_t have = 0; scan.outcome == HeadScan::Outcome::Partial && have < bytes.size();) {
+            have = std::min(bytes.size(), have + step);
+            scan = service::scanHead(std::string_view(bytes).substr(0, have), 64, scan);
+        }
+        EXPECT_EQ(scan.outcome, HeadScan::Outcome::Whole);
+        EXPECT_EQ(scan.start, 2u);
+        EXPECT_EQ(scan.end, bytes.size() - 3);
+    }
+}
 
 TEST(ServiceMethods, RangeIsIgnoredHeadHasNoBodyAndOthersAreNamed) {
     const Answers plain = talk(kGet + "\r\n");
