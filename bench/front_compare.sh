@@ -4,8 +4,8 @@
 #                   second, and 1,000 of them with 256 busy kept-alive clients besides; for each,
 #                   p50/p99 of 50 ordinary searches on new connections (timeout after 10 s)
 #   kept alive:     8 / 64 / 256 connections asking prefix or contains searches one after another
-#                   for 5 s: req/s, p99, errors, how many connections were answered at all, and
-#                   new-connection searches meanwhile
+#                   for 5 s: req/s, p99, errors, how many connections were answered at all, the
+#                   fewest answers one of them got, and new-connection searches meanwhile
 # Each service runs alone on the same 200,000-name database, its request log discarded.
 #
 # usage: bench/front_compare.sh BEFORE_BINARY AFTER_BINARY [front_bench binary] [database file]
