@@ -9,3 +9,9 @@ add_custom_target(service_load
           ${CMAKE_CURRENT_BINARY_DIR}/service-bench.sqlite
   DEPENDS yuming-service
   USES_TERMINAL)
+
+# Slow and kept-alive clients against a running service (see front_compare.sh).
+find_package(Boost 1.74 REQUIRED)
+add_executable(front_bench front_bench.cpp)
+target_link_libraries(front_bench PRIVATE Boost::headers Threads::Threads)
+yuming_warnings(front_bench)

@@ -49,7 +49,7 @@ const BadRequest kBadRequests[] = {
     {"no_version", "GET /s/?key=a\r\n\r\n", 400, -1, true},
     {"blank_in_target", "GET /s/?key=a b HTTP/1.1\r\n\r\n", 400, -1, true},
     {"target_over_8k", get("/s/?key=" + QByteArray(9000, 'a')), 414, -1, true},
-    {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 0, -1, true},
+    {"header_line_over_8k", get("/s/?key=a", "X-Long: " + QByteArray(9000, 'h') + "\r\n"), 431, -1, true},
     {"headers_over_8k_together",
      get("/s/?key=a", QByteArray("X-Many: hhhhhhhhhhhhhhhhhhhhhhhh\r\n").repeated(400)), 431},
     {"post", "POST /s/ HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
@@ -221,6 +221,7 @@ TEST(ServiceConnection, TrickledRequestRunsOutOfTime) {
     ASSERT_TRUE(closed.wait(15000));
     EXPECT_LT(clock.elapsed(), 8000);
     EXPECT_LT(sent, request.size());
+    EXPECT_EQ(statusOf(socket.readAll()), 408);
 }
 
 TEST(ServicePages, BannerIsSelfContainedInTheWindowPalette) {

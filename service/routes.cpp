@@ -1,0 +1,155 @@
+#include "routes.h"
+
+#include "pages.h"
+#include "search/request.h"
+
+#include <map>
+#include <memory>
+
+namespace yuming::service {
+
+namespace {
+
+std::string utf8(QStringView text) {
+    return text.toString().toStdString();
+}
+
+const std::string& searchPath() {
+    static const std::string path = utf8(paths::kSearch);
+    return path;
+}
+const std::string& lookupPath() {
+    static const std::string path = utf8(paths::kLookup);
+    return path;
+}
+const std::string& bannerPath() {
+    static const std::string path = utf8(paths::kBanner);
+    return path;
+}
+
+struct Target {
+    std::string_view path;
+    std::string_view query;
+};
+
+// Origin form ("/s/?key=a") as clients send it, or absolute form ("http://host/s/?key=a"),
+// which a server must take as well.
+Target splitTarget(std::string_view target) {
+    if (const auto scheme = target.find("://"); !target.starts_with('/') && scheme != std::string_view::npos) {
+        const auto rest = target.find_first_of("/?", scheme + 3);
+        target = rest == std::string_view::npos ? std::string_view{} : target.substr(rest);
+    }
+    const auto mark = target.find('?');
+    Target split{target.substr(0, mark), mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1)};
+    if (split.path.empty()) split.path = "/";
+    return split;
+}
+
+std::string_view defaultMessage(int status) {
+    switch (status) {
+    case 400:
+        return "The request could not be read.";
+    case 404:
+        return "No such page.";
+    case 405:
+        return "Only GET is served here.";
+    case 408:
+        return "The request did not arrive in time.";
+    case 413:
+        return "The request body is too large.";
+    case 414:
+        return "The request target is too long.";
+    case 431:
+        return "The request headers are too large.";
+    case 503:
+        return "The service has too many connections; try again shortly.";
+    default:
+        return "The request failed.";
+    }
+}
+
+// Each serving thread keeps its own read-only connection for lookups.
+Store& threadStore(const std::string& path) {
+    thread_local std::unique_ptr<Store> store;
+    if (!store) store = std::make_unique<Store>(path);
+    return *store;
+}
+
+} // namespace
+
+Reply errorReply(int status, std::string_view message) {
+    if (!message.empty()) return {status, errorPage(status, message), status == 405};
+    // The plain error pages are built once: a crowd of clients timing out at the same moment
+    // gets them at the cost of a copy.
+    static const std::map<int, std::string> plain = [] {
+        std::map<int, std::string> pages;
+        for (const int known : {400, 404, 405, 408, 413, 414, 431, 500, 503, 505})
+            pages.emplace(known, errorPage(known, defaultMessage(known)));
+        return pages;
+    }();
+    const auto found = plain.find(status);
+    return {status, found != plain.end() ? found->second : errorPage(status, defaultMessage(status)), status == 405};
+}
+
+std::string_view reasonPhrase(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        return "Error";
+    }
+}
+
+Reply Routes::answer(std::string_view method, std::string_view target) const {
+    if (method != "GET" && method != "HEAD") return errorReply(405);
+    const auto [path, query] = splitTarget(target);
+    if (path == searchPath()) return search(query);
+    if (path == lookupPath()) return lookup(query);
+    if (path == bannerPath()) return {200, bannerPage(m_catalog.size())};
+    if (path == "/") return {200, homePage(m_catalog.size())};
+    return errorReply(404);
+}
+
+Reply Routes::search(std::string_view query) const {
+    const SearchQueryResult decoded = decodeSearchQuery(query);
+    if (!decoded.ok()) return errorReply(400, decoded.error);
+    const Catalog::Page page = m_catalog.search(decoded.filters, kPageSize);
+    return {200, searchPage(m_catalog, page, decoded.filters.page)};
+}
+
+Reply Routes::lookup(std::string_view query) const {
+    const std::string domain = decodeLookupDomain(query);
+    if (domain.empty()) return errorReply(400, "The domain to look up is missing.");
+    Store& store = threadStore(m_dbPath);
+    if (!store.isOpen()) return errorReply(500, "The database cannot be read.");
+    std::optional<Registration> registration;
+    if (const auto split = splitDomain(domain)) {
+        // A read that failed says so; it is never an unregistered name.
+        auto read = store.registration(split->name, suffixName(split->suffix));
+        if (!read.ok()) return errorReply(500, "The database cannot be read: " + read.error);
+        registration = std::move(read.value);
+    }
+    return {200, lookupPage(domain, registration)};
+}
+
+} // namespace yuming::service
