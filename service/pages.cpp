@@ -1,8 +1,8 @@
 #include "pages.h"
 
-#include "lookup/lookup_markers.h"
-#include "search/request.h"
-#include "search/result_markers.h"
+#include "protocol/lookup_markers.h"
+#include "protocol/paths.h"
+#include "protocol/search_markers.h"
 #include "text/gbk.h"
 
 #include <QString>

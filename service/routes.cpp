@@ -1,7 +1,7 @@
 #include "routes.h"
 
 #include "pages.h"
-#include "search/request.h"
+#include "protocol/paths.h"
 
 #include <map>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "app/app_settings.h"
 #include "app/frmmain.h"
-#include "search/result_markers.h"
+#include "protocol/search_markers.h"
 #include "support/script_server.h"
 #include "text/gbk.h"
 

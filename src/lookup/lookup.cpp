@@ -1,6 +1,6 @@
 #include "lookup/lookup.h"
 
-#include "lookup/lookup_markers.h"
+#include "protocol/lookup_markers.h"
 #include "text/concat.h"
 #include "text/piece.h"
 

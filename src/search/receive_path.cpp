@@ -1,6 +1,6 @@
 #include "search/receive_path.h"
 
-#include "search/result_markers.h"
+#include "protocol/search_markers.h"
 #include "text/find.h"
 
 #include <QList>

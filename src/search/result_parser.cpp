@@ -1,7 +1,7 @@
 #include "search/result_parser.h"
 
 #include "search/paging.h"
-#include "search/result_markers.h"
+#include "protocol/search_markers.h"
 #include "text/concat.h"
 #include "text/find.h"
 #include "text/piece.h"
