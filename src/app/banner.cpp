@@ -312,6 +312,7 @@ void Banner::createView() {
     if (!m_url.isValid()) return;
     m_loadQueued = true;
     QTimer::singleShot(0, this, [this] {
+        if (!m_loadQueued) return; // a Navigate() came first
         QMetaObject::invokeMethod(m_view, "prepare");
         QTimer::singleShot(0, this, [this] {
             if (m_loadQueued) load();
