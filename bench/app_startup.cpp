@@ -152,5 +152,6 @@ int main(int argc, char** argv) {
     std::printf("window process, banner in     RSS %lld KiB  PSS %lld KiB\n", window.rssKb, window.pssKb);
     std::printf("browser helpers, banner in    %d processes  RSS %lld KiB  PSS %lld KiB\n", helpers.processes,
                 helpers.rssKb, helpers.pssKb);
+    std::printf("window and helpers, banner in PSS %lld KiB\n", window.pssKb + helpers.pssKb);
     return 0;
 }

@@ -9,9 +9,13 @@
 #include <QLoggingCategory>
 #include <QOpenGLContext>
 #include <QPaintEvent>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <unistd.h>
+
+#include <atomic>
 
 // Qt Gui's setter of the context every OpenGL context of the application shares with; the browser
 // engine sets it the same way when it is loaded after the application.
@@ -42,48 +46,70 @@ void quietEngineContext(QLoggingCategory* category) {
         category->setEnabled(type, false);
 }
 
+// Qt Quick draws the page's frames for the view. Unless the user picked its renderer, the banner
+// takes the software one: a single small page gains nothing from the GPU, while the graphics
+// driver costs more start-up time and memory than the page itself.
+bool wantsSoftwareDrawing() {
+    const QByteArray backend = qgetenv("QT_QUICK_BACKEND");
+    return backend.isEmpty() || backend == "software";
+}
+
+// Whether `flags` hold the switch `name` ("--name" or "--name=value").
+bool hasSwitch(const QByteArray& flags, QByteArrayView name) {
+    for (const QByteArray& flag : flags.simplified().split(' ')) {
+        if (flag.startsWith(name) && (flag.size() == name.size() || flag.at(name.size()) == '=')) return true;
+    }
+    return false;
+}
+
+void appendSwitch(QByteArray& flags, QByteArrayView name, QByteArrayView value = {}) {
+    if (hasSwitch(flags, name)) return;
+    if (!flags.trimmed().isEmpty()) flags += ' ';
+    flags += name;
+    if (!value.isEmpty()) flags += '=' + value.toByteArray();
+}
+
 // The engine reads these when it starts, so they are set before its module is loaded; whatever
 // the user set stays.
-void prepareEngineEnvironment() {
+void prepareEngineEnvironment(bool softwareDrawing) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    const QByteArray userFlags = flags;
     // As root the engine refuses to start its sandbox and aborts the whole program.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") &&
-        !flags.contains("--no-sandbox")) {
+        !hasSwitch(flags, "--no-sandbox")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         qInfo("yuming: running as root; the banner's browser runs without its sandbox");
     }
     if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
         s_previousFilter = QLoggingCategory::installFilter(quietEngineContext);
-    // Chromium's own INFO, WARNING and ERROR lines; fatal ones still come through.
-    if (!flags.contains("--log-level")) {
-        flags += flags.isEmpty() ? "--log-level=3" : " --log-level=3";
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
-    }
+    const bool sandboxOff =
+        qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") || hasSwitch(flags, "--no-sandbox");
+    flags = Banner::engineFlags(flags, sandboxOff, softwareDrawing);
+    if (flags != userFlags) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // The engine asks Qt whether OpenGL may be used from several threads, which on X11 has Qt
+    // create a trial context and load the whole graphics driver; drawing in software, the
+    // answer is never used.
+    if (softwareDrawing && !qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK"))
+        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
 }
 
 QtMessageHandler s_previousHandler = nullptr;
-
-void dropEngineNotices(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if ((type == QtInfoMsg || type == QtDebugMsg) && qstrcmp(context.category, "default") == 0) return;
-    s_previousHandler(type, context, message);
-}
+std::atomic<bool> s_engineStarting = false;
+std::atomic<bool> s_softwareDrawing = false;
 
 // The engine announces what it was told to do when it starts (the sandbox left off, and so on)
-// as plain notices of its own; while it starts they are dropped, unless the user asked for logs.
-class QuietEngineStart {
-public:
-    QuietEngineStart() : m_quiet(!qEnvironmentVariableIsSet("QT_LOGGING_RULES")) {
-        if (m_quiet) s_previousHandler = qInstallMessageHandler(dropEngineNotices);
+// as plain notices of its own, and drawing in software on purpose it warns that it found no
+// OpenGL. Those are dropped, unless the user asked for logs.
+void dropEngineNotices(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (qstrcmp(context.category, "default") == 0) {
+        if ((type == QtInfoMsg || type == QtDebugMsg) && s_engineStarting) return;
+        if (type == QtWarningMsg && s_softwareDrawing &&
+            (message.startsWith(u"Qt WebEngine seems to be initialized from a plugin") ||
+             message.trimmed() == u"No suitable graphics backend found"))
+            return;
     }
-    ~QuietEngineStart() {
-        if (m_quiet) qInstallMessageHandler(s_previousHandler);
-    }
-    QuietEngineStart(const QuietEngineStart&) = delete;
-    QuietEngineStart& operator=(const QuietEngineStart&) = delete;
-
-private:
-    bool m_quiet;
-};
+    s_previousHandler(type, context, message);
+}
 
 QString pathFromEnvironment(const char* name, const QString& fallback) {
     return qEnvironmentVariableIsEmpty(name) ? fallback : qEnvironmentVariable(name);
@@ -116,36 +142,111 @@ QString moduleFile() {
     return {};
 }
 
-using CreateView = QWidget* (*)(QWidget* parent, bool silent);
+using CreateProfile = QObject* (*)(QObject* parent, bool softwareDrawing);
+using CreateView = QWidget* (*)(QWidget* parent, QObject* profile, bool silent);
 
-CreateView browserModule() {
-    static const CreateView create = []() -> CreateView {
+// The browser module, loaded once per process. Loading it maps and links the whole browser
+// engine, which takes several frames' time, so that part runs on a thread of its own; the
+// checks before it and everything after it belong to the GUI thread.
+class BrowserModule : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Loading, Ready, Failed };
+
+    static BrowserModule* instance() {
+        static QPointer<BrowserModule> module;
+        if (!module) module = new BrowserModule(QCoreApplication::instance());
+        return module;
+    }
+    ~BrowserModule() override {
+        if (m_thread) m_thread->wait();
+    }
+
+    State state() const { return m_state; }
+    CreateProfile createProfile = nullptr;
+    CreateView createView = nullptr;
+
+    // Starts loading, once; finished() follows unless it failed at once.
+    void load() {
+        if (m_state != State::Idle) return;
         if (const QString missing = missingEnginePart(); !missing.isEmpty()) {
             qWarning("yuming: the browser engine cannot start (%s is missing); no banner",
                      qPrintable(missing));
-            return nullptr;
+            m_state = State::Failed;
+            return;
         }
         const QString file = moduleFile();
         if (file.isEmpty()) {
             qWarning("yuming: the banner's browser module (libyuming_banner) was not found; no banner");
-            return nullptr;
+            m_state = State::Failed;
+            return;
         }
-        prepareEngineEnvironment();
-        shareOpenGLContexts();
-        QLibrary module(file);
-        const auto found = reinterpret_cast<CreateView>(module.resolve("yuming_create_banner_view"));
-        if (!found)
-            qWarning("yuming: the banner's browser module did not load (%s); no banner",
-                     qPrintable(module.errorString()));
-        return found;
-    }();
-    return create;
-}
+        m_softwareDrawing = wantsSoftwareDrawing();
+        prepareEngineEnvironment(m_softwareDrawing);
+        if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES")) {
+            s_softwareDrawing = m_softwareDrawing;
+            s_engineStarting = true;
+            s_previousHandler = qInstallMessageHandler(dropEngineNotices);
+        }
+        if (!m_softwareDrawing) shareOpenGLContexts();
+        m_state = State::Loading;
+        m_thread = QThread::create([this, file] {
+            QLibrary module(file);
+            createProfile = reinterpret_cast<CreateProfile>(module.resolve("yuming_create_banner_profile"));
+            createView = reinterpret_cast<CreateView>(module.resolve("yuming_create_banner_view"));
+            if (!createProfile || !createView) m_error = module.errorString();
+        });
+        m_thread->setObjectName(QStringLiteral("banner module"));
+        connect(m_thread, &QThread::finished, this, &BrowserModule::loaded);
+        m_thread->start();
+    }
+
+    // The first profile starts the engine; its start-up notices are over once it has.
+    QObject* startProfile(QObject* parent) {
+        QObject* profile = createProfile(parent, m_softwareDrawing);
+        s_engineStarting = false;
+        return profile;
+    }
+
+Q_SIGNALS:
+    void finished();
+
+private:
+    using QObject::QObject;
+
+    void loaded() {
+        m_thread->deleteLater();
+        m_thread = nullptr;
+        m_state = createProfile && createView ? State::Ready : State::Failed;
+        if (m_state == State::Failed) {
+            qWarning("yuming: the banner's browser module did not load (%s); no banner", qPrintable(m_error));
+            s_engineStarting = false;
+        }
+        Q_EMIT finished();
+    }
+
+    State m_state = State::Idle;
+    bool m_softwareDrawing = true;
+    QThread* m_thread = nullptr;
+    QString m_error;
+};
 
 } // namespace
 
 Banner::Banner(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::TabFocus);
+}
+
+QByteArray Banner::engineFlags(const QByteArray& userFlags, bool sandboxOff, bool softwareDrawing) {
+    QByteArray flags = userFlags;
+    // Chromium's own INFO, WARNING and ERROR lines; fatal ones still come through.
+    appendSwitch(flags, "--log-level", "3");
+    if (softwareDrawing) appendSwitch(flags, "--disable-gpu");
+    // One page, one page process. Without the sandbox nothing needs the processes that would
+    // fork it, and they hold as much memory as the page's own.
+    appendSwitch(flags, "--renderer-process-limit", "1");
+    if (sandboxOff) appendSwitch(flags, "--no-zygote");
+    return flags;
 }
 
 QUrl Banner::urlFromAddress(QStringView address) {
@@ -159,7 +260,7 @@ void Banner::Navigate(const QString& address) {
     if (m_view)
         load();
     else if (m_painted)
-        QTimer::singleShot(0, this, &Banner::createView);
+        QTimer::singleShot(0, this, &Banner::startBrowser);
 }
 
 void Banner::paintEvent(QPaintEvent* event) {
@@ -167,20 +268,39 @@ void Banner::paintEvent(QPaintEvent* event) {
     if (m_painted) return;
     m_painted = true;
     // Queued, so the window's first frame reaches the screen before the browser starts.
-    if (m_url.isValid()) QTimer::singleShot(0, this, &Banner::createView);
+    if (m_url.isValid()) QTimer::singleShot(0, this, &Banner::startBrowser);
 }
 
-void Banner::createView() {
-    if (m_view) return;
-    const CreateView create = browserModule();
-    if (!create) {
+// The browser comes up in steps, each in a turn of the event loop of its own, so the window
+// keeps answering in between: the module is loaded (on another thread), then the profile is
+// made (the first one starts the engine), then the view, then the page's contents, and then
+// the page is loaded.
+void Banner::startBrowser() {
+    if (m_starting || m_view) return;
+    m_starting = true;
+    BrowserModule* module = BrowserModule::instance();
+    module->load();
+    if (module->state() == BrowserModule::State::Loading)
+        connect(module, &BrowserModule::finished, this, &Banner::createProfile, Qt::SingleShotConnection);
+    else
+        createProfile();
+}
+
+void Banner::createProfile() {
+    BrowserModule* module = BrowserModule::instance();
+    if (module->state() != BrowserModule::State::Ready) {
+        m_starting = false;
         Q_EMIT loadFinished(false);
         return;
     }
-    {
-        const QuietEngineStart quiet;
-        m_view = create(this, m_silent);
-    }
+    m_profile = module->startProfile(this);
+    QTimer::singleShot(0, this, &Banner::createView);
+}
+
+void Banner::createView() {
+    m_view = BrowserModule::instance()->createView(this, m_profile, m_silent);
+    m_profile = nullptr; // the view's now
+    m_starting = false;
     m_view->setGeometry(rect());
     setFocusProxy(m_view);
     // The view's type lives in the module; its signals are reached by name.
@@ -189,10 +309,19 @@ void Banner::createView() {
     connect(m_view, SIGNAL(rendererEnded()), this, SLOT(viewRendererEnded()));
     m_view->show();
     Q_EMIT viewCreated();
-    if (m_url.isValid()) load();
+    if (!m_url.isValid()) return;
+    m_loadQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!m_loadQueued) return; // a Navigate() came first
+        QMetaObject::invokeMethod(m_view, "prepare");
+        QTimer::singleShot(0, this, [this] {
+            if (m_loadQueued) load();
+        });
+    });
 }
 
 void Banner::load() {
+    m_loadQueued = false;
     m_ended = false;
     m_loading = true;
     m_view->show();
@@ -219,3 +348,5 @@ void Banner::viewRendererEnded() {
     m_loading = false;
     Q_EMIT loadFinished(false);
 }
+
+#include "banner.moc"

@@ -6,6 +6,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+class QObject;
+class QWebEngineProfile;
 class QWidget;
 
 // A browser page that never asks the user anything: script dialogs, certificate questions,
@@ -14,7 +16,7 @@ class QWidget;
 class SilentPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    explicit SilentPage(QObject* parent = nullptr);
+    SilentPage(QWebEngineProfile* profile, QObject* parent);
 
 protected:
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
@@ -28,18 +30,28 @@ protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
 };
 
-// The banner's view. Its page's process can die (a crash, the system killing it); the view then
-// says so once, through rendererEnded(), and leaves reloading to its owner.
+// The banner's view, on a profile of its own that it takes over. Its page's process can die (a
+// crash, the system killing it); the view then says so once, through rendererEnded(), and leaves
+// reloading to its owner.
 class BannerView : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit BannerView(QWidget* parent, bool silent);
+    BannerView(QWidget* parent, QWebEngineProfile* profile, bool silent);
+    // Makes the page's contents and starts its process, which loading would otherwise do first.
+    Q_INVOKABLE void prepare();
 
 Q_SIGNALS:
     void rendererEnded();
 };
 
-// The module's one entry point: a BannerView (driven through its "url" property and its
-// loadStarted(), loadFinished(bool) and rendererEnded() signals) as a child of `parent`, silent
+// The module's entry points. The banner calls them in separate turns of the event loop, since
+// each one can take a while.
+//
+// A profile for one banner: off the record, its cache in memory and small, no spell checking
+// and no PDF viewer. The first one in the process starts the browser engine, with Qt Quick's
+// software renderer when `softwareDrawing` (then the engine uses no OpenGL at all).
+extern "C" Q_DECL_EXPORT QObject* yuming_create_banner_profile(QObject* parent, bool softwareDrawing);
+// A BannerView (driven through its "url" property and its loadStarted(), loadFinished(bool) and
+// rendererEnded() signals and its prepare() method) on `profile`, as a child of `parent`, silent
 // when asked.
-extern "C" Q_DECL_EXPORT QWidget* yuming_create_banner_view(QWidget* parent, bool silent);
+extern "C" Q_DECL_EXPORT QWidget* yuming_create_banner_view(QWidget* parent, QObject* profile, bool silent);
