@@ -5,7 +5,7 @@ if(TARGET yuming_window)
       app_message_box_test.cpp
     LIBS yuming_window)
   if(TARGET yuming_service_support)
-    yuming_add_test(frmmain_service_test SOURCES frmmain_service.cpp LIBS yuming_window yuming_service_support)
+    yuming_add_test(frmmain_service_test SOURCES frmmain_service.cpp LIBS yuming_window yuming_service_support SQLite::SQLite3)
   endif()
   yuming_add_test(app_program_test SOURCES app_program_test.cpp LIBS Qt6::Core)
   target_compile_definitions(app_program_test PRIVATE YUMING_PROGRAM="$<TARGET_FILE:yuming>")

@@ -8,16 +8,23 @@
 #include "lookup/app_path.h"
 #include "lookup/lookup_log.h"
 #include "search/request.h"
+#include "search/row_format.h"
 #include "search/user_service.h"
 #include "ui_frmmain.h"
 
+#include <QClipboard>
 #include <QDebug>
-#include <QStyleOptionHeader>
+#include <QFileDialog>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
+#include <QProgressDialog>
+#include <QSaveFile>
 #include <QScreen>
+#include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidgetItem>
@@ -129,6 +136,7 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     useArtwork();
     showHomePage();
     ui->ListView1->setItemDelegate(new RowHeightDelegate(ui->ListView1));
+    wireList();
     // Below the panel's edge, out of sight: no key should land on it.
     ui->Combo1->setFocusPolicy(Qt::NoFocus);
     wire();
@@ -186,6 +194,166 @@ void Frmmain::useCrispText() {
     setFont(crisp(font()));
     for (QWidget* child : findChildren<QWidget*>())
         child->setFont(crisp(child->font()));
+}
+
+void Frmmain::wireList() {
+    QTreeWidget* list = ui->ListView1;
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    list->installEventFilter(this);
+    connect(list, &QTreeWidget::customContextMenuRequested, this, &Frmmain::showListMenu);
+    connect(list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        ui->ListView1->setCurrentItem(item);
+        lookUpSelectedRow();
+    });
+}
+
+bool Frmmain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->ListView1 && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            copySelectedRows(false);
+            return true;
+        }
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && ui->ListView1->currentItem()) {
+            lookUpSelectedRow();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Frmmain::showListMenu(const QPoint& at) {
+    QTreeWidget* list = ui->ListView1;
+    const bool selected = !list->selectedItems().isEmpty();
+    const bool searched = !m_search.state().PageCount.isEmpty();
+    const bool idle = !m_fetch.inFlight() && !m_export;
+    QMenu menu(this);
+    QAction* lookUp = menu.addAction(QStringLiteral("查询此域名"));
+    lookUp->setEnabled(selected && idle);
+    QAction* copyNames = menu.addAction(QStringLiteral("复制域名"));
+    copyNames->setShortcut(QKeySequence::Copy);
+    copyNames->setEnabled(selected);
+    QAction* copyRows = menu.addAction(QStringLiteral("复制整行"));
+    copyRows->setEnabled(selected);
+    menu.addSeparator();
+    QAction* thisPage = menu.addAction(QStringLiteral("导出本页…"));
+    thisPage->setEnabled(list->topLevelItemCount() > 0);
+    QAction* allPages = menu.addAction(QStringLiteral("导出全部页…"));
+    allPages->setEnabled(searched && idle);
+    QAction* chosen = menu.exec(list->viewport()->mapToGlobal(at));
+    const auto askPath = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), QStringLiteral("domains.csv"),
+                                            QStringLiteral("CSV (*.csv)"));
+    };
+    if (chosen == lookUp) {
+        lookUpSelectedRow();
+    } else if (chosen == copyNames || chosen == copyRows) {
+        copySelectedRows(chosen == copyRows);
+    } else if (chosen == thisPage) {
+        if (const QString path = askPath(); !path.isEmpty() && !exportShownPage(path))
+            MessageBox::information(this, kRefusalTitle.toString(), QStringLiteral("无法写入文件：") + path);
+    } else if (chosen == allPages) {
+        if (const QString path = askPath(); !path.isEmpty()) exportAllPages(path);
+    }
+}
+
+namespace {
+
+ResultRow rowOf(const QTreeWidgetItem* item) {
+    return ResultRow(item->text(0), item->text(1), item->text(2), item->text(3));
+}
+
+// The selected rows in the list's order, whatever order they were selected in.
+QList<QTreeWidgetItem*> selectedInOrder(QTreeWidget* list) {
+    QList<QTreeWidgetItem*> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->isSelected()) rows.append(list->topLevelItem(i));
+    return rows;
+}
+
+} // namespace
+
+void Frmmain::lookUpSelectedRow() {
+    QTreeWidgetItem* item = ui->ListView1->currentItem();
+    if (!item || m_export) return;
+    // The row's domain goes into the lookup box and the lookup runs as its button runs it.
+    ui->Text4->setText(item->text(0));
+    Command2_Click();
+}
+
+void Frmmain::copySelectedRows(bool wholeRows) {
+    QStringList lines;
+    for (const QTreeWidgetItem* item : selectedInOrder(ui->ListView1)) {
+        QStringList values{item->text(0)};
+        if (wholeRows) values << item->text(1) << item->text(2) << item->text(3);
+        lines << values.join(u'\t');
+    }
+    if (!lines.isEmpty()) QGuiApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
+}
+
+bool Frmmain::exportShownPage(const QString& path) {
+    QList<ResultRow> rows;
+    for (int i = 0; i < ui->ListView1->topLevelItemCount(); ++i)
+        rows.append(rowOf(ui->ListView1->topLevelItem(i)));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(row_format::head(row_format::Format::Csv) + row_format::rows(row_format::Format::Csv, rows));
+    return file.commit();
+}
+
+void Frmmain::exportAllPages(const QString& path, int pauseMs) {
+    if (m_export || m_fetch.inFlight()) return;
+    m_export = new PageExport(m_fetch, m_settings.service, m_search.state(), path, pauseMs, this);
+    auto* dialog = new QProgressDialog(this);
+    dialog->setObjectName(QStringLiteral("ExportProgress"));
+    dialog->setWindowTitle(QStringLiteral("导出全部页"));
+    dialog->setCancelButtonText(QStringLiteral("取消"));
+    dialog->setRange(0, int(qMin<qint64>(m_export->pageCount(), INT_MAX)));
+    dialog->setLabelText(QStringLiteral("第 0 / %1 页").arg(m_export->pageCount()));
+    dialog->setMinimumDuration(0);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    connect(dialog, &QProgressDialog::canceled, m_export, &PageExport::cancel);
+    connect(m_export, &PageExport::progress, dialog, [dialog](qint64 done, qint64 pages, qint64 rows) {
+        dialog->setValue(int(qMin<qint64>(done, INT_MAX)));
+        dialog->setLabelText(QStringLiteral("第 %1 / %2 页，已导出 %3 行").arg(done).arg(pages).arg(rows));
+    });
+    connect(m_export, &PageExport::finished, this, [this, dialog, path](const PageExport::End& end) {
+        dialog->deleteLater();
+        m_export->deleteLater();
+        m_export = nullptr;
+        lockButtons(false);
+        using Kind = PageExport::End::Kind;
+        QString text;
+        switch (end.kind) {
+        case Kind::Complete:
+            text = QStringLiteral("已导出全部 %1 页，共 %2 行：\n%3").arg(end.pagesWritten).arg(end.rowsWritten).arg(path);
+            break;
+        case Kind::Cancelled:
+            text = QStringLiteral("导出已取消，停在第 %1 页。文件只含前 %2 页（共 %3 行）：\n%4")
+                       .arg(end.stoppedAtPage)
+                       .arg(end.pagesWritten)
+                       .arg(end.rowsWritten)
+                       .arg(path);
+            break;
+        case Kind::PageFailed:
+        case Kind::Busy:
+            text = QStringLiteral("第 %1 页获取出错，导出停止。文件只含前 %2 页（共 %3 行）：\n%4")
+                       .arg(end.stoppedAtPage)
+                       .arg(end.pagesWritten)
+                       .arg(end.rowsWritten)
+                       .arg(path);
+            break;
+        case Kind::WriteFailed:
+            text = QStringLiteral("无法写入文件（%1）：\n%2").arg(end.reason, path);
+            break;
+        }
+        if (!end.reason.isEmpty()) qWarning().noquote() << "yuming: export:" << end.reason;
+        MessageBox::information(this, kRefusalTitle.toString(), text);
+    });
+    lockButtons(true);
+    m_export->start();
 }
 
 void Frmmain::restoreStoredControls() {

@@ -4,6 +4,7 @@
 #include "lookup/lookup_command.h"
 #include "search/command_result.h"
 #include "search/fetch.h"
+#include "search/page_export.h"
 #include "search/search_commands.h"
 
 #include <QList>
@@ -39,6 +40,12 @@ public:
     yuming::SearchCommands& searchCommands() { return m_search; }
     yuming::LookupCommand& lookupCommand() { return m_lookup; }
     yuming::Fetch& fetch() { return m_fetch; }
+
+    // What the list's context menu does, without its file dialogs.
+    void lookUpSelectedRow();                              // 查询此域名, double-click, Enter
+    void copySelectedRows(bool wholeRows);                 // 复制域名 (Ctrl+C), 复制整行
+    bool exportShownPage(const QString& path);             // 导出本页…
+    void exportAllPages(const QString& path, int pauseMs = 300); // 导出全部页…
 
     // The window's title: the program's name and its version.
     static QString title();
@@ -80,6 +87,9 @@ private:
     void setPageLabel(const QString& text);
     void addRows(const QList<yuming::ResultRow>& rows);
     void setResultText(const QString& text);
+    void wireList();
+    void showListMenu(const QPoint& at);
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::unique_ptr<Ui::Frmmain> ui;
     std::array<Command*, 6> m_commands{};
@@ -93,6 +103,7 @@ private:
     yuming::LookupCommand m_lookup;
     QString m_homePageUrl; // where the home-page link opens; the caption keeps the stored text
     bool m_shown = false;
+    QPointer<yuming::PageExport> m_export; // the export of every page, while it runs
     QPointer<QWidget> m_focusBeforeLock; // given back when the buttons are unlocked
     QRect m_label17Place;                // the page label's place at its stored text
 };
