@@ -7,7 +7,10 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +133,39 @@ TEST(Cli, ALogThatIsNoRegularFileFailsTheLookupAtOnce) {
     EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     ASSERT_TRUE(other.open(QIODevice::ReadOnly));
     EXPECT_EQ(other.readAll(), "not a log\n");
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+C in a run of many lookups: the one in flight ends, its line is whole, nothing more starts.
+TEST(Cli, InterruptStopsABatchAfterTheLookupInFlight) {
+    ScriptServer server;
+    const QByteArray answer = ScriptServer::httpAnswer(toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
+    server.setScript({ScriptServer::wait(300), ScriptServer::send(answer)});
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(QStringLiteral(YUMING_CLI_BIN), {"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0",
+                                             "--log", dir.filePath("xxx.txt")});
+    p.write("a.com\nb.com\nc.com\nd.com\ne.com\nf.com\n");
+    p.closeWriteChannel();
+    // The server answers from this process's event loop, so the waits here keep it running.
+    QSignalSpy finished(&p, &QProcess::finished);
+    QByteArray out;
+    for (int i = 0; i < 500 && !out.contains('\n'); ++i) {
+        QTest::qWait(10);
+        out += p.readAllStandardOutput();
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(finished.wait(5000)) << out.data();
+    out += p.readAllStandardOutput();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_TRUE(out.endsWith('\n'));
+    const QList<QByteArray> lines = out.chopped(1).split('\n');
+    EXPECT_LE(lines.size(), 2);
+    for (const QByteArray& line : lines) EXPECT_TRUE(line.endsWith("\tnot-registered\t\t")) << line.data();
 }
 
 } // namespace
