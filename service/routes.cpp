@@ -45,27 +45,35 @@ Target splitTarget(std::string_view target) {
     return split;
 }
 
+// The statuses the service answers with: reason phrase and the message of its plain error page.
+struct StatusText {
+    int status;
+    std::string_view reason;
+    std::string_view message;
+};
+constexpr StatusText kStatuses[] = {
+    {200, "OK", {}},
+    {400, "Bad Request", "The request could not be read."},
+    {404, "Not Found", "No such page."},
+    {405, "Method Not Allowed", "Only GET is served here."},
+    {408, "Request Timeout", "The request did not arrive in time."},
+    {413, "Content Too Large", "The request body is too large."},
+    {414, "URI Too Long", "The request target is too long."},
+    {431, "Request Header Fields Too Large", "The request headers are too large."},
+    {500, "Internal Server Error", "The request failed."},
+    {503, "Service Unavailable", "The service has too many connections; try again shortly."},
+    {505, "HTTP Version Not Supported", "The request failed."},
+};
+
+const StatusText* statusText(int status) {
+    for (const StatusText& known : kStatuses)
+        if (known.status == status) return &known;
+    return nullptr;
+}
+
 std::string_view defaultMessage(int status) {
-    switch (status) {
-    case 400:
-        return "The request could not be read.";
-    case 404:
-        return "No such page.";
-    case 405:
-        return "Only GET is served here.";
-    case 408:
-        return "The request did not arrive in time.";
-    case 413:
-        return "The request body is too large.";
-    case 414:
-        return "The request target is too long.";
-    case 431:
-        return "The request headers are too large.";
-    case 503:
-        return "The service has too many connections; try again shortly.";
-    default:
-        return "The request failed.";
-    }
+    const StatusText* known = statusText(status);
+    return known && !known->message.empty() ? known->message : "The request failed.";
 }
 
 // Each serving thread keeps its own read-only connection for lookups.
@@ -83,8 +91,8 @@ Reply errorReply(int status, std::string_view message) {
     // gets them at the cost of a copy.
     static const std::map<int, std::string> plain = [] {
         std::map<int, std::string> pages;
-        for (const int known : {400, 404, 405, 408, 413, 414, 431, 500, 503, 505})
-            pages.emplace(known, errorPage(known, defaultMessage(known)));
+        for (const StatusText& known : kStatuses)
+            if (known.status >= 400) pages.emplace(known.status, errorPage(known.status, defaultMessage(known.status)));
         return pages;
     }();
     const auto found = plain.find(status);
@@ -92,32 +100,8 @@ Reply errorReply(int status, std::string_view message) {
 }
 
 std::string_view reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 408:
-        return "Request Timeout";
-    case 413:
-        return "Content Too Large";
-    case 414:
-        return "URI Too Long";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    case 505:
-        return "HTTP Version Not Supported";
-    default:
-        return "Error";
-    }
+    const StatusText* known = statusText(status);
+    return known ? known->reason : "Error";
 }
 
 Reply Routes::answer(std::string_view method, std::string_view target) const {
