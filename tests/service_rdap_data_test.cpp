@@ -1,0 +1,227 @@
+// The pure parts of online lookups: which RDAP server to ask, what its domain answer says, and
+// the deletion date that follows from it.
+#include "rdap_bootstrap.h"
+#include "rdap_record.h"
+#include "registry_estimate.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace yuming::service;
+
+namespace {
+
+qint64 utc(const char* iso) {
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toSecsSinceEpoch();
+}
+
+} // namespace
+
+TEST(RdapBootstrapTest, ReadsServicesAndPassesOverBadEntries) {
+    const auto read = RdapBootstrap::parse(R"({"version":"1.0","services":[
+        [["COM","net"],["http://plain.example/com","https://secure.example/com"]],
+        "not a pair", [["bad"]], [["ftp"],["ftp://files.example/"]], [["nohost"],["https://"]],
+        [[".org", 7],["http://org.example/rdap/"]], [["com"],["https://second.example/"]]]})");
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(read.bootstrap.size(), 3u);
+    EXPECT_EQ(read.bootstrap.baseFor("Com"), "https://secure.example/com/");
+    EXPECT_EQ(read.bootstrap.baseFor(".net"), "https://secure.example/com/");
+    EXPECT_EQ(read.bootstrap.baseFor("org"), "http://org.example/rdap/");
+    EXPECT_EQ(read.bootstrap.baseFor("ftp"), std::nullopt);
+
+    const std::pair<std::string_view, const char*> bad[] = {
+        {"{\"services\":[", "not valid JSON"},
+        {"[]", "not a bootstrap file"},
+        {"{\"version\":\"1.0\"}", "no services"},
+        {"{\"services\":{}}", "no services"},
+        {"{\"services\":[[[\"com\"],[\"gopher://x/\"]]]}", "no services"}};
+    for (const auto& [json, error] : bad) {
+        SCOPED_TRACE(json);
+        EXPECT_TRUE(RdapBootstrap::parse(json).error.starts_with(error)) << RdapBootstrap::parse(json).error;
+    }
+}
+
+TEST(RdapBootstrapTest, BuiltInAndUsersFiles) {
+    const RdapBootstrap& builtIn = RdapBootstrap::builtIn();
+    for (const char* suffix : {"com", "net", "org"})
+        EXPECT_TRUE(builtIn.baseFor(suffix).value_or("").starts_with("https://")) << suffix;
+    EXPECT_EQ(builtIn.baseFor("cn"), std::nullopt);
+
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.json"));
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xEF\xBB\xBF{\"services\":[[[\"xyz\"],[\"https://rdap.example\"]]]}");
+    file.close();
+    EXPECT_EQ(RdapBootstrap::load(good.toStdString()).bootstrap.baseFor("xyz"), "https://rdap.example/");
+    for (const QString& path : {dir.filePath(QStringLiteral("missing.json")), dir.path()})
+        EXPECT_TRUE(
+            RdapBootstrap::load(path.toStdString()).error.starts_with("cannot open " + path.toStdString()));
+}
+
+TEST(RdapRecordTest, ReadsStatusesAndEvents) {
+    const auto parsed = parseRdapDomain(R"({"objectClassName":"Domain","ldhName":"a.com",
+        "status":["Redemption Period","pendingDelete"," client  transfer\tPROHIBITED ","ok","pendingDelete",
+                  "brandNewStatus"],
+        "events":[{"eventAction":"last update of RDAP database","eventDate":"2026-06-01T00:00:00Z"},
+                  {"eventAction":"expiration","eventDate":"2026-13-01T00:00:00Z"},
+                  {"eventAction":"expiration","eventDate":"2026-01-02T11:04:05+08:00"},
+                  {"eventAction":"expiration","eventDate":"2030-01-01T00:00:00Z"},
+                  {"eventAction":"lastChanged","eventDate":"2026-02-03T04:05:06.789Z"},
+                  {"eventAction":"registration"},{"eventAction":"transfer","eventDate":"2020-01-01T00:00:00Z"}]})");
+    ASSERT_TRUE(parsed.record) << parsed.error;
+    const RdapRecord& record = *parsed.record;
+    EXPECT_EQ(record.statuses,
+              (std::vector<std::string>{"redemption period", "pending delete", "client transfer prohibited",
+                                        "active", "brand new status"}));
+    EXPECT_TRUE(record.has("PendingDelete"));
+    EXPECT_EQ(record.expiration, utc("2026-01-02T03:04:05Z"));
+    EXPECT_EQ(record.lastChanged, utc("2026-02-03T04:05:06Z"));
+    EXPECT_EQ(record.registration, std::nullopt);
+}
+
+TEST(RdapRecordTest, DateForms) {
+    const std::pair<const char*, std::optional<qint64>> dates[] = {
+        {"2026-01-02T03:04:05Z", utc("2026-01-02T03:04:05Z")},
+        {"2026-01-02t03:04:05.5z", utc("2026-01-02T03:04:05Z")},
+        {"2026-01-02 03:04:05", utc("2026-01-02T03:04:05Z")},
+        {"2026-01-02T03:04:05-0530", utc("2026-01-02T08:34:05Z")},
+        {"2026-01-02T03:04:05+01", utc("2026-01-02T02:04:05Z")},
+        {"1969-12-31", -86400},
+        {"2026-02-29T00:00:00Z", std::nullopt},
+        {"2026-01-02T24:00:00Z", std::nullopt},
+        {"2026-01-02T03:04Z", std::nullopt},
+        {"2026-01-02T03:04:05+08:00 PST", std::nullopt},
+        {"", std::nullopt}};
+    for (const auto& [date, expected] : dates) {
+        SCOPED_TRACE(date);
+        const auto parsed = parseRdapDomain(
+            std::string(R"({"events":[{"eventAction":"expiration","eventDate":")") + date + "\"}]}");
+        ASSERT_TRUE(parsed.record) << parsed.error;
+        EXPECT_EQ(parsed.record->expiration, expected);
+    }
+}
+
+TEST(RdapRecordTest, AnswersThatAreNoDomainFail) {
+    const std::pair<std::string_view, const char*> bad[] = {
+        {"<!DOCTYPE html><html>busy</html>", "not JSON: an HTML"},
+        {"{\"status\":[", "not JSON: "},
+        {"", "not JSON: "},
+        {"[{\"objectClassName\":\"domain\"}]", "not a domain object"},
+        {"{\"objectClassName\":\"entity\"}", "not a domain object: objectClassName is \"entity\""},
+        {"{\"errorCode\":404,\"title\":\"Not Found\"}", "an RDAP error answer: 404 Not Found"},
+        {"{\"status\":\"active\"}", "status is not an array"},
+        {"{\"status\":[\"active\",3]}", "status holds"},
+        {"{\"events\":{}}", "events is not an array"},
+        {"{\"events\":[\"expiration\"]}", "events holds"}};
+    for (const auto& [json, error] : bad) {
+        SCOPED_TRACE(json);
+        const auto parsed = parseRdapDomain(json);
+        EXPECT_FALSE(parsed.record);
+        EXPECT_TRUE(parsed.error.starts_with(error)) << parsed.error;
+    }
+    const auto bare = parseRdapDomain("{\"objectClassName\":\"domain\",\"status\":null}");
+    ASSERT_TRUE(bare.record) << bare.error;
+    EXPECT_EQ(*bare.record, RdapRecord{});
+}
+
+TEST(RdapRecordTest, CacheLineRoundTrips) {
+    const RdapRecord records[] = {{},
+                                  {{"redemption period", "pending delete"}, 1767225600, std::nullopt, -5},
+                                  {{"a|b", "x;y=z", "100%", "%7C", "tab\tand\nline", "状态"}, 0, 1, 2}};
+    for (const RdapRecord& record : records) {
+        const std::string line = serialize(record);
+        SCOPED_TRACE(line);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        EXPECT_EQ(deserialize(line), record);
+    }
+    for (const char* bad : {"garbage", "s=a;s=b", "x=1;x=2", "x=12a", "x=", "q=1", "s=%zz", "s=%4", "s=a||b",
+                            "x=1;", ";x=1", "xx=1", "x=99999999999999999999"})
+        EXPECT_EQ(deserialize(bad), std::nullopt) << bad;
+}
+
+namespace {
+
+struct EstimateCase {
+    const char* name;
+    const char* statuses; // separated by '|'
+    std::optional<qint64> expiration, lastChanged;
+    Suffix suffix;
+    const char* zone;
+    const char* expected; // basis, expiry > deletion on the zone's clock; "none" for no estimate
+};
+
+const qint64 kNow = utc("2026-06-01T00:00:00Z");
+const qint64 kPast = utc("2026-05-01T10:00:00Z");
+const qint64 kFuture = utc("2027-04-20T10:00:00Z");
+const qint64 kChanged = utc("2026-05-20T08:15:00Z");
+const std::nullopt_t kNone = std::nullopt;
+
+const EstimateCase kEstimates[] = {
+    {"both", "pending delete|redemption period", kPast, kChanged, Com, "UTC",
+     "R 26-05-01 10:00 > 26-06-24 08:15"},
+    {"redemption_from_expiry", "redemption period", kPast, kNone, Com, "UTC",
+     "R 26-05-01 10:00 > 26-06-05 10:00"},
+    {"redemption_undated", "redemption period", kNone, kNone, Com, "UTC", "none"},
+    {"pending_changed", "pending delete", kPast, kChanged, Com, "UTC", "P 26-05-01 10:00 > 26-05-25 08:15"},
+    {"pending_from_expiry", "pending delete", kPast, kNone, Com, "UTC", "P 26-05-01 10:00 > 26-07-20 10:00"},
+    {"pending_no_expiry", "pending delete", kNone, kChanged, Com, "UTC", "P  > 26-05-25 08:15"},
+    {"grace_moved_ahead", "auto renew period", kFuture, kChanged, Com, "UTC",
+     "G 27-04-20 10:00 > 26-07-04 02:30"},
+    {"grace_not_moved", "auto renew period", kPast, kNone, Net, "UTC", "G 26-05-01 10:00 > 26-07-15 02:30"},
+    {"grace_undated", "auto renew period", kNone, kChanged, Com, "UTC", "none"},
+    {"expired", "client hold", kPast, kChanged, Org, "UTC", "E 26-05-01 10:00 > 26-07-15 02:30"},
+    {"expired_cn", "", kPast, kNone, Cn, "UTC", "E 26-05-01 10:00 > 26-05-17 04:30"},
+    {"active", "active", kFuture, kNone, Com, "UTC", "A 27-04-20 10:00 > 27-07-04 02:30"},
+    {"active_undated", "active", kNone, kChanged, Com, "UTC", "none"},
+    // The expiry is the next day on Shanghai's clock, and so is the day counted from.
+    {"shanghai", "", utc("2026-05-01T20:00:00Z"), kNone, Com, "Asia/Shanghai",
+     "E 26-05-02 04:00 > 26-07-16 02:30"},
+    {"shanghai_redemption", "redemption period", kPast, kChanged, Com, "Asia/Shanghai",
+     "R 26-05-01 18:00 > 26-06-24 16:15"},
+    // 35 days are counted on the UTC clock: 15:00Z stays 15:00Z, which New York's clock shows as
+    // 10:00 before the change to summer time and 11:00 after it.
+    {"new_york_dst", "redemption period", kNone, utc("2026-02-20T15:00:00Z"), Com, "America/New_York",
+     "R  > 26-03-27 11:00"},
+    // 02:30 does not exist on the day the clocks go forward; it happens an hour later on the new clock.
+    {"new_york_skipped_hour", "", utc("2025-12-23T17:00:00Z"), kNone, Com, "America/New_York",
+     "E 25-12-23 12:00 > 26-03-08 03:30"}};
+
+std::string describe(const std::optional<RegistryEstimate>& estimate) {
+    if (!estimate) return "none";
+    const auto wall = [](const QDateTime& time) {
+        return time.isValid() ? time.toString(QStringLiteral("yy-MM-dd HH:mm")).toStdString() : "";
+    };
+    return std::string(1, "PRGEA"[static_cast<int>(estimate->basis)]) + " " + wall(estimate->expiry) + " > " +
+           wall(estimate->deletion);
+}
+
+} // namespace
+
+TEST(RegistryEstimateTest, EachBasis) {
+    for (const EstimateCase& c : kEstimates) {
+        SCOPED_TRACE(c.name);
+        const QTimeZone zone(c.zone);
+        ASSERT_TRUE(zone.isValid()) << c.zone << " is not known: is tzdata installed?";
+        RdapRecord record{{}, c.expiration, c.lastChanged, kNone};
+        for (const QString& status : QString::fromUtf8(c.statuses).split(u'|', Qt::SkipEmptyParts))
+            record.statuses.push_back(status.toStdString());
+        const auto estimate = estimateDeletion(record, c.suffix, kNow, zone);
+        EXPECT_EQ(describe(estimate), c.expected);
+        if (estimate) {
+            EXPECT_EQ(estimate->deletion.timeZone(), zone);
+        }
+    }
+}
+
+TEST(RegistryEstimateTest, AgeText) {
+    const std::pair<qint64, const char*> ages[] = {
+        {-30, "1 分钟前查得"},     {0, "1 分钟前查得"},
+        {179, "2 分钟前查得"},     {3599, "59 分钟前查得"},
+        {3600, "1 小时前查得"},    {48 * 3600 - 1, "47 小时前查得"},
+        {48 * 3600, "2 天前查得"}, {30 * 86400 + 5, "30 天前查得"}};
+    for (const auto& [seconds, text] : ages)
+        EXPECT_EQ(ageText(seconds), text) << seconds;
+}
