@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QTimeZone>
 
 #include <charconv>
 
@@ -41,11 +42,104 @@ bool parseListen(const std::string& text, ServiceOptions& options) {
     return number(port, options.port, 0, 65535);
 }
 
-bool takesValue(const std::string& arg) {
-    for (const char* option :
-         {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption, "--log-limit"})
+bool takesValue(std::string_view arg) {
+    for (const char* option : {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption,
+                               "--log-limit", "--rdap-bootstrap", "--rdap-ca", "--rdap-rate", "--time-zone"})
         if (arg == option) return true;
     return false;
+}
+
+bool onOff(std::string_view text, bool& out) {
+    if (text == "on" || text == "yes" || text == "true" || text == "1") {
+        out = true;
+        return true;
+    }
+    if (text == "off" || text == "no" || text == "false" || text == "0") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+// One option with its value (none for a switch); an error text, or empty.
+std::string apply(const std::string& arg, const std::string* value, ServiceOptions& options, int& idleExit) {
+    if (!value) {
+        if (arg == user_service::kUserOption)
+            options.user = true;
+        else if (arg == "--rdap")
+            options.rdap = true;
+        else if (arg == "--no-rdap")
+            options.rdap = false;
+        else
+            return "unknown option: " + arg;
+        return {};
+    }
+    if (arg == "--rdap") return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
+    if ((arg == "--db" || arg == user_service::kLogOption) && value->empty())
+        return "bad option: " + arg + ": the file name is empty";
+    bool good = true;
+    if (arg == "--listen")
+        good = parseListen(*value, options);
+    else if (arg == "--db")
+        options.dbPath = *value;
+    else if (arg == user_service::kLogOption)
+        options.logPath = *value;
+    // Not in the usage: the size is for tests, which cannot wait for 4 MiB of requests.
+    else if (arg == "--log-limit")
+        good = number<std::int64_t>(*value, options.logLimit, 1, std::int64_t(1) << 40);
+    else if (arg == "--idle-exit")
+        good = number(*value, idleExit, 0, 365 * 24 * 3600);
+    else if (arg == "--seed")
+        good = number<std::uint64_t>(*value, options.seed.seed, 0, UINT64_MAX);
+    else if (arg == "--rows")
+        good = number(*value, options.seed.rows, 1, 5'000'000);
+    else if (arg == "--rdap-bootstrap")
+        options.rdapBootstrap = *value;
+    else if (arg == "--rdap-ca")
+        options.rdapCa = *value;
+    else if (arg == "--rdap-rate")
+        good = number(*value, options.rdapRate, 0.001, 1000.0);
+    else if (arg == "--time-zone")
+        good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
+    else
+        return "unknown option: " + arg;
+    if (arg == "--time-zone" && good) options.timeZone = *value;
+    return good ? "" : "bad option: " + arg + ' ' + *value;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// "name = value", "name value" or a bare "name" per line; '#' begins a comment line.
+std::string applyConfig(std::string_view text, std::string_view fileName, bool checking, ServiceOptions& options,
+                        int& idleExit) {
+    int lineNo = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        ++lineNo;
+        if (line.empty() || line.starts_with('#')) continue;
+        const auto split = line.find_first_of("= \t");
+        std::string name(trimmed(line.substr(0, split)));
+        std::string value(split == std::string_view::npos ? std::string_view{} : trimmed(line.substr(split)));
+        if (value.starts_with('=')) value = std::string(trimmed(std::string_view(value).substr(1)));
+        if (name.starts_with("--")) name.erase(0, 2);
+        const std::string arg = "--" + name;
+        const bool bare = split == std::string_view::npos;
+        std::string error;
+        if (name == "help" || name == "h" || arg == user_service::kUserOption)
+            error = "not a setting: " + name;
+        else if (checking && arg != "--db")
+            continue; // a check reads only where the database is
+        else
+            error = apply(arg, bare && !takesValue(arg) ? nullptr : &value, options, idleExit);
+        if (!error.empty()) return std::string(fileName) + ':' + std::to_string(lineNo) + ": " + error;
+    }
+    return {};
 }
 
 } // namespace
@@ -53,7 +147,8 @@ bool takesValue(const std::string& arg) {
 std::string usage() {
     using namespace user_service;
     return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
-           "                      [--idle-exit SECONDS] [--log FILE]\n"
+           "                      [--idle-exit SECONDS] [--log FILE] [--rdap] [--rdap-bootstrap FILE]\n"
+           "                      [--rdap-ca FILE] [--rdap-rate N] [--time-zone ZONE]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
@@ -88,7 +183,18 @@ std::string usage() {
            ")\n"
            "  --log FILE          write the log (one line per request) to FILE instead of stderr;\n"
            "                      when it reaches 4 MiB it becomes FILE.1, replacing the one before\n"
+           "  --rdap              answer lookups from the registries' RDAP servers (com, net, org;\n"
+           "                      other suffixes from the database), caching each answer in the\n"
+           "                      database; --no-rdap turns it off again\n"
+           "  --rdap-bootstrap FILE  the registries' servers by suffix, in IANA's bootstrap format,\n"
+           "                      instead of the list built in\n"
+           "  --rdap-ca FILE      trust this CA certificate (PEM) as well as the system's\n"
+           "  --rdap-rate N       requests per second to one RDAP server (default 1)\n"
+           "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai\n"
+           "                      (default: the system's)\n"
            "  -h, --help          this text\n"
+           "Settings can also be kept in " + configPath() + ",\n"
+           "one per line as NAME = VALUE (rdap = on, rdap-rate = 2, ...); the command line wins.\n"
            "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
 }
 
@@ -106,7 +212,14 @@ std::string hostPort(const std::string& host, int port) {
     return shown + ':' + std::to_string(port);
 }
 
-OptionsResult parseOptions(const std::vector<std::string>& args) {
+std::string configPath() {
+    QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) folder = user_service::homeFolder() + QStringLiteral("/.config");
+    return (folder + QStringLiteral("/yuming/service.conf")).toStdString();
+}
+
+OptionsResult parseOptions(const std::vector<std::string>& args, std::string_view configText,
+                           std::string_view configName) {
     OptionsResult result;
     ServiceOptions& options = result.options;
     int idleExit = -1;
@@ -116,53 +229,26 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
         i = 1;
     }
     const bool checking = options.command == ServiceOptions::Command::Check;
+    result.error = applyConfig(configText, configName, checking, options, idleExit);
+    if (!result.ok()) return result;
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             options.help = true;
             continue;
         }
-        if (arg == user_service::kUserOption) {
-            options.user = true;
-            continue;
-        }
-        if (!takesValue(arg)) {
-            result.error = "unknown option: " + arg;
+        if (checking && arg != "--db" && arg != user_service::kUserOption) {
+            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
+            result.error = known ? "check takes only --db or --user, not " + arg : "unknown option: " + arg;
             return result;
         }
-        if (checking && arg != "--db") {
-            result.error = "check takes only --db or --user, not " + arg;
-            return result;
-        }
-        if (i + 1 >= args.size()) {
+        const bool valued = takesValue(arg);
+        if (valued && i + 1 >= args.size()) {
             result.error = "missing value: " + arg;
             return result;
         }
-        const std::string& value = args[++i];
-        bool good = true;
-        if ((arg == "--db" || arg == user_service::kLogOption) && value.empty()) {
-            result.error = "bad option: " + arg + ": the file name is empty";
-            return result;
-        }
-        if (arg == "--listen")
-            good = parseListen(value, options);
-        else if (arg == "--db")
-            options.dbPath = value;
-        else if (arg == user_service::kLogOption)
-            options.logPath = value;
-        // Not in the usage: the size is for tests, which cannot wait for 4 MiB of requests.
-        else if (arg == "--log-limit")
-            good = number<std::int64_t>(value, options.logLimit, 1, std::int64_t(1) << 40);
-        else if (arg == "--idle-exit")
-            good = number(value, idleExit, 0, 365 * 24 * 3600);
-        else if (arg == "--seed")
-            good = number<std::uint64_t>(value, options.seed.seed, 0, UINT64_MAX);
-        else
-            good = number(value, options.seed.rows, 1, 5'000'000);
-        if (!good) {
-            result.error = "bad option: " + arg + ' ' + value;
-            return result;
-        }
+        result.error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit);
+        if (!result.ok()) return result;
     }
     if (options.dbPath.empty()) options.dbPath = options.user ? userDbPath() : defaultDbPath();
     options.idleExitSeconds = idleExit >= 0 ? idleExit : options.user ? user_service::kIdleExitSeconds : 0;

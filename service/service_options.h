@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace yuming::service {
@@ -27,6 +28,17 @@ struct ServiceOptions {
     std::string logPath;
     // The log is moved to logPath + ".1" when it has grown to this size.
     std::int64_t logLimit = 4 * 1024 * 1024;
+
+    // Lookups answered from the registries' RDAP servers; off, from the database alone.
+    bool rdap = false;
+    // A bootstrap file of the user's in place of the one built in; empty: the built-in one.
+    std::string rdapBootstrap;
+    // A CA certificate (PEM) trusted besides the system's.
+    std::string rdapCa;
+    // Requests per second to one RDAP host.
+    double rdapRate = 1.0;
+    // The zone the times on the lookup page are given in; empty: the system's.
+    std::string timeZone;
 };
 
 struct OptionsResult {
@@ -35,7 +47,12 @@ struct OptionsResult {
     bool ok() const { return error.empty(); }
 };
 
-OptionsResult parseOptions(const std::vector<std::string>& args);
+// The command line over the configuration file's settings (`configText`, the file's contents;
+// `configName` names it in errors): what the command line says wins.
+OptionsResult parseOptions(const std::vector<std::string>& args, std::string_view configText = {},
+                           std::string_view configName = {});
+// $XDG_CONFIG_HOME/yuming/service.conf (~/.config/yuming/service.conf without the variable).
+std::string configPath();
 std::string usage();
 // Where the database lives when --db is not given: the user's data folder.
 std::string defaultDbPath();

@@ -144,3 +144,32 @@ TEST(ServiceOptionsParse, AcceptsOrRefusesWithTheReason) {
         EXPECT_EQ(result.options.command, c.command);
     }
 }
+
+TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
+    const std::string file = "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n";
+    const OptionsResult fromFile = parseOptions({}, file, "service.conf");
+    ASSERT_TRUE(fromFile.ok()) << fromFile.error;
+    EXPECT_TRUE(fromFile.options.rdap);
+    EXPECT_DOUBLE_EQ(fromFile.options.rdapRate, 2.5);
+    EXPECT_EQ(fromFile.options.timeZone, "Asia/Shanghai");
+    EXPECT_EQ(fromFile.options.port, 81);
+
+    const OptionsResult overridden = parseOptions({"--no-rdap", "--listen", "127.0.0.1:82"}, file, "service.conf");
+    ASSERT_TRUE(overridden.ok()) << overridden.error;
+    EXPECT_FALSE(overridden.options.rdap);
+    EXPECT_EQ(overridden.options.port, 82);
+
+    // A check reads only where the database is from the file.
+    const OptionsResult check = parseOptions({"check"}, file + "db = /tmp/x.sqlite\n", "service.conf");
+    ASSERT_TRUE(check.ok()) << check.error;
+    EXPECT_EQ(check.options.dbPath, "/tmp/x.sqlite");
+
+    for (const auto& [text, error] : {std::pair{"rdap = maybe\n", "service.conf:1: bad option: rdap maybe"},
+                                      std::pair{"\nuser\n", "service.conf:2: not a setting: user"},
+                                      std::pair{"rdap-rate = 0\n", "service.conf:1: bad option: --rdap-rate 0"},
+                                      std::pair{"time-zone = Mars/Olympus\n", "service.conf:1: bad option: --time-zone"},
+                                      std::pair{"colour = blue\n", "service.conf:1: unknown option: --colour"}}) {
+        const OptionsResult bad = parseOptions({}, text, "service.conf");
+        EXPECT_TRUE(bad.error.starts_with(error)) << bad.error;
+    }
+}
