@@ -26,10 +26,20 @@ CREATE TABLE IF NOT EXISTS domains (
     length INTEGER NOT NULL,
     expiry TEXT NOT NULL,
     deletion TEXT NOT NULL,
+    origin INTEGER NOT NULL DEFAULT 0,
     UNIQUE (name, suffix)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS rdap_answers (
+    domain TEXT PRIMARY KEY,
+    fetched INTEGER NOT NULL,
+    found INTEGER NOT NULL,
+    record TEXT NOT NULL
+) WITHOUT ROWID;
 )sql";
+
+// Where a name came from. Generated names move with the calendar; a registry's dates are kept.
+enum Origin { Generated = 0, Learned = 2 };
 
 // Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.
 // UNIQUE (name, suffix) serves the lookup and prefix queries on the file, rname queries by
@@ -85,11 +95,22 @@ bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& 
            setMeta(db, "dated", dayText(today), error);
 }
 
+// Databases made before names had an origin hold generated names only.
+bool addOrigins(sqlite3* db, std::string& error) {
+    Statement has(db, "SELECT COUNT(*) FROM pragma_table_info('domains') WHERE name = 'origin'");
+    if (has.step() != Step::Row) {
+        error = has.error();
+        return false;
+    }
+    return has.integer(0) > 0 ||
+           execute(db, "ALTER TABLE domains ADD COLUMN origin INTEGER NOT NULL DEFAULT 0", error);
+}
+
 bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
     const auto days = from.daysTo(today);
     if (days == 0) return true;
-    Statement shift(db,
-                    "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1)");
+    Statement shift(db, "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1) "
+                        "WHERE origin = 0");
     shift.bind(1, std::to_string(days) + " days");
     if (shift.step() != Step::Done) {
         error = shift.error();
@@ -99,7 +120,7 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
 }
 
 bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
-    if (!execute(db, kSchema, error)) return false;
+    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
     const auto dated = metaValue(db, "dated");
     if (!dated.ok()) {
         error = "cannot read the date mark: " + dated.error;
@@ -249,9 +270,11 @@ struct Store::Statements {
         : listed(
               db,
               "SELECT name, suffix, deletion FROM domains WHERE deletion >= ? AND deletion < ? ORDER BY id"),
-          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?") {}
+          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?"),
+          answer(db, "SELECT fetched, found, record FROM rdap_answers WHERE domain = ?") {}
     Statement listed;
     Statement registration;
+    Statement answer;
 };
 
 Store::Store(const std::string& path) {
@@ -268,9 +291,9 @@ Store::Store(const std::string& path) {
     std::string ignored;
     execute(m_db, "PRAGMA cache_size = -256", ignored);
     m_statements = std::make_unique<Statements>(m_db);
-    if (!m_statements->listed.valid() || !m_statements->registration.valid()) {
-        m_error =
-            m_statements->listed.valid() ? m_statements->registration.error() : m_statements->listed.error();
+    for (Statement* statement : {&m_statements->listed, &m_statements->registration, &m_statements->answer})
+        if (!statement->valid() && m_error.empty()) m_error = statement->error();
+    if (!m_error.empty()) {
         m_statements.reset();
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -322,6 +345,106 @@ ReadResult<std::optional<Registration>> Store::registration(std::string_view nam
     // stop another service from preparing the same file.
     select.reset();
     return result;
+}
+
+ReadResult<std::optional<RegistryAnswer>> Store::answer(std::string_view domain) {
+    if (!isOpen()) return {std::nullopt, m_error};
+    Statement& select = m_statements->answer;
+    select.reset();
+    select.bind(1, domain);
+    ReadResult<std::optional<RegistryAnswer>> result;
+    switch (select.step()) {
+    case Step::Row:
+        result.value = RegistryAnswer{select.integer(0), select.integer(1) != 0, std::string(select.text(2))};
+        break;
+    case Step::Done:
+        break;
+    case Step::Failed:
+        result.error = select.error();
+        break;
+    }
+    select.reset();
+    return result;
+}
+
+namespace {
+
+bool listedOn(std::string_view deletion, QDate today) {
+    return deletion >= dayText(today) && deletion < dayText(listEnd(today));
+}
+
+} // namespace
+
+StoreWriter::StoreWriter(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        m_error = sqliteError(m_db);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+}
+
+StoreWriter::~StoreWriter() {
+    sqlite3_close(m_db);
+}
+
+std::string StoreWriter::saveAnswer(std::string_view domain, const RegistryAnswer& answer) {
+    if (!m_db) return m_error;
+    Statement upsert(m_db, "INSERT OR REPLACE INTO rdap_answers(domain, fetched, found, record) VALUES (?, ?, ?, ?)");
+    upsert.bind(1, domain);
+    upsert.bind(2, answer.fetched);
+    upsert.bind(3, std::int64_t{answer.found});
+    upsert.bind(4, answer.record);
+    return upsert.step() == Step::Done ? std::string{} : std::string(upsert.error());
+}
+
+ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
+                                    bool list, QDate today) {
+    if (!m_db) return {false, m_error};
+    std::string error;
+    if (!execute(m_db, "BEGIN IMMEDIATE", error)) return {false, error};
+    const auto fail = [&](std::string_view why) {
+        std::string ignored;
+        execute(m_db, "ROLLBACK", ignored);
+        return ReadResult<bool>{false, std::string(why)};
+    };
+    Statement select(m_db, "SELECT deletion FROM domains WHERE name = ? AND suffix = ?");
+    select.bind(1, name);
+    select.bind(2, suffixName(suffix));
+    std::optional<std::string> before;
+    switch (select.step()) {
+    case Step::Row:
+        before = std::string(select.text(0));
+        break;
+    case Step::Done:
+        break;
+    case Step::Failed:
+        return fail(select.error());
+    }
+    select.reset();
+    if (now && (before || list)) {
+        Statement upsert(m_db, "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
+                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (name, suffix) DO UPDATE SET "
+                               "expiry = ?5, deletion = ?6, origin = ?7");
+        upsert.bind(1, name);
+        upsert.bind(2, suffixName(suffix));
+        upsert.bind(3, std::string(name.rbegin(), name.rend()));
+        upsert.bind(4, static_cast<std::int64_t>(name.size()));
+        upsert.bind(5, now->expiry);
+        upsert.bind(6, now->deletion);
+        upsert.bind(7, std::int64_t{Learned});
+        if (upsert.step() != Step::Done) return fail(upsert.error());
+    } else if (!now && before) {
+        Statement remove(m_db, "DELETE FROM domains WHERE name = ? AND suffix = ?");
+        remove.bind(1, name);
+        remove.bind(2, suffixName(suffix));
+        if (remove.step() != Step::Done) return fail(remove.error());
+    }
+    if (!execute(m_db, "COMMIT", error)) return fail(error);
+    const bool wasListed = before && listedOn(*before, today);
+    const bool isListed = now && (before || list) && listedOn(now->deletion, today);
+    return {wasListed != isListed || (isListed && *before != now->deletion), {}};
 }
 
 } // namespace yuming::service

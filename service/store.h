@@ -6,6 +6,7 @@
 #include <QDate>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,14 @@ struct ListedName {
 struct Registration {
     std::string expiry;
     std::string deletion;
+};
+
+// A registry's answer about one domain as kept in the database: when it was fetched, whether
+// the domain exists, and the answer's facts in a compact text form.
+struct RegistryAnswer {
+    std::int64_t fetched = 0; // seconds since the epoch
+    bool found = false;
+    std::string record;
 };
 
 // What a read of the database gave: the value, or why the file could not be read. A read that
@@ -79,12 +88,38 @@ public:
     ReadResult<std::vector<ListedName>> listed(QDate today);
     // No registration (an empty value) only when the database was read and holds none.
     ReadResult<std::optional<Registration>> registration(std::string_view name, std::string_view suffix);
+    // The registry's last answer about `domain` (lower case), if one was kept.
+    ReadResult<std::optional<RegistryAnswer>> answer(std::string_view domain);
 
 private:
     sqlite3* m_db = nullptr;
     std::string m_error;
     struct Statements;
     std::unique_ptr<Statements> m_statements;
+};
+
+// The one connection that writes while the service runs: registries' answers, and the names
+// those answers put on the drop list or take off it. One thread at a time.
+class StoreWriter {
+public:
+    explicit StoreWriter(const std::string& path);
+    ~StoreWriter();
+    StoreWriter(const StoreWriter&) = delete;
+    StoreWriter& operator=(const StoreWriter&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string& error() const { return m_error; }
+    // Empty, or why the answer could not be kept.
+    std::string saveAnswer(std::string_view domain, const RegistryAnswer& answer);
+    // What a registry says of a name: `now` its dates (none: it is not registered, and a row
+    // it has goes), `list` whether it belongs on the drop list even when it has no row yet. A
+    // name already kept takes the registry's dates. True when the drop list of `today` changed.
+    ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now, bool list,
+                           QDate today);
+
+private:
+    sqlite3* m_db = nullptr;
+    std::string m_error;
 };
 
 // The first day after the drop list.
