@@ -1,0 +1,89 @@
+#pragma once
+
+#include <boost/asio/any_io_executor.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace yuming::service {
+
+struct RdapHttpOptions {
+    // A CA certificate (PEM) trusted besides the system's store; empty: none.
+    std::string caFile;
+    // Resolving, the TCP connect and the TLS handshake together, for each address fetched.
+    std::chrono::milliseconds connectTime{5000};
+    // One get() from its start to the last body byte of the final answer, redirects included:
+    // however the servers behave, `done` comes within this.
+    std::chrono::milliseconds wholeTime{10000};
+    // A body over this is refused, by its Content-Length before it is read, or as it arrives.
+    std::size_t maxBytes = 1024 * 1024;
+    int maxRedirects = 3;
+};
+
+struct RdapHttpResult {
+    // An HTTP answer arrived whole, whatever its status; false: `error` says why not.
+    bool ok = false;
+    int status = 0; // of the final answer, after redirects
+    std::string contentType;
+    std::string body;
+    // From Retry-After on the final answer, whatever its status; a date in the past is 0.
+    std::optional<std::chrono::seconds> retryAfter;
+    std::string url; // the URL fetched last
+    std::string error;
+};
+
+// Fetches RDAP answers over HTTP and HTTPS, one connection per URL. Each get() runs on a strand
+// of the executor given and calls `done` exactly once, posted to that executor: with the
+// answer, with the reason there is none, or with "stopped" when the client is stopped or
+// destroyed first. Requests in flight hold what they need themselves, so the client may be
+// destroyed at any time, from any thread; only when the executor's context is destroyed before
+// it runs them are `done` callbacks dropped uncalled.
+class RdapHttp {
+public:
+    RdapHttp(boost::asio::any_io_executor executor, RdapHttpOptions options = {});
+    ~RdapHttp();
+    RdapHttp(const RdapHttp&) = delete;
+    RdapHttp& operator=(const RdapHttp&) = delete;
+
+    void get(const std::string& url, std::function<void(RdapHttpResult)> done);
+    // Ends every request in flight with "stopped"; later gets end that way at once. Any thread.
+    void stop();
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+// An http or https URL taken apart. `error` is set, and the rest empty, when the URL is not one
+// this client fetches.
+struct RdapUrl {
+    bool https = false;
+    std::string host; // an IPv6 address without its brackets
+    unsigned short port = 0;
+    std::string target; // path and query; "/" when the URL has no path; never the fragment
+    std::string error;
+
+    bool ok() const { return error.empty(); }
+    bool defaultPort() const { return port == (https ? 443 : 80); }
+    // host[:port] as the Host header and messages write it.
+    std::string authority() const;
+    std::string text() const;
+};
+RdapUrl parseRdapUrl(std::string_view url);
+
+// A Location (absolute, scheme-relative, absolute-path or relative) resolved against the URL it
+// came from; the fragment is dropped.
+std::string resolveReference(const RdapUrl& base, std::string_view reference);
+
+// Retry-After as delta-seconds or an HTTP-date (the fixed form, and the two obsolete ones);
+// nothing when it is neither.
+std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
+                                                    std::chrono::system_clock::time_point now);
+
+} // namespace yuming::service

@@ -1,0 +1,243 @@
+// The RDAP client against a real loopback server: answers passed through, redirects, servers
+// that misbehave, connections that fail, TLS, and requests cut short by the client's end.
+#include "rdap_http.h"
+
+#include "support/rdap_fixture.h"
+#include "support/script_server.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace yuming::service;
+using yuming::testing::RdapFixture;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+RdapHttpResult fetch(const std::string& url, RdapHttpOptions options = {}) {
+    boost::asio::io_context io;
+    RdapHttp client(io.get_executor(), std::move(options));
+    RdapHttpResult result;
+    int calls = 0;
+    client.get(url, [&](RdapHttpResult r) {
+        result = std::move(r);
+        ++calls;
+    });
+    io.run();
+    EXPECT_EQ(calls, 1);
+    return result;
+}
+
+RdapFixture::Answer answer(int status, std::string body, std::vector<std::pair<std::string, std::string>> headers = {}) {
+    RdapFixture::Answer a;
+    a.status = status;
+    a.body = std::move(body);
+    a.headers = std::move(headers);
+    return a;
+}
+
+std::string chunked(const std::string& body) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", body.size());
+    return size + body + "\r\n0\r\n\r\n";
+}
+
+} // namespace
+
+TEST(RdapHttp, PassesTheAnswerThroughWhateverItsStatus) {
+    RdapFixture server;
+    struct Case {
+        const char* path;
+        RdapFixture::Answer answer;
+        std::string body;
+        std::optional<std::chrono::seconds> retryAfter;
+    };
+    const Case cases[] = {
+        {"ok", answer(200, R"({"ldhName":"example.com"})"), R"({"ldhName":"example.com"})", {}},
+        {"missing", answer(404, "{}"), "{}", {}},
+        {"busy", answer(429, "", {{"Retry-After", "120"}}), "", 120s},
+        {"down", answer(503, "", {{"Retry-After", "Sun, 06 Nov 1994 08:49:37 GMT"}}), "", 0s},
+        {"chunked", answer(200, chunked("hello"), {{"Transfer-Encoding", "chunked"}}), "hello", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.set(std::string("/rdap/") + c.path, c.answer);
+        const RdapHttpResult result = fetch(server.baseUrl() + c.path);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.status, c.answer.status);
+        EXPECT_EQ(result.body, c.body);
+        EXPECT_EQ(result.contentType, "application/rdap+json");
+        EXPECT_EQ(result.retryAfter, c.retryAfter);
+        EXPECT_EQ(result.url, server.baseUrl() + c.path);
+    }
+    EXPECT_EQ(server.lastRequest("/rdap/ok"), "GET /rdap/ok HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                                   std::to_string(server.port()) +
+                                                   "\r\nUser-Agent: yuming-service/1.0\r\nAccept: "
+                                                   "application/rdap+json\r\nConnection: close\r\n\r\n");
+}
+
+TEST(RdapHttp, FollowsRedirectsWithinTheLimit) {
+    RdapFixture server;
+    const std::string base = server.baseUrl();
+    server.set("/rdap/domain/a", answer(301, "", {{"Location", "../moved/b?x=1#top"}}));
+    server.set("/rdap/moved/b", answer(307, "", {{"Location", base + "final"}}));
+    server.set("/rdap/final", answer(200, "{}"));
+    const RdapHttpResult followed = fetch(base + "domain/a");
+    ASSERT_TRUE(followed.ok) << followed.error;
+    EXPECT_EQ(followed.status, 200);
+    EXPECT_EQ(followed.url, base + "final");
+    EXPECT_EQ(server.lastRequest("/rdap/moved/b").substr(0, 28), "GET /rdap/moved/b?x=1 HTTP/1");
+
+    server.set("/rdap/loop", answer(302, "", {{"Location", "/rdap/loop"}}));
+    EXPECT_EQ(fetch(base + "loop").error, "more than 3 redirects");
+    EXPECT_EQ(server.hits("/rdap/loop"), 4);
+
+    server.set("/rdap/ftp", answer(302, "", {{"Location", "ftp://example.com/x"}}));
+    EXPECT_EQ(fetch(base + "ftp").error, "redirect to a URL that is not http(s): ftp://example.com/x");
+}
+
+TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
+    RdapFixture server;
+    struct Case {
+        const char* path;
+        RdapFixture::Answer answer;
+        std::string error;
+    };
+    RdapFixture::Answer trickle = answer(200, std::string(100, 'x'));
+    trickle.trickle = true;
+    RdapFixture::Answer silent = answer(200, "{}");
+    silent.delay = 60s;
+    const Case cases[] = {
+        {"declared_too_big", answer(200, std::string(5000, 'x')), "the answer is larger than 4 KiB"},
+        {"streamed_too_big", answer(200, chunked(std::string(5000, 'x')), {{"Transfer-Encoding", "chunked"}}),
+         "the answer is larger than 4 KiB"},
+        {"length_lie", answer(200, "abc", {{"Content-Length", "100"}}), "the answer ended early"},
+        {"trickle", trickle, "the answer was not complete within 0.5 s"},
+        {"silent", silent, "the answer was not complete within 0.5 s"},
+        {"not_http", {.body = "SSH-2.0-OpenSSH_9.2\r\n", .raw = true},
+         "the answer from 127.0.0.1:" + std::to_string(server.port()) + " is not valid HTTP (bad version)"},
+        {"nothing", {.raw = true},
+         "127.0.0.1:" + std::to_string(server.port()) + " closed the connection without an answer"},
+    };
+    RdapHttpOptions options;
+    options.maxBytes = 4096;
+    options.wholeTime = 500ms;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.set(std::string("/rdap/") + c.path, c.answer);
+        const auto start = Clock::now();
+        const RdapHttpResult result = fetch(server.baseUrl() + c.path, options);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_LT(Clock::now() - start, 3s);
+    }
+}
+
+TEST(RdapHttp, AURLOrAConnectionThatFailsSaysWhy) {
+    const quint16 closed = ScriptServer::closedPort();
+    const ScriptServer::Unaccepted full;
+    RdapHttpOptions options;
+    options.connectTime = 300ms;
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://127.0.0.1:" + std::to_string(closed) + "/", "connection refused by 127.0.0.1:" + std::to_string(closed)},
+        {"http://127.0.0.1:" + std::to_string(full.port()) + "/",
+         "connect to 127.0.0.1:" + std::to_string(full.port()) + " timed out after 0.3 s"},
+        {"ftp://example.com/", "cannot fetch a URL that is not http(s): ftp://example.com/"},
+        {"http://user@example.com/", "cannot fetch a URL with a user name: http://user@example.com/"},
+        {"https:///domain/x", "cannot fetch a URL without a host: https:///domain/x"},
+        {"http://example.com:70000/", "cannot fetch a URL with a bad port: http://example.com:70000/"},
+    };
+    for (const auto& [url, error] : cases)
+        EXPECT_EQ(fetch(url, options).error, error) << url;
+}
+
+TEST(RdapUrl, TakesApartAndResolvesAgainst) {
+    const RdapUrl v6 = parseRdapUrl("HTTPS://[::1]:8443/rdap?q=1#frag");
+    EXPECT_TRUE(v6.https);
+    EXPECT_EQ(v6.host, "::1");
+    EXPECT_EQ(v6.port, 8443);
+    EXPECT_EQ(v6.target, "/rdap?q=1");
+    EXPECT_EQ(v6.authority(), "[::1]:8443");
+    EXPECT_EQ(parseRdapUrl("http://Rdap.Example").text(), "http://rdap.example/");
+
+    const RdapUrl base = parseRdapUrl("http://h/rdap/domain/x?a=1");
+    const std::pair<const char*, const char*> references[] = {
+        {"y", "http://h/rdap/domain/y"},      {"../../ip/1", "http://h/ip/1"},
+        {"/abs/./p#f", "http://h/abs/p"},     {"?b=2", "http://h/rdap/domain/x?b=2"},
+        {"//other:81/z", "http://other:81/z"}, {"https://s/t", "https://s/t"},
+    };
+    for (const auto& [reference, resolved] : references)
+        EXPECT_EQ(resolveReference(base, reference), resolved) << reference;
+}
+
+TEST(RdapRetryAfter, ReadsSecondsAndEachDateForm) {
+    // Sun, 06 Nov 1994 08:49:37 GMT less 100 s.
+    const std::chrono::system_clock::time_point now{std::chrono::seconds(784111777 - 100)};
+    const std::pair<const char*, std::optional<std::chrono::seconds>> cases[] = {
+        {"120", 120s},
+        {" 7 ", 7s},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", 100s},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", 100s},
+        {"Sun Nov  6 08:49:37 1994", 100s},
+        {"Sat, 05 Nov 1994 08:49:37 GMT", 0s},
+        {"Sun, 31 Feb 1994 08:49:37 GMT", std::nullopt},
+        {"soon", std::nullopt},
+        {"-5", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [value, seconds] : cases)
+        EXPECT_EQ(parseRetryAfter(value, now), seconds) << value;
+}
+
+TEST(RdapHttp, VerifiesTheServersCertificate) {
+    RdapFixture server(true);
+    server.set("/rdap/help", answer(200, "{}"));
+    RdapHttpOptions trusting;
+    trusting.caFile = server.caFile();
+    const RdapHttpResult trusted = fetch(server.baseUrl() + "help", trusting);
+    ASSERT_TRUE(trusted.ok) << trusted.error;
+    EXPECT_EQ(trusted.body, "{}");
+
+    const RdapHttpResult untrusted = fetch(server.baseUrl() + "help");
+    EXPECT_FALSE(untrusted.ok);
+    EXPECT_EQ(untrusted.error.rfind("certificate verify failed: ", 0), 0u) << untrusted.error;
+
+    RdapHttpOptions missing;
+    missing.caFile = "/nonexistent/ca.pem";
+    EXPECT_EQ(fetch(server.baseUrl() + "help", missing).error.rfind("cannot use the CA file /nonexistent/ca.pem", 0),
+              0u);
+}
+
+TEST(RdapHttp, ManyAtOnceAndTheClientsEndStopsTheRest) {
+    RdapFixture server;
+    RdapFixture::Answer slow = answer(200, "{}");
+    slow.delay = 100ms;
+    server.set("/rdap/slow", slow);
+    slow.delay = 60s;
+    server.set("/rdap/never", slow);
+
+    boost::asio::io_context io;
+    auto client = std::make_unique<RdapHttp>(io.get_executor());
+    std::vector<RdapHttpResult> answered;
+    std::vector<std::string> stopped;
+    for (int i = 0; i < 20; ++i)
+        client->get(server.baseUrl() + "slow", [&](RdapHttpResult r) { answered.push_back(std::move(r)); });
+    for (int i = 0; i < 5; ++i)
+        client->get(server.baseUrl() + "never", [&](RdapHttpResult r) { stopped.push_back(r.error); });
+    while (answered.size() < 20 && io.run_one_for(5s)) {
+    }
+    client.reset();
+    const auto start = Clock::now();
+    io.run();
+    EXPECT_LT(Clock::now() - start, 1s);
+
+    ASSERT_EQ(answered.size(), 20u);
+    for (const RdapHttpResult& r : answered)
+        EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(stopped, std::vector<std::string>(5, "stopped"));
+    EXPECT_EQ(server.hits("/rdap/never"), 5);
+}
