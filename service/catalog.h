@@ -4,6 +4,8 @@
 #include "store.h"
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -78,6 +80,18 @@ private:
     std::array<std::array<std::array<std::int64_t, kTallyLengths>, kKindCount>, kSuffixCount> m_tally{};
     std::array<std::vector<std::uint32_t>, kSortKeys> m_order;
     std::array<std::vector<std::uint32_t>, kSortKeys> m_rank;
+};
+
+// The catalogue being served. When the drop list changes a new one is built aside and put in its
+// place; a search goes on with the one it began with, which lives until its last reader is done.
+class CatalogHolder {
+public:
+    explicit CatalogHolder(std::shared_ptr<const Catalog> first) : m_current(std::move(first)) {}
+    std::shared_ptr<const Catalog> current() const { return m_current.load(); }
+    void replace(std::shared_ptr<const Catalog> next) { m_current.store(std::move(next)); }
+
+private:
+    std::atomic<std::shared_ptr<const Catalog>> m_current;
 };
 
 } // namespace yuming::service

@@ -113,7 +113,7 @@ class Connection;
 } // namespace
 
 struct HttpFront::Impl {
-    Impl(const Catalog& catalog, std::string dbPath, FrontLimits frontLimits);
+    Impl(Routes pages, FrontLimits frontLimits);
 
     int bind(const std::string& host, int port);
     bool run();
@@ -448,8 +448,8 @@ private:
 
 } // namespace
 
-HttpFront::Impl::Impl(const Catalog& catalog, std::string dbPath, FrontLimits frontLimits)
-    : routes(catalog, std::move(dbPath)), limits(frontLimits), lastAnswer(Clock::now().time_since_epoch().count()) {
+HttpFront::Impl::Impl(Routes pages, FrontLimits frontLimits)
+    : routes(std::move(pages)), limits(frontLimits), lastAnswer(Clock::now().time_since_epoch().count()) {
     // Some descriptors stay for the database, the log and the listening socket.
     const std::size_t files = raiseOpenFileLimit();
     maxConnections = std::min(limits.maxConnections, files > 128 ? files - 64 : files / 2);
@@ -631,21 +631,21 @@ void HttpFront::Impl::work() {
         job = std::move(from.front());
         from.pop_front();
     }
-    Reply reply;
-    try {
-        reply = routes.answer(job.method, job.target);
-    } catch (const std::exception&) {
-        reply = errorReply(500);
-    }
+    // A lookup that asks a registry responds later, from elsewhere; this worker goes on at once.
     const auto executor = job.connection->executor();
-    asio::post(executor, [connection = std::move(job.connection), reply = std::move(reply)]() mutable {
-        connection->deliver(std::move(reply));
-    });
+    auto respond = [executor, connection = job.connection](Reply reply) {
+        asio::post(executor, [connection, reply = std::move(reply)]() mutable { connection->deliver(std::move(reply)); });
+    };
+    try {
+        routes.answer(job.method, job.target, respond);
+    } catch (const std::exception&) {
+        respond(errorReply(500));
+    }
     asio::post(io, [this] { work(); });
 }
 
-HttpFront::HttpFront(const Catalog& catalog, std::string dbPath, FrontLimits limits)
-    : m_impl(std::make_unique<Impl>(catalog, std::move(dbPath), limits)) {}
+HttpFront::HttpFront(Routes routes, FrontLimits limits)
+    : m_impl(std::make_unique<Impl>(std::move(routes), limits)) {}
 
 HttpFront::~HttpFront() = default;
 

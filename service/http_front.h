@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalog.h"
+#include "routes.h"
 
 #include <chrono>
 #include <cstddef>
@@ -37,7 +37,7 @@ struct FrontLimits {
 // The HTTP side of the service: the four pages, the error pages and the request log.
 class HttpFront {
 public:
-    HttpFront(const Catalog& catalog, std::string dbPath, FrontLimits limits = {});
+    explicit HttpFront(Routes routes, FrontLimits limits = {});
     ~HttpFront();
     HttpFront(const HttpFront&) = delete;
     HttpFront& operator=(const HttpFront&) = delete;

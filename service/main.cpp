@@ -1,5 +1,6 @@
 #include "catalog.h"
 #include "http_front.h"
+#include "online_lookups.h"
 #include "protocol/user_service.h"
 #include "service_options.h"
 #include "store.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTimeZone>
 
 #include <atomic>
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -222,10 +225,48 @@ bool prepare(const ServiceOptions& options, QDate today) {
     return true;
 }
 
+// The user's settings file, when there is one; a file that cannot be read is an error, not an
+// empty file.
+bool readConfig(const std::string& path, std::string& text) {
+    QFile file(QString::fromStdString(path));
+    if (!file.exists()) return true;
+    constexpr qint64 kLargest = 64 * 1024;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargest) {
+        std::cerr << "yuming-service: cannot read " << path << ": "
+                  << (file.size() > kLargest ? "larger than 64 KiB" : file.errorString().toStdString()) << '\n';
+        return false;
+    }
+    text = file.readAll().toStdString();
+    return true;
+}
+
+std::optional<OnlineOptions> onlineOptions(const ServiceOptions& options) {
+    OnlineOptions online;
+    online.dbPath = options.dbPath;
+    online.rate = options.rdapRate;
+    online.http.caFile = options.rdapCa;
+    if (!options.timeZone.empty()) online.zone = QTimeZone(QByteArray::fromStdString(options.timeZone));
+    if (options.rdapBootstrap.empty()) {
+        online.bootstrap = RdapBootstrap::builtIn();
+        return online;
+    }
+    auto loaded = RdapBootstrap::load(options.rdapBootstrap);
+    if (!loaded.ok()) {
+        std::cerr << "yuming-service: cannot use the bootstrap file " << options.rdapBootstrap << ": "
+                  << loaded.error << '\n';
+        return std::nullopt;
+    }
+    online.bootstrap = std::move(loaded.bootstrap);
+    return online;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const OptionsResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const std::string config = configPath();
+    std::string configText;
+    if (!readConfig(config, configText)) return 2;
+    const OptionsResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc), configText, config);
     if (!parsed.ok() || parsed.options.help) {
         std::fputs(usage().c_str(), parsed.ok() ? stdout : stderr);
         if (!parsed.ok()) std::cerr << "yuming-service: " << parsed.error << '\n';
@@ -263,17 +304,24 @@ int main(int argc, char* argv[]) {
                   << listed.error << '\n';
         return 1;
     }
-    const Catalog catalog(listed.value);
+    CatalogHolder catalogs(std::make_shared<const Catalog>(listed.value));
     listed.value = {};
+    std::unique_ptr<OnlineLookups> online;
+    if (options.rdap) {
+        auto settings = onlineOptions(options);
+        if (!settings) return 1;
+        online = std::make_unique<OnlineLookups>(std::move(*settings), catalogs);
+    }
 
-    HttpFront front(catalog, options.dbPath);
+    HttpFront front(Routes(catalogs, options.dbPath, online.get()));
     const int port = front.bind(options.host, options.port);
     if (port < 0) {
         std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';
         return 1;
     }
     if (claim && !claim->publish(options.host, port)) return 1;
-    std::cerr << catalog.size() << " names on the drop list\n";
+    std::cerr << catalogs.current()->size() << " names on the drop list"
+              << (online ? "; lookups ask the registries' RDAP servers" : "") << '\n';
     std::cout << "listening on " << hostPort(options.host, port) << std::endl;
 
     std::atomic<bool> finished = false;
@@ -297,6 +345,7 @@ int main(int argc, char* argv[]) {
         }
     });
     const bool served = front.run();
+    if (online) online->stop();
     finished = true;
     // If serving ended by itself, wake the waiter so it can be joined.
     pthread_kill(waiter.native_handle(), SIGTERM);

@@ -133,21 +133,28 @@ std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::i
     return out;
 }
 
-std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration) {
+std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration,
+                       std::string_view note) {
     const Texts& t = texts();
     const std::string echo = escapedEcho(domain);
+    const std::string shownNote =
+        note.empty() ? std::string{} : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
-        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() +
+        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() + shownNote +
                "\n</body>" + t.pageEnd;
         return out;
     }
+    // The registries' dates come with their basis in words; the database's are plain ASCII.
+    const auto text = [](const std::string& utf8) {
+        return gbk(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+    };
     out +=
         "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
-    out += t.expiry + registration->expiry + t.spanEnd + "</p>\n";
-    out += t.deletionLabel + t.deletion + registration->deletion + t.spanEnd + "</p>\n";
-    out += t.lookupNote + "</main>\n</body>" + t.pageEnd;
+    out += t.expiry + text(registration->expiry) + t.spanEnd + "</p>\n";
+    out += t.deletionLabel + t.deletion + text(registration->deletion) + t.spanEnd + "</p>\n";
+    out += t.lookupNote + shownNote + "</main>\n</body>" + t.pageEnd;
     return out;
 }
 

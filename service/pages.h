@@ -16,7 +16,9 @@ inline constexpr int kPageSize = 50;
 
 std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo);
 // `domain` is echoed as the user sent it (raw bytes, escaped for the page).
-std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration);
+// `registration` in UTF-8; `note`, if any, is shown under it.
+std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration,
+                       std::string_view note = {});
 std::string bannerPage(std::size_t listedCount);
 std::string homePage(std::size_t listedCount);
 std::string errorPage(int status, std::string_view message);

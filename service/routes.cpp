@@ -1,8 +1,10 @@
 #include "routes.h"
 
+#include "online_lookups.h"
 #include "pages.h"
 #include "protocol/paths.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -61,6 +63,7 @@ constexpr StatusText kStatuses[] = {
     {414, "URI Too Long", "The request target is too long."},
     {431, "Request Header Fields Too Large", "The request headers are too large."},
     {500, "Internal Server Error", "The request failed."},
+    {502, "Bad Gateway", "The registry gave no usable answer."},
     {503, "Service Unavailable", "The service has too many connections; try again shortly."},
     {505, "HTTP Version Not Supported", "The request failed."},
 };
@@ -104,36 +107,46 @@ std::string_view reasonPhrase(int status) {
     return known ? known->reason : "Error";
 }
 
-Reply Routes::answer(std::string_view method, std::string_view target) const {
-    if (method != "GET" && method != "HEAD") return errorReply(405);
+void Routes::answer(std::string_view method, std::string_view target, Respond respond) const {
+    if (method != "GET" && method != "HEAD") return respond(errorReply(405));
     const auto [path, query] = splitTarget(target);
-    if (path == searchPath()) return search(query);
-    if (path == lookupPath()) return lookup(query);
-    if (path == bannerPath()) return {200, bannerPage(m_catalog.size())};
-    if (path == "/") return {200, homePage(m_catalog.size())};
-    return errorReply(404);
+    if (path == lookupPath()) return lookup(query, std::move(respond));
+    if (path == searchPath()) return respond(search(query));
+    if (path == bannerPath()) return respond({200, bannerPage(m_catalogs.current()->size())});
+    if (path == "/") return respond({200, homePage(m_catalogs.current()->size())});
+    respond(errorReply(404));
 }
 
 Reply Routes::search(std::string_view query) const {
     const SearchQueryResult decoded = decodeSearchQuery(query);
     if (!decoded.ok()) return errorReply(400, decoded.error);
-    const Catalog::Page page = m_catalog.search(decoded.filters, kPageSize);
-    return {200, searchPage(m_catalog, page, decoded.filters.page)};
+    const std::shared_ptr<const Catalog> catalog = m_catalogs.current();
+    const Catalog::Page page = catalog->search(decoded.filters, kPageSize);
+    return {200, searchPage(*catalog, page, decoded.filters.page)};
 }
 
-Reply Routes::lookup(std::string_view query) const {
+void Routes::lookup(std::string_view query, Respond respond) const {
     const std::string domain = decodeLookupDomain(query);
-    if (domain.empty()) return errorReply(400, "The domain to look up is missing.");
+    if (domain.empty()) return respond(errorReply(400, "The domain to look up is missing."));
     Store& store = threadStore(m_dbPath);
-    if (!store.isOpen()) return errorReply(500, "The database cannot be read.");
+    if (!store.isOpen()) return respond(errorReply(500, "The database cannot be read."));
+    if (m_online) {
+        // Registries take names in any letter case.
+        std::string lower = domain;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        if (const auto split = splitDomain(lower); split && m_online->covers(split->suffix))
+            return m_online->lookup(store, domain, *split, std::move(respond));
+    }
+    const std::optional<DomainName> split = splitDomain(domain);
     std::optional<Registration> registration;
-    if (const auto split = splitDomain(domain)) {
+    if (split) {
         // A read that failed says so; it is never an unregistered name.
         auto read = store.registration(split->name, suffixName(split->suffix));
-        if (!read.ok()) return errorReply(500, "The database cannot be read: " + read.error);
+        if (!read.ok()) return respond(errorReply(500, "The database cannot be read: " + read.error));
         registration = std::move(read.value);
     }
-    return {200, lookupPage(domain, registration)};
+    respond({200, lookupPage(domain, registration)});
 }
 
 } // namespace yuming::service

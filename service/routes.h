@@ -2,6 +2,7 @@
 
 #include "catalog.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,21 +16,28 @@ struct Reply {
     bool allowHeader = false;
 };
 
+class OnlineLookups;
+
 // The service's pages by path: the search, the lookup, the banner and the home page.
 class Routes {
 public:
-    Routes(const Catalog& catalog, std::string dbPath) : m_catalog(catalog), m_dbPath(std::move(dbPath)) {}
+    // Without `online`, every lookup is answered from the database.
+    Routes(const CatalogHolder& catalogs, std::string dbPath, OnlineLookups* online = nullptr)
+        : m_catalogs(catalogs), m_dbPath(std::move(dbPath)), m_online(online) {}
 
+    using Respond = std::function<void(Reply)>;
     // `target` as it came on the request line. Any thread: lookups use a database connection of
-    // the calling thread's own.
-    Reply answer(std::string_view method, std::string_view target) const;
+    // the calling thread's own. `respond` is called once: at once, or, for a lookup that asks a
+    // registry, later from another thread.
+    void answer(std::string_view method, std::string_view target, Respond respond) const;
 
 private:
     Reply search(std::string_view query) const;
-    Reply lookup(std::string_view query) const;
+    void lookup(std::string_view query, Respond respond) const;
 
-    const Catalog& m_catalog;
+    const CatalogHolder& m_catalogs;
     std::string m_dbPath;
+    OnlineLookups* m_online;
 };
 
 // The error page for a status, with the message said for it when none is more specific.

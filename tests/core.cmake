@@ -10,6 +10,8 @@ find_package(SQLite3 REQUIRED)
 yuming_add_test(service_e2e_test SOURCES service_e2e_test.cpp LIBS yuming_core yuming_service_support SQLite::SQLite3)
 target_compile_definitions(service_e2e_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
 add_dependencies(service_e2e_test yuming-cli)
+yuming_add_test(service_rdap_test SOURCES service_rdap_test.cpp
+  LIBS yuming_core yuming_service_support yuming_rdap_fixture SQLite::SQLite3 Qt6::Network)
 yuming_add_test(fault_suite_test SOURCES fault_suite_test.cpp LIBS yuming_core)
 yuming_add_replay(fuzz_result_parser result_page fuzz/fuzz_result_parser.cpp yuming_core)
 yuming_add_replay(fuzz_lookup_parser lookup_page fuzz/fuzz_lookup_parser.cpp yuming_core)

@@ -276,7 +276,7 @@ namespace {
 class LocalFront {
 public:
     explicit LocalFront(service::FrontLimits limits, const std::string& host = "127.0.0.1")
-        : m_front(m_catalog, {}, limits), m_port(m_front.bind(host, 0)) {
+        : m_front(service::Routes(m_catalogs, {}), limits), m_port(m_front.bind(host, 0)) {
         if (m_port > 0) m_thread = std::thread([this] { m_front.run(); });
     }
     ~LocalFront() {
@@ -286,7 +286,7 @@ public:
     quint16 port() const { return static_cast<quint16>(m_port); }
 
 private:
-    service::Catalog m_catalog{std::vector<service::ListedName>{}};
+    service::CatalogHolder m_catalogs{std::make_shared<const service::Catalog>(std::vector<service::ListedName>{})};
     service::HttpFront m_front;
     int m_port;
     std::thread m_thread;
@@ -351,8 +351,8 @@ TEST(FrontBinding, ServesOnIpv6Loopback) {
 }
 
 TEST(FrontBinding, StopBeforeRunEndsRunAtOnce) {
-    const service::Catalog catalog{std::vector<service::ListedName>{}};
-    service::HttpFront front(catalog, {});
+    const service::CatalogHolder catalogs(std::make_shared<const service::Catalog>(std::vector<service::ListedName>{}));
+    service::HttpFront front(service::Routes(catalogs, {}));
     ASSERT_GT(front.bind("127.0.0.1", 0), 0);
     front.stop();
     QElapsedTimer clock;

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 
 namespace yuming::testing {
@@ -22,10 +23,15 @@ bool ServiceProcess::start(int timeoutMs) {
     // The request log goes to a file, so it can be read at any time without an event loop.
     m_process->setStandardErrorFile(m_dir->filePath(QStringLiteral("service.log")));
     m_process->setProgram(program());
-    m_process->setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+    m_process->setArguments(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                              QStringLiteral("--db"), m_dbPath, QStringLiteral("--rows"),
                              QString::number(m_options.rows), QStringLiteral("--seed"),
-                             QString::number(m_options.seed)});
+                             QString::number(m_options.seed)} +
+                            m_options.extraArgs);
+    // The user's own settings file is no part of a test.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    m_process->setProcessEnvironment(env);
     m_process->start();
     if (!m_process->waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(m_process->program(), m_process->errorString());

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -20,6 +21,8 @@ public:
         // Empty: a fresh database in a temporary folder that goes away with this object (as does the
         // service's log).
         QString dbPath;
+        // Given after the usual ones.
+        QStringList extraArgs = {};
     };
 
     ServiceProcess();

@@ -1,0 +1,115 @@
+#!/bin/sh
+# What answering lookups from registries costs yuming-service once their answers are kept:
+#   1. lookups of 20 names answered from the database (offline) against the same lookups
+#      answered from kept registry answers (--rdap), 8 connections each, in one run: the
+#      ratio of the two (target: the kept answers cost at most 10% more);
+#   2. the service's resident memory before and after looking up N distinct names (default
+#      5000) at a registry that knows none of them: the answers go to the database, not to
+#      memory.
+# A loopback HTTP server (python3 -m http.server) stands in for the registry.
+#
+# usage: bench/rdap_lookup.sh [yuming-service binary]
+#   DURATION (default 10s) per wrk run; NAMES (default 5000) for the memory figure.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+bin=${1:-$here/../build/service/yuming-service}
+duration=${DURATION:-10s}
+distinct=${NAMES:-5000}
+work=$(mktemp -d)
+pids=
+cleanup() {
+    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
+command -v python3 >/dev/null || { echo "python3 is not installed" >&2; exit 2; }
+[ -x "$bin" ] || { echo "no service binary at $bin" >&2; exit 2; }
+
+# start NAME ARGS...: runs the service, sets $port and $pid.
+start() {
+    name=$1; shift
+    "$bin" --listen 127.0.0.1:0 --db "$work/domains.sqlite" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+    pid=$!; pids="$pids $pid"
+    tries=0
+    until grep -q '^listening on ' "$work/$name.out" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 600 ] || ! kill -0 "$pid" 2>/dev/null; then
+            echo "the service did not start:" >&2; cat "$work/$name.err" >&2; exit 1
+        fi
+        sleep 0.1
+    done
+    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/$name.out")
+}
+stop() { kill -TERM "$pid"; wait "$pid" 2>/dev/null || true; }
+rss() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB$/\1/p' "/proc/$1/status"; }
+p99() { awk '$1 == "99%" { print $2 }' "$1"; }
+rps() { sed -n 's/^Requests\/sec:[[:space:]]*\([0-9.]*\)$/\1/p' "$1"; }
+
+# The database, and 20 of its names: offline, lookups of these read their rows.
+start seed --rows 200000
+stop
+python3 - "$work" <<'PY'
+import sqlite3, sys, os, json, time
+work = sys.argv[1]
+db = sqlite3.connect(os.path.join(work, "domains.sqlite"))
+names = [n + "." + s for n, s in db.execute(
+    "SELECT name, suffix FROM domains WHERE suffix IN ('com','net','org') ORDER BY id LIMIT 20")]
+open(os.path.join(work, "names"), "w").write("\n".join(names) + "\n")
+# The registry's answers for them: pending delete, changed an hour ago (kept for an hour).
+folder = os.path.join(work, "registry", "rdap", "domain")
+os.makedirs(folder)
+changed = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() - 3600))
+for name in names:
+    json.dump({"objectClassName": "domain", "ldhName": name, "status": ["pending delete"],
+               "events": [{"eventAction": "last changed", "eventDate": changed}]},
+              open(os.path.join(folder, name), "w"))
+PY
+
+(cd "$work/registry" && exec python3 -m http.server --bind 127.0.0.1 0 >"$work/registry.out" 2>&1) &
+pids="$pids $!"
+tries=0
+until registry=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/registry.out" | head -1) && [ -n "$registry" ]; do
+    tries=$((tries + 1)); [ "$tries" -lt 100 ] || { echo "the stand-in registry did not start" >&2; exit 1; }
+    sleep 0.1
+done
+printf '{"version":"1.0","services":[[["com","net","org"],["http://127.0.0.1:%s/rdap/"]]]}\n' "$registry" \
+    >"$work/bootstrap.json"
+
+export LOOKUP_NAMES="$work/names"
+start offline
+wrk -t2 -c8 -d2s -s "$here/lookup_names.lua" "http://127.0.0.1:$port" >/dev/null
+wrk -t2 -c8 -d"$duration" --latency -s "$here/lookup_names.lua" "http://127.0.0.1:$port" >"$work/offline"
+stop
+
+start online --rdap --rdap-bootstrap "$work/bootstrap.json" --rdap-rate 1000
+# The first lookup of each name asks the stand-in registry; from then on the answer is kept.
+wrk -t1 -c1 -d2s -s "$here/lookup_names.lua" "http://127.0.0.1:$port" >/dev/null
+wrk -t2 -c8 -d2s -s "$here/lookup_names.lua" "http://127.0.0.1:$port" >/dev/null
+wrk -t2 -c8 -d"$duration" --latency -s "$here/lookup_names.lua" "http://127.0.0.1:$port" >"$work/online"
+asked=$(grep -c '"GET /rdap/domain/' "$work/registry.out" || true)
+
+# Memory: distinct names the registry does not know, each asked once.
+before=$(rss "$pid")
+python3 - "$port" "$distinct" <<'PY'
+import http.client, sys
+port, count = int(sys.argv[1]), int(sys.argv[2])
+conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+for i in range(count):
+    conn.request("GET", "/whois/?domain=bench-unknown-%d.com" % i)
+    conn.getresponse().read()
+PY
+after=$(rss "$pid")
+kept=$(python3 -c "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute('SELECT COUNT(*) FROM rdap_answers').fetchone()[0])" "$work/domains.sqlite")
+stop
+
+off_rps=$(rps "$work/offline"); on_rps=$(rps "$work/online")
+ratio=$(awk -v a="$off_rps" -v b="$on_rps" 'BEGIN { printf "%.3f", a / b }')
+ok=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.10) }')
+echo "yuming-service lookups, 200,000-name database, ${duration} per run, $(nproc) cores"
+echo "  offline (database):        ${off_rps} req/s, p99 $(p99 "$work/offline")"
+echo "  online, kept answers:      ${on_rps} req/s, p99 $(p99 "$work/online") (the registry was asked ${asked} times)"
+echo "  cost of a kept answer:     ${ratio}x the offline lookup   target <= 1.10: $([ "$ok" = 1 ] && echo ok || echo MISSED)"
+echo "  memory: RSS $((before / 1024)) MB before, $((after / 1024)) MB after ${distinct} distinct names ($kept answers kept)"

@@ -1,0 +1,253 @@
+// The tool's own lookup against the real service answering from a registry: a loopback RDAP
+// server of the test's, named by a bootstrap file.
+#include "lookup/lookup_command.h"
+#include "search/search_commands.h"
+#include "support/qt_print.h"
+#include "support/rdap_fixture.h"
+#include "support/service_process.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimeZone>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using namespace yuming;
+using yuming::testing::RdapFixture;
+using yuming::testing::ServiceProcess;
+
+namespace {
+
+std::string isoTime(qint64 secs) {
+    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString(Qt::ISODate).toStdString();
+}
+
+std::string shown(qint64 secs) {
+    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+}
+
+// An RDAP domain answer with these statuses and events (action, seconds since the epoch).
+std::string domainJson(const std::string& name, const std::vector<std::string>& statuses,
+                       const std::vector<std::pair<std::string, qint64>>& events) {
+    std::string json = R"({"objectClassName":"domain","ldhName":")" + name + R"(","status":[)";
+    for (std::size_t i = 0; i < statuses.size(); ++i) json += (i ? ",\"" : "\"") + statuses[i] + '"';
+    json += R"(],"events":[)";
+    for (std::size_t i = 0; i < events.size(); ++i)
+        json += std::string(i ? "," : "") + R"({"eventAction":")" + events[i].first + R"(","eventDate":")" +
+                isoTime(events[i].second) + "\"}";
+    return json + "]}";
+}
+
+constexpr qint64 kDay = 24 * 3600;
+
+RdapFixture::Answer answer(std::string body, int status = 200, std::string contentType = "application/rdap+json") {
+    RdapFixture::Answer made;
+    made.status = status;
+    made.contentType = std::move(contentType);
+    made.body = std::move(body);
+    return made;
+}
+
+class OnlineLookup : public ::testing::Test {
+protected:
+    void startService(RdapFixture& fixture, QStringList extra = {}) {
+        QFile bootstrap(dir.filePath("bootstrap.json"));
+        ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
+        bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com","net","org"],[")" +
+                                                  fixture.baseUrl() + R"("]]]})"));
+        bootstrap.close();
+        ServiceProcess::Options options;
+        options.rows = 500;
+        options.extraArgs = QStringList{"--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--time-zone", "UTC"} + extra;
+        service = std::make_unique<ServiceProcess>(options);
+        ASSERT_TRUE(service->start()) << service->error().toStdString();
+        fetch = std::make_unique<Fetch>();
+        lookupCommand = std::make_unique<LookupCommand>(*fetch, *ServiceAddress::parse(service->address()),
+                                                        dir.filePath("xxx.txt"));
+    }
+
+    // Text6 after the tool's lookup of `domain`.
+    QString lookup(const QString& domain) {
+        QString result;
+        QObject::connect(lookupCommand.get(), &LookupCommand::resultTextChanged, [&](const QString& s) { result = s; });
+        QSignalSpy done(lookupCommand.get(), &LookupCommand::finished);
+        EXPECT_EQ(lookupCommand->lookup(domain), CommandResult::started());
+        EXPECT_TRUE(done.wait(30000));
+        QObject::disconnect(lookupCommand.get(), &LookupCommand::resultTextChanged, nullptr, nullptr);
+        return result;
+    }
+
+    // The names the tool's search finds for a keyword.
+    QStringList search(const QString& key) {
+        Fetch searchFetch;
+        SearchCommands commands(searchFetch, *ServiceAddress::parse(service->address()));
+        QStringList names;
+        QObject::connect(&commands, &SearchCommands::rowsAdded, [&](const QList<ResultRow>& rows) {
+            for (const ResultRow& row : rows) names << row.domain().toString() + ' ' + row.deletionTime().toString();
+        });
+        SearchControls controls;
+        controls.Text1 = key;
+        QSignalSpy done(&commands, &SearchCommands::finished);
+        EXPECT_EQ(commands.newSearch(controls), CommandResult::started());
+        EXPECT_TRUE(done.wait(10000));
+        return names;
+    }
+
+    // Makes every kept answer `seconds` older.
+    void age(qint64 seconds) {
+        sqlite3* db = nullptr;
+        sqlite3_open(service->dbPath().toUtf8().constData(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        const std::string sql = "UPDATE rdap_answers SET fetched = fetched - " + std::to_string(seconds);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+
+    static QString found(const std::string& expiry, const std::string& deletion) {
+        return QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + expiry + "    域名删除时间：预算 " + deletion);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<Fetch> fetch;
+    std::unique_ptr<LookupCommand> lookupCommand;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+};
+
+TEST_F(OnlineLookup, EachStatusGivesItsDeletionDate) {
+    RdapFixture fixture;
+    startService(fixture, {"--rdap-rate", "50"});
+    const qint64 expired = now - 40 * kDay;
+    const qint64 changed = now - 3 * kDay;
+    const qint64 future = now + 200 * kDay;
+    struct Case {
+        const char* name;
+        std::vector<std::string> statuses;
+        std::vector<std::pair<std::string, qint64>> events;
+        QString text;
+    };
+    const Case cases[] = {
+        {"redeem.com", {"redemption period", "pending delete"}, {{"expiration", expired}, {"last changed", changed}},
+         found(shown(expired), shown(changed + 35 * kDay) + "（赎回期，注册局数据）")},
+        {"pending.net", {"Pending Delete"}, {{"expiration", expired}, {"last changed", changed}},
+         found(shown(expired), shown(changed + 5 * kDay) + "（待删除，注册局数据）")},
+        {"grace.org", {"auto renew period"}, {{"expiration", expired}},
+         found(shown(expired), QDateTime::fromSecsSinceEpoch(expired, QTimeZone::utc()).date().addDays(75).toString("yyyy-MM-dd").toStdString() +
+                                   " 02:30:00（自动续费宽限期，估算）")},
+        {"steady.com", {"active"}, {{"expiration", future}},
+         found(shown(future), QDateTime::fromSecsSinceEpoch(future, QTimeZone::utc()).date().addDays(75).toString("yyyy-MM-dd").toStdString() +
+                                  " 02:30:00（未到期，估算）")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixture.set(std::string("/rdap/domain/") + c.name, answer(domainJson(c.name, c.statuses, c.events)));
+        EXPECT_EQ(lookup(c.name), c.text);
+    }
+    // Not registered: the registry does not know the name.
+    EXPECT_EQ(lookup("nobody-has-this.com"), QString("查询完成...\r\n\r\n域名未注册"));
+    // Letter case does not make another name; the second lookup is answered from what was kept.
+    EXPECT_EQ(lookup("REDEEM.COM"), cases[0].text);
+    EXPECT_EQ(fixture.hits("/rdap/domain/redeem.com"), 1);
+}
+
+TEST_F(OnlineLookup, RetryAfterIsWaitedOutAndOneRequestServesConcurrentAskers) {
+    RdapFixture fixture;
+    startService(fixture, {"--rdap-rate", "50"});
+    const std::string body = domainJson("busy.com", {"pending delete"}, {{"last changed", now - kDay}});
+    fixture.setSequence("/rdap/domain/busy.com",
+                        {[] {
+                             RdapFixture::Answer busy = answer("{}", 429);
+                             busy.headers = {{"Retry-After", "2"}};
+                             return busy;
+                         }(),
+                         answer(body)});
+    EXPECT_TRUE(lookup("busy.com").contains("（待删除，注册局数据）"));
+    const auto times = fixture.hitTimes("/rdap/domain/busy.com");
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(1900));
+
+    RdapFixture::Answer slow = answer(domainJson("crowd.com", {"active"}, {{"expiration", now + 90 * kDay}}));
+    slow.delay = std::chrono::milliseconds(700);
+    fixture.set("/rdap/domain/crowd.com", slow);
+    std::vector<std::future<QByteArray>> askers;
+    for (int i = 0; i < 4; ++i)
+        askers.push_back(std::async(std::launch::async, [port = service->port()] {
+            QTcpSocket socket;
+            socket.connectToHost("127.0.0.1", port);
+            socket.waitForConnected(5000);
+            socket.write("GET /whois/?domain=crowd.com HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            QByteArray answer;
+            while (socket.waitForReadyRead(10000)) answer += socket.readAll();
+            return answer;
+        }));
+    for (auto& asker : askers) EXPECT_TRUE(asker.get().startsWith("HTTP/1.1 200"));
+    EXPECT_EQ(fixture.hits("/rdap/domain/crowd.com"), 1);
+}
+
+TEST_F(OnlineLookup, OneRequestASecondToAHost) {
+    RdapFixture fixture;
+    startService(fixture);
+    QElapsedTimer clock;
+    clock.start();
+    for (const char* name : {"one.com", "two.com", "three.com"}) EXPECT_EQ(lookup(name), QString("查询完成...\r\n\r\n域名未注册"));
+    EXPECT_GE(clock.elapsed(), 1900);
+    std::vector<std::chrono::steady_clock::time_point> times;
+    for (const char* name : {"one.com", "two.com", "three.com"}) times.push_back(fixture.hitTimes(std::string("/rdap/domain/") + name).at(0));
+    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(950));
+    EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(950));
+}
+
+TEST_F(OnlineLookup, RegistryDownServesTheKeptAnswerWithItsAgeOrAnError) {
+    RdapFixture fixture;
+    startService(fixture, {"--rdap-rate", "50"});
+    const qint64 changed = now - kDay;
+    fixture.set("/rdap/domain/kept.com",
+                answer(domainJson("kept.com", {"pending delete"}, {{"last changed", changed}})));
+    const QString first = lookup("kept.com");
+    ASSERT_TRUE(first.endsWith("（待删除，注册局数据）")) << first.toStdString();
+    age(2 * 3600);
+    fixture.stopAnswering(true);
+    EXPECT_TRUE(lookup("kept.com").endsWith("（待删除，注册局数据，2 小时前查得）"));
+    // Nothing kept: an error, never "not registered".
+    EXPECT_EQ(lookup("never-seen.com"), QString("获取结果出错,请稍后重试..."));
+    // A registry that answers, but not with RDAP: an error too, said once in the log.
+    fixture.stopAnswering(false);
+    fixture.set("/rdap/domain/html.com", answer("<html><body>maintenance</body></html>", 200, "text/html"));
+    EXPECT_EQ(lookup("html.com"), QString("获取结果出错,请稍后重试..."));
+    EXPECT_EQ(service->log().count("lookup of html.com at its registry failed: not an RDAP domain answer"), 1);
+}
+
+TEST_F(OnlineLookup, TheDropListLearnsAndForgets) {
+    RdapFixture fixture;
+    startService(fixture, {"--rdap-rate", "50"});
+    const qint64 changed = now - 10 * kDay;
+    fixture.set("/rdap/domain/qzlearnt.com",
+                answer(domainJson("qzlearnt.com", {"redemption period"}, {{"expiration", changed - 40 * kDay}, {"last changed", changed}})));
+    ASSERT_TRUE(lookup("qzlearnt.com").contains("赎回期"));
+    EXPECT_EQ(search("qzlearnt"), QStringList{QString::fromStdString("qzlearnt.com " + shown(changed + 35 * kDay))});
+
+    // Renewed since: off the list once the registry is asked again.
+    fixture.set("/rdap/domain/qzlearnt.com",
+                answer(domainJson("qzlearnt.com", {"active"}, {{"expiration", now + 300 * kDay}})));
+    age(7 * 3600);
+    ASSERT_TRUE(lookup("qzlearnt.com").contains("未到期"));
+    EXPECT_EQ(search("qzlearnt"), QStringList{});
+}
+
+TEST_F(OnlineLookup, OverHttpsWithTheTestsOwnCa) {
+    RdapFixture fixture(true);
+    startService(fixture, {"--rdap-ca", QString::fromStdString(fixture.caFile())});
+    fixture.set("/rdap/domain/secure.org", answer(domainJson("secure.org", {"pending delete"}, {{"last changed", now}})));
+    EXPECT_TRUE(lookup("secure.org").endsWith("（待删除，注册局数据）"));
+}
+
+} // namespace
