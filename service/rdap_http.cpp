@@ -467,6 +467,10 @@ private:
         if (const auto retry = answer.find(http::field::retry_after); retry != answer.end())
             result.retryAfter = parseRetryAfter(view(retry->value()), std::chrono::system_clock::now());
         result.body = std::move(m_parser->get().body());
+        // The parser's own limit is not relied on alone: whatever framing got the body here, a
+        // body over the cap is never handed on.
+        if (result.body.size() > m_options.maxBytes)
+            return fail("the answer is larger than " + bytesText(m_options.maxBytes));
         finish(std::move(result));
     }
 
