@@ -77,7 +77,8 @@ std::string secondsText(std::chrono::milliseconds time) {
 
 // "1 MiB", "64 KiB", "1000 bytes".
 std::string bytesText(std::size_t bytes) {
-    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return std::to_string(bytes / (1024 * 1024)) + " MiB";
     if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
     return std::to_string(bytes) + " bytes";
 }
@@ -93,7 +94,8 @@ std::string removeDotSegments(std::string_view path) {
     std::size_t begin = path.starts_with('/') ? 1 : 0;
     while (true) {
         const std::size_t end = path.find('/', begin);
-        const std::string_view segment = path.substr(begin, end == std::string_view::npos ? end : end - begin);
+        const std::string_view segment =
+            path.substr(begin, end == std::string_view::npos ? end : end - begin);
         if (segment == "." || segment == "..") {
             if (segment == ".." && !segments.empty()) segments.pop_back();
             trailingSlash = end == std::string_view::npos;
@@ -112,7 +114,8 @@ std::string removeDotSegments(std::string_view path) {
     return out;
 }
 
-std::optional<std::chrono::sys_seconds> civilTime(int year, int month, int day, int hour, int minute, int second) {
+std::optional<std::chrono::sys_seconds> civilTime(int year, int month, int day, int hour, int minute,
+                                                  int second) {
     using namespace std::chrono;
     const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
@@ -135,15 +138,16 @@ std::optional<std::chrono::sys_seconds> parseHttpDate(const std::string& text) {
     const int length = static_cast<int>(text.size());
     char month[4] = {};
     int day = 0, year = 0, hour = 0, minute = 0, second = 0, used = -1;
-    if (std::sscanf(text.c_str(), "%*3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d GMT%n", &day, month, &year, &hour,
-                    &minute, &second, &used) == 6 &&
+    if (std::sscanf(text.c_str(), "%*3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d GMT%n", &day, month, &year,
+                    &hour, &minute, &second, &used) == 6 &&
         used == length)
         return civilTime(year, monthNumber(month), day, hour, minute, second);
     used = -1;
-    if (std::sscanf(text.c_str(), "%*[A-Za-z], %2d-%3[A-Za-z]-%2d %2d:%2d:%2d GMT%n", &day, month, &year, &hour,
-                    &minute, &second, &used) == 6 &&
+    if (std::sscanf(text.c_str(), "%*[A-Za-z], %2d-%3[A-Za-z]-%2d %2d:%2d:%2d GMT%n", &day, month, &year,
+                    &hour, &minute, &second, &used) == 6 &&
         used == length)
-        return civilTime(year < 70 ? 2000 + year : 1900 + year, monthNumber(month), day, hour, minute, second);
+        return civilTime(year < 70 ? 2000 + year : 1900 + year, monthNumber(month), day, hour, minute,
+                         second);
     used = -1;
     if (std::sscanf(text.c_str(), "%*3[A-Za-z] %3[A-Za-z] %2d %2d:%2d:%2d %4d%n", month, &day, &hour, &minute,
                     &second, &year, &used) == 6 &&
@@ -233,9 +237,8 @@ std::string resolveReference(const RdapUrl& base, std::string_view reference) {
     reference = reference.substr(0, reference.find('#'));
     const std::size_t schemeEnd = reference.find(':');
     if (schemeEnd != std::string_view::npos && schemeEnd > 0 && isAlpha(reference[0]) &&
-        std::all_of(reference.begin(), reference.begin() + static_cast<std::ptrdiff_t>(schemeEnd), [](char c) {
-            return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.';
-        }))
+        std::all_of(reference.begin(), reference.begin() + static_cast<std::ptrdiff_t>(schemeEnd),
+                    [](char c) { return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.'; }))
         return std::string(reference);
     if (reference.starts_with("//")) return (base.https ? "https:" : "http:") + std::string(reference);
 
@@ -247,10 +250,11 @@ std::string resolveReference(const RdapUrl& base, std::string_view reference) {
 
     const std::size_t queryAt = reference.find('?');
     const std::string_view path = reference.substr(0, queryAt);
-    const std::string_view query = queryAt == std::string_view::npos ? std::string_view{} : reference.substr(queryAt);
-    const std::string merged = path.starts_with('/')
-                                   ? std::string(path)
-                                   : std::string(basePath.substr(0, basePath.rfind('/') + 1)) + std::string(path);
+    const std::string_view query =
+        queryAt == std::string_view::npos ? std::string_view{} : reference.substr(queryAt);
+    const std::string merged =
+        path.starts_with('/') ? std::string(path)
+                              : std::string(basePath.substr(0, basePath.rfind('/') + 1)) + std::string(path);
     return origin + removeDotSegments(merged) + std::string(query);
 }
 
@@ -301,10 +305,12 @@ namespace {
 // request's strand and holds the request alive; once finished, later completions do nothing.
 class Request : public std::enable_shared_from_this<Request> {
 public:
-    Request(std::shared_ptr<RdapHttp::Shared> shared, std::string url, std::function<void(RdapHttpResult)> done)
-        : m_shared(std::move(shared)), m_options(m_shared->options), m_strand(asio::make_strand(m_shared->executor)),
-          m_resolver(m_strand), m_socket(m_strand), m_wholeTimer(m_strand), m_connectTimer(m_strand),
-          m_done(std::move(done)), m_lastUrl(std::move(url)) {}
+    Request(std::shared_ptr<RdapHttp::Shared> shared, std::string url,
+            std::function<void(RdapHttpResult)> done)
+        : m_shared(std::move(shared)), m_options(m_shared->options),
+          m_strand(asio::make_strand(m_shared->executor)), m_resolver(m_strand), m_socket(m_strand),
+          m_wholeTimer(m_strand), m_connectTimer(m_strand), m_done(std::move(done)),
+          m_lastUrl(std::move(url)) {}
 
     ~Request() {
         if (m_id) m_shared->release(*m_id);
@@ -327,7 +333,8 @@ private:
         if (!url.ok()) return fail("cannot fetch " + url.error);
         m_wholeTimer.expires_after(m_options.wholeTime);
         m_wholeTimer.async_wait([self = shared_from_this()](error_code ec) {
-            if (!ec) self->fail("the answer was not complete within " + secondsText(self->m_options.wholeTime));
+            if (!ec)
+                self->fail("the answer was not complete within " + secondsText(self->m_options.wholeTime));
         });
         fetch(url);
     }
@@ -348,23 +355,25 @@ private:
         m_buffer.clear();
         m_connecting = true;
         m_connectTimer.expires_after(m_options.connectTime);
-        m_connectTimer.async_wait([self = shared_from_this()](error_code ec) {
-            if (!ec && self->m_connecting)
+        m_connectTimer.async_wait([self = shared_from_this(), hop = ++m_hops](error_code ec) {
+            if (!ec && self->m_connecting && hop == self->m_hops)
                 self->fail("connect to " + self->where() + " timed out after " +
                            secondsText(self->m_options.connectTime));
         });
-        m_resolver.async_resolve(m_url.host, std::to_string(m_url.port), tcp::resolver::numeric_service,
-                                 [self = shared_from_this()](error_code ec, tcp::resolver::results_type found) {
-                                     self->onResolved(ec, found);
-                                 });
+        m_resolver.async_resolve(
+            m_url.host, std::to_string(m_url.port), tcp::resolver::numeric_service,
+            [self = shared_from_this()](error_code ec, tcp::resolver::results_type found) {
+                self->onResolved(ec, found);
+            });
     }
 
     void onResolved(error_code ec, const tcp::resolver::results_type& found) {
         if (m_finished) return;
         if (ec) return fail("cannot resolve " + m_url.host + ": " + ec.message());
-        asio::async_connect(m_socket, found, [self = shared_from_this()](error_code connected, const tcp::endpoint&) {
-            self->onConnected(connected);
-        });
+        asio::async_connect(m_socket, found,
+                            [self = shared_from_this()](error_code connected, const tcp::endpoint&) {
+                                self->onConnected(connected);
+                            });
     }
 
     void onConnected(error_code ec) {
@@ -397,15 +406,14 @@ private:
         if (ec) {
             const long verified = SSL_get_verify_result(m_tls->native_handle());
             if (verified != X509_V_OK)
-                return fail("certificate verify failed: " + std::string(X509_verify_cert_error_string(verified)) +
-                            " (" + where() + ")");
+                return fail("certificate verify failed: " +
+                            std::string(X509_verify_cert_error_string(verified)) + " (" + where() + ")");
             return fail("TLS handshake with " + where() + " failed: " + ec.message());
         }
         send();
     }
 
-    template <class Use>
-    void withStream(Use&& use) {
+    template <class Use> void withStream(Use&& use) {
         if (m_tls)
             use(*m_tls);
         else
@@ -426,7 +434,8 @@ private:
         withStream([this](auto& stream) {
             http::async_write(stream, m_request, [self = shared_from_this()](error_code ec, std::size_t) {
                 if (self->m_finished) return;
-                if (ec) return self->fail("sending the request to " + self->where() + " failed: " + ec.message());
+                if (ec)
+                    return self->fail("sending the request to " + self->where() + " failed: " + ec.message());
                 self->receive();
             });
         });
@@ -436,9 +445,19 @@ private:
         m_parser.emplace();
         m_parser->header_limit(kHeaderLimit);
         m_parser->body_limit(m_options.maxBytes);
+        readSome();
+    }
+
+    // Piece by piece rather than with http::async_read, which in this Boost lets a body over the
+    // limit through when its Content-Length already says so.
+    void readSome() {
         withStream([this](auto& stream) {
-            http::async_read(stream, m_buffer, *m_parser,
-                             [self = shared_from_this()](error_code ec, std::size_t) { self->onAnswer(ec); });
+            http::async_read_some(stream, m_buffer, *m_parser,
+                                  [self = shared_from_this()](error_code ec, std::size_t) {
+                                      if (self->m_finished) return;
+                                      if (!ec && !self->m_parser->is_done()) return self->readSome();
+                                      self->onAnswer(ec);
+                                  });
         });
     }
 
@@ -475,8 +494,10 @@ private:
     }
 
     std::string readError(error_code ec) const {
-        if (ec == http::error::body_limit) return "the answer is larger than " + bytesText(m_options.maxBytes);
-        if (ec == http::error::header_limit) return "the answer's header is larger than " + bytesText(kHeaderLimit);
+        if (ec == http::error::body_limit)
+            return "the answer is larger than " + bytesText(m_options.maxBytes);
+        if (ec == http::error::header_limit)
+            return "the answer's header is larger than " + bytesText(kHeaderLimit);
         const bool closed = ec == http::error::end_of_stream || ec == http::error::partial_message ||
                             ec == ssl::error::stream_truncated || ec == asio::error::eof;
         if (closed && !m_parser->got_some()) return where() + " closed the connection without an answer";
@@ -527,6 +548,8 @@ private:
     RdapUrl m_url;
     int m_redirects = 0;
     int m_interim = 0;
+    // Each URL fetched counts one, so a connect deadline already due cannot end the next.
+    std::uint64_t m_hops = 0;
     bool m_connecting = false;
     bool m_finished = false;
 };

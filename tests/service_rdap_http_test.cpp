@@ -32,11 +32,19 @@ RdapHttpResult fetch(const std::string& url, RdapHttpOptions options = {}) {
     return result;
 }
 
-RdapFixture::Answer answer(int status, std::string body, std::vector<std::pair<std::string, std::string>> headers = {}) {
+RdapFixture::Answer answer(int status, std::string body,
+                           std::vector<std::pair<std::string, std::string>> headers = {}) {
     RdapFixture::Answer a;
     a.status = status;
     a.body = std::move(body);
     a.headers = std::move(headers);
+    return a;
+}
+
+RdapFixture::Answer raw(std::string bytes) {
+    RdapFixture::Answer a;
+    a.body = std::move(bytes);
+    a.raw = true;
     return a;
 }
 
@@ -74,10 +82,10 @@ TEST(RdapHttp, PassesTheAnswerThroughWhateverItsStatus) {
         EXPECT_EQ(result.retryAfter, c.retryAfter);
         EXPECT_EQ(result.url, server.baseUrl() + c.path);
     }
-    EXPECT_EQ(server.lastRequest("/rdap/ok"), "GET /rdap/ok HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                                   std::to_string(server.port()) +
-                                                   "\r\nUser-Agent: yuming-service/1.0\r\nAccept: "
-                                                   "application/rdap+json\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(server.lastRequest("/rdap/ok"),
+              "GET /rdap/ok HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                  "\r\nUser-Agent: yuming-service/1.0\r\nAccept: "
+                  "application/rdap+json\r\nConnection: close\r\n\r\n");
 }
 
 TEST(RdapHttp, FollowsRedirectsWithinTheLimit) {
@@ -118,9 +126,9 @@ TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
         {"length_lie", answer(200, "abc", {{"Content-Length", "100"}}), "the answer ended early"},
         {"trickle", trickle, "the answer was not complete within 0.5 s"},
         {"silent", silent, "the answer was not complete within 0.5 s"},
-        {"not_http", {.body = "SSH-2.0-OpenSSH_9.2\r\n", .raw = true},
+        {"not_http", raw("SSH-2.0-OpenSSH_9.2\r\n"),
          "the answer from 127.0.0.1:" + std::to_string(server.port()) + " is not valid HTTP (bad version)"},
-        {"nothing", {.raw = true},
+        {"nothing", raw(""),
          "127.0.0.1:" + std::to_string(server.port()) + " closed the connection without an answer"},
     };
     RdapHttpOptions options;
@@ -135,6 +143,10 @@ TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
         EXPECT_EQ(result.error, c.error);
         EXPECT_LT(Clock::now() - start, 3s);
     }
+    server.stopAnswering(true);
+    EXPECT_EQ(fetch(server.baseUrl() + "down").error,
+              "127.0.0.1:" + std::to_string(server.port()) + " closed the connection without an answer");
+    EXPECT_EQ(server.hits("/rdap/down"), 1);
 }
 
 TEST(RdapHttp, AURLOrAConnectionThatFailsSaysWhy) {
@@ -143,7 +155,8 @@ TEST(RdapHttp, AURLOrAConnectionThatFailsSaysWhy) {
     RdapHttpOptions options;
     options.connectTime = 300ms;
     const std::pair<std::string, std::string> cases[] = {
-        {"http://127.0.0.1:" + std::to_string(closed) + "/", "connection refused by 127.0.0.1:" + std::to_string(closed)},
+        {"http://127.0.0.1:" + std::to_string(closed) + "/",
+         "connection refused by 127.0.0.1:" + std::to_string(closed)},
         {"http://127.0.0.1:" + std::to_string(full.port()) + "/",
          "connect to 127.0.0.1:" + std::to_string(full.port()) + " timed out after 0.3 s"},
         {"ftp://example.com/", "cannot fetch a URL that is not http(s): ftp://example.com/"},
@@ -166,8 +179,8 @@ TEST(RdapUrl, TakesApartAndResolvesAgainst) {
 
     const RdapUrl base = parseRdapUrl("http://h/rdap/domain/x?a=1");
     const std::pair<const char*, const char*> references[] = {
-        {"y", "http://h/rdap/domain/y"},      {"../../ip/1", "http://h/ip/1"},
-        {"/abs/./p#f", "http://h/abs/p"},     {"?b=2", "http://h/rdap/domain/x?b=2"},
+        {"y", "http://h/rdap/domain/y"},       {"../../ip/1", "http://h/ip/1"},
+        {"/abs/./p#f", "http://h/abs/p"},      {"?b=2", "http://h/rdap/domain/x?b=2"},
         {"//other:81/z", "http://other:81/z"}, {"https://s/t", "https://s/t"},
     };
     for (const auto& [reference, resolved] : references)
@@ -208,7 +221,8 @@ TEST(RdapHttp, VerifiesTheServersCertificate) {
 
     RdapHttpOptions missing;
     missing.caFile = "/nonexistent/ca.pem";
-    EXPECT_EQ(fetch(server.baseUrl() + "help", missing).error.rfind("cannot use the CA file /nonexistent/ca.pem", 0),
+    EXPECT_EQ(fetch(server.baseUrl() + "help", missing)
+                  .error.rfind("cannot use the CA file /nonexistent/ca.pem", 0),
               0u);
 }
 

@@ -76,8 +76,8 @@ Cert makeCert(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* iss
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 2 * 24 * 3600);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1,
-                               0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName),
+                               -1, -1, 0);
     X509* signer = issuer ? issuer : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
     if (!issuer) {
@@ -99,8 +99,8 @@ std::string renderAnswer(const RdapFixture::Answer& answer, bool keepAlive) {
     if (answer.raw) return answer.body;
     const auto status = static_cast<http::status>(answer.status);
     const auto reason = http::obsolete_reason(status);
-    std::string out = "HTTP/1.1 " + std::to_string(answer.status) + ' ' + std::string(reason.data(), reason.size()) +
-                      "\r\n";
+    std::string out = "HTTP/1.1 " + std::to_string(answer.status) + ' ' +
+                      std::string(reason.data(), reason.size()) + "\r\n";
     if (!answer.contentType.empty()) out += "Content-Type: " + answer.contentType + "\r\n";
     bool framed = false;
     for (const auto& [name, value] : answer.headers) {
@@ -153,8 +153,7 @@ struct RdapFixture::Impl {
 
 namespace {
 
-template <class Stream>
-class Session : public std::enable_shared_from_this<Session<Stream>> {
+template <class Stream> class Session : public std::enable_shared_from_this<Session<Stream>> {
 public:
     Session(RdapFixture::Impl& fixture, Stream stream)
         : m_fixture(fixture), m_stream(std::move(stream)), m_timer(m_fixture.io) {}
@@ -163,17 +162,19 @@ public:
         if constexpr (std::is_same_v<Stream, tcp::socket>) {
             readRequest();
         } else {
-            m_stream.async_handshake(ssl::stream_base::server, [self = this->shared_from_this()](error_code ec) {
-                if (!ec) self->readRequest();
-            });
+            m_stream.async_handshake(ssl::stream_base::server,
+                                     [self = this->shared_from_this()](error_code ec) {
+                                         if (!ec) self->readRequest();
+                                     });
         }
     }
 
 private:
     void readRequest() {
         m_parser.emplace();
-        http::async_read(m_stream, m_buffer, *m_parser,
-                         [self = this->shared_from_this()](error_code ec, std::size_t) { self->onRequest(ec); });
+        http::async_read(
+            m_stream, m_buffer, *m_parser,
+            [self = this->shared_from_this()](error_code ec, std::size_t) { self->onRequest(ec); });
     }
 
     void onRequest(error_code ec) {
@@ -196,7 +197,8 @@ private:
     }
 
     void write() {
-        const std::size_t size = m_trickle ? std::min<std::size_t>(1, m_out.size() - m_sent) : m_out.size() - m_sent;
+        const std::size_t size =
+            m_trickle ? std::min<std::size_t>(1, m_out.size() - m_sent) : m_out.size() - m_sent;
         asio::async_write(m_stream, asio::buffer(m_out.data() + m_sent, size),
                           [self = this->shared_from_this()](error_code ec, std::size_t written) {
                               if (ec) return;
@@ -279,7 +281,8 @@ void RdapFixture::Impl::accept() {
             return;
         }
         if (https)
-            std::make_shared<Session<ssl::stream<tcp::socket>>>(*this, ssl::stream<tcp::socket>(std::move(socket), tls))
+            std::make_shared<Session<ssl::stream<tcp::socket>>>(
+                *this, ssl::stream<tcp::socket>(std::move(socket), tls))
                 ->start();
         else
             std::make_shared<Session<tcp::socket>>(*this, std::move(socket))->start();
@@ -316,7 +319,8 @@ RdapFixture::~RdapFixture() {
 }
 
 std::string RdapFixture::baseUrl() const {
-    return (m_impl->https ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_impl->port) + "/rdap/";
+    return (m_impl->https ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_impl->port) +
+           "/rdap/";
 }
 
 unsigned short RdapFixture::port() const {
