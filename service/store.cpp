@@ -324,16 +324,15 @@ ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     return result;
 }
 
-ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
-    if (!isOpen()) return {std::nullopt, m_error};
-    Statement& select = m_statements->registration;
-    select.reset();
-    select.bind(1, name);
-    select.bind(2, suffix);
-    ReadResult<std::optional<Registration>> result;
+namespace {
+
+// Steps a bound select to its first row, if any, and makes the value from it.
+template <class Value, class Make>
+ReadResult<std::optional<Value>> readOne(Statement& select, Make make) {
+    ReadResult<std::optional<Value>> result;
     switch (select.step()) {
     case Step::Row:
-        result.value = Registration{std::string(select.text(0)), std::string(select.text(1))};
+        result.value = make(select);
         break;
     case Step::Done:
         break;
@@ -347,24 +346,27 @@ ReadResult<std::optional<Registration>> Store::registration(std::string_view nam
     return result;
 }
 
+} // namespace
+
+ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
+    if (!isOpen()) return {std::nullopt, m_error};
+    Statement& select = m_statements->registration;
+    select.reset();
+    select.bind(1, name);
+    select.bind(2, suffix);
+    return readOne<Registration>(select, [](Statement& row) {
+        return Registration{std::string(row.text(0)), std::string(row.text(1))};
+    });
+}
+
 ReadResult<std::optional<RegistryAnswer>> Store::answer(std::string_view domain) {
     if (!isOpen()) return {std::nullopt, m_error};
     Statement& select = m_statements->answer;
     select.reset();
     select.bind(1, domain);
-    ReadResult<std::optional<RegistryAnswer>> result;
-    switch (select.step()) {
-    case Step::Row:
-        result.value = RegistryAnswer{select.integer(0), select.integer(1) != 0, std::string(select.text(2))};
-        break;
-    case Step::Done:
-        break;
-    case Step::Failed:
-        result.error = select.error();
-        break;
-    }
-    select.reset();
-    return result;
+    return readOne<RegistryAnswer>(select, [](Statement& row) {
+        return RegistryAnswer{row.integer(0), row.integer(1) != 0, std::string(row.text(2))};
+    });
 }
 
 namespace {
