@@ -38,9 +38,6 @@ CREATE TABLE IF NOT EXISTS rdap_answers (
 ) WITHOUT ROWID;
 )sql";
 
-// Where a name came from. Generated names move with the calendar; a registry's dates are kept.
-enum Origin { Generated = 0, Learned = 2 };
-
 // Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.
 // UNIQUE (name, suffix) serves the lookup and prefix queries on the file, rname queries by
 // ending, deletion the drop-list window loaded at start. (The service's own searches run on its
@@ -77,6 +74,17 @@ bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::str
     return false;
 }
 
+} // namespace
+
+bool noteDropListChanged(sqlite3* db, std::string& error) {
+    return execute(db,
+                   "INSERT INTO meta(key, value) VALUES ('generation', '1') ON CONFLICT(key) DO UPDATE "
+                   "SET value = CAST(value AS INTEGER) + 1",
+                   error);
+}
+
+namespace {
+
 // Whether the names table holds anything; false with `error` when it cannot be read.
 bool holdsNames(sqlite3* db, bool& holds, std::string& error) {
     Statement any(db, "SELECT EXISTS (SELECT 1 FROM domains)");
@@ -92,7 +100,7 @@ bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& 
     return seedDatabase(db, options, today, error) && execute(db, kIndexes, error) &&
            setMeta(db, "seed", std::to_string(options.seed), error) &&
            setMeta(db, "rows", std::to_string(options.rows), error) &&
-           setMeta(db, "dated", dayText(today), error);
+           setMeta(db, "dated", dayText(today), error) && noteDropListChanged(db, error);
 }
 
 // Databases made before names had an origin hold generated names only.
@@ -116,6 +124,7 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
         error = shift.error();
         return false;
     }
+    if (sqlite3_changes(db) > 0 && !noteDropListChanged(db, error)) return false;
     return setMeta(db, "dated", dayText(today), error);
 }
 
@@ -435,7 +444,7 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix, const 
         upsert.bind(4, static_cast<std::int64_t>(name.size()));
         upsert.bind(5, now->expiry);
         upsert.bind(6, now->deletion);
-        upsert.bind(7, std::int64_t{Learned});
+        upsert.bind(7, static_cast<std::int64_t>(Origin::Learned));
         if (upsert.step() != Step::Done) return fail(upsert.error());
     } else if (!now && before) {
         Statement remove(m_db, "DELETE FROM domains WHERE name = ? AND suffix = ?");
@@ -443,6 +452,8 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix, const 
         remove.bind(2, suffixName(suffix));
         if (remove.step() != Step::Done) return fail(remove.error());
     }
+    const bool changed = (now && (before || list)) || before;
+    if (changed && !noteDropListChanged(m_db, error)) return fail(error);
     if (!execute(m_db, "COMMIT", error)) return fail(error);
     const bool wasListed = before && listedOn(*before, today);
     const bool isListed = now && (before || list) && listedOn(now->deletion, today);

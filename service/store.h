@@ -17,6 +17,10 @@ struct sqlite3;
 
 namespace yuming::service {
 
+// Where a name came from (the domains table's origin column). Generated names move with the
+// calendar; imported names and those a registry told of keep their dates.
+enum class Origin : int { Generated = 0, Imported = 1, Learned = 2 };
+
 // A name on the drop list, as the search catalogue keeps it.
 struct ListedName {
     std::string name;
@@ -50,6 +54,10 @@ template <typename T> struct ReadResult {
 // drop list always covers the coming 30 days. Any error reading the file fails it: a database
 // that holds names is never seeded again.
 bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
+
+// Every change to the names ends with this, inside the transaction that made it, so that a
+// running service and the next start see the new drop list.
+bool noteDropListChanged(sqlite3* db, std::string& error);
 
 enum class CheckDepth {
     Quick, // every page and b-tree is whole (PRAGMA quick_check)
