@@ -5,10 +5,11 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace yuming::service {
@@ -18,12 +19,44 @@ inline constexpr int kSymbols = 37;
 int symbol(char c);
 std::size_t pairGram(char a, char b);
 
-// The drop list held in memory, with every sort order and both name orders worked out once at
-// start, so that a search is a scan or a binary search and never a sort of the whole list.
-// Immutable after construction: any number of threads may search at once.
+// Collects the names of a drop list and lays them out as a catalogue image: the names with every
+// sort order and a keyword index worked out once, in one block of bytes that is stored with the
+// database and read back at start without any sorting.
+class CatalogBuilder {
+public:
+    void add(std::string_view name, Suffix suffix, std::string_view deletion);
+    std::size_t size() const { return m_length.size(); }
+    // The image; the builder is empty afterwards.
+    std::string finish();
+
+private:
+    std::string m_names;
+    std::vector<std::uint32_t> m_offsets{0};
+    std::vector<std::uint8_t> m_info;
+    std::vector<std::uint8_t> m_length;
+    std::vector<std::uint32_t> m_deletion;
+    std::unordered_map<std::string, std::uint32_t> m_deletionIds;
+    std::vector<std::string> m_deletionTexts;
+};
+
+// The drop list held in memory, searched without ever sorting the whole list: prefix and suffix
+// searches are binary searches in the two name orders, a keyword anywhere comes from the rows
+// listed under its letter or its rarest pair of letters, and a page is taken from a sort order
+// kept ready. Immutable: any number of threads may search at once.
 class Catalog {
 public:
     explicit Catalog(const std::vector<ListedName>& rows);
+    // A catalogue from an image made by CatalogBuilder; null, with `error`, when the bytes are not
+    // one (damaged, cut short, or from another build of the layout). Never trusts the image: every
+    // position in it is checked before use.
+    static std::shared_ptr<const Catalog> fromImage(std::string image, std::string& error);
+
+    // The bytes to store, for fromImage.
+    std::string_view image() const;
+    // The same names without those deleted before `now` ("yyyy-MM-dd HH:mm:ss"); shares the data.
+    std::shared_ptr<const Catalog> since(std::string_view now) const;
+    // The earliest deletion time still listed; empty when the list is empty.
+    std::string_view firstDeletion() const;
 
     struct Row {
         std::string_view name;
@@ -38,48 +71,38 @@ public:
 
     Page search(const SearchFilters& filters, int pageSize) const;
     Row row(std::uint32_t id) const;
-    std::size_t size() const { return m_entries.size(); }
+    // Names on the list.
+    std::size_t size() const { return m_size; }
+
+    struct Core;
+    static constexpr int kLetterLengths = 64;
+    static constexpr int kTallyLengths = 256;
+    using LetterTally = std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kSymbols>;
+    using Tally = std::array<std::array<std::array<std::uint32_t, kTallyLengths>, 3>, 4>;
 
 private:
-    struct Entry {
-        std::uint32_t offset;
-        std::uint16_t length;
-        Suffix suffix;
-        CharKind kind;
-        std::uint32_t deletion;
-    };
+    explicit Catalog(std::shared_ptr<const Core> core);
 
     std::string_view name(std::uint32_t id) const;
-    std::string_view reversedName(std::uint32_t id) const;
-    std::vector<std::uint32_t> candidates(const SearchFilters& filters, bool& all) const;
-    Page unfiltered(const SearchFilters& filters, int pageSize) const;
+    bool passes(std::uint32_t id, const SearchFilters& filters) const;
+    bool onList(std::uint32_t id) const;
+    std::vector<std::uint32_t> edgeMatches(const SearchFilters& filters) const;
     void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
-    bool passes(std::uint32_t id, const SearchFilters& filters, bool checkKeyword) const;
-    void buildOrders();
-    void buildGrams();
+    bool countable(const SearchFilters& filters, int lengths) const;
+    std::int64_t counted(const SearchFilters& filters) const;
+    template <class Wanted>
+    std::vector<std::uint32_t> walk(SortKey sort, std::int64_t first, int count, Wanted wanted) const;
     std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, SortKey sort, std::int64_t first,
                                      int count) const;
 
-    // All names back to back; an entry's offset points at its first byte.
-    std::string m_names;
-    // The same names written backwards, at the same offsets.
-    std::string m_reversed;
-    // Rows by the letters (first kSymbols lists) and the pairs of letters their names hold.
-    std::vector<std::vector<std::uint32_t>> m_grams;
-    std::vector<Entry> m_entries;
-    // Distinct deletion times in time order; an entry keeps its index into this list.
-    std::vector<std::string> m_deletions;
-    std::vector<std::uint32_t> m_byName;
-    std::vector<std::uint32_t> m_byReversed;
-    static constexpr std::size_t kSortKeys = 5;
-    // Names by suffix (bit number of its flag), structure and length; the last length counts
-    // every name that long or longer.
-    static constexpr std::size_t kSuffixCount = 4;
-    static constexpr std::size_t kKindCount = 3;
-    static constexpr int kTallyLengths = 256;
-    std::array<std::array<std::array<std::int64_t, kTallyLengths>, kKindCount>, kSuffixCount> m_tally{};
-    std::array<std::vector<std::uint32_t>, kSortKeys> m_order;
-    std::array<std::vector<std::uint32_t>, kSortKeys> m_rank;
+    std::shared_ptr<const Core> m_core;
+    // Rows whose deletion time is before the first one listed are gone.
+    std::uint32_t m_floor = 0;
+    std::size_t m_size = 0;
+    // Rows by suffix, structure and length, and the same by each letter a name holds; the last
+    // length counts every name that long or longer.
+    std::shared_ptr<const Tally> m_tally;
+    std::shared_ptr<const LetterTally> m_letterTally;
 };
 
 // The catalogue being served. When the drop list changes a new one is built aside and put in its
