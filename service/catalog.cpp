@@ -46,8 +46,8 @@ struct Layout {
     std::size_t words;
 };
 
-Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t nameBytes, std::uint64_t deletionBytes,
-                 std::uint64_t pairBytes) {
+Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t nameBytes,
+                 std::uint64_t deletionBytes, std::uint64_t pairBytes) {
     Layout l{};
     std::size_t at = sizeof(Header);
     const auto place = [&](std::uint64_t bytes) {
@@ -180,7 +180,8 @@ void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view 
     name = name.substr(0, 255);
     m_names.append(name);
     m_offsets.push_back(static_cast<std::uint32_t>(m_names.size()));
-    m_info.push_back(static_cast<std::uint8_t>(suffixIndex(suffix) | static_cast<unsigned>(kindOf(name)) << 2));
+    m_info.push_back(
+        static_cast<std::uint8_t>(suffixIndex(suffix) | static_cast<unsigned>(kindOf(name)) << 2));
     m_length.push_back(static_cast<std::uint8_t>(name.size()));
     const auto [found, added] =
         m_deletionIds.try_emplace(std::string(deletion), static_cast<std::uint32_t>(m_deletionTexts.size()));
@@ -277,10 +278,12 @@ std::string CatalogBuilder::finish() {
     // Every other order is the name order sorted stably by its leading keys.
     std::vector<std::uint32_t> dayOf(byTime.size());
     for (std::size_t i = 1; i < byTime.size(); ++i)
-        dayOf[i] = dayOf[i - 1] + (m_deletionTexts[byTime[i]].substr(0, 10) !=
-                                   m_deletionTexts[byTime[i - 1]].substr(0, 10));
-    sortByKey(order(ByName), order(ByDeletion), rows, byTime.size(), [&](std::uint32_t id) { return m_deletion[id]; });
-    sortByKey(order(ByName), order(BySuffix), rows, 4, [&](std::uint32_t id) { return suffixRank(m_info[id] & 3); });
+        dayOf[i] = dayOf[i - 1] +
+                   (m_deletionTexts[byTime[i]].substr(0, 10) != m_deletionTexts[byTime[i - 1]].substr(0, 10));
+    sortByKey(order(ByName), order(ByDeletion), rows, byTime.size(),
+              [&](std::uint32_t id) { return m_deletion[id]; });
+    sortByKey(order(ByName), order(BySuffix), rows, 4,
+              [&](std::uint32_t id) { return suffixRank(m_info[id] & 3); });
     sortByKey(order(ByName), order(ByLength), rows, 256, [&](std::uint32_t id) { return m_length[id]; });
     sortByKey(order(ByLength), order(ByDayThenLength), rows, byTime.size(),
               [&](std::uint32_t id) { return dayOf[m_deletion[id]]; });
@@ -381,10 +384,12 @@ bool Catalog::Core::read(std::string& error) {
     if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.byteOrder != kByteOrderMark)
         return fail("not an index");
     if (header.version != kVersion) return fail("made by another version");
-    if (header.nameBytes > image.size() || header.deletionBytes > image.size() || header.pairBytes > image.size() ||
-        header.deletions > header.rows || header.nameBytes >= UINT32_MAX || header.deletionBytes >= UINT32_MAX)
+    if (header.nameBytes > image.size() || header.deletionBytes > image.size() ||
+        header.pairBytes > image.size() || header.deletions > header.rows || header.nameBytes >= UINT32_MAX ||
+        header.deletionBytes >= UINT32_MAX)
         return fail("sizes out of range");
-    const Layout l = layoutFor(header.rows, header.deletions, header.nameBytes, header.deletionBytes, header.pairBytes);
+    const Layout l =
+        layoutFor(header.rows, header.deletions, header.nameBytes, header.deletionBytes, header.pairBytes);
     if (l.total != image.size()) return fail("cut short");
     rows = header.rows;
     deletions = header.deletions;
@@ -405,10 +410,11 @@ bool Catalog::Core::read(std::string& error) {
 
     if (offsets[0] != 0 || offsets[rows] != header.nameBytes) return fail("names out of range");
     for (std::uint32_t id = 0; id < rows; ++id)
-        if (offsets[id + 1] < offsets[id] || offsets[id + 1] - offsets[id] != length[id] || deletion[id] >= deletions ||
-            (info[id] >> 2) > 2)
+        if (offsets[id + 1] < offsets[id] || offsets[id + 1] - offsets[id] != length[id] ||
+            deletion[id] >= deletions || (info[id] >> 2) > 2)
             return fail("a row out of range");
-    if (deletionOffsets[0] != 0 || deletionOffsets[deletions] != header.deletionBytes) return fail("times out of range");
+    if (deletionOffsets[0] != 0 || deletionOffsets[deletions] != header.deletionBytes)
+        return fail("times out of range");
     for (std::uint32_t d = 0; d < deletions; ++d)
         if (deletionOffsets[d + 1] < deletionOffsets[d] || (d > 0 && deletionText(d) <= deletionText(d - 1)))
             return fail("times out of order");
@@ -477,8 +483,8 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
     next->m_floor = lo;
     // The rows gone are the first ones in deletion order; their counts come off the tallies.
     const std::uint32_t* byDeletion = c.order(ByDeletion);
-    const std::uint32_t* end =
-        std::partition_point(byDeletion, byDeletion + c.rows, [&](std::uint32_t id) { return c.deletion[id] < lo; });
+    const std::uint32_t* end = std::partition_point(byDeletion, byDeletion + c.rows,
+                                                    [&](std::uint32_t id) { return c.deletion[id] < lo; });
     auto tally = std::make_shared<Tally>(*c.tally);
     auto letterTally = std::make_shared<LetterTally>(*c.letterTally);
     std::vector<std::uint16_t> letters, pairs;
@@ -611,7 +617,8 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
         const std::uint64_t* bits = c.letters + static_cast<std::size_t>(symbol(key[0])) * c.words;
         for (std::size_t w = 0; w < c.words; ++w)
             for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
-                const auto id = static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(word)));
+                const auto id =
+                    static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(word)));
                 if (passes(id, filters)) matches.push_back(id);
             }
         return;
@@ -619,11 +626,13 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
     std::size_t rarest = pairGram(key[0], key[1]);
     for (std::size_t i = 1; i + 1 < key.size(); ++i) {
         const std::size_t pair = pairGram(key[i], key[i + 1]);
-        if (c.pairStart[pair + 1] - c.pairStart[pair] < c.pairStart[rarest + 1] - c.pairStart[rarest]) rarest = pair;
+        if (c.pairStart[pair + 1] - c.pairStart[pair] < c.pairStart[rarest + 1] - c.pairStart[rarest])
+            rarest = pair;
     }
     const bool verify = key.size() > 2;
     c.eachWithPair(rarest, [&](std::uint32_t id) {
-        if (passes(id, filters) && (!verify || name(id).find(key) != std::string_view::npos)) matches.push_back(id);
+        if (passes(id, filters) && (!verify || name(id).find(key) != std::string_view::npos))
+            matches.push_back(id);
     });
 }
 
@@ -635,7 +644,8 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
     const std::string_view key(filters.keyword);
     // Counted from the tallies, the page taken by walking the order: nothing looks at every row.
     const bool byLetter = key.size() == 1 && filters.position == KeyPosition::Anywhere;
-    if ((key.empty() && countable(filters, kTallyLengths)) || (byLetter && countable(filters, kLetterLengths))) {
+    if ((key.empty() && countable(filters, kTallyLengths)) ||
+        (byLetter && countable(filters, kLetterLengths))) {
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
         const int letter = key.empty() ? -1 : symbol(key[0]);
@@ -662,8 +672,8 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
 // The rows at [first, first + count) of `matches` in the requested order. A few matches are
 // sorted by a key made of their place in the name order and the sort's leading values; many are
 // picked by walking the order once.
-std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, SortKey sort, std::int64_t first,
-                                          int count) const {
+std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, SortKey sort,
+                                          std::int64_t first, int count) const {
     const Core& c = *m_core;
     const auto end = std::min<std::int64_t>(first + count, static_cast<std::int64_t>(matches.size()));
     if (matches.size() * 16 >= c.rows) {

@@ -77,7 +77,8 @@ public:
     struct Core;
     static constexpr int kLetterLengths = 64;
     static constexpr int kTallyLengths = 256;
-    using LetterTally = std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kSymbols>;
+    using LetterTally =
+        std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kSymbols>;
     using Tally = std::array<std::array<std::array<std::uint32_t, kTallyLengths>, 3>, 4>;
 
 private:

@@ -1,4 +1,5 @@
 #include "catalog.h"
+#include "catalog_keeper.h"
 #include "http_front.h"
 #include "online_lookups.h"
 #include "protocol/user_service.h"
@@ -233,7 +234,8 @@ bool readConfig(const std::string& path, std::string& text) {
     constexpr qint64 kLargest = 64 * 1024;
     if (!file.open(QIODevice::ReadOnly) || file.size() > kLargest) {
         std::cerr << "yuming-service: cannot read " << path << ": "
-                  << (file.size() > kLargest ? "larger than 64 KiB" : file.errorString().toStdString()) << '\n';
+                  << (file.size() > kLargest ? "larger than 64 KiB" : file.errorString().toStdString())
+                  << '\n';
         return false;
     }
     text = file.readAll().toStdString();
@@ -266,7 +268,8 @@ int main(int argc, char* argv[]) {
     const std::string config = configPath();
     std::string configText;
     if (!readConfig(config, configText)) return 2;
-    const OptionsResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc), configText, config);
+    const OptionsResult parsed =
+        parseOptions(std::vector<std::string>(argv + 1, argv + argc), configText, config);
     if (!parsed.ok() || parsed.options.help) {
         std::fputs(usage().c_str(), parsed.ok() ? stdout : stderr);
         if (!parsed.ok()) std::cerr << "yuming-service: " << parsed.error << '\n';
@@ -293,24 +296,20 @@ int main(int argc, char* argv[]) {
 
     const QDate today = QDate::currentDate();
     if (!checkAtStart(options.dbPath) || !prepare(options, today)) return 1;
-    Store store(options.dbPath);
-    if (!store.isOpen()) {
-        std::cerr << "yuming-service: cannot open " << options.dbPath << ": " << store.error() << '\n';
-        return 1;
-    }
-    auto listed = store.listed(today);
-    if (!listed.ok()) {
+    OpenedCatalogue opened = openCatalogue(options.dbPath, QDateTime::currentDateTime());
+    if (!opened.catalog) {
         std::cerr << "yuming-service: cannot load the drop list from " << options.dbPath << ": "
-                  << listed.error << '\n';
+                  << opened.error << '\n';
         return 1;
     }
-    CatalogHolder catalogs(std::make_shared<const Catalog>(listed.value));
-    listed.value = {};
+    CatalogHolder catalogs(opened.catalog);
+    CatalogKeeper keeper(options.dbPath, catalogs, opened);
+    opened = {};
     std::unique_ptr<OnlineLookups> online;
     if (options.rdap) {
         auto settings = onlineOptions(options);
         if (!settings) return 1;
-        online = std::make_unique<OnlineLookups>(std::move(*settings), catalogs);
+        online = std::make_unique<OnlineLookups>(std::move(*settings), [&keeper] { keeper.refresh(); });
     }
 
     HttpFront front(Routes(catalogs, options.dbPath, online.get()));
@@ -346,6 +345,7 @@ int main(int argc, char* argv[]) {
     });
     const bool served = front.run();
     if (online) online->stop();
+    keeper.stop();
     finished = true;
     // If serving ended by itself, wake the waiter so it can be joined.
     pthread_kill(waiter.native_handle(), SIGTERM);

@@ -103,7 +103,8 @@ Reply page(std::string_view domain, const Reading& reading) {
     if (!reading.estimate) return unavailable(domain, "the registry gives no expiration date");
     const RegistryEstimate& estimate = *reading.estimate;
     const std::string basis = basisText(estimate.basis) + (age.empty() ? std::string{} : "，" + age);
-    const Registration shown{estimate.expiry.isValid() ? shownTime(estimate.expiry) : std::string("（注册局未提供）"),
+    const Registration shown{estimate.expiry.isValid() ? shownTime(estimate.expiry)
+                                                       : std::string("（注册局未提供）"),
                              shownTime(estimate.deletion) + "（" + basis + "）"};
     return {200, lookupPage(domain, shown)};
 }
@@ -124,9 +125,10 @@ std::string hostOf(std::string_view url) {
 } // namespace
 
 struct OnlineLookups::Impl {
-    Impl(OnlineOptions opts, CatalogHolder& holder)
-        : options(std::move(opts)), catalogs(holder), writer(options.dbPath), http(io.get_executor(), options.http),
-          interval(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.rate))) {
+    Impl(OnlineOptions opts, std::function<void()> changed)
+        : options(std::move(opts)), listChanged(std::move(changed)), writer(options.dbPath),
+          http(io.get_executor(), options.http), interval(std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(1.0 / options.rate))) {
         if (!writer.isOpen())
             std::cerr << "yuming-service: registry answers will not be kept: " << writer.error() << '\n';
         thread = std::thread([this] { io.run(); });
@@ -156,10 +158,8 @@ struct OnlineLookups::Impl {
     void failed(const std::string& key, const std::string& reason);
     void finish(const std::string& key, const RegistryAnswer& answer);
     void learn(const Pending& pending, const RegistryAnswer& answer);
-    void rebuild();
-
     const OnlineOptions options;
-    CatalogHolder& catalogs;
+    const std::function<void()> listChanged;
     StoreWriter writer;
     // Declared before what posts to it, so requests and timers go first.
     asio::io_context io;
@@ -197,13 +197,15 @@ void OnlineLookups::Impl::schedule(const std::string& key) {
     const auto turn = std::max({now, host.next, host.blockedUntil});
     if (turn - entry.started > options.queueLimit) {
         const auto wait = std::chrono::duration_cast<seconds>(turn - now).count();
-        return failed(key, entry.host + " is asked too often: the next turn is in " + std::to_string(wait) + " s");
+        return failed(key,
+                      entry.host + " is asked too often: the next turn is in " + std::to_string(wait) + " s");
     }
     host.next = turn + interval;
     auto timer = std::make_shared<asio::steady_timer>(io, turn);
     timer->async_wait([this, key, timer](boost::system::error_code ec) {
         if (ec || stopped || !pending.contains(key)) return;
-        http.get(pending.at(key).url, [this, key](RdapHttpResult result) { answered(key, std::move(result)); });
+        http.get(pending.at(key).url,
+                 [this, key](RdapHttpResult result) { answered(key, std::move(result)); });
     });
 }
 
@@ -233,7 +235,8 @@ void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result
     }
     if (writer.isOpen())
         if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
-            std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error << '\n';
+            std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error
+                      << '\n';
     learn(entry, answer);
     finish(key, answer);
 }
@@ -280,22 +283,12 @@ void OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answ
     if (!changed.ok())
         std::cerr << "yuming-service: cannot update the drop list with " << entry.name.name << '.'
                   << suffixName(entry.name.suffix) << ": " << changed.error << '\n';
-    else if (changed.value)
-        rebuild();
+    else if (changed.value && listChanged)
+        listChanged();
 }
 
-void OnlineLookups::Impl::rebuild() {
-    Store store(options.dbPath);
-    auto listed = store.listed(QDate::currentDate());
-    if (!listed.ok()) {
-        std::cerr << "yuming-service: cannot reload the drop list: " << listed.error << '\n';
-        return;
-    }
-    catalogs.replace(std::make_shared<const Catalog>(listed.value));
-}
-
-OnlineLookups::OnlineLookups(OnlineOptions options, CatalogHolder& catalogs)
-    : m_impl(std::make_unique<Impl>(std::move(options), catalogs)) {}
+OnlineLookups::OnlineLookups(OnlineOptions options, std::function<void()> listChanged)
+    : m_impl(std::make_unique<Impl>(std::move(options), std::move(listChanged))) {}
 
 OnlineLookups::~OnlineLookups() {
     stop();
@@ -305,7 +298,8 @@ bool OnlineLookups::covers(Suffix suffix) const {
     return m_impl->options.bootstrap.baseFor(suffixName(suffix)).has_value();
 }
 
-void OnlineLookups::lookup(Store& store, const std::string& domain, const DomainName& name, Routes::Respond respond) {
+void OnlineLookups::lookup(Store& store, const std::string& domain, const DomainName& name,
+                           Routes::Respond respond) {
     DomainName plain = name;
     if (!plainLabel(plain.name)) return respond({200, lookupPage(domain, std::nullopt)});
     const std::string key = plain.name + '.' + std::string(suffixName(plain.suffix));

@@ -10,6 +10,7 @@
 #include <QTimeZone>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,11 +31,11 @@ struct OnlineOptions {
 // Lookups answered from the registries' RDAP servers. Every answer is kept in the database; one
 // still fresh for the status it reports is used again without asking, and when a registry cannot
 // be reached the last answer is used whatever its age. Names an answer finds about to be deleted
-// go on the drop list, names found renewed or gone come off it, and the catalogue is rebuilt
-// before the lookup is answered, so a search right after agrees with it.
+// go on the drop list, names found renewed or gone come off it, and `listChanged` is called (it
+// brings the catalogue up to date) before the lookup is answered, so a search right after agrees.
 class OnlineLookups {
 public:
-    OnlineLookups(OnlineOptions options, CatalogHolder& catalogs);
+    OnlineLookups(OnlineOptions options, std::function<void()> listChanged);
     ~OnlineLookups();
     OnlineLookups(const OnlineLookups&) = delete;
     OnlineLookups& operator=(const OnlineLookups&) = delete;

@@ -32,6 +32,10 @@ void Statement::bind(int index, std::int64_t value) {
     sqlite3_bind_int64(m_statement, index, value);
 }
 
+void Statement::bindBlob(int index, std::string_view bytes) {
+    sqlite3_bind_blob64(m_statement, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
 Step Statement::step() {
     // A statement that did not compile keeps the reason it was given then.
     if (!m_statement) {
@@ -57,6 +61,12 @@ std::string_view Statement::text(int column) const {
 
 std::int64_t Statement::integer(int column) const {
     return sqlite3_column_int64(m_statement, column);
+}
+
+std::string_view Statement::blob(int column) const {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(m_statement, column));
+    return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
+                : std::string_view{};
 }
 
 bool execute(sqlite3* db, std::string_view sql, std::string& error) {

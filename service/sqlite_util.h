@@ -27,11 +27,14 @@ public:
     void reset();
     void bind(int index, std::string_view text);
     void bind(int index, std::int64_t value);
+    // Bytes that must stay unchanged until the statement is stepped or reset.
+    void bindBlob(int index, std::string_view bytes);
     Step step();
     // Why the last step failed, or why the statement could not be prepared.
     const std::string& error() const { return m_error; }
     std::string_view text(int column) const;
     std::int64_t integer(int column) const;
+    std::string_view blob(int column) const;
 
 private:
     sqlite3* m_db;

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include "catalog.h"
 #include "sqlite_util.h"
 
 #include <fcntl.h>
@@ -30,6 +31,7 @@ CREATE TABLE IF NOT EXISTS domains (
     UNIQUE (name, suffix)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS catalogue_parts (part INTEGER PRIMARY KEY, data BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS rdap_answers (
     domain TEXT PRIMARY KEY,
     fetched INTEGER NOT NULL,
@@ -274,11 +276,148 @@ CheckResult checkDatabase(const std::string& path, CheckDepth depth,
     return finish(outcome);
 }
 
+namespace {
+
+// The drop list: names deleted from now on; imported names whenever they go, the others (generated
+// demo names, and those a registry told of) within the 30 days from today. A whole-table scan
+// reads the file in order, which beats the deletion index when most rows are wanted.
+constexpr std::string_view kListedSql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
+                                        "WHERE deletion >= ?1 AND (origin = 1 OR deletion < ?2)";
+
+std::string timeOfDayText(const QDateTime& now) {
+    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+}
+
+std::optional<Suffix> suffixFromText(std::string_view text) {
+    for (Suffix s : {Com, Net, Org, Cn})
+        if (suffixName(s) == text) return s;
+    return std::nullopt;
+}
+
+// Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
+template <class Use> std::string eachListed(Statement& select, const QDateTime& now, Use use) {
+    select.reset();
+    select.bind(1, timeOfDayText(now));
+    select.bind(2, dayText(listEnd(now.date())));
+    Step step;
+    while ((step = select.step()) == Step::Row)
+        if (const auto suffix = suffixFromText(select.text(1))) use(select.text(0), *suffix, select.text(2));
+    std::string error = step == Step::Failed ? select.error() : std::string{};
+    select.reset();
+    return error;
+}
+
+ReadResult<std::shared_ptr<const Catalog>> buildCatalogue(Statement& select, const QDateTime& now) {
+    CatalogBuilder builder;
+    const std::string error =
+        eachListed(select, now, [&](std::string_view name, Suffix suffix, std::string_view deletion) {
+            builder.add(name, suffix, deletion);
+        });
+    if (!error.empty()) return {nullptr, error};
+    std::string damaged;
+    auto catalog = Catalog::fromImage(builder.finish(), damaged);
+    if (!catalog) return {nullptr, damaged};
+    return {std::move(catalog), {}};
+}
+
+ReadResult<std::int64_t> generationOf(sqlite3* db) {
+    const auto value = metaValue(db, "generation");
+    if (!value.ok()) return {0, value.error};
+    return {value.value ? std::strtoll(value.value->c_str(), nullptr, 10) : 0, {}};
+}
+
+// Stored in parts: SQLite keeps no value over 1 GB, and smaller ones are written and read in
+// steps of a few pages anyway.
+constexpr std::size_t kPartBytes = 16 << 20;
+
+ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& now) {
+    ReadResult<StoredCatalogue> result;
+    const auto generation = generationOf(db);
+    if (!generation.ok()) return {{}, generation.error};
+    const auto stored = metaValue(db, "catalogue_generation");
+    if (!stored.ok()) return {{}, stored.error};
+    const auto day = metaValue(db, "catalogue_day");
+    if (!day.ok()) return {{}, day.error};
+    result.value.generation = generation.value;
+    if (!stored.value || std::strtoll(stored.value->c_str(), nullptr, 10) != generation.value || !day.value) {
+        result.value.note = "the names changed since the search index was stored";
+        return result;
+    }
+    // Names that are not imported join the list 30 days before they go; an index stored on an
+    // earlier day lacks those that joined since.
+    const QDate builtOn = QDate::fromString(QString::fromStdString(*day.value), Qt::ISODate);
+    if (!builtOn.isValid()) {
+        result.value.note = "the search index's date is damaged";
+        return result;
+    }
+    if (builtOn != now.date()) {
+        Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? "
+                             "AND origin != 1)");
+        joined.bind(1, dayText(listEnd(builtOn)));
+        joined.bind(2, dayText(listEnd(now.date())));
+        if (joined.step() != Step::Row) return {{}, joined.error()};
+        if (joined.integer(0) != 0) {
+            result.value.note = "names joined the list since the search index was stored";
+            return result;
+        }
+    }
+    Statement size(db, "SELECT COALESCE(SUM(length(data)), 0) FROM catalogue_parts");
+    if (size.step() != Step::Row) return {{}, size.error()};
+    std::string image;
+    image.reserve(static_cast<std::size_t>(size.integer(0)));
+    Statement parts(db, "SELECT data FROM catalogue_parts ORDER BY part");
+    Step step;
+    while ((step = parts.step()) == Step::Row)
+        image.append(parts.blob(0));
+    if (step == Step::Failed) return {{}, parts.error()};
+    std::string damaged;
+    auto catalog = Catalog::fromImage(std::move(image), damaged);
+    if (!catalog) {
+        result.value.note = damaged;
+        return result;
+    }
+    result.value.catalog = catalog->since(timeOfDayText(now));
+    return result;
+}
+
+} // namespace
+
+bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
+                    std::string& error) {
+    if (!execute(db, "DELETE FROM catalogue_parts", error)) return false;
+    Statement insert(db, "INSERT INTO catalogue_parts(part, data) VALUES (?, ?)");
+    const std::string_view image = catalog.image();
+    for (std::size_t at = 0, part = 0; at < image.size(); at += kPartBytes, ++part) {
+        insert.reset();
+        insert.bind(1, static_cast<std::int64_t>(part));
+        insert.bindBlob(2, image.substr(at, kPartBytes));
+        if (insert.step() != Step::Done) {
+            error = insert.error();
+            return false;
+        }
+    }
+    return setMeta(db, "catalogue_generation", std::to_string(generation), error) &&
+           setMeta(db, "catalogue_day", dayText(day), error);
+}
+
+bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error) {
+    const auto generation = generationOf(db);
+    if (!generation.ok()) {
+        error = generation.error;
+        return false;
+    }
+    Statement select(db, kListedSql);
+    auto built = buildCatalogue(select, now);
+    if (!built.ok()) {
+        error = built.error;
+        return false;
+    }
+    return storeCatalogue(db, *built.value, generation.value, now.date(), error);
+}
+
 struct Store::Statements {
     explicit Statements(sqlite3* db)
-        : listed(
-              db,
-              "SELECT name, suffix, deletion FROM domains WHERE deletion >= ? AND deletion < ? ORDER BY id"),
+        : listed(db, kListedSql),
           registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?"),
           answer(db, "SELECT fetched, found, record FROM rdap_answers WHERE domain = ?") {}
     Statement listed;
@@ -316,28 +455,40 @@ Store::~Store() {
 
 ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     if (!isOpen()) return {{}, m_error};
-    Statement& select = m_statements->listed;
-    select.reset();
-    select.bind(1, dayText(today));
-    select.bind(2, dayText(listEnd(today)));
     ReadResult<std::vector<ListedName>> result;
-    Step step;
-    while ((step = select.step()) == Step::Row) {
-        const std::string_view suffix = select.text(1);
-        for (Suffix s : {Com, Net, Org, Cn})
-            if (suffixName(s) == suffix)
-                result.value.push_back({std::string(select.text(0)), s, std::string(select.text(2))});
-    }
-    if (step == Step::Failed) result = {{}, select.error()};
-    select.reset();
+    result.error = eachListed(m_statements->listed, QDateTime(today, QTime(0, 0)),
+                              [&](std::string_view name, Suffix suffix, std::string_view deletion) {
+                                  result.value.push_back({std::string(name), suffix, std::string(deletion)});
+                              });
+    if (!result.ok()) result.value.clear();
+    return result;
+}
+
+ReadResult<std::shared_ptr<const Catalog>> Store::builtCatalogue(const QDateTime& now) {
+    if (!isOpen()) return {nullptr, m_error};
+    return buildCatalogue(m_statements->listed, now);
+}
+
+ReadResult<std::int64_t> Store::generation() {
+    if (!isOpen()) return {0, m_error};
+    return generationOf(m_db);
+}
+
+ReadResult<StoredCatalogue> Store::storedCatalogue(const QDateTime& now) {
+    if (!isOpen()) return {{}, m_error};
+    std::string error;
+    // One read transaction, so that a writer cannot change the parts between two reads.
+    if (!execute(m_db, "BEGIN", error)) return {{}, error};
+    ReadResult<StoredCatalogue> result = readStoredCatalogue(m_db, now);
+    std::string ignored;
+    execute(m_db, "COMMIT", ignored);
     return result;
 }
 
 namespace {
 
 // Steps a bound select to its first row, if any, and makes the value from it.
-template <class Value, class Make>
-ReadResult<std::optional<Value>> readOne(Statement& select, Make make) {
+template <class Value, class Make> ReadResult<std::optional<Value>> readOne(Statement& select, Make make) {
     ReadResult<std::optional<Value>> result;
     switch (select.step()) {
     case Step::Row:
@@ -387,7 +538,8 @@ bool listedOn(std::string_view deletion, QDate today) {
 } // namespace
 
 StoreWriter::StoreWriter(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         m_error = sqliteError(m_db);
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -402,7 +554,8 @@ StoreWriter::~StoreWriter() {
 
 std::string StoreWriter::saveAnswer(std::string_view domain, const RegistryAnswer& answer) {
     if (!m_db) return m_error;
-    Statement upsert(m_db, "INSERT OR REPLACE INTO rdap_answers(domain, fetched, found, record) VALUES (?, ?, ?, ?)");
+    Statement upsert(
+        m_db, "INSERT OR REPLACE INTO rdap_answers(domain, fetched, found, record) VALUES (?, ?, ?, ?)");
     upsert.bind(1, domain);
     upsert.bind(2, answer.fetched);
     upsert.bind(3, std::int64_t{answer.found});
@@ -410,8 +563,8 @@ std::string StoreWriter::saveAnswer(std::string_view domain, const RegistryAnswe
     return upsert.step() == Step::Done ? std::string{} : std::string(upsert.error());
 }
 
-ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
-                                    bool list, QDate today) {
+ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
+                                    const std::optional<Registration>& now, bool list, QDate today) {
     if (!m_db) return {false, m_error};
     std::string error;
     if (!execute(m_db, "BEGIN IMMEDIATE", error)) return {false, error};
@@ -458,6 +611,20 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix, const 
     const bool wasListed = before && listedOn(*before, today);
     const bool isListed = now && (before || list) && listedOn(now->deletion, today);
     return {wasListed != isListed || (isListed && *before != now->deletion), {}};
+}
+
+std::string StoreWriter::saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day) {
+    if (!m_db) return m_error;
+    std::string error;
+    if (!execute(m_db, "BEGIN IMMEDIATE", error)) return error;
+    const auto current = generationOf(m_db);
+    const bool ok = current.ok() && current.value == generation &&
+                    storeCatalogue(m_db, catalog, generation, day, error) && execute(m_db, "COMMIT", error);
+    if (ok) return {};
+    std::string ignored;
+    execute(m_db, "ROLLBACK", ignored);
+    if (!current.ok()) return current.error;
+    return current.value != generation ? std::string{} : error;
 }
 
 } // namespace yuming::service

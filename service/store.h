@@ -4,6 +4,7 @@
 #include "seed.h"
 
 #include <QDate>
+#include <QDateTime>
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,8 @@
 struct sqlite3;
 
 namespace yuming::service {
+
+class Catalog;
 
 // Where a name came from (the domains table's origin column). Generated names move with the
 // calendar; imported names and those a registry told of keep their dates.
@@ -59,6 +62,20 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
 // running service and the next start see the new drop list.
 bool noteDropListChanged(sqlite3* db, std::string& error);
 
+// Builds the catalogue of the drop list at `now` from the names and stores it with the database as
+// the search index of the current generation, so the service starts without building it. Inside
+// the caller's write transaction, after the names changed (and noteDropListChanged).
+bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error);
+bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
+                    std::string& error);
+
+// The search index kept in the database, when it is the one of the names as they are.
+struct StoredCatalogue {
+    std::shared_ptr<const Catalog> catalog; // null: none fits, `note` says why
+    std::int64_t generation = 0;            // of the names
+    std::string note;
+};
+
 enum class CheckDepth {
     Quick, // every page and b-tree is whole (PRAGMA quick_check)
     Full,  // and every index agrees with its table (PRAGMA integrity_check)
@@ -92,8 +109,15 @@ public:
 
     bool isOpen() const { return m_db != nullptr; }
     const std::string& error() const { return m_error; }
-    // Names dropping from `today` up to (not including) `today` + 30 days.
+    // The drop list at the start of `today`: names deleted from then on; imported names whenever
+    // they go, the others within the 30 days from `today`.
     ReadResult<std::vector<ListedName>> listed(QDate today);
+    // The same at `now`, as a catalogue, built from the names.
+    ReadResult<std::shared_ptr<const Catalog>> builtCatalogue(const QDateTime& now);
+    // The stored catalogue, already without the names deleted before `now`.
+    ReadResult<StoredCatalogue> storedCatalogue(const QDateTime& now);
+    // Goes up with every change of the names.
+    ReadResult<std::int64_t> generation();
     // No registration (an empty value) only when the database was read and holds none.
     ReadResult<std::optional<Registration>> registration(std::string_view name, std::string_view suffix);
     // The registry's last answer about `domain` (lower case), if one was kept.
@@ -122,8 +146,11 @@ public:
     // What a registry says of a name: `now` its dates (none: it is not registered, and a row
     // it has goes), `list` whether it belongs on the drop list even when it has no row yet. A
     // name already kept takes the registry's dates. True when the drop list of `today` changed.
-    ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now, bool list,
-                           QDate today);
+    ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
+                           bool list, QDate today);
+    // Stores `catalog` as the search index, unless the names changed since `generation`: empty, or
+    // why it could not be stored.
+    std::string saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day);
 
 private:
     sqlite3* m_db = nullptr;

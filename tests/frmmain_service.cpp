@@ -78,21 +78,23 @@ TEST_F(FrmmainTest, SearchesPagesAndLooksUpOnTheReferenceService) {
 
 namespace {
 
-// Names on the service's drop list that start with `prefix` (all for an empty one), in com or net, by name: the rows a
-// search for them lists, page after page, as CSV lines.
+// Names on the service's drop list that start with `prefix` (all for an empty one), in com or net, by name:
+// the rows a search for them lists, page after page, as CSV lines.
 QStringList listedByName(const QString& dbPath, const QString& prefix) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(dbPath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT name || '.' || suffix || ',' || length || ',' || suffix || ',' || deletion FROM domains "
-                       "WHERE deletion >= date('now', 'localtime') AND deletion < date('now', 'localtime', '+30 days') "
-                       "AND name LIKE ?1 || '%' AND suffix IN ('com', 'net') ORDER BY name, suffix",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "SELECT name || '.' || suffix || ',' || length || ',' || suffix || ',' || deletion FROM domains "
+        "WHERE deletion >= datetime('now', 'localtime') AND deletion < date('now', 'localtime', '+30 days') "
+        "AND name LIKE ?1 || '%' AND suffix IN ('com', 'net') ORDER BY name, suffix",
+        -1, &st, nullptr);
     const QByteArray p = prefix.toUtf8();
     sqlite3_bind_text(st, 1, p.constData(), int(p.size()), SQLITE_TRANSIENT);
     QStringList rows;
-    while (sqlite3_step(st) == SQLITE_ROW) rows << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    while (sqlite3_step(st) == SQLITE_ROW)
+        rows << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
     sqlite3_finalize(st);
     sqlite3_close(db);
     return rows;
@@ -155,7 +157,8 @@ TEST_F(FrmmainTest, ListRowsBecomeLookupsCopiesAndExports) {
     QTest::mouseClick(buttons.first(), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return MessageBox::shownCount() > boxes; }));
     EXPECT_EQ(csvLines(part), want.mid(0, 50));
-    EXPECT_TRUE(MessageBox::lastShown().text.contains(QStringLiteral("取消"))) << MessageBox::lastShown().text.toStdString();
+    EXPECT_TRUE(MessageBox::lastShown().text.contains(QStringLiteral("取消")))
+        << MessageBox::lastShown().text.toStdString();
 
     // A double-click on a row runs the lookup of its domain, as the lookup button does.
     QSignalSpy looked(&window->lookupCommand(), &LookupCommand::finished);

@@ -26,7 +26,7 @@ struct Db {
         sqlite3_stmt* st = nullptr;
         QStringList out;
         const QByteArray text = QByteArray(sql).replace(
-            "listed", "(SELECT * FROM domains WHERE deletion >= date('now', 'localtime') "
+            "listed", "(SELECT * FROM domains WHERE deletion >= datetime('now', 'localtime') "
                       "AND deletion < date('now', 'localtime', '+30 days'))");
         if (sqlite3_prepare_v2(db, text.constData(), -1, &st, nullptr) != SQLITE_OK) return {"error"};
         const QByteArray p = param.toUtf8();

@@ -46,8 +46,9 @@ int bound(const QString& text) {
 Reference referenceFor(const FilterCase& c, const QString& decodedKey) {
     const QDate today = QDate::currentDate();
     Reference ref;
-    ref.params << today.toString(Qt::ISODate) << today.addDays(30).toString(Qt::ISODate)
-               << decodedKey.toLower();
+    // Names whose deletion time has passed are off the list.
+    ref.params << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+               << today.addDays(30).toString(Qt::ISODate) << decodedKey.toLower();
     QStringList where{QStringLiteral("deletion >= ?1 AND deletion < ?2")};
     const QString starts = QStringLiteral("substr(name, 1, length(?3)) = ?3");
     const QString ends =
@@ -82,7 +83,8 @@ Reference referenceFor(const FilterCase& c, const QString& decodedKey) {
 QList<QStringList> rowsOf(const ResultPage& page) {
     QList<QStringList> rows;
     for (const ResultRow& row : page.rows)
-        rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(), row.deletionTime().toString()};
+        rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(),
+                            row.deletionTime().toString()};
     return rows;
 }
 
@@ -218,7 +220,8 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
     const auto rows =
         db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE suffix = ? AND "
                 "deletion >= ? AND deletion < ? ORDER BY id LIMIT 3",
-                {c.suffix, today.toString(Qt::ISODate), today.addDays(30).toString(Qt::ISODate)});
+                {c.suffix, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                 today.addDays(30).toString(Qt::ISODate)});
     ASSERT_EQ(rows.size(), 3);
     for (const QStringList& row : rows) {
         SCOPED_TRACE(row.join(' ').toStdString());
@@ -238,7 +241,8 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
         const ResultPage result = parseResultPage(searchAnswer(queryString(search, 0)));
         ASSERT_FALSE(result.rows.isEmpty());
         EXPECT_EQ(result.rows.first().domain().toString(), row[0]);
-        EXPECT_EQ(lookup_text::kEstimated.toString() + result.rows.first().deletionTime().toString(), page.deletion);
+        EXPECT_EQ(lookup_text::kEstimated.toString() + result.rows.first().deletionTime().toString(),
+                  page.deletion);
     }
 }
 

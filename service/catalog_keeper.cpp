@@ -1,0 +1,122 @@
+#include "catalog_keeper.h"
+
+#include <chrono>
+#include <iostream>
+
+namespace yuming::service {
+
+namespace {
+
+std::string timeText(const QDateTime& now) {
+    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+}
+
+} // namespace
+
+OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now) {
+    OpenedCatalogue opened;
+    Store store(dbPath);
+    auto stored = store.storedCatalogue(now);
+    if (!stored.ok()) {
+        opened.error = stored.error;
+        return opened;
+    }
+    opened.generation = stored.value.generation;
+    if (stored.value.catalog) {
+        opened.catalog = std::move(stored.value.catalog);
+        return opened;
+    }
+    std::cerr << "yuming-service: building the search index (" << stored.value.note << ")\n";
+    auto built = store.builtCatalogue(now);
+    if (!built.ok()) {
+        opened.error = built.error;
+        return opened;
+    }
+    opened.catalog = std::move(built.value);
+    opened.unstored = true;
+    return opened;
+}
+
+CatalogKeeper::CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const OpenedCatalogue& opened)
+    : m_dbPath(std::move(dbPath)), m_catalogs(catalogs), m_generation(opened.generation),
+      m_unstored(opened.unstored ? opened.catalog : nullptr), m_thread([this] { run(); }) {}
+
+CatalogKeeper::~CatalogKeeper() {
+    stop();
+}
+
+void CatalogKeeper::stop() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_done.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CatalogKeeper::refresh() {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t ticket = ++m_asked;
+    m_wake.notify_all();
+    m_done.wait(lock, [&] { return m_answered >= ticket || m_stopping; });
+}
+
+void CatalogKeeper::run() {
+    using Clock = std::chrono::steady_clock;
+    auto nextFloor = Clock::now() + std::chrono::minutes(1);
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        m_wake.wait_for(lock, std::chrono::seconds(1), [&] { return m_stopping || m_asked > m_answered; });
+        if (m_stopping) break;
+        const std::uint64_t asked = m_asked;
+        lock.unlock();
+        bringUpToDate();
+        if (Clock::now() >= nextFloor) {
+            nextFloor = Clock::now() + std::chrono::minutes(1);
+            const auto current = m_catalogs.current();
+            const std::string now = timeText(QDateTime::currentDateTime());
+            if (!current->firstDeletion().empty() && current->firstDeletion() < now)
+                m_catalogs.replace(current->since(now));
+        }
+        lock.lock();
+        m_answered = asked;
+        m_done.notify_all();
+    }
+}
+
+// Errors are said once until the database reads again, not once a second.
+void CatalogKeeper::bringUpToDate() {
+    static thread_local std::string lastError;
+    const auto sayOnce = [](const std::string& what) {
+        if (what != lastError) std::cerr << "yuming-service: " << what << '\n';
+        lastError = what;
+    };
+    Store store(m_dbPath);
+    const auto generation = store.generation();
+    if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
+    if (generation.value != m_generation) {
+        const QDateTime now = QDateTime::currentDateTime();
+        auto stored = store.storedCatalogue(now);
+        if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
+        if (stored.value.catalog) {
+            m_catalogs.replace(std::move(stored.value.catalog));
+            m_unstored = nullptr;
+        } else {
+            auto built = store.builtCatalogue(now);
+            if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);
+            m_catalogs.replace(built.value);
+            m_unstored = std::move(built.value);
+        }
+        m_generation = stored.value.generation;
+        lastError.clear();
+    }
+    if (m_unstored) {
+        StoreWriter writer(m_dbPath);
+        const std::string error = writer.saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
+        if (!error.empty()) return sayOnce("cannot store the search index: " + error);
+        m_unstored = nullptr;
+    }
+}
+
+} // namespace yuming::service
