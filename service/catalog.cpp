@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <numeric>
+#include <utility>
+
+#include <sys/mman.h>
 
 namespace yuming::service {
 
@@ -166,15 +170,45 @@ void sortByKey(const std::uint32_t* in, std::uint32_t* out, std::size_t count, s
         out[start[key(in[i])]++] = in[i];
 }
 
-template <class T> T* at(std::string& image, std::size_t offset) {
+template <class T> T* at(CatalogImage& image, std::size_t offset) {
     return reinterpret_cast<T*>(image.data() + offset);
 }
 
-template <class T> const T* at(const std::string& image, std::size_t offset) {
+template <class T> const T* at(const CatalogImage& image, std::size_t offset) {
     return reinterpret_cast<const T*>(image.data() + offset);
 }
 
 } // namespace
+
+CatalogImage::CatalogImage(std::size_t size) : m_size(size) {
+    if (size == 0) return;
+    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(mapped, size, MADV_HUGEPAGE);
+    m_data = static_cast<char*>(mapped);
+}
+
+CatalogImage CatalogImage::copyOf(std::string_view bytes) {
+    CatalogImage image(bytes.size());
+    if (!bytes.empty()) std::memcpy(image.data(), bytes.data(), bytes.size());
+    return image;
+}
+
+CatalogImage::~CatalogImage() {
+    if (m_data) ::munmap(m_data, m_size);
+}
+
+CatalogImage::CatalogImage(CatalogImage&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+
+CatalogImage& CatalogImage::operator=(CatalogImage&& other) noexcept {
+    if (this != &other) {
+        if (m_data) ::munmap(m_data, m_size);
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+    }
+    return *this;
+}
 
 void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view deletion) {
     name = name.substr(0, 255);
@@ -189,7 +223,7 @@ void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view 
     m_deletion.push_back(found->second);
 }
 
-std::string CatalogBuilder::finish() {
+CatalogImage CatalogBuilder::finish() {
     const std::size_t rows = m_length.size();
     const auto nameOf = [&](std::uint32_t id) {
         return std::string_view(m_names).substr(m_offsets[id], m_offsets[id + 1] - m_offsets[id]);
@@ -223,7 +257,7 @@ std::string CatalogBuilder::finish() {
     const std::uint64_t pairBytes = std::accumulate(pairSize.begin(), pairSize.end(), std::uint64_t{0});
 
     const Layout l = layoutFor(rows, byTime.size(), m_names.size(), deletionBytes, pairBytes);
-    std::string image(l.total, '\0');
+    CatalogImage image(l.total);
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.byteOrder = kByteOrderMark;
@@ -321,7 +355,7 @@ std::string CatalogBuilder::finish() {
 }
 
 struct Catalog::Core {
-    std::string image;
+    CatalogImage image;
     std::uint32_t rows = 0;
     std::uint32_t deletions = 0;
     std::size_t words = 0;
@@ -394,13 +428,13 @@ bool Catalog::Core::read(std::string& error) {
     rows = header.rows;
     deletions = header.deletions;
     words = l.words;
-    names = std::string_view(image).substr(l.names, header.nameBytes);
+    names = image.view().substr(l.names, header.nameBytes);
     offsets = at<std::uint32_t>(image, l.offsets);
     deletion = at<std::uint32_t>(image, l.deletion);
     info = at<std::uint8_t>(image, l.info);
     length = at<std::uint8_t>(image, l.length);
     deletionOffsets = at<std::uint32_t>(image, l.deletionOffsets);
-    deletionTexts = std::string_view(image).substr(l.deletionTexts, header.deletionBytes);
+    deletionTexts = image.view().substr(l.deletionTexts, header.deletionBytes);
     orders = at<std::uint32_t>(image, l.orders);
     letters = at<std::uint64_t>(image, l.letters);
     letterTally = at<LetterTally>(image, l.letterTally);
@@ -440,7 +474,7 @@ Catalog::Catalog(std::shared_ptr<const Core> core)
 
 namespace {
 
-std::shared_ptr<const Catalog::Core> readCore(std::string image, std::string& error) {
+std::shared_ptr<const Catalog::Core> readCore(CatalogImage image, std::string& error) {
     auto core = std::make_shared<Catalog::Core>();
     core->image = std::move(image);
     if (!core->read(error)) return nullptr;
@@ -459,14 +493,14 @@ std::shared_ptr<const Catalog::Core> buildCore(const std::vector<ListedName>& ro
 
 Catalog::Catalog(const std::vector<ListedName>& rows) : Catalog(buildCore(rows)) {}
 
-std::shared_ptr<const Catalog> Catalog::fromImage(std::string image, std::string& error) {
+std::shared_ptr<const Catalog> Catalog::fromImage(CatalogImage image, std::string& error) {
     auto core = readCore(std::move(image), error);
     if (!core) return nullptr;
     return std::shared_ptr<const Catalog>(new Catalog(std::move(core)));
 }
 
 std::string_view Catalog::image() const {
-    return m_core->image;
+    return m_core->image.view();
 }
 
 std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {

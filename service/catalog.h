@@ -19,6 +19,31 @@ inline constexpr int kSymbols = 37;
 int symbol(char c);
 std::size_t pairGram(char a, char b);
 
+// The bytes of a catalogue, in memory of their own: mapped at once and in large pages where the
+// system has them, since faulting in a few hundred megabytes a page at a time is most of the cost
+// of reading them.
+class CatalogImage {
+public:
+    CatalogImage() = default;
+    // `size` zero bytes.
+    explicit CatalogImage(std::size_t size);
+    static CatalogImage copyOf(std::string_view bytes);
+    ~CatalogImage();
+    CatalogImage(CatalogImage&& other) noexcept;
+    CatalogImage& operator=(CatalogImage&& other) noexcept;
+    CatalogImage(const CatalogImage&) = delete;
+    CatalogImage& operator=(const CatalogImage&) = delete;
+
+    char* data() { return m_data; }
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return {m_data, m_size}; }
+
+private:
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
 // Collects the names of a drop list and lays them out as a catalogue image: the names with every
 // sort order and a keyword index worked out once, in one block of bytes that is stored with the
 // database and read back at start without any sorting.
@@ -27,7 +52,7 @@ public:
     void add(std::string_view name, Suffix suffix, std::string_view deletion);
     std::size_t size() const { return m_length.size(); }
     // The image; the builder is empty afterwards.
-    std::string finish();
+    CatalogImage finish();
 
 private:
     std::string m_names;
@@ -49,7 +74,7 @@ public:
     // A catalogue from an image made by CatalogBuilder; null, with `error`, when the bytes are not
     // one (damaged, cut short, or from another build of the layout). Never trusts the image: every
     // position in it is checked before use.
-    static std::shared_ptr<const Catalog> fromImage(std::string image, std::string& error);
+    static std::shared_ptr<const Catalog> fromImage(CatalogImage image, std::string& error);
 
     // The bytes to store, for fromImage.
     std::string_view image() const;

@@ -13,7 +13,7 @@ std::string timeText(const QDateTime& now) {
 
 } // namespace
 
-OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now) {
+OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
     auto stored = store.storedCatalogue(now);
@@ -26,6 +26,7 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now) {
         opened.catalog = std::move(stored.value.catalog);
         return opened;
     }
+    if (!build) return opened;
     std::cerr << "yuming-service: building the search index (" << stored.value.note << ")\n";
     auto built = store.builtCatalogue(now);
     if (!built.ok()) {

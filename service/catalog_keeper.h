@@ -21,7 +21,8 @@ struct OpenedCatalogue {
     bool unstored = false;
     std::string error;
 };
-OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now);
+// With `build` false, only a stored catalogue is taken (none: a null one, without an error).
+OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build = true);
 
 // Keeps the served catalogue in step with the database while the service runs. Once a second it
 // asks whether the names changed (an import, a lookup that taught the drop list something, another

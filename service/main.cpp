@@ -165,7 +165,7 @@ private:
     bool m_regular = false;
 };
 
-// A damaged database is refused before anything reads from or writes to it. The quick check
+// A damaged database is refused before anything is written to it or served from it. The quick check
 // reads every page; on a very large file it is cut short so the service still starts in time.
 constexpr std::chrono::seconds kStartCheckBudget{2};
 
@@ -295,8 +295,20 @@ int main(int argc, char* argv[]) {
     }
 
     const QDate today = QDate::currentDate();
-    if (!checkAtStart(options.dbPath) || !prepare(options, today)) return 1;
-    OpenedCatalogue opened = openCatalogue(options.dbPath, QDateTime::currentDateTime());
+    // The stored catalogue is read while the database is checked; a damaged file is still refused
+    // before anything is written to it or served from it.
+    std::optional<OpenedCatalogue> early;
+    std::thread reader;
+    if (QFileInfo(QString::fromStdString(options.dbPath)).size() > 0)
+        reader = std::thread([&] { early = openCatalogue(options.dbPath, QDateTime::currentDateTime(), false); });
+    const bool sound = checkAtStart(options.dbPath);
+    if (reader.joinable()) reader.join();
+    if (!sound || !prepare(options, today)) return 1;
+    // Preparing moves generated names to today's dates; a catalogue read before that is not theirs.
+    const bool unchanged = early && early->catalog && Store(options.dbPath).generation().value == early->generation;
+    OpenedCatalogue opened =
+        unchanged ? std::move(*early) : openCatalogue(options.dbPath, QDateTime::currentDateTime());
+    early.reset();
     if (!opened.catalog) {
         std::cerr << "yuming-service: cannot load the drop list from " << options.dbPath << ": "
                   << opened.error << '\n';

@@ -361,15 +361,29 @@ ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& no
             return result;
         }
     }
-    Statement size(db, "SELECT COALESCE(SUM(length(data)), 0) FROM catalogue_parts");
-    if (size.step() != Step::Row) return {{}, size.error()};
-    std::string image;
-    image.reserve(static_cast<std::size_t>(size.integer(0)));
-    Statement parts(db, "SELECT data FROM catalogue_parts ORDER BY part");
+    // Each part is read straight into its place, without SQLite's own copy of it.
+    Statement parts(db, "SELECT part, length(data) FROM catalogue_parts ORDER BY part");
+    std::vector<std::pair<std::int64_t, std::size_t>> sizes;
+    std::size_t total = 0;
     Step step;
-    while ((step = parts.step()) == Step::Row)
-        image.append(parts.blob(0));
+    while ((step = parts.step()) == Step::Row) {
+        sizes.emplace_back(parts.integer(0), static_cast<std::size_t>(parts.integer(1)));
+        total += sizes.back().second;
+    }
     if (step == Step::Failed) return {{}, parts.error()};
+    CatalogImage image(total);
+    std::size_t filled = 0;
+    for (const auto& [part, bytes] : sizes) {
+        sqlite3_blob* blob = nullptr;
+        int rc = sqlite3_blob_open(db, "main", "catalogue_parts", "data", part, 0, &blob);
+        if (rc == SQLITE_OK && static_cast<std::size_t>(sqlite3_blob_bytes(blob)) != bytes)
+            rc = SQLITE_CORRUPT;
+        if (rc == SQLITE_OK) rc = sqlite3_blob_read(blob, image.data() + filled, static_cast<int>(bytes), 0);
+        const std::string why = rc == SQLITE_OK ? std::string{} : std::string(sqlite3_errstr(rc));
+        sqlite3_blob_close(blob);
+        if (!why.empty()) return {{}, "cannot read the search index: " + why};
+        filled += bytes;
+    }
     std::string damaged;
     auto catalog = Catalog::fromImage(std::move(image), damaged);
     if (!catalog) {
