@@ -24,11 +24,12 @@ std::size_t pairGram(char a, char b) {
 namespace {
 
 constexpr std::size_t kPairs = kSymbols * kSymbols;
+constexpr std::size_t kTriples = kPairs * kSymbols;
 constexpr std::size_t kOrders = 6;
 // The orders kept ready, as they sit in the image.
 enum Order : std::size_t { ByName, ByReversed, ByDeletion, BySuffix, ByLength, ByDayThenLength };
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr char kMagic[8] = {'y', 'm', 'c', 'a', 't', 'l', 'g', '\0'};
 constexpr std::uint32_t kNoRow = UINT32_MAX;
 
@@ -41,17 +42,27 @@ struct Header {
     std::uint64_t nameBytes;
     std::uint64_t deletionBytes;
     std::uint64_t pairBytes;
+    std::uint64_t tripleBytes;
 };
 
 // Where each part of an image starts, every part on an 8-byte boundary.
+// A row's deletion time (its place among the distinct times), suffix, structure and length, side
+// by side so that filtering a row costs one memory read.
+struct Entry {
+    std::uint32_t deletion;
+    std::uint8_t info; // suffix in bits 0-1, structure in bits 2-3
+    std::uint8_t length;
+    std::uint16_t unused;
+};
+
 struct Layout {
-    std::size_t names, offsets, deletion, info, length, deletionOffsets, deletionTexts, orders, letters,
-        letterTally, tally, pairStart, pairs, total;
+    std::size_t names, offsets, entries, deletionOffsets, deletionTexts, orders, letters, letterTally, tally,
+        pairStart, pairs, tripleStart, triples, total;
     std::size_t words;
 };
 
 Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t nameBytes,
-                 std::uint64_t deletionBytes, std::uint64_t pairBytes) {
+                 std::uint64_t deletionBytes, std::uint64_t pairBytes, std::uint64_t tripleBytes) {
     Layout l{};
     std::size_t at = sizeof(Header);
     const auto place = [&](std::uint64_t bytes) {
@@ -62,9 +73,7 @@ Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t name
     l.words = (rows + 63) / 64;
     l.names = place(nameBytes);
     l.offsets = place((rows + 1) * 4);
-    l.deletion = place(rows * 4);
-    l.info = place(rows);
-    l.length = place(rows);
+    l.entries = place(rows * sizeof(Entry));
     l.deletionOffsets = place((deletions + 1) * 4);
     l.deletionTexts = place(deletionBytes);
     l.orders = place(kOrders * rows * 4);
@@ -73,6 +82,8 @@ Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t name
     l.tally = place(sizeof(Catalog::Tally));
     l.pairStart = place((kPairs + 1) * 8);
     l.pairs = place(pairBytes);
+    l.tripleStart = place((kTriples + 1) * 8);
+    l.triples = place(tripleBytes);
     l.total = at;
     return l;
 }
@@ -142,22 +153,64 @@ std::uint8_t* putVarint(std::uint8_t* out, std::uint32_t value) {
     return out;
 }
 
-// The distinct letters and pairs of letters of a name.
-void gramsOf(std::string_view name, std::vector<std::uint16_t>& letters, std::vector<std::uint16_t>& pairs) {
-    letters.clear();
-    pairs.clear();
+// The distinct letters, pairs and runs of three letters of a name.
+struct Grams {
+    std::vector<std::uint32_t> letters, pairs, triples;
+};
+
+void gramsOf(std::string_view name, Grams& grams) {
+    grams.letters.clear();
+    grams.pairs.clear();
+    grams.triples.clear();
     for (std::size_t i = 0; i < name.size(); ++i) {
         const int here = symbol(name[i]);
         if (here < 0) continue;
-        letters.push_back(static_cast<std::uint16_t>(here));
-        if (i + 1 < name.size() && symbol(name[i + 1]) >= 0)
-            pairs.push_back(static_cast<std::uint16_t>(pairGram(name[i], name[i + 1])));
+        grams.letters.push_back(static_cast<std::uint32_t>(here));
+        if (i + 1 >= name.size() || symbol(name[i + 1]) < 0) continue;
+        const auto pair = static_cast<std::uint32_t>(pairGram(name[i], name[i + 1]));
+        grams.pairs.push_back(pair);
+        if (i + 2 < name.size() && symbol(name[i + 2]) >= 0)
+            grams.triples.push_back(pair * kSymbols + static_cast<std::uint32_t>(symbol(name[i + 2])));
     }
-    for (auto* grams : {&letters, &pairs}) {
-        std::sort(grams->begin(), grams->end());
-        grams->erase(std::unique(grams->begin(), grams->end()), grams->end());
+    for (auto* list : {&grams.letters, &grams.pairs, &grams.triples}) {
+        std::sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
     }
 }
+
+// Rows listed under each gram, as ascending gaps in as many bytes as they need: laid out in two
+// passes over the names, one to size the lists and one to write them.
+class GramLists {
+public:
+    explicit GramLists(std::size_t grams) : m_size(grams), m_last(grams, kNoRow) {}
+    void count(const std::vector<std::uint32_t>& grams, std::uint32_t id) {
+        for (std::uint32_t g : grams) {
+            m_size[g] += varintSize(m_last[g] == kNoRow ? id : id - m_last[g]);
+            m_last[g] = id;
+        }
+    }
+    std::uint64_t bytes() const { return std::accumulate(m_size.begin(), m_size.end(), std::uint64_t{0}); }
+    void place(std::uint64_t* start, std::uint8_t* data) {
+        m_cursor.resize(m_size.size());
+        start[0] = 0;
+        for (std::size_t g = 0; g < m_size.size(); ++g) {
+            start[g + 1] = start[g] + m_size[g];
+            m_cursor[g] = data + start[g];
+        }
+        std::fill(m_last.begin(), m_last.end(), kNoRow);
+    }
+    void write(const std::vector<std::uint32_t>& grams, std::uint32_t id) {
+        for (std::uint32_t g : grams) {
+            m_cursor[g] = putVarint(m_cursor[g], m_last[g] == kNoRow ? id : id - m_last[g]);
+            m_last[g] = id;
+        }
+    }
+
+private:
+    std::vector<std::uint64_t> m_size;
+    std::vector<std::uint32_t> m_last;
+    std::vector<std::uint8_t*> m_cursor;
+};
 
 // Stable counting sort of `in` by a small key.
 template <class Key>
@@ -243,20 +296,17 @@ CatalogImage CatalogBuilder::finish() {
     for (const auto& text : m_deletionTexts)
         deletionBytes += text.size();
 
-    // The keyword index: each pair's rows as ascending gaps, in as many bytes as they need.
-    std::vector<std::uint16_t> letters, pairs;
-    std::vector<std::uint64_t> pairSize(kPairs);
-    std::vector<std::uint32_t> last(kPairs, kNoRow);
+    // The keyword index: the rows of each pair and each run of three letters.
+    Grams grams;
+    GramLists pairLists(kPairs), tripleLists(kTriples);
     for (std::uint32_t id = 0; id < rows; ++id) {
-        gramsOf(nameOf(id), letters, pairs);
-        for (std::uint16_t g : pairs) {
-            pairSize[g] += varintSize(last[g] == kNoRow ? id : id - last[g]);
-            last[g] = id;
-        }
+        gramsOf(nameOf(id), grams);
+        pairLists.count(grams.pairs, id);
+        tripleLists.count(grams.triples, id);
     }
-    const std::uint64_t pairBytes = std::accumulate(pairSize.begin(), pairSize.end(), std::uint64_t{0});
+    const std::uint64_t pairBytes = pairLists.bytes(), tripleBytes = tripleLists.bytes();
 
-    const Layout l = layoutFor(rows, byTime.size(), m_names.size(), deletionBytes, pairBytes);
+    const Layout l = layoutFor(rows, byTime.size(), m_names.size(), deletionBytes, pairBytes, tripleBytes);
     CatalogImage image(l.total);
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
@@ -267,12 +317,13 @@ CatalogImage CatalogBuilder::finish() {
     header.nameBytes = m_names.size();
     header.deletionBytes = deletionBytes;
     header.pairBytes = pairBytes;
+    header.tripleBytes = tripleBytes;
     std::memcpy(image.data(), &header, sizeof header);
     std::memcpy(image.data() + l.names, m_names.data(), m_names.size());
     std::memcpy(image.data() + l.offsets, m_offsets.data(), m_offsets.size() * 4);
-    std::memcpy(image.data() + l.deletion, m_deletion.data(), rows * 4);
-    std::memcpy(image.data() + l.info, m_info.data(), rows);
-    std::memcpy(image.data() + l.length, m_length.data(), rows);
+    auto* entries = at<Entry>(image, l.entries);
+    for (std::size_t id = 0; id < rows; ++id)
+        entries[id] = {m_deletion[id], m_info[id], m_length[id], 0};
     {
         auto* offsets = at<std::uint32_t>(image, l.deletionOffsets);
         char* text = image.data() + l.deletionTexts;
@@ -322,33 +373,23 @@ CatalogImage CatalogBuilder::finish() {
     sortByKey(order(ByLength), order(ByDayThenLength), rows, byTime.size(),
               [&](std::uint32_t id) { return dayOf[m_deletion[id]]; });
 
-    // Letters: a bit per row, and counts by suffix, structure and length.
+    // Letters: a bit per row, and counts by suffix, structure and length; pairs and triples in
+    // their lists.
     auto* letterBits = at<std::uint64_t>(image, l.letters);
     auto* letterTally = at<Catalog::LetterTally>(image, l.letterTally);
     auto* tally = at<Catalog::Tally>(image, l.tally);
+    pairLists.place(at<std::uint64_t>(image, l.pairStart), at<std::uint8_t>(image, l.pairs));
+    tripleLists.place(at<std::uint64_t>(image, l.tripleStart), at<std::uint8_t>(image, l.triples));
     for (std::uint32_t id = 0; id < rows; ++id) {
         const unsigned suffix = m_info[id] & 3, kind = m_info[id] >> 2 & 3;
         ++(*tally)[suffix][kind][m_length[id]];
-        gramsOf(nameOf(id), letters, pairs);
-        for (std::uint16_t g : letters) {
+        gramsOf(nameOf(id), grams);
+        for (std::uint32_t g : grams.letters) {
             letterBits[g * l.words + id / 64] |= std::uint64_t{1} << (id % 64);
             ++(*letterTally)[g][suffix][kind][std::min<unsigned>(m_length[id], Catalog::kLetterLengths - 1)];
         }
-    }
-    auto* pairStart = at<std::uint64_t>(image, l.pairStart);
-    for (std::size_t g = 0; g < kPairs; ++g)
-        pairStart[g + 1] = pairStart[g] + pairSize[g];
-    std::vector<std::uint8_t*> cursor(kPairs);
-    auto* pairData = at<std::uint8_t>(image, l.pairs);
-    for (std::size_t g = 0; g < kPairs; ++g)
-        cursor[g] = pairData + pairStart[g];
-    std::fill(last.begin(), last.end(), kNoRow);
-    for (std::uint32_t id = 0; id < rows; ++id) {
-        gramsOf(nameOf(id), letters, pairs);
-        for (std::uint16_t g : pairs) {
-            cursor[g] = putVarint(cursor[g], last[g] == kNoRow ? id : id - last[g]);
-            last[g] = id;
-        }
+        pairLists.write(grams.pairs, id);
+        tripleLists.write(grams.triples, id);
     }
     *this = CatalogBuilder();
     return image;
@@ -361,9 +402,7 @@ struct Catalog::Core {
     std::size_t words = 0;
     std::string_view names;
     const std::uint32_t* offsets = nullptr;
-    const std::uint32_t* deletion = nullptr;
-    const std::uint8_t* info = nullptr;
-    const std::uint8_t* length = nullptr;
+    const Entry* entries = nullptr;
     const std::uint32_t* deletionOffsets = nullptr;
     std::string_view deletionTexts;
     const std::uint32_t* orders = nullptr;
@@ -372,6 +411,8 @@ struct Catalog::Core {
     const Tally* tally = nullptr;
     const std::uint64_t* pairStart = nullptr;
     const std::uint8_t* pairs = nullptr;
+    const std::uint64_t* tripleStart = nullptr;
+    const std::uint8_t* triples = nullptr;
     // Worked out when read: each row's place in the name order, each deletion time's day.
     std::vector<std::uint32_t> nameRank;
     std::vector<std::uint32_t> dayOf;
@@ -383,10 +424,14 @@ struct Catalog::Core {
     bool hasLetter(int letter, std::uint32_t id) const {
         return letters[static_cast<std::size_t>(letter) * words + id / 64] >> (id % 64) & 1;
     }
-    // Calls `use` with each row of a pair of letters, in ascending order.
-    template <class Use> void eachWithPair(std::size_t pair, Use use) const {
-        const std::uint8_t* p = pairs + pairStart[pair];
-        const std::uint8_t* end = pairs + pairStart[pair + 1];
+    std::uint64_t listBytes(const std::uint64_t* start, std::size_t gram) const {
+        return start[gram + 1] - start[gram];
+    }
+    // Calls `use` with each row listed under a gram, in ascending order.
+    template <class Use>
+    void eachListed(const std::uint64_t* start, const std::uint8_t* data, std::size_t gram, Use use) const {
+        const std::uint8_t* p = data + start[gram];
+        const std::uint8_t* end = data + start[gram + 1];
         std::uint32_t id = 0;
         bool first = true;
         while (p < end) {
@@ -419,20 +464,19 @@ bool Catalog::Core::read(std::string& error) {
         return fail("not an index");
     if (header.version != kVersion) return fail("made by another version");
     if (header.nameBytes > image.size() || header.deletionBytes > image.size() ||
-        header.pairBytes > image.size() || header.deletions > header.rows || header.nameBytes >= UINT32_MAX ||
+        header.pairBytes > image.size() || header.tripleBytes > image.size() ||
+        header.deletions > header.rows || header.nameBytes >= UINT32_MAX ||
         header.deletionBytes >= UINT32_MAX)
         return fail("sizes out of range");
-    const Layout l =
-        layoutFor(header.rows, header.deletions, header.nameBytes, header.deletionBytes, header.pairBytes);
+    const Layout l = layoutFor(header.rows, header.deletions, header.nameBytes, header.deletionBytes,
+                               header.pairBytes, header.tripleBytes);
     if (l.total != image.size()) return fail("cut short");
     rows = header.rows;
     deletions = header.deletions;
     words = l.words;
     names = image.view().substr(l.names, header.nameBytes);
     offsets = at<std::uint32_t>(image, l.offsets);
-    deletion = at<std::uint32_t>(image, l.deletion);
-    info = at<std::uint8_t>(image, l.info);
-    length = at<std::uint8_t>(image, l.length);
+    entries = at<Entry>(image, l.entries);
     deletionOffsets = at<std::uint32_t>(image, l.deletionOffsets);
     deletionTexts = image.view().substr(l.deletionTexts, header.deletionBytes);
     orders = at<std::uint32_t>(image, l.orders);
@@ -441,11 +485,13 @@ bool Catalog::Core::read(std::string& error) {
     tally = at<Tally>(image, l.tally);
     pairStart = at<std::uint64_t>(image, l.pairStart);
     pairs = at<std::uint8_t>(image, l.pairs);
+    tripleStart = at<std::uint64_t>(image, l.tripleStart);
+    triples = at<std::uint8_t>(image, l.triples);
 
     if (offsets[0] != 0 || offsets[rows] != header.nameBytes) return fail("names out of range");
     for (std::uint32_t id = 0; id < rows; ++id)
-        if (offsets[id + 1] < offsets[id] || offsets[id + 1] - offsets[id] != length[id] ||
-            deletion[id] >= deletions || (info[id] >> 2) > 2)
+        if (offsets[id + 1] < offsets[id] || offsets[id + 1] - offsets[id] != entries[id].length ||
+            entries[id].deletion >= deletions || (entries[id].info >> 2) > 2)
             return fail("a row out of range");
     if (deletionOffsets[0] != 0 || deletionOffsets[deletions] != header.deletionBytes)
         return fail("times out of range");
@@ -454,9 +500,12 @@ bool Catalog::Core::read(std::string& error) {
             return fail("times out of order");
     for (std::size_t i = 0; i < kOrders * rows; ++i)
         if (orders[i] >= rows) return fail("an order out of range");
-    if (pairStart[0] != 0 || pairStart[kPairs] != header.pairBytes) return fail("keyword index out of range");
-    for (std::size_t g = 0; g < kPairs; ++g)
-        if (pairStart[g + 1] < pairStart[g]) return fail("keyword index out of order");
+    for (const auto& [start, grams, bytes] : {std::tuple(pairStart, kPairs, header.pairBytes),
+                                              std::tuple(tripleStart, kTriples, header.tripleBytes)}) {
+        if (start[0] != 0 || start[grams] != bytes) return fail("keyword index out of range");
+        for (std::size_t g = 0; g < grams; ++g)
+            if (start[g + 1] < start[g]) return fail("keyword index out of order");
+    }
 
     nameRank.assign(rows, 0);
     const std::uint32_t* byName = order(ByName);
@@ -515,24 +564,40 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
     }
     auto next = std::shared_ptr<Catalog>(new Catalog(m_core));
     next->m_floor = lo;
+    if (lo == 0) return next;
     // The rows gone are the first ones in deletion order; their counts come off the tallies.
     const std::uint32_t* byDeletion = c.order(ByDeletion);
-    const std::uint32_t* end = std::partition_point(byDeletion, byDeletion + c.rows,
-                                                    [&](std::uint32_t id) { return c.deletion[id] < lo; });
+    const std::uint32_t* end = std::partition_point(
+        byDeletion, byDeletion + c.rows, [&](std::uint32_t id) { return c.entries[id].deletion < lo; });
+    next->m_deletionStart = static_cast<std::size_t>(end - byDeletion);
     auto tally = std::make_shared<Tally>(*c.tally);
     auto letterTally = std::make_shared<LetterTally>(*c.letterTally);
-    std::vector<std::uint16_t> letters, pairs;
+    Grams grams;
     for (const std::uint32_t* p = byDeletion; p < end; ++p) {
-        const std::uint32_t id = *p;
-        const unsigned suffix = c.info[id] & 3, kind = c.info[id] >> 2 & 3;
-        --(*tally)[suffix][kind][c.length[id]];
-        gramsOf(next->name(id), letters, pairs);
-        for (std::uint16_t g : letters)
-            --(*letterTally)[g][suffix][kind][std::min<unsigned>(c.length[id], kLetterLengths - 1)];
+        const Entry& e = c.entries[*p];
+        const unsigned suffix = e.info & 3, kind = e.info >> 2 & 3;
+        --(*tally)[suffix][kind][e.length];
+        gramsOf(next->name(*p), grams);
+        for (std::uint32_t g : grams.letters)
+            --(*letterTally)[g][suffix][kind][std::min<unsigned>(e.length, kLetterLengths - 1)];
     }
-    next->m_size = c.rows - static_cast<std::size_t>(end - byDeletion);
+    next->m_size = c.rows - next->m_deletionStart;
     next->m_tally = std::move(tally);
     next->m_letterTally = std::move(letterTally);
+    // By day, the days before the first listed time are gone whole and its own day in part; that
+    // day's rows still listed are kept aside, so a walk never steps over the rows gone.
+    const std::uint32_t* byDay = c.order(ByDayThenLength);
+    const std::uint32_t floorDay = lo < c.deletions ? c.dayOf[lo] : UINT32_MAX;
+    const auto dayOfRow = [&](std::uint32_t id) { return c.dayOf[c.entries[id].deletion]; };
+    const std::uint32_t* dayBegin = std::partition_point(
+        byDay, byDay + c.rows, [&](std::uint32_t id) { return dayOfRow(id) < floorDay; });
+    const std::uint32_t* dayEnd = std::partition_point(
+        dayBegin, byDay + c.rows, [&](std::uint32_t id) { return dayOfRow(id) == floorDay; });
+    auto floorDayRows = std::make_shared<std::vector<std::uint32_t>>();
+    for (const std::uint32_t* p = dayBegin; p < dayEnd; ++p)
+        if (c.entries[*p].deletion >= lo) floorDayRows->push_back(*p);
+    next->m_floorDayRows = std::move(floorDayRows);
+    next->m_dayEnd = static_cast<std::size_t>(dayEnd - byDay);
     return next;
 }
 
@@ -542,24 +607,22 @@ std::string_view Catalog::firstDeletion() const {
 
 std::string_view Catalog::name(std::uint32_t id) const {
     const Core& c = *m_core;
-    return c.names.substr(c.offsets[id], c.length[id]);
+    return c.names.substr(c.offsets[id], c.entries[id].length);
 }
 
 Catalog::Row Catalog::row(std::uint32_t id) const {
     const Core& c = *m_core;
-    return {name(id), static_cast<Suffix>(1u << (c.info[id] & 3)), c.deletionText(c.deletion[id])};
-}
-
-bool Catalog::onList(std::uint32_t id) const {
-    return m_core->deletion[id] >= m_floor;
+    return {name(id), static_cast<Suffix>(1u << (c.entries[id].info & 3)),
+            c.deletionText(c.entries[id].deletion)};
 }
 
 bool Catalog::passes(std::uint32_t id, const SearchFilters& filters) const {
     const Core& c = *m_core;
-    if (c.deletion[id] < m_floor) return false;
-    const std::uint8_t info = c.info[id];
+    const Entry& e = c.entries[id];
+    if (e.deletion < m_floor) return false;
+    const std::uint8_t info = e.info;
     if (!(filters.suffixes & (1u << (info & 3)))) return false;
-    const int length = c.length[id];
+    const int length = e.length;
     if (filters.minLength > 0 && length < filters.minLength) return false;
     if (filters.maxLength > 0 && length > filters.maxLength) return false;
     return filters.kind == CharKind::Any || (info >> 2) == static_cast<unsigned>(filters.kind);
@@ -596,17 +659,25 @@ std::vector<std::uint32_t> Catalog::walk(SortKey sort, std::int64_t first, int c
     static constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
     const Core& c = *m_core;
     const std::uint32_t* order = c.order(kOrderOf[static_cast<std::size_t>(sort)]);
-    const std::uint32_t* end = order + c.rows;
-    // In deletion order the rows gone come first.
-    if (sort == SortKey::DeletionTime && m_floor > 0)
-        order = std::partition_point(order, end, [&](std::uint32_t id) { return c.deletion[id] < m_floor; });
     std::vector<std::uint32_t> out;
     std::int64_t seen = 0;
-    for (; order < end; ++order) {
-        if (!wanted(*order)) continue;
-        if (seen++ < first) continue;
-        out.push_back(*order);
-        if (static_cast<int>(out.size()) == count) break;
+    // Whether the page is full.
+    const auto take = [&](const std::uint32_t* from, const std::uint32_t* to) {
+        for (; from < to; ++from) {
+            if (!wanted(*from)) continue;
+            if (seen++ < first) continue;
+            out.push_back(*from);
+            if (static_cast<int>(out.size()) == count) return true;
+        }
+        return false;
+    };
+    if (sort == SortKey::DeletionTime) {
+        take(order + m_deletionStart, order + c.rows);
+    } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
+        const std::vector<std::uint32_t>& day = *m_floorDayRows;
+        if (!take(day.data(), day.data() + day.size())) take(order + m_dayEnd, order + c.rows);
+    } else {
+        take(order, order + c.rows);
     }
     return out;
 }
@@ -657,16 +728,20 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
             }
         return;
     }
-    std::size_t rarest = pairGram(key[0], key[1]);
-    for (std::size_t i = 1; i + 1 < key.size(); ++i) {
-        const std::size_t pair = pairGram(key[i], key[i + 1]);
-        if (c.pairStart[pair + 1] - c.pairStart[pair] < c.pairStart[rarest + 1] - c.pairStart[rarest])
-            rarest = pair;
-    }
-    const bool verify = key.size() > 2;
-    c.eachWithPair(rarest, [&](std::uint32_t id) {
-        if (passes(id, filters) && (!verify || name(id).find(key) != std::string_view::npos))
-            matches.push_back(id);
+    const auto add = [&](std::uint32_t id) {
+        if (passes(id, filters)) matches.push_back(id);
+    };
+    if (key.size() == 2) return c.eachListed(c.pairStart, c.pairs, pairGram(key[0], key[1]), add);
+    const auto triple = [&](std::size_t i) {
+        return pairGram(key[i], key[i + 1]) * kSymbols + symbol(key[i + 2]);
+    };
+    if (key.size() == 3) return c.eachListed(c.tripleStart, c.triples, triple(0), add);
+    // Longer keywords: the rows of their rarest run of three, checked against the whole keyword.
+    std::size_t rarest = triple(0);
+    for (std::size_t i = 1; i + 2 < key.size(); ++i)
+        if (c.listBytes(c.tripleStart, triple(i)) < c.listBytes(c.tripleStart, rarest)) rarest = triple(i);
+    c.eachListed(c.tripleStart, c.triples, rarest, [&](std::uint32_t id) {
+        if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
     });
 }
 
@@ -720,16 +795,16 @@ std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, S
         const std::uint64_t rank = c.nameRank[id];
         switch (sort) {
         case SortKey::DeletionTime:
-            return std::uint64_t{c.deletion[id]} << 32 | rank;
+            return std::uint64_t{c.entries[id].deletion} << 32 | rank;
         case SortKey::Alphabetical:
             return rank;
         case SortKey::Suffix:
-            return std::uint64_t{suffixRank(c.info[id] & 3)} << 32 | rank;
+            return std::uint64_t{suffixRank(c.entries[id].info & 3)} << 32 | rank;
         case SortKey::Length:
-            return std::uint64_t{c.length[id]} << 32 | rank;
+            return std::uint64_t{c.entries[id].length} << 32 | rank;
         case SortKey::DeletionDateThenLength:
-            return std::uint64_t{std::min<std::uint32_t>(c.dayOf[c.deletion[id]], 0xffffff)} << 40 |
-                   std::uint64_t{c.length[id]} << 32 | rank;
+            return std::uint64_t{std::min<std::uint32_t>(c.dayOf[c.entries[id].deletion], 0xffffff)} << 40 |
+                   std::uint64_t{c.entries[id].length} << 32 | rank;
         }
         return rank;
     };

@@ -111,7 +111,6 @@ private:
 
     std::string_view name(std::uint32_t id) const;
     bool passes(std::uint32_t id, const SearchFilters& filters) const;
-    bool onList(std::uint32_t id) const;
     std::vector<std::uint32_t> edgeMatches(const SearchFilters& filters) const;
     void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
     bool countable(const SearchFilters& filters, int lengths) const;
@@ -122,8 +121,13 @@ private:
                                      int count) const;
 
     std::shared_ptr<const Core> m_core;
-    // Rows whose deletion time is before the first one listed are gone.
+    // Rows whose deletion time is before the first one listed are gone: in deletion order the
+    // first m_deletionStart; in day order the days before, and in part the first day listed,
+    // whose rows still listed are m_floorDayRows, then the order goes on from m_dayEnd.
     std::uint32_t m_floor = 0;
+    std::size_t m_deletionStart = 0;
+    std::shared_ptr<const std::vector<std::uint32_t>> m_floorDayRows;
+    std::size_t m_dayEnd = 0;
     std::size_t m_size = 0;
     // Rows by suffix, structure and length, and the same by each letter a name holds; the last
     // length counts every name that long or longer.
