@@ -29,7 +29,7 @@ constexpr std::size_t kOrders = 6;
 // The orders kept ready, as they sit in the image.
 enum Order : std::size_t { ByName, ByReversed, ByDeletion, BySuffix, ByLength, ByDayThenLength };
 constexpr std::uint32_t kByteOrderMark = 0x01020304;
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
 constexpr char kMagic[8] = {'y', 'm', 'c', 'a', 't', 'l', 'g', '\0'};
 constexpr std::uint32_t kNoRow = UINT32_MAX;
 
@@ -384,10 +384,13 @@ CatalogImage CatalogBuilder::finish() {
         const unsigned suffix = m_info[id] & 3, kind = m_info[id] >> 2 & 3;
         ++(*tally)[suffix][kind][m_length[id]];
         gramsOf(nameOf(id), grams);
+        const unsigned length = std::min<unsigned>(m_length[id], Catalog::kLetterLengths - 1);
         for (std::uint32_t g : grams.letters) {
             letterBits[g * l.words + id / 64] |= std::uint64_t{1} << (id % 64);
-            ++(*letterTally)[g][suffix][kind][std::min<unsigned>(m_length[id], Catalog::kLetterLengths - 1)];
+            ++(*letterTally)[g][suffix][kind][length];
         }
+        for (std::uint32_t g : grams.pairs)
+            ++(*letterTally)[kSymbols + g][suffix][kind][length];
         pairLists.write(grams.pairs, id);
         tripleLists.write(grams.triples, id);
     }
@@ -416,6 +419,9 @@ struct Catalog::Core {
     // Worked out when read: each row's place in the name order, each deletion time's day.
     std::vector<std::uint32_t> nameRank;
     std::vector<std::uint32_t> dayOf;
+    // Where each suffix (by rank) begins in the suffix order, and each length in the length order.
+    std::array<std::size_t, 5> suffixStart{};
+    std::array<std::size_t, 257> lengthStart{};
 
     const std::uint32_t* order(std::size_t o) const { return orders + o * rows; }
     std::string_view deletionText(std::uint32_t d) const {
@@ -514,6 +520,14 @@ bool Catalog::Core::read(std::string& error) {
     dayOf.assign(deletions, 0);
     for (std::uint32_t d = 1; d < deletions; ++d)
         dayOf[d] = dayOf[d - 1] + (deletionText(d).substr(0, 10) != deletionText(d - 1).substr(0, 10));
+    const auto starts = [&](const std::uint32_t* o, auto& start, auto key) {
+        for (std::size_t k = 0; k < start.size(); ++k)
+            start[k] = static_cast<std::size_t>(
+                std::partition_point(o, o + rows, [&](std::uint32_t id) { return key(id) < k; }) - o);
+    };
+    starts(order(BySuffix), suffixStart,
+           [&](std::uint32_t id) { return std::size_t{suffixRank(entries[id].info & 3)}; });
+    starts(order(ByLength), lengthStart, [&](std::uint32_t id) { return std::size_t{entries[id].length}; });
     return true;
 }
 
@@ -578,8 +592,11 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
         const unsigned suffix = e.info & 3, kind = e.info >> 2 & 3;
         --(*tally)[suffix][kind][e.length];
         gramsOf(next->name(*p), grams);
+        const unsigned length = std::min<unsigned>(e.length, kLetterLengths - 1);
         for (std::uint32_t g : grams.letters)
-            --(*letterTally)[g][suffix][kind][std::min<unsigned>(e.length, kLetterLengths - 1)];
+            --(*letterTally)[g][suffix][kind][length];
+        for (std::uint32_t g : grams.pairs)
+            --(*letterTally)[kSymbols + g][suffix][kind][length];
     }
     next->m_size = c.rows - next->m_deletionStart;
     next->m_tally = std::move(tally);
@@ -650,12 +667,17 @@ std::int64_t Catalog::counted(const SearchFilters& filters) const {
         return total;
     };
     if (filters.keyword.empty()) return sum(*m_tally, kTallyLengths);
-    return sum((*m_letterTally)[static_cast<std::size_t>(symbol(filters.keyword[0]))], kLetterLengths);
+    const std::string_view key(filters.keyword);
+    const std::size_t gram =
+        key.size() == 1 ? static_cast<std::size_t>(symbol(key[0])) : kSymbols + pairGram(key[0], key[1]);
+    return sum((*m_letterTally)[gram], kLetterLengths);
 }
 
 // Rows [first, first + count) of those `wanted`, walking the order of `sort`.
 template <class Wanted>
-std::vector<std::uint32_t> Catalog::walk(SortKey sort, std::int64_t first, int count, Wanted wanted) const {
+std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int64_t first, int count,
+                                         Wanted wanted) const {
+    const SortKey sort = filters.sort;
     static constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
     const Core& c = *m_core;
     const std::uint32_t* order = c.order(kOrderOf[static_cast<std::size_t>(sort)]);
@@ -673,6 +695,17 @@ std::vector<std::uint32_t> Catalog::walk(SortKey sort, std::int64_t first, int c
     };
     if (sort == SortKey::DeletionTime) {
         take(order + m_deletionStart, order + c.rows);
+    } else if (sort == SortKey::Suffix) {
+        // The order holds each suffix in one run: runs of suffixes not asked for are passed over.
+        for (std::size_t rank = 0; rank < 4; ++rank)
+            if (filters.suffixes & (1u << ((rank + 3) & 3)) &&
+                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1]))
+                break;
+    } else if (sort == SortKey::Length) {
+        const auto lowest = static_cast<std::size_t>(std::clamp(filters.minLength, 0, 256));
+        const auto highest =
+            static_cast<std::size_t>(filters.maxLength > 0 ? std::min(filters.maxLength, 255) : 255);
+        if (lowest <= highest) take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1]);
     } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
         const std::vector<std::uint32_t>& day = *m_floorDayRows;
         if (!take(day.data(), day.data() + day.size())) take(order + m_dayEnd, order + c.rows);
@@ -758,10 +791,25 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
         const int letter = key.empty() ? -1 : symbol(key[0]);
-        page.rows = walk(filters.sort, first, pageSize, [&](std::uint32_t id) {
+        page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
             return (letter < 0 || m_core->hasLetter(letter, id)) && passes(id, filters);
         });
         return page;
+    }
+    // A pair of letters: counted the same way; the page walked for when the walk is much shorter
+    // than the pair's list (a step of the walk reads a name, several times the cost of a list
+    // entry), and the list read whole otherwise.
+    if (key.size() == 2 && filters.position == KeyPosition::Anywhere && countable(filters, kLetterLengths)) {
+        page.total = counted(filters);
+        if (filters.page >= lastPage()) return page;
+        const double steps = static_cast<double>(first + pageSize) * static_cast<double>(m_size) /
+                             static_cast<double>(page.total);
+        if (steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pairGram(key[0], key[1])))) {
+            page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
+                return passes(id, filters) && name(id).find(key) != std::string_view::npos;
+            });
+            return page;
+        }
     }
     std::vector<std::uint32_t> matches;
     if (key.empty()) {
@@ -774,22 +822,24 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
     }
     page.total = static_cast<std::int64_t>(matches.size());
     if (filters.page >= lastPage()) return page;
-    page.rows = slice(matches, filters.sort, first, pageSize);
+    page.rows = slice(matches, filters, first, pageSize);
     return page;
 }
 
 // The rows at [first, first + count) of `matches` in the requested order. A few matches are
 // sorted by a key made of their place in the name order and the sort's leading values; many are
 // picked by walking the order once.
-std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, SortKey sort,
+std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, const SearchFilters& filters,
                                           std::int64_t first, int count) const {
+    const SortKey sort = filters.sort;
     const Core& c = *m_core;
     const auto end = std::min<std::int64_t>(first + count, static_cast<std::int64_t>(matches.size()));
     if (matches.size() * 16 >= c.rows) {
         std::vector<std::uint64_t> wanted(c.words);
         for (std::uint32_t id : matches)
             wanted[id / 64] |= std::uint64_t{1} << (id % 64);
-        return walk(sort, first, count, [&](std::uint32_t id) { return wanted[id / 64] >> (id % 64) & 1; });
+        return walk(filters, first, count,
+                    [&](std::uint32_t id) { return wanted[id / 64] >> (id % 64) & 1; });
     }
     const auto keyOf = [&](std::uint32_t id) -> std::uint64_t {
         const std::uint64_t rank = c.nameRank[id];

@@ -102,8 +102,10 @@ public:
     struct Core;
     static constexpr int kLetterLengths = 64;
     static constexpr int kTallyLengths = 256;
+    // Letters first, then pairs of letters.
+    static constexpr std::size_t kTallied = kSymbols + kSymbols * kSymbols;
     using LetterTally =
-        std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kSymbols>;
+        std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kTallied>;
     using Tally = std::array<std::array<std::array<std::uint32_t, kTallyLengths>, 3>, 4>;
 
 private:
@@ -116,9 +118,10 @@ private:
     bool countable(const SearchFilters& filters, int lengths) const;
     std::int64_t counted(const SearchFilters& filters) const;
     template <class Wanted>
-    std::vector<std::uint32_t> walk(SortKey sort, std::int64_t first, int count, Wanted wanted) const;
-    std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, SortKey sort, std::int64_t first,
-                                     int count) const;
+    std::vector<std::uint32_t> walk(const SearchFilters& filters, std::int64_t first, int count,
+                                    Wanted wanted) const;
+    std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, const SearchFilters& filters,
+                                     std::int64_t first, int count) const;
 
     std::shared_ptr<const Core> m_core;
     // Rows whose deletion time is before the first one listed are gone: in deletion order the
