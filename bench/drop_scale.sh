@@ -87,6 +87,8 @@ start_service() {
 names_in_log() { sed -n 's/^\([0-9]*\) names on the drop list.*$/\1/p' "$1" | tail -n 1; }
 
 echo "yuming-service at scale: $bin"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+load_before=$(load)
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, wrk ${duration} per run, ${connections} connections"
 echo
 
@@ -127,7 +129,7 @@ if "$bin" import --help >/dev/null 2>&1; then
         echo "importing $lines lines ..." >&2
         t0=$(now_ns)
         if "$bin" import "$list" --db "$work/imported.sqlite" >"$work/import.out" 2>"$work/import.err"; then
-            import_note="$(ms_since "$t0") ms for $lines lines into a new database: $(tail -n 1 "$work/import.out")"
+            import_note="$(ms_since "$t0") ms for $lines lines: $(tail -n 1 "$work/import.out")"
         else
             import_note="FAILED ($(tail -n 1 "$work/import.err"))"
         fi
@@ -226,10 +228,11 @@ echo
 echo "| step | measured |"
 echo "|---|---|"
 echo "| database | $seed_note |"
-echo "| import of a ${rows}-line drop list | $import_note |"
+echo "| import of a drop list into a new database | $import_note |"
 echo "| start-up (process start to \"listening on\"), median of 3 | ${median_start} ms (${starts[*]} ms) |"
 echo "| memory after start: VmRSS / VmHWM | $(mib "$rss_start") MB / $(mib "$hwm_start") MB |"
 echo "| memory after the searches: VmRSS / VmHWM | $(mib "$rss_end") MB / $(mib "$hwm_end") MB |"
+echo "| load average (1, 5, 15 min) before / after | $load_before / $(load) |"
 echo
 echo "Searches, wrk ${duration} each, ${connections} connections, ${threads} threads, one kind at a time:"
 echo
