@@ -75,11 +75,14 @@ start_service() {
     pid=$!
     exec 3<"$work/stdout"
     # Seeding 5 M names takes minutes on this machine; an hour means something is wrong.
-    if ! IFS= read -r -t 3600 line <&3 || [[ $line != "listening on "* ]]; then
-        echo "drop_scale.sh: the service did not start (log: $log):" >&2
-        tail -n 5 "$log" >&2 2>/dev/null || true
-        exit 1
-    fi
+    while :; do
+        if ! IFS= read -r -t 3600 line <&3; then
+            echo "drop_scale.sh: the service did not start; its log ends:" >&2
+            tail -n 5 "$log" >&2 2>/dev/null || true
+            exit 1
+        fi
+        [[ $line != "listening on "* ]] || break
+    done
     started_ms=$(ms_since "$t0")
     port=${line##*:}
 }
