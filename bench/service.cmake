@@ -15,3 +15,15 @@ find_package(Boost 1.74 REQUIRED)
 add_executable(front_bench front_bench.cpp)
 target_link_libraries(front_bench PRIVATE Boost::headers Threads::Threads)
 yuming_warnings(front_bench)
+
+# The catalogue against SQLite's FTS5 trigram index on the same drop list: same answers, and
+# how much faster (see bench/README.md, "Drop lists at scale").
+add_executable(fts5_peer fts5_peer.cpp)
+target_link_libraries(fts5_peer PRIVATE yuming_service_lib SQLite::SQLite3)
+yuming_warnings(fts5_peer)
+if(YUMING_BUILD_TESTS)
+  # The same comparison on a small generated list, answers only: the catalogue must agree with
+  # SQLite on every count and page.
+  add_test(NAME fts5_peer_agrees
+           COMMAND fts5_peer --generate 30000 --check --work ${CMAKE_CURRENT_BINARY_DIR})
+endif()
