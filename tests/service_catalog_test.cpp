@@ -1,0 +1,151 @@
+// The catalogue's stored image and the names that leave the list as their time passes; a running
+// service taking up names written to its database by someone else while clients search.
+#include "service_test_util.h"
+
+#include "catalog.h"
+#include "sqlite_util.h"
+#include "store.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+using namespace yuming::service;
+using yuming::testing::ServiceProcess;
+
+namespace {
+
+std::vector<ListedName> someNames() {
+    return {{"alpha", Com, "2026-05-01 02:30:00"}, {"beta8", Net, "2026-05-01 02:30:00"},
+            {"alpha", Cn, "2026-05-02 04:30:00"},  {"gamma", Org, "2026-05-03 02:30:00"},
+            {"88", Com, "2026-05-03 02:30:00"},    {"pha-x", Com, "2026-05-04 02:30:00"}};
+}
+
+std::vector<std::string> names(const Catalog& catalog, const SearchFilters& filters) {
+    std::vector<std::string> out;
+    for (std::uint32_t id : catalog.search(filters, 50).rows) {
+        const auto row = catalog.row(id);
+        out.push_back(std::string(row.name) + '.' + std::string(suffixName(row.suffix)));
+    }
+    return out;
+}
+
+SearchFilters keyword(std::string key, KeyPosition position = KeyPosition::Anywhere) {
+    SearchFilters filters;
+    filters.keyword = std::move(key);
+    filters.position = position;
+    filters.sort = SortKey::DeletionTime;
+    return filters;
+}
+
+} // namespace
+
+TEST(CatalogImage, ReadBackAnswersAsTheOriginalAndDamageIsRefused) {
+    const Catalog original(someNames());
+    std::string error;
+    const auto copy = Catalog::fromImage(CatalogImage::copyOf(original.image()), error);
+    ASSERT_TRUE(copy) << error;
+    for (const auto& filters : {keyword("pha"), keyword("al", KeyPosition::Starts),
+                                keyword("a", KeyPosition::Ends), keyword("8"), keyword("")}) {
+        EXPECT_EQ(names(*copy, filters), names(original, filters)) << filters.keyword;
+        EXPECT_EQ(copy->search(filters, 50).total, original.search(filters, 50).total);
+    }
+
+    // Cut short, a foreign header, a row count that does not fit the rest: refused, not read.
+    const std::string bytes(original.image());
+    std::string miscounted = bytes;
+    ++miscounted[16];
+    for (const std::string& damaged :
+         {bytes.substr(0, bytes.size() - 8), "x" + bytes.substr(1), miscounted, std::string()}) {
+        error.clear();
+        EXPECT_EQ(Catalog::fromImage(CatalogImage::copyOf(damaged), error), nullptr);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CatalogFloor, NamesWhoseTimeHasPassedLeaveEverySearchAndCount) {
+    const Catalog all(someNames());
+    const auto later = all.since("2026-05-02 12:00:00");
+    EXPECT_EQ(later->size(), 3u);
+    EXPECT_EQ(later->firstDeletion(), "2026-05-03 02:30:00");
+    EXPECT_EQ(names(*later, keyword("a")), (std::vector<std::string>{"gamma.org", "pha-x.com"}));
+    EXPECT_EQ(later->search(keyword("a"), 50).total, 2);
+    EXPECT_EQ(later->search(keyword("ha"), 50).total, 1);
+    EXPECT_EQ(later->search(keyword(""), 50).total, 3);
+    EXPECT_EQ(names(*later, keyword("al", KeyPosition::Starts)), std::vector<std::string>{});
+    SearchFilters byDay = keyword("");
+    byDay.sort = SortKey::DeletionDateThenLength;
+    EXPECT_EQ(names(*later, byDay), (std::vector<std::string>{"88.com", "gamma.org", "pha-x.com"}));
+    // The original is untouched, and a floor before every name changes nothing.
+    EXPECT_EQ(all.search(keyword("a"), 50).total, 5);
+    EXPECT_EQ(all.since("2000-01-01 00:00:00")->size(), all.size());
+}
+
+TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearch) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    std::atomic<bool> done = false;
+    std::atomic<int> searches = 0, failures = 0;
+    std::thread client([&] {
+        while (!done) {
+            const QByteArray answer = yuming::testing::exchange(
+                service.port(),
+                "GET /s/?key=a&kaiwei=radom&page=0 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            ++searches;
+            if (yuming::testing::statusOf(answer) != 200 || !answer.contains("</html>")) ++failures;
+        }
+    });
+    {
+        // What an import does: the names and the index of them in one transaction.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(service.dbPath().toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        const std::string deletion =
+            QDateTime::currentDateTime().addDays(40).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+        std::string error;
+        const bool written =
+            execute(db, "BEGIN IMMEDIATE", error) &&
+            execute(db,
+                    "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) VALUES "
+                    "('zzqximported', 'com', 'detropmixqzz', 12, '" +
+                        deletion + "', '" + deletion + "', 1)",
+                    error) &&
+            noteDropListChanged(db, error) && saveCatalogue(db, QDateTime::currentDateTime(), error) &&
+            execute(db, "COMMIT", error);
+        sqlite3_close(db);
+        ASSERT_TRUE(written) << error;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bool seen = false;
+    while (!seen && clock.elapsed() < 10000) {
+        seen = yuming::testing::exchange(service.port(),
+                                         "GET /s/?key=zzqx&kaiwei=starts&page=0 HTTP/1.1\r\nHost: x\r\n"
+                                         "Connection: close\r\n\r\n")
+                   .contains("zzqximported.com");
+        if (!seen) QTest::qWait(100);
+    }
+    done = true;
+    client.join();
+    EXPECT_TRUE(seen) << "the imported name never showed";
+    EXPECT_GT(searches.load(), 0);
+    EXPECT_EQ(failures.load(), 0);
+
+    // The next start reads the stored index instead of building one.
+    ASSERT_EQ(service.stop(), 0);
+    ServiceProcess::Options again;
+    again.dbPath = service.dbPath();
+    ServiceProcess restarted(again);
+    ASSERT_TRUE(restarted.start()) << restarted.error().toStdString();
+    EXPECT_FALSE(restarted.log().contains("building the search index")) << restarted.log().toStdString();
+    EXPECT_TRUE(yuming::testing::exchange(restarted.port(),
+                                          "GET /s/?key=zzqx&kaiwei=starts&page=0 HTTP/1.1\r\n"
+                                          "Host: x\r\nConnection: close\r\n\r\n")
+                    .contains("zzqximported.com"));
+}
