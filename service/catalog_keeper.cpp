@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <utility>
 
 namespace yuming::service {
 
@@ -54,6 +55,13 @@ void CatalogKeeper::stop() {
     m_wake.notify_all();
     m_done.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    // A catalogue built at start and not stored yet is stored now, so the next start reads it.
+    if (m_unstored) {
+        const std::string error =
+            StoreWriter(m_dbPath).saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
+        if (!error.empty()) std::cerr << "yuming-service: cannot store the search index: " << error << '\n';
+        m_unstored = nullptr;
+    }
 }
 
 void CatalogKeeper::refresh() {
@@ -67,8 +75,12 @@ void CatalogKeeper::run() {
     using Clock = std::chrono::steady_clock;
     auto nextFloor = Clock::now() + std::chrono::minutes(1);
     std::unique_lock lock(m_mutex);
+    bool first = true;
     while (!m_stopping) {
-        m_wake.wait_for(lock, std::chrono::seconds(1), [&] { return m_stopping || m_asked > m_answered; });
+        // The first turn comes at once: a catalogue built at start is stored without delay.
+        if (!std::exchange(first, false))
+            m_wake.wait_for(lock, std::chrono::seconds(1),
+                            [&] { return m_stopping || m_asked > m_answered; });
         if (m_stopping) break;
         const std::uint64_t asked = m_asked;
         lock.unlock();
