@@ -83,6 +83,8 @@ namespace {
 QStringList listedByName(const QString& dbPath, const QString& prefix) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(dbPath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    // The service may be storing its search index at that moment.
+    sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* st = nullptr;
     sqlite3_prepare_v2(
         db,

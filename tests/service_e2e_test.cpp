@@ -18,7 +18,11 @@ using namespace yuming;
 namespace {
 
 struct Db {
-    explicit Db(const QString& path) { sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr); }
+    explicit Db(const QString& path) {
+        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        // The service may be storing its search index at that moment.
+        sqlite3_busy_timeout(db, 10000);
+    }
     ~Db() { sqlite3_close(db); }
     // Every row of a query as tab-joined columns. `listed` in a query stands for the names on
     // the service's drop list: those deleted from today on, for 30 days.
@@ -30,7 +34,8 @@ struct Db {
                       "AND deletion < date('now', 'localtime', '+30 days'))");
         if (sqlite3_prepare_v2(db, text.constData(), -1, &st, nullptr) != SQLITE_OK) return {"error"};
         const QByteArray p = param.toUtf8();
-        if (!param.isNull()) sqlite3_bind_text(st, 1, p.constData(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
+        if (!param.isNull())
+            sqlite3_bind_text(st, 1, p.constData(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
         while (sqlite3_step(st) == SQLITE_ROW) {
             QStringList cols;
             for (int c = 0; c < sqlite3_column_count(st); ++c)
@@ -55,10 +60,14 @@ protected:
     }
     void SetUp() override {
         QObject::connect(&search, &SearchCommands::rowsAdded, [this](const QList<ResultRow>& r) {
-            for (const ResultRow& row : r) rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(), row.deletionTime().toString()}.join('\t');
+            for (const ResultRow& row : r)
+                rows << QStringList{row.domain().toString(), row.length().toString(), row.suffix().toString(),
+                                    row.deletionTime().toString()}
+                            .join('\t');
         });
         QObject::connect(&search, &SearchCommands::statusChanged, [this](const QString& s) { status = s; });
-        QObject::connect(&lookup, &LookupCommand::resultTextChanged, [this](const QString& s) { result = s; });
+        QObject::connect(&lookup, &LookupCommand::resultTextChanged,
+                         [this](const QString& s) { result = s; });
     }
     void runSearch(const SearchControls& controls) {
         rows.clear();
@@ -93,13 +102,15 @@ TEST_F(AgainstService, PrefixSearchMatchesTheDatabase) {
     controls.Option3 = 1; // alphabetical
     runSearch(controls);
     EXPECT_EQ(status, "完成...");
-    const QStringList want = db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
-                                     "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50",
-                                     letter);
+    const QStringList want =
+        db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
+                "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50",
+                letter);
     EXPECT_EQ(rows, want);
-    const int count = db.rows("SELECT count(*) FROM listed WHERE name LIKE ?1 || '%' AND suffix IN ('com','net')", letter)
-                          .value(0)
-                          .toInt();
+    const int count =
+        db.rows("SELECT count(*) FROM listed WHERE name LIKE ?1 || '%' AND suffix IN ('com','net')", letter)
+            .value(0)
+            .toInt();
     EXPECT_EQ(search.state().PageCount, QString::number((count + 49) / 50));
     ASSERT_GT(count, 50);
 
@@ -108,16 +119,20 @@ TEST_F(AgainstService, PrefixSearchMatchesTheDatabase) {
     rows.clear();
     ASSERT_EQ(search.nextPage(controls), CommandResult::started());
     ASSERT_TRUE(done.wait(10000));
-    EXPECT_EQ(rows, db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed WHERE name LIKE ?1 || '%' "
-                            "AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50 OFFSET 50",
-                            letter));
+    EXPECT_EQ(
+        rows,
+        db.rows(
+            "SELECT name || '.' || suffix, length, suffix, deletion FROM listed WHERE name LIKE ?1 || '%' "
+            "AND suffix IN ('com','net') ORDER BY name, suffix LIMIT 50 OFFSET 50",
+            letter));
 }
 
 TEST_F(AgainstService, LookupShowsTheDatesTheDatabaseHolds) {
     const Db db(service->dbPath());
-    const QStringList row = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 1")
-                                .value(0)
-                                .split('\t');
+    const QStringList row =
+        db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 1")
+            .value(0)
+            .split('\t');
     ASSERT_EQ(row.size(), 3);
     runLookup(row[0]);
     EXPECT_EQ(result, "查询完成...\r\n\r\n域名到期时间：" + row[1] + "    域名删除时间：预算 " + row[2]);
@@ -133,7 +148,8 @@ TEST_F(AgainstService, PresetSearchListsAllSuffixesSoonestFirst) {
     EXPECT_EQ(status, "完成...");
     ASSERT_EQ(rows.size(), 50);
     const Db db(service->dbPath());
-    const QString soonest = db.rows("SELECT min(substr(deletion, 1, 10)) FROM listed WHERE suffix <> 'cn'").value(0);
+    const QString soonest =
+        db.rows("SELECT min(substr(deletion, 1, 10)) FROM listed WHERE suffix <> 'cn'").value(0);
     EXPECT_TRUE(rows[0].split('\t')[3].startsWith(soonest)) << rows[0].toStdString();
 }
 
@@ -153,21 +169,23 @@ TEST_F(AgainstService, CliFetchesEveryPageAndLooksUpAListInOrder) {
                                    "GROUP BY c ORDER BY count(*) DESC LIMIT 1")
                                .value(0);
     int exit = -1;
-    QStringList lines = runCli({"search", "--key", letter, "--pos", "left", "--sort", "letters", "--all-pages",
-                                "--delay", "0", "--quiet"},
+    QStringList lines = runCli({"search", "--key", letter, "--pos", "left", "--sort", "letters",
+                                "--all-pages", "--delay", "0", "--quiet"},
                                &exit)
                             .split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(exit, 0);
-    const QStringList want = db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
-                                     "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix",
-                                     letter);
+    const QStringList want =
+        db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
+                "WHERE name LIKE ?1 || '%' AND suffix IN ('com','net') ORDER BY name, suffix",
+                letter);
     ASSERT_GT(want.size(), 100);
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.takeFirst(), "pages\t" + QString::number((want.size() + 49) / 50));
     EXPECT_EQ(lines, want);
 
     // Ten names: registered ones, one refused, one the registry has never seen.
-    const QStringList known = db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 8");
+    const QStringList known =
+        db.rows("SELECT name || '.' || suffix, expiry, deletion FROM domains ORDER BY id LIMIT 8");
     QByteArray input = "# a list\n\n";
     QStringList expected;
     for (int i = 0; i < known.size(); ++i) {
@@ -181,8 +199,9 @@ TEST_F(AgainstService, CliFetchesEveryPageAndLooksUpAListInOrder) {
     }
     input += "surely-not-listed-1.net\n";
     expected << "surely-not-listed-1.net\tnot-registered\t\t";
-    lines = runCli({"lookup", "--file", "-", "--delay", "0", "--log", dir.filePath("batch.txt")}, &exit, input)
-                .split('\n', Qt::SkipEmptyParts);
+    lines =
+        runCli({"lookup", "--file", "-", "--delay", "0", "--log", dir.filePath("batch.txt")}, &exit, input)
+            .split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(exit, 1) << "one input was refused";
 }

@@ -264,6 +264,7 @@ bool ageDatabase(const QString& path, int days) {
                            "'), deletion = datetime(deletion, '" + shift + "'); UPDATE meta SET value = '" +
                            dated + "' WHERE key = 'dated';";
     const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
+                    sqlite3_busy_timeout(db, 10000) == SQLITE_OK &&
                     sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;

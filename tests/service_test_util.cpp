@@ -82,7 +82,10 @@ Database::Database(const QString& path) {
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(m_db);
         m_db = nullptr;
+        return;
     }
+    // The service may be storing its search index at that moment.
+    sqlite3_busy_timeout(m_db, 10000);
 }
 
 Database::~Database() {
