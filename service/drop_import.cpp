@@ -260,6 +260,15 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
                     execute(db, "COMMIT", error);
     if (!ok) execute(db, "ROLLBACK", ignored);
     sqlite3_close(db);
+    // After a failed write (a full disk) SQLite leaves the rollback to the next connection, which
+    // finds the journal: open one now, so the file is as it was before the import ends.
+    if (!ok && existed) {
+        if (sqlite3_open_v2(request.dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 10000);
+            execute(db, "PRAGMA schema_version", ignored);
+        }
+        sqlite3_close(db);
+    }
     if (!ok && !existed) {
         QFile::remove(path);
         QFile::remove(path + QStringLiteral("-journal"));
