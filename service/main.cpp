@@ -1,5 +1,6 @@
 #include "catalog.h"
 #include "catalog_keeper.h"
+#include "drop_import.h"
 #include "http_front.h"
 #include "online_lookups.h"
 #include "protocol/user_service.h"
@@ -277,6 +278,7 @@ int main(int argc, char* argv[]) {
     }
     const ServiceOptions& options = parsed.options;
     if (options.command == ServiceOptions::Command::Check) return runCheck(options);
+    if (options.command == ServiceOptions::Command::Import) return runImport(options);
     LogFile log;
     if (!options.logPath.empty() && !log.open(options.logPath, options.logLimit)) return 1;
     const sigset_t stopSet = stopSignals();

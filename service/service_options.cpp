@@ -114,8 +114,8 @@ std::string_view trimmed(std::string_view text) {
 }
 
 // "name = value", "name value" or a bare "name" per line; '#' begins a comment line.
-std::string applyConfig(std::string_view text, std::string_view fileName, bool checking, ServiceOptions& options,
-                        int& idleExit) {
+std::string applyConfig(std::string_view text, std::string_view fileName, ServiceOptions::Command command,
+                        ServiceOptions& options, int& idleExit) {
     int lineNo = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');
@@ -133,8 +133,10 @@ std::string applyConfig(std::string_view text, std::string_view fileName, bool c
         std::string error;
         if (name == "help" || name == "h" || arg == user_service::kUserOption)
             error = "not a setting: " + name;
-        else if (checking && arg != "--db")
+        else if (command == ServiceOptions::Command::Check && arg != "--db")
             continue; // a check reads only where the database is
+        else if (command == ServiceOptions::Command::Import && arg != "--db" && arg != "--time-zone")
+            continue; // an import, that and the zone its times are in
         else
             error = apply(arg, bare && !takesValue(arg) ? nullptr : &value, options, idleExit);
         if (!error.empty()) return std::string(fileName) + ':' + std::to_string(lineNo) + ": " + error;
@@ -150,10 +152,16 @@ std::string usage() {
            "                      [--idle-exit SECONDS] [--log FILE] [--rdap] [--rdap-bootstrap FILE]\n"
            "                      [--rdap-ca FILE] [--rdap-rate N] [--time-zone ZONE]\n"
            "       yuming-service check [--user | --db FILE]\n"
+           "       yuming-service import FILE... [--user | --db FILE] [--replace] [--time-zone ZONE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
            "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
            "\"ok\" or what is wrong, and exits with 0 or 1.\n"
+           "\"import\" reads drop lists into the database (a new one holds only their names): one\n"
+           "name a line, perhaps with its deletion time after a tab, a comma or blanks, or CSV with\n"
+           "a header naming the domain, deletion and expiry columns; UTF-8 or GBK, plain or gzip.\n"
+           "A name already kept takes a later deletion time; with --replace the lists become the\n"
+           "drop list. All or nothing: exits with 0, or 1 and the database as it was.\n"
            "\n"
            "  --user              run as this user's own service, the one the window and yuming-cli\n"
            "                      use when they are started without --service: they find it through\n"
@@ -224,18 +232,38 @@ OptionsResult parseOptions(const std::vector<std::string>& args, std::string_vie
     ServiceOptions& options = result.options;
     int idleExit = -1;
     std::size_t i = 0;
-    if (!args.empty() && args.front() == "check") {
-        options.command = ServiceOptions::Command::Check;
+    if (!args.empty() && (args.front() == "check" || args.front() == "import")) {
+        options.command = args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
         i = 1;
     }
     const bool checking = options.command == ServiceOptions::Command::Check;
-    result.error = applyConfig(configText, configName, checking, options, idleExit);
+    const bool importing = options.command == ServiceOptions::Command::Import;
+    result.error = applyConfig(configText, configName, options.command, options, idleExit);
     if (!result.ok()) return result;
+    bool filesOnly = false;
     for (; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (importing && (filesOnly || arg == "-" || !arg.starts_with('-'))) {
+            options.importFiles.push_back(arg);
+            continue;
+        }
+        if (importing && arg == "--") {
+            filesOnly = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             options.help = true;
             continue;
+        }
+        if (importing && arg == "--replace") {
+            options.replace = true;
+            continue;
+        }
+        if (importing && arg != "--db" && arg != user_service::kUserOption && arg != "--time-zone") {
+            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
+            result.error = known ? "import takes only --db, --user, --replace or --time-zone, not " + arg
+                                 : "unknown option: " + arg;
+            return result;
         }
         if (checking && arg != "--db" && arg != user_service::kUserOption) {
             const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
@@ -249,6 +277,10 @@ OptionsResult parseOptions(const std::vector<std::string>& args, std::string_vie
         }
         result.error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit);
         if (!result.ok()) return result;
+    }
+    if (importing && options.importFiles.empty() && !options.help) {
+        result.error = "import needs at least one file";
+        return result;
     }
     if (options.dbPath.empty()) options.dbPath = options.user ? userDbPath() : defaultDbPath();
     options.idleExitSeconds = idleExit >= 0 ? idleExit : options.user ? user_service::kIdleExitSeconds : 0;

@@ -12,7 +12,8 @@ namespace yuming::service {
 struct ServiceOptions {
     enum class Command {
         Serve,
-        Check, // "check": a full integrity check of the database, then exit
+        Check,  // "check": a full integrity check of the database, then exit
+        Import, // "import FILE...": drop lists into the database, then exit
     };
     Command command = Command::Serve;
     std::string host = "127.0.0.1";
@@ -39,6 +40,10 @@ struct ServiceOptions {
     double rdapRate = 1.0;
     // The zone the times on the lookup page are given in; empty: the system's.
     std::string timeZone;
+
+    // import: the lists, and whether they replace the drop list rather than join it.
+    std::vector<std::string> importFiles;
+    bool replace = false;
 };
 
 struct OptionsResult {

@@ -641,4 +641,29 @@ std::string StoreWriter::saveCatalogue(const Catalog& catalog, std::int64_t gene
     return current.value != generation ? std::string{} : error;
 }
 
+bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error) {
+    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
+    const auto dated = metaValue(db, "dated");
+    bool holds = false;
+    if (!dated.ok()) {
+        error = "cannot read the date mark: " + dated.error;
+        return false;
+    }
+    if (!holdsNames(db, holds, error)) return false;
+    if (holds && !dated.value) {
+        error = "the database holds names but no date mark";
+        return false;
+    }
+    fresh = !holds;
+    return dated.value || setMeta(db, "dated", dayText(today), error);
+}
+
+bool dropNameIndexes(sqlite3* db, std::string& error) {
+    return execute(db, "DROP INDEX IF EXISTS domains_rname; DROP INDEX IF EXISTS domains_deletion;", error);
+}
+
+bool createNameIndexes(sqlite3* db, std::string& error) {
+    return execute(db, kIndexes, error);
+}
+
 } // namespace yuming::service

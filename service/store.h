@@ -162,4 +162,13 @@ inline QDate listEnd(QDate today) {
     return today.addDays(30);
 }
 
+// For a writer that brings names of its own (the import), inside its transaction: the tables as
+// the service makes them, brought up to date. `fresh`: the database held no names; it then gets
+// the date mark, so the service never seeds generated names into it. A database with names but
+// no date mark is refused, as the service refuses it.
+bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error);
+// The secondary indexes on the names, dropped before many rows are written and made again after.
+bool dropNameIndexes(sqlite3* db, std::string& error);
+bool createNameIndexes(sqlite3* db, std::string& error);
+
 } // namespace yuming::service

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev qt6-translations-l10n
-  libboost-dev libssl-dev libsqlite3-dev
+  libboost-dev libssl-dev libsqlite3-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   fonts-arphic-uming xvfb xauth xdotool tzdata
 )
