@@ -107,6 +107,8 @@ void CatalogKeeper::bringUpToDate() {
     };
     Store store(m_dbPath);
     const auto generation = store.generation();
+    // A writer committing holds the file a moment; the next turn asks again.
+    if (!generation.ok() && generation.error.find("locked") != std::string::npos) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value != m_generation) {
         const QDateTime now = QDateTime::currentDateTime();
