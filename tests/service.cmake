@@ -11,6 +11,7 @@ yuming_warnings(yuming_service_support)
 # A loopback RDAP server (HTTP or HTTPS) that tests script.
 find_package(Boost 1.74 REQUIRED)
 find_package(OpenSSL REQUIRED)
+find_package(ZLIB REQUIRED)
 add_library(yuming_rdap_fixture STATIC support/rdap_fixture.cpp)
 target_include_directories(yuming_rdap_fixture PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(yuming_rdap_fixture PUBLIC Threads::Threads PRIVATE Boost::headers OpenSSL::SSL OpenSSL::Crypto)
@@ -18,9 +19,10 @@ yuming_warnings(yuming_rdap_fixture)
 
 yuming_add_test(service_test
   SOURCES service_search_test.cpp service_http_test.cpp service_front_test.cpp service_query_test.cpp service_files_test.cpp
-          service_rdap_data_test.cpp service_rdap_http_test.cpp
+          service_rdap_data_test.cpp service_rdap_http_test.cpp service_import_test.cpp
           service_test_util.cpp
-  LIBS yuming_service_support yuming_service_lib yuming_rdap_fixture yuming_core Qt6::Network SQLite::SQLite3)
+  LIBS yuming_service_support yuming_service_lib yuming_rdap_fixture yuming_core Qt6::Network SQLite::SQLite3
+       ZLIB::ZLIB)
 
 yuming_add_replay(fuzz_search_query search_query ${PROJECT_SOURCE_DIR}/service/fuzz_search_query.cpp
   yuming_service_query)

@@ -1,0 +1,317 @@
+// Drop lists read into the database: every format and date form stored as the service keeps it,
+// skipped lines named by file and line, all or nothing against failures and kill -9, merge and
+// replace, and a database made by an import served with its names only.
+#include "service_test_util.h"
+
+#include "drop_import.h"
+#include "search/request.h"
+#include "search/result_parser.h"
+#include "text/gbk.h"
+
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <functional>
+
+using namespace yuming;
+using namespace yuming::testing;
+
+namespace {
+
+QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes, bool gzip = false) {
+    const QString path = dir.filePath(name);
+    if (gzip) {
+        gzFile file = gzopen(path.toUtf8().constData(), "wb");
+        gzwrite(file, bytes.constData(), static_cast<unsigned>(bytes.size()));
+        gzclose(file);
+    } else {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    return path;
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<QStringList> names(const QString& db) {
+    return Database(db).rows("SELECT name || '.' || suffix || ' ' || expiry || ' ' || deletion || ' ' || "
+                             "origin FROM domains ORDER BY 1");
+}
+
+QStringList flat(const QList<QStringList>& rows) {
+    QStringList out;
+    for (const QStringList& row : rows)
+        out << row.join(u'|');
+    return out;
+}
+
+struct Ran {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Ran run(const QStringList& arguments, const std::function<void()>& inChild = {}) {
+    QProcess process;
+    if (inChild) process.setChildProcessModifier(inChild);
+    process.start(ServiceProcess::program(), arguments);
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// Today's drop list holds days 0 to 29 from today; `day` from it, as the lists write it.
+QByteArray day(int days) {
+    return QDate::currentDate().addDays(days).toString(Qt::ISODate).toLatin1();
+}
+
+struct FormatCase {
+    const char* name;
+    QByteArray text;
+    QStringList rows; // "name.suffix expiry deletion origin", sorted
+    bool gzip = false;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ImportFormat : public ::testing::TestWithParam<FormatCase> {};
+
+struct Quiet : service::ImportObserver {
+    void reading(std::uint64_t) override {}
+    void skipped(const service::SkippedLine& line) override {
+        lines << QString::fromUtf8(line.text.data(), qsizetype(line.text.size()));
+    }
+    void read(std::uint64_t) override {}
+    void writing() override {}
+    QStringList lines;
+};
+
+} // namespace
+
+TEST_P(ImportFormat, StoresNamesAndTimesAsTheServiceKeepsThem) {
+    const FormatCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("d.sqlite"));
+    Quiet quiet;
+    const auto result =
+        service::importDropLists({{write(dir, QStringLiteral("list"), c.text, c.gzip).toStdString()},
+                                  db.toStdString(),
+                                  false,
+                                  QTimeZone("Asia/Shanghai"),
+                                  QDate::currentDate()},
+                                 quiet);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(quiet.lines, QStringList());
+    EXPECT_EQ(flat(names(db)), c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachForm, ImportFormat,
+    ::testing::Values(
+        FormatCase{
+            "plain_each_separator_and_date_form",
+            "a.com\t2026-12-15 03:04:05\nB.Net, 2026-12-15 03:04\n c.cn   2026-12-15\nd.org 2026/1/5 7:08\n"
+            "e.com,2026-12-15T03:00:00.250+08:00\nf.com 2026-12-15T03:00:00Z\n\"g.com.\" 2026-12-15 03:00 "
+            "-05:00\n",
+            {"a.com 2026-10-01 03:04:05 2026-12-15 03:04:05 1",
+             "b.net 2026-10-01 03:04:00 2026-12-15 03:04:00 1",
+             "c.cn 2026-11-29 04:30:00 2026-12-15 04:30:00 1",
+             "d.org 2025-10-22 07:08:00 2026-01-05 07:08:00 1",
+             "e.com 2026-10-01 03:00:00 2026-12-15 03:00:00 1",
+             "f.com 2026-10-01 11:00:00 2026-12-15 11:00:00 1",
+             "g.com 2026-10-01 16:00:00 2026-12-15 16:00:00 1"}},
+        FormatCase{"csv_english_header_quoted_fields_expiry_only",
+                   "\xef\xbb\xbf Domain ,Status,\"Deletion "
+                   "Date\",expiration\n\"ab.com\",\"pending\ndelete\",2026-12-15,\n"
+                   "cd.net,\"a, \"\"b\"\"\",,2026-10-01 12:00\n",
+                   {"ab.com 2026-10-01 02:30:00 2026-12-15 02:30:00 1",
+                    "cd.net 2026-10-01 12:00:00 2026-12-15 02:30:00 1"}},
+        FormatCase{"csv_chinese_header_in_gbk",
+                   toGbk(u"# 今日删除\n状态;域名;删除时间;到期时间\n待删除;zh.cn;2026-12-20 05:00;\n"),
+                   {"zh.cn 2026-12-04 05:00:00 2026-12-20 05:00:00 1"}},
+        FormatCase{"csv_chinese_header_in_utf8_tabs",
+                   QStringLiteral("域名\t过期时间\nu8.cn\t2026-12-01\n").toUtf8(),
+                   {"u8.cn 2026-12-01 04:30:00 2026-12-17 04:30:00 1"}},
+        FormatCase{"gzip_by_its_bytes",
+                   "gz.com 2026-12-15\n",
+                   {"gz.com 2026-10-01 02:30:00 2026-12-15 02:30:00 1"},
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImportCommand, SkippedLinesNamedByFileAndLineFirstTwentyOnlyAndASummary) {
+    QTemporaryDir dir;
+    QByteArray list =
+        "# comment\n\nok.com 2026-12-15\nbad_name.com 2026-12-15\nx.io 2026-12-15\nx.com 2026-02-30\n"
+        "x.net\nok.com 2026-12-20\n";
+    for (int i = 0; i < 20; ++i)
+        list += "-x.com 2026-12-15\n";
+    const QString file = write(dir, QStringLiteral("l.txt"), list);
+    const Ran ran = run({"import", file, "--db", dir.filePath(QStringLiteral("d.sqlite"))});
+    EXPECT_EQ(ran.exitCode, 0);
+    EXPECT_EQ(ran.out,
+              "imported 1 file: 1 added, 0 updated, 0 unchanged, 25 skipped (21 bad name, 1 unsupported "
+              "suffix, 1 bad date, 1 no date, 1 duplicate)\n");
+    const QList<QByteArray> lines = ran.err.split('\n');
+    ASSERT_EQ(lines.size(), 22) << ran.err.toStdString(); // 20, the note, and after the last line end
+    const QByteArray f = file.toUtf8();
+    EXPECT_EQ(lines[0], f + ":4: bad name: bad_name.com 2026-12-15");
+    EXPECT_EQ(lines[1], f + ":5: unsupported suffix: x.io 2026-12-15");
+    EXPECT_EQ(lines[2], f + ":6: bad date: x.com 2026-02-30");
+    EXPECT_EQ(lines[3], f + ":7: no date: x.net");
+    EXPECT_EQ(lines[4], f + ":8: duplicate: ok.com 2026-12-20");
+    EXPECT_EQ(lines[19], f + ":23: bad name: -x.com 2026-12-15");
+    EXPECT_FALSE(ran.err.contains('\r')) << "a progress bar where there is no terminal";
+}
+
+TEST(ImportCommand, UsageErrorsAndFilesThatCannotBeReadChangeNothing) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("d.sqlite"));
+    const QString good = write(dir, QStringLiteral("g.txt"), "a.com 2026-12-15\n");
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"import", "--db", db}, 2, "import needs at least one file"},
+        {{"import", good, "--db", db, "--rows", "5"}, 2, "import takes only"},
+        {{"--replace", "--db", db}, 2, "unknown option: --replace"},
+        {{"import", good, dir.filePath("missing.txt"), "--db", db}, 1, "missing.txt: No such file"},
+        {{"import", good, dir.path(), "--db", db}, 1, "a folder, not a file"},
+        {{"import",
+          write(dir, "u16.txt",
+                QByteArray("\xff\xfe"
+                           "a\0.\0c\0",
+                           8)),
+          "--db", db},
+         1,
+         "UTF-16"},
+        {{"import", write(dir, "none.txt", "# nothing\nbad\n"), "--db", db}, 1, "no names to import"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = run(c.args);
+        EXPECT_EQ(ran.exitCode, c.exitCode) << c.says;
+        EXPECT_TRUE(ran.err.contains(c.says)) << ran.err.toStdString();
+        EXPECT_FALSE(QFile::exists(db)) << c.says << ": a database was made";
+    }
+}
+
+// Failures after the first file, while reading and while writing, and a kill in the middle.
+TEST(ImportCommand, AllOrNothing) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("d.sqlite"));
+    ASSERT_EQ(run({"import", write(dir, "first.txt", "kept.com 2026-12-15\n"), "--db", db}).exitCode, 0);
+    const QByteArray before = contents(db);
+    QByteArray many;
+    many.reserve(400000 * 32);
+    for (int i = 0; i < 400000; ++i)
+        many.append("n").append(QByteArray::number(i)).append(".com\t2026-12-15 02:30:00\n");
+    const QString large = write(dir, "large.txt", many);
+    const QString cut = write(dir, "cut.gz", many.left(100000), true);
+    QFile::resize(cut, QFileInfo(cut).size() - 8);
+    const auto fileSizeLimit = [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8 << 20, 8 << 20}; // past the file as it was, short of all the import writes
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const struct {
+        const char* name;
+        QStringList files;
+        std::function<void()> inChild;
+        const char* says;
+    } cases[] = {
+        {"folder_second", {large, dir.path()}, {}, "a folder"},
+        {"compressed_file_ends_early", {large, cut}, {}, "ends early"},
+        {"disk_full", {large}, fileSizeLimit, "error"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = run(QStringList{"import"} + c.files + QStringList{"--db", db}, c.inChild);
+        EXPECT_EQ(ran.exitCode, 1) << c.name;
+        EXPECT_TRUE(ran.err.contains(c.says)) << c.name << ": " << ran.err.toStdString();
+        EXPECT_EQ(contents(db), before) << c.name;
+        EXPECT_FALSE(QFile::exists(db + "-journal")) << c.name;
+    }
+
+    QProcess killed;
+    killed.start(ServiceProcess::program(), {"import", large, "--db", db});
+    ASSERT_TRUE(killed.waitForStarted());
+    const QDeadlineTimer deadline(30000);
+    while (!QFile::exists(db + "-journal") && killed.state() == QProcess::Running && !deadline.hasExpired())
+        QThread::usleep(500);
+    ASSERT_EQ(killed.state(), QProcess::Running) << "the import ended before it was caught writing";
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    killed.waitForFinished();
+    sqlite3* raw = nullptr; // read-write: the next connection rolls the journal back
+    ASSERT_EQ(sqlite3_open_v2(db.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+    EXPECT_EQ(Database(db).rows("PRAGMA integrity_check"), QList<QStringList>{{"ok"}});
+    EXPECT_EQ(contents(db), before);
+}
+
+TEST(ImportCommand, MergeTakesLaterTimesReplaceTakesTheListAndTheServiceServesOnlyImportedNames) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("new/d.sqlite"));
+    const auto import = [&](const QByteArray& list, QStringList extra = {}) {
+        static int n = 0;
+        const Ran ran =
+            run(QStringList{"import", write(dir, QString::number(++n), list), "--db", db} + extra);
+        EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+        return ran.out.trimmed();
+    };
+    const QByteArray first = "x.com " + day(5) + "\ny.net " + day(6) + "\nz.org " + day(7) + "\n";
+    EXPECT_EQ(import(first), "imported 1 file: 3 added, 0 updated, 0 unchanged, 0 skipped");
+    const QByteArray made = contents(db);
+    EXPECT_EQ(import(first), "imported 1 file: 0 added, 0 updated, 3 unchanged, 0 skipped");
+    EXPECT_EQ(contents(db), made) << "the same list again changed the file";
+    EXPECT_EQ(Database(db).rows("SELECT value FROM meta WHERE key = 'generation'"),
+              QList<QStringList>{{"1"}});
+
+    EXPECT_EQ(import("x.com " + day(9) + "\ny.net " + day(2) + "\nw.cn " + day(3) + "\n"),
+              "imported 1 file: 1 added, 1 updated, 1 unchanged, 0 skipped");
+    const auto deletion = [&](const QString& name) {
+        return Database(db).rows(
+            "SELECT substr(deletion, 1, 10) FROM domains WHERE name || '.' || suffix = ?", {name});
+    };
+    EXPECT_EQ(deletion("x.com"), QList<QStringList>{{QString(day(9))}});
+    EXPECT_EQ(deletion("y.net"), QList<QStringList>{{QString(day(6))}});
+    EXPECT_EQ(Database(db).rows("SELECT value FROM meta WHERE key = 'generation'"),
+              QList<QStringList>{{"2"}});
+
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(db.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        sqlite3_exec(raw, "INSERT INTO rdap_answers VALUES ('y.net', 1, 1, 'r')", nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+    }
+    EXPECT_EQ(import("x.com " + day(1) + "\nq.com " + day(4) + "\n", {"--replace"}),
+              "imported 1 file: 1 added, 1 updated, 0 unchanged, 3 removed, 0 skipped");
+    EXPECT_EQ(Database(db).rows("SELECT name || '.' || suffix, origin FROM domains ORDER BY 1"),
+              (QList<QStringList>{{"q.com", "1"}, {"x.com", "1"}}));
+    EXPECT_EQ(Database(db).rows("SELECT domain FROM rdap_answers"), QList<QStringList>{{"y.net"}});
+
+    ServiceProcess service({.dbPath = db});
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    const ServiceAddress address{service.host(), service.port()};
+    const ResultPage page = parseResultPage(fromGbk(exchange(
+        service.port(),
+        searchRequest(u"key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_2&tsym=0&d=0&do=do&page=0", address))));
+    ASSERT_EQ(page.rows.size(), 2);
+    EXPECT_EQ(page.rows[0].domain(), u"q.com");
+    EXPECT_EQ(page.rows[1].domain(), u"x.com");
+}
