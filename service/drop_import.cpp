@@ -28,14 +28,17 @@ constexpr std::string_view kWritingCache = "PRAGMA cache_size = -262144";
 // fit the processor's caches sort several times faster than one huge run.
 constexpr std::string_view kSortingCache = "PRAGMA cache_size = -8192";
 
-constexpr std::string_view kInsert = "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
-                                     "SELECT name, suffix, rname, length, expiry, deletion, ?1 FROM imported_names "
-                                     "WHERE true ORDER BY name, suffix";
-constexpr std::string_view kOnConflict = " ON CONFLICT (name, suffix) DO UPDATE SET expiry = excluded.expiry, "
-                                         "deletion = excluded.deletion, origin = excluded.origin WHERE ";
+constexpr std::string_view kInsert =
+    "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
+    "SELECT name, suffix, rname, length, expiry, deletion, ?1 FROM imported_names "
+    "WHERE true ORDER BY name, suffix";
+constexpr std::string_view kOnConflict =
+    " ON CONFLICT (name, suffix) DO UPDATE SET expiry = excluded.expiry, "
+    "deletion = excluded.deletion, origin = excluded.origin WHERE ";
 constexpr std::string_view kLater = "excluded.deletion > domains.deletion";
-constexpr std::string_view kDifferent = "excluded.deletion <> domains.deletion OR excluded.expiry <> domains.expiry "
-                                        "OR excluded.origin <> domains.origin";
+constexpr std::string_view kDifferent =
+    "excluded.deletion <> domains.deletion OR excluded.expiry <> domains.expiry "
+    "OR excluded.origin <> domains.origin";
 
 // The sorted import as a table SQLite reads (an eponymous virtual table), so that one INSERT ...
 // SELECT writes every row, in the key's order, without the names being staged in a table first.
@@ -159,12 +162,13 @@ sqlite3_module module() {
 
 struct Kept {
     std::int64_t rows = 0;
-    std::int64_t matched = 0;  // kept rows that are in the import
+    std::int64_t matched = 0;         // kept rows that are in the import
     std::vector<std::int64_t> others; // ids of those that are not, when asked for
 };
 
 // One walk of the names' unique index beside the sorted import, which is in the same order.
-bool compareKept(sqlite3* db, const ImportedNames& names, bool collectOthers, Kept& kept, std::string& error) {
+bool compareKept(sqlite3* db, const ImportedNames& names, bool collectOthers, Kept& kept,
+                 std::string& error) {
     Statement scan(db, "SELECT id, name, suffix FROM domains ORDER BY name, suffix");
     std::size_t next = 0;
     Step step;
@@ -221,8 +225,8 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
     std::string sql(kInsert);
     if (!fresh) sql += std::string(kOnConflict) + std::string(request.replace ? kDifferent : kLater);
     static const sqlite3_module module = names_table::module();
-    if (sqlite3_create_module_v2(db, "imported_names", &module, const_cast<ImportedNames*>(&names), nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_create_module_v2(db, "imported_names", &module, const_cast<ImportedNames*>(&names),
+                                 nullptr) != SQLITE_OK) {
         error = sqliteError(db);
         return false;
     }
@@ -320,8 +324,8 @@ ImportResult importDropLists(const ImportRequest& request, ImportObserver& obser
 
 std::string importSummary(const ImportCounts& counts, std::size_t files, bool replace) {
     std::string text = "imported " + std::to_string(files) + (files == 1 ? " file: " : " files: ") +
-                       std::to_string(counts.added) + " added, " + std::to_string(counts.updated) + " updated, " +
-                       std::to_string(counts.unchanged) + " unchanged, ";
+                       std::to_string(counts.added) + " added, " + std::to_string(counts.updated) +
+                       " updated, " + std::to_string(counts.unchanged) + " unchanged, ";
     if (replace) text += std::to_string(counts.removed) + " removed, ";
     std::int64_t skipped = 0;
     std::string reasons;
@@ -348,8 +352,9 @@ public:
 
     void skipped(const SkippedLine& line) override {
         if (++m_skipped > kShown) return;
-        QString text = line.gbk ? fromGbk(QByteArrayView(line.text.data(), static_cast<qsizetype>(line.text.size())))
-                                : QString::fromUtf8(line.text.data(), static_cast<qsizetype>(line.text.size()));
+        QString text =
+            line.gbk ? fromGbk(QByteArrayView(line.text.data(), static_cast<qsizetype>(line.text.size())))
+                     : QString::fromUtf8(line.text.data(), static_cast<qsizetype>(line.text.size()));
         if (text.size() > 200) text = text.left(200) + QChar(0x2026);
         clear();
         std::cerr << line.file << ':' << line.line << ": " << skipReasonText(line.reason) << ": "

@@ -135,7 +135,8 @@ WallTime ZoneClock::at(std::int64_t seconds) {
         if (before.atUtc.isValid()) span.from = before.atUtc.toSecsSinceEpoch();
         if (after.atUtc.isValid()) span.until = after.atUtc.toSecsSinceEpoch();
         // Should the zone's transitions and its offsets ever disagree, this instant stands alone.
-        if (before.atUtc.isValid() && before.offsetFromUtc != span.offset) span = {seconds, seconds + 1, span.offset};
+        if (before.atUtc.isValid() && before.offsetFromUtc != span.offset)
+            span = {seconds, seconds + 1, span.offset};
     }
     if (m_spans.size() < 64) m_spans.push_back(span);
     return seconds + span.offset;
@@ -149,7 +150,8 @@ std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
     const char separator = text.front();
     text.remove_prefix(1);
     if (!number(text, 1, 2, month) || !take(text, separator) || !number(text, 1, 2, day)) return {};
-    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
                                            std::chrono::day(static_cast<unsigned>(day))};
     if (!date.ok()) return {};
     const WallTime midnight = std::chrono::sys_days(date).time_since_epoch().count() * kSecondsPerDay;
@@ -183,7 +185,8 @@ namespace {
 
 // Labels under a dot, as another suffix would be written: the name is fine, its suffix is not ours.
 bool looksLikeSuffix(std::string_view text) {
-    if (text.empty() || text.front() == '.' || text.back() == '.' || text.find("..") != std::string_view::npos)
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos)
         return false;
     return std::all_of(text.begin(), text.end(), [](char c) {
         c = lower(c);
@@ -192,8 +195,8 @@ bool looksLikeSuffix(std::string_view text) {
 }
 
 bool equalsFolded(std::string_view text, std::string_view lowerCase) {
-    return text.size() == lowerCase.size() &&
-           std::equal(text.begin(), text.end(), lowerCase.begin(), [](char a, char b) { return lower(a) == b; });
+    return text.size() == lowerCase.size() && std::equal(text.begin(), text.end(), lowerCase.begin(),
+                                                         [](char a, char b) { return lower(a) == b; });
 }
 
 } // namespace
@@ -272,8 +275,8 @@ bool ImportedNames::add(std::string_view label, Suffix suffix, WallTime expiry, 
     for (std::size_t i = 0; i < 8; ++i)
         prefix = prefix << 8 | (i < label.size() ? static_cast<unsigned char>(label[i]) : 0u);
     m_slots[at] = (hash & ~kIndexBits) | (m_rows.size() + 1);
-    m_rows.push_back({prefix, static_cast<std::uint32_t>(m_labels.size()), static_cast<std::uint8_t>(label.size()),
-                      suffix, expiry, deletion});
+    m_rows.push_back({prefix, static_cast<std::uint32_t>(m_labels.size()),
+                      static_cast<std::uint8_t>(label.size()), suffix, expiry, deletion});
     m_labels.insert(m_labels.end(), label.begin(), label.end());
     return true;
 }
@@ -419,44 +422,29 @@ enum class Column { Other, Domain, Deletion, Expiry, Status };
 
 // A header cell: case, blanks, quotes, '_' and '-' do not matter.
 Column columnOf(std::string_view cell, bool gbk) {
-    const std::string utf8 = gbk ? fromGbk(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size())))
-                                       .toUtf8()
-                                       .toStdString()
-                                 : std::string(cell);
+    const std::string utf8 =
+        gbk ? fromGbk(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size()))).toUtf8().toStdString()
+            : std::string(cell);
     std::string key;
     for (const char c : trimmed(utf8, " \t\r\"'")) {
         const char folded = c == '_' || c == '-' ? ' ' : lower(c);
         if (folded != ' ' || (!key.empty() && key.back() != ' ')) key += folded;
     }
     static constexpr std::pair<std::string_view, Column> kKnown[] = {
-        {"domain", Column::Domain},
-        {"name", Column::Domain},
-        {"domain name", Column::Domain},
-        {"域名", Column::Domain},
-        {"deletion", Column::Deletion},
-        {"delete", Column::Deletion},
-        {"drop", Column::Deletion},
-        {"deletion date", Column::Deletion},
-        {"delete date", Column::Deletion},
-        {"drop date", Column::Deletion},
-        {"deletion time", Column::Deletion},
-        {"delete time", Column::Deletion},
-        {"drop time", Column::Deletion},
-        {"删除时间", Column::Deletion},
-        {"删除日期", Column::Deletion},
-        {"expiry", Column::Expiry},
-        {"expiration", Column::Expiry},
-        {"expires", Column::Expiry},
-        {"expiry date", Column::Expiry},
-        {"expiration date", Column::Expiry},
-        {"expiry time", Column::Expiry},
-        {"expiration time", Column::Expiry},
-        {"到期时间", Column::Expiry},
-        {"过期时间", Column::Expiry},
-        {"到期日期", Column::Expiry},
-        {"过期日期", Column::Expiry},
-        {"status", Column::Status},
-        {"状态", Column::Status},
+        {"domain", Column::Domain},          {"name", Column::Domain},
+        {"domain name", Column::Domain},     {"域名", Column::Domain},
+        {"deletion", Column::Deletion},      {"delete", Column::Deletion},
+        {"drop", Column::Deletion},          {"deletion date", Column::Deletion},
+        {"delete date", Column::Deletion},   {"drop date", Column::Deletion},
+        {"deletion time", Column::Deletion}, {"delete time", Column::Deletion},
+        {"drop time", Column::Deletion},     {"删除时间", Column::Deletion},
+        {"删除日期", Column::Deletion},      {"expiry", Column::Expiry},
+        {"expiration", Column::Expiry},      {"expires", Column::Expiry},
+        {"expiry date", Column::Expiry},     {"expiration date", Column::Expiry},
+        {"expiry time", Column::Expiry},     {"expiration time", Column::Expiry},
+        {"到期时间", Column::Expiry},        {"过期时间", Column::Expiry},
+        {"到期日期", Column::Expiry},        {"过期日期", Column::Expiry},
+        {"status", Column::Status},          {"状态", Column::Status},
     };
     for (const auto& [text, column] : kKnown)
         if (key == text) return column;
@@ -526,7 +514,8 @@ public:
         }
         // Names are ASCII; the encoding matters for a header's Chinese column names.
         QStringDecoder utf8(QStringDecoder::Utf8);
-        [[maybe_unused]] const QString decoded = utf8.decode(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
+        [[maybe_unused]] const QString decoded =
+            utf8.decode(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
         m_gbk = utf8.hasError();
         return {};
     }
@@ -672,15 +661,16 @@ private:
         take(lineNo, line, rest.substr(0, end), time, {});
     }
 
-    void take(std::int64_t lineNo, std::string_view record, std::string_view nameText, std::string_view deletionText,
-              std::string_view expiryText) {
+    void take(std::int64_t lineNo, std::string_view record, std::string_view nameText,
+              std::string_view deletionText, std::string_view expiryText) {
         ListName name;
         if (const auto why = parseListName(nameText, name)) return skip(*why, lineNo, record);
         const auto timeOf = [&](std::string_view text, std::optional<WallTime>& out) {
             if (text.empty()) return true;
             const auto time = parseListTime(text, m_clock);
             if (!time) return false;
-            out = time->time + (time->hasTimeOfDay ? 0 : deletionTime(name.suffix).msecsSinceStartOfDay() / 1000);
+            out = time->time +
+                  (time->hasTimeOfDay ? 0 : deletionTime(name.suffix).msecsSinceStartOfDay() / 1000);
             return true;
         };
         std::optional<WallTime> deletion;
@@ -697,8 +687,9 @@ private:
     static WallTime estimated(WallTime expiry, Suffix suffix) {
         constexpr qint64 kJulianDayOfEpoch = 2440588;
         const std::int64_t days = expiry / kSecondsPerDay - (expiry % kSecondsPerDay < 0 ? 1 : 0);
-        const Moment from{QDate::fromJulianDay(days + kJulianDayOfEpoch),
-                          QTime::fromMSecsSinceStartOfDay(static_cast<int>(expiry - days * kSecondsPerDay) * 1000)};
+        const Moment from{
+            QDate::fromJulianDay(days + kJulianDayOfEpoch),
+            QTime::fromMSecsSinceStartOfDay(static_cast<int>(expiry - days * kSecondsPerDay) * 1000)};
         const Moment deletion = deletionEstimate(from, suffix);
         return (deletion.date.toJulianDay() - kJulianDayOfEpoch) * kSecondsPerDay +
                deletion.time.msecsSinceStartOfDay() / 1000;
