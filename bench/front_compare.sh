@@ -10,6 +10,7 @@
 #
 # usage: bench/front_compare.sh BEFORE_BINARY AFTER_BINARY [front_bench binary] [database file]
 set -eu
+. "$(dirname "$0")/await_service.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 before=$1
@@ -36,13 +37,7 @@ measure() {
     cp "$db" "$work/db.sqlite"
     "$1" --listen 127.0.0.1:0 --db "$work/db.sqlite" --rows 200000 >"$work/out" 2>/dev/null &
     pid=$!
-    tries=0
-    until grep -q '^listening on ' "$work/out" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 600 ] || ! kill -0 "$pid" 2>/dev/null; then echo "$1 did not start" >&2; exit 1; fi
-        sleep 0.1
-    done
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/out")
+    await_service "$work/out" /dev/null "$pid"
     # shellcheck disable=SC2086
     "$bench" "$port" $slow $busy >"$work/$2"
     kill -TERM "$pid"

@@ -11,6 +11,7 @@
 # usage: bench/rdap_lookup.sh [yuming-service binary]
 #   DURATION (default 10s) per wrk run; NAMES (default 5000) for the memory figure.
 set -eu
+. "$(dirname "$0")/await_service.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build/service/yuming-service}
@@ -33,15 +34,7 @@ start() {
     name=$1; shift
     "$bin" --listen 127.0.0.1:0 --db "$work/domains.sqlite" "$@" >"$work/$name.out" 2>"$work/$name.err" &
     pid=$!; pids="$pids $pid"
-    tries=0
-    until grep -q '^listening on ' "$work/$name.out" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 600 ] || ! kill -0 "$pid" 2>/dev/null; then
-            echo "the service did not start:" >&2; cat "$work/$name.err" >&2; exit 1
-        fi
-        sleep 0.1
-    done
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/$name.out")
+    await_service "$work/$name.out" "$work/$name.err" "$pid"
 }
 stop() { kill -TERM "$pid"; wait "$pid" 2>/dev/null || true; }
 rss() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB$/\1/p' "/proc/$1/status"; }

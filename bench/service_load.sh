@@ -9,6 +9,7 @@
 #   DURATION (default 10s) sets the length of each wrk run. The database is seeded on first
 #   use and reused afterwards; delete it to time the seeding again.
 set -eu
+. "$(dirname "$0")/await_service.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build/service/yuming-service}
@@ -28,15 +29,7 @@ command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
 # The request log would cost more than the requests; keep only the start-up lines.
 "$bin" --listen 127.0.0.1:0 --db "$db" --rows 200000 >"$work/out" 2>"$work/err" &
 pid=$!
-tries=0
-until grep -q '^listening on ' "$work/out" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 600 ] || ! kill -0 "$pid" 2>/dev/null; then
-        echo "the service did not start:" >&2; cat "$work/err" >&2; exit 1
-    fi
-    sleep 0.1
-done
-port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/out")
+await_service "$work/out" "$work/err" "$pid"
 base="http://127.0.0.1:$port"
 ready=$(sed -n 's/^database .* ready in \([0-9]*\) ms$/\1/p' "$work/err")
 names=$(sed -n 's/^\([0-9]*\) names on the drop list$/\1/p' "$work/err")

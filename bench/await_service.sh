@@ -1,0 +1,14 @@
+# Sourced by the bench scripts. await_service OUT ERR PID: waits (up to a minute) for the service
+# started with stdout in OUT and stderr in ERR to say it listens, then sets $port; if it ends or
+# never says so, prints ERR and exits 1.
+await_service() {
+    local tries=0
+    until grep -q '^listening on ' "$1" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 600 ] || ! kill -0 "$3" 2>/dev/null; then
+            echo "the service did not start:" >&2; cat "$2" >&2; exit 1
+        fi
+        sleep 0.1
+    done
+    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1")
+}
