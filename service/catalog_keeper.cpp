@@ -6,14 +6,6 @@
 
 namespace yuming::service {
 
-namespace {
-
-std::string timeText(const QDateTime& now) {
-    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-}
-
-} // namespace
-
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
@@ -88,7 +80,7 @@ void CatalogKeeper::run() {
         if (Clock::now() >= nextFloor) {
             nextFloor = Clock::now() + std::chrono::minutes(1);
             const auto current = m_catalogs.current();
-            const std::string now = timeText(QDateTime::currentDateTime());
+            const std::string now = dateTimeText(QDateTime::currentDateTime());
             if (!current->firstDeletion().empty() && current->firstDeletion() < now)
                 m_catalogs.replace(current->since(now));
         }

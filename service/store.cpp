@@ -78,6 +78,10 @@ bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::str
 
 } // namespace
 
+std::string dateTimeText(const QDateTime& moment) {
+    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+}
+
 bool noteDropListChanged(sqlite3* db, std::string& error) {
     return execute(db,
                    "INSERT INTO meta(key, value) VALUES ('generation', '1') ON CONFLICT(key) DO UPDATE "
@@ -284,10 +288,6 @@ namespace {
 constexpr std::string_view kListedSql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
                                         "WHERE deletion >= ?1 AND (origin = 1 OR deletion < ?2)";
 
-std::string timeOfDayText(const QDateTime& now) {
-    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-}
-
 std::optional<Suffix> suffixFromText(std::string_view text) {
     for (Suffix s : {Com, Net, Org, Cn})
         if (suffixName(s) == text) return s;
@@ -297,7 +297,7 @@ std::optional<Suffix> suffixFromText(std::string_view text) {
 // Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
 template <class Use> std::string eachListed(Statement& select, const QDateTime& now, Use use) {
     select.reset();
-    select.bind(1, timeOfDayText(now));
+    select.bind(1, dateTimeText(now));
     select.bind(2, dayText(listEnd(now.date())));
     Step step;
     while ((step = select.step()) == Step::Row)
@@ -390,7 +390,7 @@ ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& no
         result.value.note = damaged;
         return result;
     }
-    result.value.catalog = catalog->since(timeOfDayText(now));
+    result.value.catalog = catalog->since(dateTimeText(now));
     return result;
 }
 
