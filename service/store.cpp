@@ -282,11 +282,12 @@ CheckResult checkDatabase(const std::string& path, CheckDepth depth,
 
 namespace {
 
-// The drop list: names deleted from now on; imported names whenever they go, the others (generated
-// demo names, and those a registry told of) within the 30 days from today. A whole-table scan
+// The drop list: names deleted from now on; imported names and those a registry has being deleted
+// whenever they go, the others (generated demo names, renewed names a registry told of) within
+// the 30 days from today. A whole-table scan
 // reads the file in order, which beats the deletion index when most rows are wanted.
 constexpr std::string_view kListedSql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
-                                        "WHERE deletion >= ?1 AND (origin = 1 OR deletion < ?2)";
+                                        "WHERE deletion >= ?1 AND (origin IN (1, 3) OR deletion < ?2)";
 
 std::optional<Suffix> suffixFromText(std::string_view text) {
     for (Suffix s : {Com, Net, Org, Cn})
@@ -352,7 +353,7 @@ ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& no
     }
     if (builtOn != now.date()) {
         Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? "
-                             "AND origin != 1)");
+                             "AND origin NOT IN (1, 3))");
         joined.bind(1, dayText(listEnd(builtOn)));
         joined.bind(2, dayText(listEnd(now.date())));
         if (joined.step() != Step::Row) return {{}, joined.error()};
@@ -545,8 +546,9 @@ ReadResult<std::optional<RegistryAnswer>> Store::answer(std::string_view domain)
 
 namespace {
 
-bool listedOn(std::string_view deletion, QDate today) {
-    return deletion >= dayText(today) && deletion < dayText(listEnd(today));
+bool listedOn(std::string_view deletion, Origin origin, QDate today) {
+    const bool anyDay = origin == Origin::Imported || origin == Origin::Deleting;
+    return deletion >= dayText(today) && (anyDay || deletion < dayText(listEnd(today)));
 }
 
 } // namespace
@@ -587,13 +589,15 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
         execute(m_db, "ROLLBACK", ignored);
         return ReadResult<bool>{false, std::string(why)};
     };
-    Statement select(m_db, "SELECT deletion FROM domains WHERE name = ? AND suffix = ?");
+    Statement select(m_db, "SELECT deletion, origin FROM domains WHERE name = ? AND suffix = ?");
     select.bind(1, name);
     select.bind(2, suffixName(suffix));
     std::optional<std::string> before;
+    Origin beforeOrigin = Origin::Generated;
     switch (select.step()) {
     case Step::Row:
         before = std::string(select.text(0));
+        beforeOrigin = static_cast<Origin>(select.integer(1));
         break;
     case Step::Done:
         break;
@@ -601,6 +605,7 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
         return fail(select.error());
     }
     select.reset();
+    const Origin origin = list ? Origin::Deleting : Origin::Learned;
     if (now && (before || list)) {
         Statement upsert(m_db, "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (name, suffix) DO UPDATE SET "
@@ -611,7 +616,7 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
         upsert.bind(4, static_cast<std::int64_t>(name.size()));
         upsert.bind(5, now->expiry);
         upsert.bind(6, now->deletion);
-        upsert.bind(7, static_cast<std::int64_t>(Origin::Learned));
+        upsert.bind(7, static_cast<std::int64_t>(origin));
         if (upsert.step() != Step::Done) return fail(upsert.error());
     } else if (!now && before) {
         Statement remove(m_db, "DELETE FROM domains WHERE name = ? AND suffix = ?");
@@ -622,8 +627,8 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
     const bool changed = (now && (before || list)) || before;
     if (changed && !noteDropListChanged(m_db, error)) return fail(error);
     if (!execute(m_db, "COMMIT", error)) return fail(error);
-    const bool wasListed = before && listedOn(*before, today);
-    const bool isListed = now && (before || list) && listedOn(now->deletion, today);
+    const bool wasListed = before && listedOn(*before, beforeOrigin, today);
+    const bool isListed = now && (before || list) && listedOn(now->deletion, origin, today);
     return {wasListed != isListed || (isListed && *before != now->deletion), {}};
 }
 

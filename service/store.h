@@ -21,8 +21,10 @@ namespace yuming::service {
 class Catalog;
 
 // Where a name came from (the domains table's origin column). Generated names move with the
-// calendar; imported names and those a registry told of keep their dates.
-enum class Origin : int { Generated = 0, Imported = 1, Learned = 2 };
+// calendar; imported names and those a registry told of keep their dates. Imported names and
+// those a registry has in redemption or pending delete are listed however far off their
+// deletion is; the others join the list 30 days before it.
+enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
 
 // A name on the drop list, as the search catalogue keeps it.
 struct ListedName {
@@ -147,8 +149,9 @@ public:
     // Empty, or why the answer could not be kept.
     std::string saveAnswer(std::string_view domain, const RegistryAnswer& answer);
     // What a registry says of a name: `now` its dates (none: it is not registered, and a row
-    // it has goes), `list` whether it belongs on the drop list even when it has no row yet. A
-    // name already kept takes the registry's dates. True when the drop list of `today` changed.
+    // it has goes), `list` whether the registry has it being deleted: then it is listed however
+    // far off its deletion is, even when it had no row yet. A name already kept takes the
+    // registry's dates. True when the drop list of `today` changed.
     ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
                            bool list, QDate today);
     // Stores `catalog` as the search index, unless the names changed since `generation`: empty, or
