@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <utility>
 
 #include <sys/mman.h>
@@ -263,6 +264,41 @@ CatalogImage& CatalogImage::operator=(CatalogImage&& other) noexcept {
     return *this;
 }
 
+namespace {
+
+// Deletion times come as "yyyy-MM-dd HH:mm:ss", millions of them distinct; as the number
+// yyyyMMddHHmmss they sort as their texts do and need no text of their own until the image is
+// written. Any other text is numbered apart, with the top bit set.
+constexpr std::string_view kTimeShape = "0000-00-00 00:00:00";
+constexpr std::uint64_t kOtherTime = std::uint64_t{1} << 63;
+
+std::optional<std::uint64_t> packedTime(std::string_view text) {
+    if (text.size() != kTimeShape.size()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (kTimeShape[i] != '0') {
+            if (text[i] != kTimeShape[i]) return std::nullopt;
+            continue;
+        }
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return value;
+}
+
+void unpackTime(std::uint64_t value, char* out) {
+    for (std::size_t i = kTimeShape.size(); i-- > 0;) {
+        if (kTimeShape[i] != '0') {
+            out[i] = kTimeShape[i];
+            continue;
+        }
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+} // namespace
+
 void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view deletion) {
     name = name.substr(0, 255);
     m_names.append(name);
@@ -270,9 +306,9 @@ void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view 
     m_info.push_back(
         static_cast<std::uint8_t>(suffixIndex(suffix) | static_cast<unsigned>(kindOf(name)) << 2));
     m_length.push_back(static_cast<std::uint8_t>(name.size()));
-    const auto [found, added] =
-        m_deletionIds.try_emplace(std::string(deletion), static_cast<std::uint32_t>(m_deletionTexts.size()));
-    if (added) m_deletionTexts.emplace_back(deletion);
+    if (const auto packed = packedTime(deletion)) return m_deletion.push_back(*packed);
+    const auto [found, added] = m_otherTimeIds.try_emplace(std::string(deletion), kOtherTime | m_otherTimes.size());
+    if (added) m_otherTimes.emplace_back(deletion);
     m_deletion.push_back(found->second);
 }
 
@@ -282,19 +318,31 @@ CatalogImage CatalogBuilder::finish() {
         return std::string_view(m_names).substr(m_offsets[id], m_offsets[id + 1] - m_offsets[id]);
     };
 
-    // Deletion times in time order.
-    std::vector<std::uint32_t> byTime(m_deletionTexts.size());
-    std::iota(byTime.begin(), byTime.end(), 0u);
-    std::sort(byTime.begin(), byTime.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return m_deletionTexts[a] < m_deletionTexts[b]; });
-    std::vector<std::uint32_t> timeRank(byTime.size());
-    for (std::uint32_t i = 0; i < byTime.size(); ++i)
-        timeRank[byTime[i]] = i;
-    for (auto& d : m_deletion)
-        d = timeRank[d];
+    // The distinct deletion times in time order, and each row's place among them.
+    const auto textOf = [&](std::uint64_t time) {
+        if (time & kOtherTime) return m_otherTimes[time & ~kOtherTime];
+        std::string text(kTimeShape.size(), ' ');
+        unpackTime(time, text.data());
+        return text;
+    };
+    const auto earlier = [&](std::uint64_t a, std::uint64_t b) {
+        return (a | b) & kOtherTime ? textOf(a) < textOf(b) : a < b;
+    };
+    std::vector<std::uint64_t> times;
+    std::vector<std::uint32_t> timeOf(rows);
+    {
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> byTime(rows);
+        for (std::uint32_t id = 0; id < rows; ++id)
+            byTime[id] = {m_deletion[id], id};
+        std::sort(byTime.begin(), byTime.end(), [&](const auto& a, const auto& b) { return earlier(a.first, b.first); });
+        for (const auto& [time, id] : byTime) {
+            if (times.empty() || times.back() != time) times.push_back(time);
+            timeOf[id] = static_cast<std::uint32_t>(times.size() - 1);
+        }
+    }
     std::uint64_t deletionBytes = 0;
-    for (const auto& text : m_deletionTexts)
-        deletionBytes += text.size();
+    for (const std::uint64_t time : times)
+        deletionBytes += time & kOtherTime ? m_otherTimes[time & ~kOtherTime].size() : kTimeShape.size();
 
     // The keyword index: the rows of each pair and each run of three letters.
     Grams grams;
@@ -306,14 +354,14 @@ CatalogImage CatalogBuilder::finish() {
     }
     const std::uint64_t pairBytes = pairLists.bytes(), tripleBytes = tripleLists.bytes();
 
-    const Layout l = layoutFor(rows, byTime.size(), m_names.size(), deletionBytes, pairBytes, tripleBytes);
+    const Layout l = layoutFor(rows, times.size(), m_names.size(), deletionBytes, pairBytes, tripleBytes);
     CatalogImage image(l.total);
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.byteOrder = kByteOrderMark;
     header.version = kVersion;
     header.rows = static_cast<std::uint32_t>(rows);
-    header.deletions = static_cast<std::uint32_t>(byTime.size());
+    header.deletions = static_cast<std::uint32_t>(times.size());
     header.nameBytes = m_names.size();
     header.deletionBytes = deletionBytes;
     header.pairBytes = pairBytes;
@@ -323,18 +371,23 @@ CatalogImage CatalogBuilder::finish() {
     std::memcpy(image.data() + l.offsets, m_offsets.data(), m_offsets.size() * 4);
     auto* entries = at<Entry>(image, l.entries);
     for (std::size_t id = 0; id < rows; ++id)
-        entries[id] = {m_deletion[id], m_info[id], m_length[id], 0};
+        entries[id] = {timeOf[id], m_info[id], m_length[id], 0};
     {
         auto* offsets = at<std::uint32_t>(image, l.deletionOffsets);
         char* text = image.data() + l.deletionTexts;
         std::uint32_t used = 0;
-        for (std::size_t i = 0; i < byTime.size(); ++i) {
-            const std::string& t = m_deletionTexts[byTime[i]];
+        for (std::size_t i = 0; i < times.size(); ++i) {
             offsets[i] = used;
-            std::memcpy(text + used, t.data(), t.size());
-            used += static_cast<std::uint32_t>(t.size());
+            if (times[i] & kOtherTime) {
+                const std::string& other = m_otherTimes[times[i] & ~kOtherTime];
+                std::memcpy(text + used, other.data(), other.size());
+                used += static_cast<std::uint32_t>(other.size());
+            } else {
+                unpackTime(times[i], text + used);
+                used += static_cast<std::uint32_t>(kTimeShape.size());
+            }
         }
-        offsets[byTime.size()] = used;
+        offsets[times.size()] = used;
     }
 
     // The two name orders: sorted by their first eight bytes, the rare ties by the whole name.
@@ -361,17 +414,20 @@ CatalogImage CatalogBuilder::finish() {
         }
     }
     // Every other order is the name order sorted stably by its leading keys.
-    std::vector<std::uint32_t> dayOf(byTime.size());
-    for (std::size_t i = 1; i < byTime.size(); ++i)
-        dayOf[i] = dayOf[i - 1] +
-                   (m_deletionTexts[byTime[i]].substr(0, 10) != m_deletionTexts[byTime[i - 1]].substr(0, 10));
-    sortByKey(order(ByName), order(ByDeletion), rows, byTime.size(),
-              [&](std::uint32_t id) { return m_deletion[id]; });
+    constexpr std::uint64_t kTimeOfDay = 1'000'000;
+    const auto sameDay = [&](std::uint64_t a, std::uint64_t b) {
+        return (a | b) & kOtherTime ? textOf(a).substr(0, 10) == textOf(b).substr(0, 10)
+                                    : a / kTimeOfDay == b / kTimeOfDay;
+    };
+    std::vector<std::uint32_t> dayOf(times.size());
+    for (std::size_t i = 1; i < times.size(); ++i)
+        dayOf[i] = dayOf[i - 1] + !sameDay(times[i], times[i - 1]);
+    sortByKey(order(ByName), order(ByDeletion), rows, times.size(), [&](std::uint32_t id) { return timeOf[id]; });
     sortByKey(order(ByName), order(BySuffix), rows, 4,
               [&](std::uint32_t id) { return suffixRank(m_info[id] & 3); });
     sortByKey(order(ByName), order(ByLength), rows, 256, [&](std::uint32_t id) { return m_length[id]; });
-    sortByKey(order(ByLength), order(ByDayThenLength), rows, byTime.size(),
-              [&](std::uint32_t id) { return dayOf[m_deletion[id]]; });
+    sortByKey(order(ByLength), order(ByDayThenLength), rows, times.size(),
+              [&](std::uint32_t id) { return dayOf[timeOf[id]]; });
 
     // Letters: a bit per row, and counts by suffix, structure and length; pairs and triples in
     // their lists.

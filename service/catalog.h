@@ -59,9 +59,11 @@ private:
     std::vector<std::uint32_t> m_offsets{0};
     std::vector<std::uint8_t> m_info;
     std::vector<std::uint8_t> m_length;
-    std::vector<std::uint32_t> m_deletion;
-    std::unordered_map<std::string, std::uint32_t> m_deletionIds;
-    std::vector<std::string> m_deletionTexts;
+    // Each row's deletion time as a number that sorts as the text does (see packedTime); the
+    // rare text of another form stands for its place in m_otherTimes.
+    std::vector<std::uint64_t> m_deletion;
+    std::unordered_map<std::string, std::uint64_t> m_otherTimeIds;
+    std::vector<std::string> m_otherTimes;
 };
 
 // The drop list held in memory, searched without ever sorting the whole list: prefix and suffix
