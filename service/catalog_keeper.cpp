@@ -1,5 +1,6 @@
 #include "catalog_keeper.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <utility>
@@ -45,8 +46,13 @@ void CatalogKeeper::stop() {
         m_stopping = true;
     }
     m_wake.notify_all();
-    m_done.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    std::vector<std::pair<std::uint64_t, std::function<void()>>> waiting;
+    {
+        const std::lock_guard lock(m_mutex);
+        waiting.swap(m_waiting);
+    }
+    for (const auto& [ticket, done] : waiting) done();
     // A catalogue built at start and not stored yet is stored now, so the next start reads it.
     if (m_unstored) {
         const std::string error =
@@ -56,11 +62,16 @@ void CatalogKeeper::stop() {
     }
 }
 
-void CatalogKeeper::refresh() {
-    std::unique_lock lock(m_mutex);
-    const std::uint64_t ticket = ++m_asked;
-    m_wake.notify_all();
-    m_done.wait(lock, [&] { return m_answered >= ticket || m_stopping; });
+void CatalogKeeper::refresh(std::function<void()> done) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_stopping) {
+            m_waiting.emplace_back(++m_asked, std::move(done));
+            m_wake.notify_all();
+            return;
+        }
+    }
+    done();
 }
 
 void CatalogKeeper::run() {
@@ -68,15 +79,15 @@ void CatalogKeeper::run() {
     auto nextFloor = Clock::now() + std::chrono::minutes(1);
     std::unique_lock lock(m_mutex);
     bool first = true;
+    std::uint64_t answered = 0;
     while (!m_stopping) {
         // The first turn comes at once: a catalogue built at start is stored without delay.
         if (!std::exchange(first, false))
-            m_wake.wait_for(lock, std::chrono::seconds(1),
-                            [&] { return m_stopping || m_asked > m_answered; });
+            m_wake.wait_for(lock, std::chrono::seconds(1), [&] { return m_stopping || m_asked > answered; });
         if (m_stopping) break;
         const std::uint64_t asked = m_asked;
         lock.unlock();
-        bringUpToDate();
+        catchUp();
         if (Clock::now() >= nextFloor) {
             nextFloor = Clock::now() + std::chrono::minutes(1);
             const auto current = m_catalogs.current();
@@ -85,45 +96,57 @@ void CatalogKeeper::run() {
                 m_catalogs.replace(current->since(now));
         }
         lock.lock();
-        m_answered = asked;
-        m_done.notify_all();
+        answered = asked;
+        // Those asked before this turn began see their change in the catalogue now served.
+        const auto ready = std::stable_partition(m_waiting.begin(), m_waiting.end(),
+                                                 [&](const auto& waiting) { return waiting.first > answered; });
+        std::vector<std::function<void()>> calls;
+        for (auto it = ready; it != m_waiting.end(); ++it) calls.push_back(std::move(it->second));
+        m_waiting.erase(ready, m_waiting.end());
+        lock.unlock();
+        for (const auto& call : calls) call();
+        storeWhenDue();
+        lock.lock();
     }
 }
 
 // Errors are said once until the database reads again, not once a second.
-void CatalogKeeper::bringUpToDate() {
-    static thread_local std::string lastError;
-    const auto sayOnce = [](const std::string& what) {
-        if (what != lastError) std::cerr << "yuming-service: " << what << '\n';
-        lastError = what;
-    };
+void CatalogKeeper::sayOnce(const std::string& what) {
+    if (what != m_lastError) std::cerr << "yuming-service: " << what << '\n';
+    m_lastError = what;
+}
+
+void CatalogKeeper::catchUp() {
     Store store(m_dbPath);
     const auto generation = store.generation();
     // A writer committing holds the file a moment; the next turn asks again.
     if (!generation.ok() && generation.error.find("locked") != std::string::npos) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
-    if (generation.value != m_generation) {
-        const QDateTime now = QDateTime::currentDateTime();
-        auto stored = store.storedCatalogue(now);
-        if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
-        if (stored.value.catalog) {
-            m_catalogs.replace(std::move(stored.value.catalog));
-            m_unstored = nullptr;
-        } else {
-            auto built = store.builtCatalogue(now);
-            if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);
-            m_catalogs.replace(built.value);
-            m_unstored = std::move(built.value);
-        }
-        m_generation = stored.value.generation;
-        lastError.clear();
-    }
-    if (m_unstored) {
-        StoreWriter writer(m_dbPath);
-        const std::string error = writer.saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
-        if (!error.empty()) return sayOnce("cannot store the search index: " + error);
+    if (generation.value == m_generation) return;
+    const QDateTime now = QDateTime::currentDateTime();
+    auto stored = store.storedCatalogue(now);
+    if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
+    if (stored.value.catalog) {
+        m_catalogs.replace(std::move(stored.value.catalog));
         m_unstored = nullptr;
+    } else {
+        auto built = store.builtCatalogue(now);
+        if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);
+        m_catalogs.replace(built.value);
+        m_unstored = std::move(built.value);
+        // Lookups that change the list come in runs; the index is stored once they pause.
+        m_storeAt = std::chrono::steady_clock::now() + kStoreWhenQuietFor;
     }
+    m_generation = stored.value.generation;
+    m_lastError.clear();
+}
+
+void CatalogKeeper::storeWhenDue() {
+    if (!m_unstored || std::chrono::steady_clock::now() < m_storeAt) return;
+    StoreWriter writer(m_dbPath);
+    const std::string error = writer.saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
+    if (!error.empty()) return sayOnce("cannot store the search index: " + error);
+    m_unstored = nullptr;
 }
 
 } // namespace yuming::service

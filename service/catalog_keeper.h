@@ -4,12 +4,16 @@
 
 #include <QDateTime>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace yuming::service {
 
@@ -29,7 +33,7 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
 // service on the file) and, if so, reads the stored catalogue or builds a new one aside and swaps
 // it in; searches under way finish on the one they began with. Once a minute the names whose
 // deletion time has passed leave the list. A catalogue it had to build is stored, so the next
-// start reads it.
+// start reads it: one built at start at once, one built for a change once changes pause.
 class CatalogKeeper {
 public:
     CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const OpenedCatalogue& opened);
@@ -37,24 +41,29 @@ public:
     CatalogKeeper(const CatalogKeeper&) = delete;
     CatalogKeeper& operator=(const CatalogKeeper&) = delete;
 
-    // After this process changed the names: returns once the catalogue served holds the change
-    // (or the keeper stops).
-    void refresh();
+    // After this process changed the names: `done` is called, on the keeper's thread, once the
+    // catalogue served holds the change, or when the keeper stops.
+    void refresh(std::function<void()> done);
     void stop();
 
 private:
     void run();
-    void bringUpToDate();
+    void catchUp();
+    void storeWhenDue();
+    void sayOnce(const std::string& what);
+
+    static constexpr std::chrono::seconds kStoreWhenQuietFor{30};
 
     const std::string m_dbPath;
     CatalogHolder& m_catalogs;
     std::int64_t m_generation;
     std::shared_ptr<const Catalog> m_unstored;
+    std::chrono::steady_clock::time_point m_storeAt{};
+    std::string m_lastError;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::condition_variable m_done;
     std::uint64_t m_asked = 0;
-    std::uint64_t m_answered = 0;
+    std::vector<std::pair<std::uint64_t, std::function<void()>>> m_waiting;
     bool m_stopping = false;
     std::thread m_thread;
 };

@@ -323,7 +323,7 @@ int main(int argc, char* argv[]) {
     if (options.rdap) {
         auto settings = onlineOptions(options);
         if (!settings) return 1;
-        online = std::make_unique<OnlineLookups>(std::move(*settings), [&keeper] { keeper.refresh(); });
+        online = std::make_unique<OnlineLookups>(std::move(*settings), [&keeper](std::function<void()> inCatalogue) { keeper.refresh(std::move(inCatalogue)); });
     }
 
     HttpFront front(Routes(catalogs, options.dbPath, online.get()));

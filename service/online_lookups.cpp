@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -125,7 +126,7 @@ std::string hostOf(std::string_view url) {
 } // namespace
 
 struct OnlineLookups::Impl {
-    Impl(OnlineOptions opts, std::function<void()> changed)
+    Impl(OnlineOptions opts, ListChanged changed)
         : options(std::move(opts)), listChanged(std::move(changed)), writer(options.dbPath),
           http(io.get_executor(), options.http), interval(std::chrono::duration_cast<Clock::duration>(
                                                      std::chrono::duration<double>(1.0 / options.rate))) {
@@ -139,6 +140,7 @@ struct OnlineLookups::Impl {
         Routes::Respond respond;
     };
     struct Pending {
+        std::uint64_t serial = 0;
         DomainName name;
         std::string url;
         std::string host;
@@ -157,9 +159,17 @@ struct OnlineLookups::Impl {
     void answered(const std::string& key, RdapHttpResult result);
     void failed(const std::string& key, const std::string& reason);
     void finish(const std::string& key, const RegistryAnswer& answer);
-    void learn(const Pending& pending, const RegistryAnswer& answer);
+    bool learn(const Pending& pending, const RegistryAnswer& answer);
+    void finishOnceListed(const std::string& key, const RegistryAnswer& answer);
     const OnlineOptions options;
-    const std::function<void()> listChanged;
+    const ListChanged listChanged;
+    // What the catalogue's callbacks reach: nothing once the lookups stop.
+    struct Relay {
+        std::mutex mutex;
+        Impl* impl = nullptr;
+    };
+    const std::shared_ptr<Relay> relay = std::make_shared<Relay>();
+    std::uint64_t serials = 0;
     StoreWriter writer;
     // Declared before what posts to it, so requests and timers go first.
     asio::io_context io;
@@ -180,6 +190,7 @@ void OnlineLookups::Impl::begin(const std::string& key, DomainName name, std::op
         return;
     }
     Pending& entry = pending[key];
+    entry.serial = ++serials;
     entry.url = *options.bootstrap.baseFor(suffixName(name.suffix)) + "domain/" + key;
     entry.host = hostOf(entry.url);
     entry.name = std::move(name);
@@ -237,8 +248,26 @@ void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result
         if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
             std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error
                       << '\n';
-    learn(entry, answer);
+    if (learn(entry, answer)) return finishOnceListed(key, answer);
     finish(key, answer);
+}
+
+// A lookup that changed the drop list is answered once a search shows the change, or after
+// `catalogueWait`, whichever comes first; then the other does nothing.
+void OnlineLookups::Impl::finishOnceListed(const std::string& key, const RegistryAnswer& answer) {
+    const std::uint64_t serial = pending.at(key).serial;
+    const auto finishThis = [this, key, serial, answer] {
+        if (const auto found = pending.find(key); found != pending.end() && found->second.serial == serial)
+            finish(key, answer);
+    };
+    auto timer = std::make_shared<asio::steady_timer>(io, options.catalogueWait);
+    timer->async_wait([finishThis, timer](boost::system::error_code ec) {
+        if (!ec) finishThis();
+    });
+    listChanged([relay = relay, finishThis] {
+        const std::lock_guard lock(relay->mutex);
+        if (relay->impl) asio::post(relay->impl->io, finishThis);
+    });
 }
 
 void OnlineLookups::Impl::failed(const std::string& key, const std::string& reason) {
@@ -268,9 +297,10 @@ void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& a
         waiter.respond(page(waiter.domain, reading));
 }
 
-void OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answer) {
+// Whether the drop list changed.
+bool OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answer) {
     const Reading reading = read(answer, entry.name.suffix, epochNow(), options.zone);
-    if (reading.found && !reading.estimate) return;
+    if (reading.found && !reading.estimate) return false;
     std::optional<Registration> now;
     bool list = false;
     if (reading.estimate) {
@@ -283,12 +313,13 @@ void OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answ
     if (!changed.ok())
         std::cerr << "yuming-service: cannot update the drop list with " << entry.name.name << '.'
                   << suffixName(entry.name.suffix) << ": " << changed.error << '\n';
-    else if (changed.value && listChanged)
-        listChanged();
+    return changed.ok() && changed.value && listChanged;
 }
 
-OnlineLookups::OnlineLookups(OnlineOptions options, std::function<void()> listChanged)
-    : m_impl(std::make_unique<Impl>(std::move(options), std::move(listChanged))) {}
+OnlineLookups::OnlineLookups(OnlineOptions options, ListChanged listChanged)
+    : m_impl(std::make_unique<Impl>(std::move(options), std::move(listChanged))) {
+    m_impl->relay->impl = m_impl.get();
+}
 
 OnlineLookups::~OnlineLookups() {
     stop();
@@ -318,6 +349,10 @@ void OnlineLookups::lookup(Store& store, const std::string& domain, const Domain
 void OnlineLookups::stop() {
     Impl& impl = *m_impl;
     if (!impl.thread.joinable()) return;
+    {
+        const std::lock_guard lock(impl.relay->mutex);
+        impl.relay->impl = nullptr;
+    }
     impl.stopped = true;
     impl.io.stop();
     impl.thread.join();

@@ -25,17 +25,22 @@ struct OnlineOptions {
     // The longest a lookup waits for its turn at a registry (a Retry-After included) before it
     // is answered without one: the tool gives up on a page that takes 30 s.
     std::chrono::milliseconds queueLimit{15000};
+    // The longest a lookup that changed the drop list waits for the catalogue to hold the change;
+    // a list of millions of names takes longer to rebuild, and its search catches up soon after.
+    std::chrono::milliseconds catalogueWait{3000};
     QTimeZone zone = QTimeZone::systemTimeZone();
 };
 
 // Lookups answered from the registries' RDAP servers. Every answer is kept in the database; one
 // still fresh for the status it reports is used again without asking, and when a registry cannot
 // be reached the last answer is used whatever its age. Names an answer finds about to be deleted
-// go on the drop list, names found renewed or gone come off it, and `listChanged` is called (it
-// brings the catalogue up to date) before the lookup is answered, so a search right after agrees.
+// go on the drop list, names found renewed or gone come off it. Then `listChanged` is called with
+// a callback, which it calls (on any thread) once the catalogue holds the change; the lookup is
+// answered then, so a search right after agrees, or after `catalogueWait` at the latest.
 class OnlineLookups {
 public:
-    OnlineLookups(OnlineOptions options, std::function<void()> listChanged);
+    using ListChanged = std::function<void(std::function<void()> inCatalogue)>;
+    OnlineLookups(OnlineOptions options, ListChanged listChanged);
     ~OnlineLookups();
     OnlineLookups(const OnlineLookups&) = delete;
     OnlineLookups& operator=(const OnlineLookups&) = delete;
