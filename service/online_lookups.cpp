@@ -4,7 +4,10 @@
 #include "rdap_record.h"
 #include "registry_estimate.h"
 
+#include "text/gbk.h"
+
 #include <QDateTime>
+#include <QUrl>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -332,7 +335,13 @@ bool OnlineLookups::covers(Suffix suffix) const {
 void OnlineLookups::lookup(Store& store, const std::string& domain, const DomainName& name,
                            Routes::Respond respond) {
     DomainName plain = name;
-    if (!plainLabel(plain.name)) return respond({200, lookupPage(domain, std::nullopt)});
+    if (!plainLabel(plain.name)) {
+        // A name in other letters is held by its registry in its ASCII form (xn--...); a name that
+        // has none cannot be registered.
+        const QByteArray ascii = QUrl::toAce(fromGbk(plain.name));
+        if (!plainLabel(ascii.toStdString())) return respond({200, lookupPage(domain, std::nullopt)});
+        plain.name = ascii.toStdString();
+    }
     const std::string key = plain.name + '.' + std::string(suffixName(plain.suffix));
     auto kept = store.answer(key);
     if (kept.ok() && kept.value) {

@@ -152,6 +152,9 @@ TEST_F(OnlineLookup, EachStatusGivesItsDeletionDate) {
         fixture.set(std::string("/rdap/domain/") + c.name, answer(domainJson(c.name, c.statuses, c.events)));
         EXPECT_EQ(lookup(c.name), c.text);
     }
+    // A name in Chinese is asked for in its ASCII form.
+    fixture.set("/rdap/domain/xn--fiqs8s.com", answer(domainJson("xn--fiqs8s.com", {"active"}, {{"expiration", future}})));
+    EXPECT_EQ(lookup(QString::fromUtf8("中国.com")), cases[3].text);
     // Not registered: the registry does not know the name.
     EXPECT_EQ(lookup("nobody-has-this.com"), QString("查询完成...\r\n\r\n域名未注册"));
     // Letter case does not make another name; the second lookup is answered from what was kept.
