@@ -262,9 +262,11 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
     std::string ignored;
     // Index keys are sorted by two threads where the processor has them.
     execute(db, "PRAGMA threads = 2", ignored);
+    writeAhead(db);
     const bool ok = execute(db, "BEGIN IMMEDIATE", error) && writeNames(db, names, request, counts, error) &&
                     execute(db, "COMMIT", error);
     if (!ok) execute(db, "ROLLBACK", ignored);
+    if (ok) foldLog(db);
     sqlite3_close(db);
     // After a failed write (a full disk) SQLite leaves the rollback to the next connection, which
     // finds the journal: open one now, so the file is as it was before the import ends.
@@ -277,7 +279,8 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
     }
     if (!ok && !existed) {
         QFile::remove(path);
-        QFile::remove(path + QStringLiteral("-journal"));
+        for (const char* beside : {"-journal", "-wal", "-shm"})
+            QFile::remove(path + QLatin1String(beside));
     }
     if (!ok) error = request.dbPath + ": " + error;
     return ok;

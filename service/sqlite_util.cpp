@@ -77,4 +77,13 @@ bool execute(sqlite3* db, std::string_view sql, std::string& error) {
     return false;
 }
 
+void writeAhead(sqlite3* db) {
+    std::string ignored;
+    execute(db, "PRAGMA journal_mode = WAL; PRAGMA journal_size_limit = 67108864", ignored);
+}
+
+void foldLog(sqlite3* db) {
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
 } // namespace yuming::service

@@ -213,6 +213,7 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
     // holds the whole index while seeding keeps SQLite from reading back what it just wrote.
     std::string ignored;
     execute(db, "PRAGMA cache_size = -32768", ignored);
+    writeAhead(db);
     // Two services starting on one new file: the second waits here and then finds it seeded.
     bool ok = execute(db, "BEGIN IMMEDIATE", error) && bringUpToDate(db, options, today, error) &&
               execute(db, "COMMIT", error);
@@ -562,6 +563,7 @@ StoreWriter::StoreWriter(const std::string& path) {
         return;
     }
     sqlite3_busy_timeout(m_db, 5000);
+    writeAhead(m_db);
 }
 
 StoreWriter::~StoreWriter() {
@@ -639,7 +641,10 @@ std::string StoreWriter::saveCatalogue(const Catalog& catalog, std::int64_t gene
     const auto current = generationOf(m_db);
     const bool ok = current.ok() && current.value == generation &&
                     storeCatalogue(m_db, catalog, generation, day, error) && execute(m_db, "COMMIT", error);
-    if (ok) return {};
+    if (ok) {
+        foldLog(m_db);
+        return {};
+    }
     std::string ignored;
     execute(m_db, "ROLLBACK", ignored);
     if (!current.ok()) return current.error;

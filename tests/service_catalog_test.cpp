@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -98,22 +99,25 @@ TEST(CatalogFloor, NamesWhoseTimeHasPassedLeaveEverySearchAndCount) {
     EXPECT_EQ(all.since("2000-01-01 00:00:00")->size(), all.size());
 }
 
-TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearch) {
+TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearchAndLookUp) {
     ServiceProcess service;
     ASSERT_TRUE(service.start()) << service.error().toStdString();
     std::atomic<bool> done = false;
     std::atomic<int> searches = 0, failures = 0;
     std::thread client([&] {
         while (!done) {
-            const QByteArray answer = yuming::testing::exchange(
-                service.port(),
-                "GET /s/?key=a&kaiwei=radom&page=0 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-            ++searches;
-            if (yuming::testing::statusOf(answer) != 200 || !answer.contains("</html>")) ++failures;
+            for (const char* target : {"/s/?key=a&kaiwei=radom&page=0", "/whois/?domain=zzqxnothing.com"}) {
+                const QByteArray answer = yuming::testing::exchange(
+                    service.port(),
+                    QByteArray("GET ") + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+                ++searches;
+                if (yuming::testing::statusOf(answer) != 200 || !answer.contains("</html>")) ++failures;
+            }
         }
     });
     {
-        // What an import does: the names and the index of them in one transaction.
+        // What an import does: the names and the index of them in one transaction, which holds
+        // the file longer than a reader waits for it.
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(service.dbPath().toUtf8().constData(), &db), SQLITE_OK);
         sqlite3_busy_timeout(db, 5000);
@@ -121,14 +125,14 @@ TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearc
             QDateTime::currentDateTime().addDays(40).toString("yyyy-MM-dd HH:mm:ss").toStdString();
         std::string error;
         const bool written =
-            execute(db, "BEGIN IMMEDIATE", error) &&
+            execute(db, "BEGIN EXCLUSIVE", error) &&
             execute(db,
                     "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) VALUES "
                     "('zzqximported', 'com', 'detropmixqzz', 12, '" +
                         deletion + "', '" + deletion + "', 1)",
                     error) &&
             noteDropListChanged(db, error) && saveCatalogue(db, QDateTime::currentDateTime(), error) &&
-            execute(db, "COMMIT", error);
+            (QThread::msleep(3000), true) && execute(db, "COMMIT", error);
         sqlite3_close(db);
         ASSERT_TRUE(written) << error;
     }

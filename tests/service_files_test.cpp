@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <random>
 
@@ -134,6 +135,14 @@ TEST(ServiceDamagedWhileServing, LookupThatCannotReadIsAnErrorPage) {
     ASSERT_EQ(statusOf(lookup()), 200);
 
     damage(path, QStringLiteral("sqlite_autoindex_domains_1"));
+    {
+        // Any write makes the service's readers drop the pages they hold and read the file again.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 10000);
+        EXPECT_EQ(sqlite3_exec(db, "UPDATE meta SET value = value WHERE key = 'dated'", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
     const QByteArray answer = lookup();
     EXPECT_EQ(statusOf(answer), 500);
     EXPECT_TRUE(answer.contains("database disk image is malformed")) << answer.toStdString();
