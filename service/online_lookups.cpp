@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -33,6 +35,9 @@ using std::chrono::seconds;
 
 // However long a registry asks to be left alone, it is asked again after this.
 constexpr seconds kLongestBackOff = hours(1);
+// An import of millions of names holds the file for about a minute; an answer waits that long
+// to be kept.
+constexpr std::chrono::milliseconds kLongestWriteWait = std::chrono::minutes(2);
 
 std::int64_t epochNow() {
     return QDateTime::currentSecsSinceEpoch();
@@ -135,7 +140,9 @@ struct OnlineLookups::Impl {
                                                      std::chrono::duration<double>(1.0 / options.rate))) {
         if (!writer.isOpen())
             std::cerr << "yuming-service: registry answers will not be kept: " << writer.error() << '\n';
+        writer.waitWhileBusy(kLongestWriteWait, stopped);
         thread = std::thread([this] { io.run(); });
+        writerThread = std::thread([this] { runWrites(); });
     }
 
     struct Waiter {
@@ -162,8 +169,10 @@ struct OnlineLookups::Impl {
     void answered(const std::string& key, RdapHttpResult result);
     void failed(const std::string& key, const std::string& reason);
     void finish(const std::string& key, const RegistryAnswer& answer);
-    bool learn(const Pending& pending, const RegistryAnswer& answer);
-    void finishOnceListed(const std::string& key, const RegistryAnswer& answer);
+    void keep(const std::string& key, const RegistryAnswer& answer);
+    bool learn(const DomainName& name, const RegistryAnswer& answer);
+    void runWrites();
+    void endWrites();
     const OnlineOptions options;
     const ListChanged listChanged;
     // What the catalogue's callbacks reach: nothing once the lookups stop.
@@ -183,6 +192,13 @@ struct OnlineLookups::Impl {
     std::unordered_map<std::string, Host> hosts;
     std::thread thread;
     std::atomic<bool> stopped = false;
+    // The database is written on a thread of its own: a file another writer holds (an import)
+    // holds up no lookup.
+    std::mutex writesMutex;
+    std::condition_variable writesWake;
+    std::deque<std::function<void()>> writes;
+    bool writesEnd = false;
+    std::thread writerThread;
 };
 
 void OnlineLookups::Impl::begin(const std::string& key, DomainName name, std::optional<RegistryAnswer> kept,
@@ -247,19 +263,14 @@ void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result
     } else if (result.status != 404) {
         return failed(key, entry.host + " answered " + std::to_string(result.status));
     }
-    if (writer.isOpen())
-        if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
-            std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error
-                      << '\n';
-    if (learn(entry, answer)) return finishOnceListed(key, answer);
-    finish(key, answer);
+    keep(key, answer);
 }
 
-// A lookup that changed the drop list is answered once a search shows the change, or after
-// `catalogueWait`, whichever comes first; then the other does nothing.
-void OnlineLookups::Impl::finishOnceListed(const std::string& key, const RegistryAnswer& answer) {
-    const std::uint64_t serial = pending.at(key).serial;
-    const auto finishThis = [this, key, serial, answer] {
+// The answer is kept and the drop list learns from it; the lookup is answered once that is done
+// and a search shows what changed, or after `catalogueWait`, whichever comes first.
+void OnlineLookups::Impl::keep(const std::string& key, const RegistryAnswer& answer) {
+    const Pending& entry = pending.at(key);
+    const auto finishThis = [this, key, serial = entry.serial, answer] {
         if (const auto found = pending.find(key); found != pending.end() && found->second.serial == serial)
             finish(key, answer);
     };
@@ -267,10 +278,43 @@ void OnlineLookups::Impl::finishOnceListed(const std::string& key, const Registr
     timer->async_wait([finishThis, timer](boost::system::error_code ec) {
         if (!ec) finishThis();
     });
-    listChanged([relay = relay, finishThis] {
+    const auto finishHere = [relay = relay, finishThis] {
         const std::lock_guard lock(relay->mutex);
         if (relay->impl) asio::post(relay->impl->io, finishThis);
+    };
+    const std::lock_guard lock(writesMutex);
+    writes.push_back([this, key, name = entry.name, answer, finishHere] {
+        if (writer.isOpen())
+            if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
+                std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error
+                          << '\n';
+        if (learn(name, answer)) return listChanged(finishHere);
+        finishHere();
     });
+    writesWake.notify_one();
+}
+
+void OnlineLookups::Impl::runWrites() {
+    std::unique_lock lock(writesMutex);
+    for (;;) {
+        writesWake.wait(lock, [this] { return writesEnd || !writes.empty(); });
+        // What is queued is still written at the end; a held file is then not waited for.
+        if (writes.empty()) return;
+        const std::function<void()> write = std::move(writes.front());
+        writes.pop_front();
+        lock.unlock();
+        write();
+        lock.lock();
+    }
+}
+
+void OnlineLookups::Impl::endWrites() {
+    {
+        const std::lock_guard lock(writesMutex);
+        writesEnd = true;
+    }
+    writesWake.notify_one();
+    if (writerThread.joinable()) writerThread.join();
 }
 
 void OnlineLookups::Impl::failed(const std::string& key, const std::string& reason) {
@@ -301,8 +345,8 @@ void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& a
 }
 
 // Whether the drop list changed.
-bool OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answer) {
-    const Reading reading = read(answer, entry.name.suffix, epochNow(), options.zone);
+bool OnlineLookups::Impl::learn(const DomainName& name, const RegistryAnswer& answer) {
+    const Reading reading = read(answer, name.suffix, epochNow(), options.zone);
     if (reading.found && !reading.estimate) return false;
     std::optional<Registration> now;
     bool list = false;
@@ -311,11 +355,10 @@ bool OnlineLookups::Impl::learn(const Pending& entry, const RegistryAnswer& answ
         list = reading.estimate->basis == DeletionBasis::Redemption ||
                reading.estimate->basis == DeletionBasis::PendingDelete;
     }
-    const ReadResult<bool> changed =
-        writer.learn(entry.name.name, entry.name.suffix, now, list, QDate::currentDate());
+    const ReadResult<bool> changed = writer.learn(name.name, name.suffix, now, list, QDate::currentDate());
     if (!changed.ok())
-        std::cerr << "yuming-service: cannot update the drop list with " << entry.name.name << '.'
-                  << suffixName(entry.name.suffix) << ": " << changed.error << '\n';
+        std::cerr << "yuming-service: cannot update the drop list with " << name.name << '.'
+                  << suffixName(name.suffix) << ": " << changed.error << '\n';
     return changed.ok() && changed.value && listChanged;
 }
 
@@ -363,6 +406,7 @@ void OnlineLookups::stop() {
         impl.relay->impl = nullptr;
     }
     impl.stopped = true;
+    impl.endWrites();
     impl.io.stop();
     impl.thread.join();
     // The askers' replies hold their connections, which must go while the front still runs;

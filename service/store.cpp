@@ -570,6 +570,22 @@ StoreWriter::~StoreWriter() {
     sqlite3_close(m_db);
 }
 
+void StoreWriter::waitWhileBusy(std::chrono::milliseconds longest, const std::atomic<bool>& stop) {
+    if (!m_db) return;
+    m_busy = {longest, &stop, {}};
+    sqlite3_busy_handler(
+        m_db,
+        [](void* state, int attempts) {
+            auto& busy = *static_cast<BusyWait*>(state);
+            const auto now = std::chrono::steady_clock::now();
+            if (attempts == 0) busy.began = now;
+            if (*busy.stop || now - busy.began >= busy.longest) return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return 1;
+        },
+        &m_busy);
+}
+
 std::string StoreWriter::saveAnswer(std::string_view domain, const RegistryAnswer& answer) {
     if (!m_db) return m_error;
     Statement upsert(

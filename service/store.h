@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDateTime>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -146,6 +147,9 @@ public:
 
     bool isOpen() const { return m_db != nullptr; }
     const std::string& error() const { return m_error; }
+    // A writer of its own thread may wait long for a file another writer holds (an import of
+    // millions of names); it gives up at `longest`, or at once when `stop` is set.
+    void waitWhileBusy(std::chrono::milliseconds longest, const std::atomic<bool>& stop);
     // Empty, or why the answer could not be kept.
     std::string saveAnswer(std::string_view domain, const RegistryAnswer& answer);
     // What a registry says of a name: `now` its dates (none: it is not registered, and a row
@@ -159,8 +163,14 @@ public:
     std::string saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day);
 
 private:
+    struct BusyWait {
+        std::chrono::milliseconds longest{};
+        const std::atomic<bool>* stop = nullptr;
+        std::chrono::steady_clock::time_point began{};
+    };
     sqlite3* m_db = nullptr;
     std::string m_error;
+    BusyWait m_busy;
 };
 
 // The first day after the drop list.

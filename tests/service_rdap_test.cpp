@@ -112,6 +112,20 @@ protected:
         sqlite3_close(db);
     }
 
+    // How many answers about `domain` the service keeps.
+    int answers(const std::string& domain) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(service->dbPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* select = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM rdap_answers WHERE domain = ?", -1, &select, nullptr);
+        sqlite3_bind_text(select, 1, domain.c_str(), -1, SQLITE_TRANSIENT);
+        const int count = sqlite3_step(select) == SQLITE_ROW ? sqlite3_column_int(select, 0) : -1;
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+        return count;
+    }
+
     static QString found(const std::string& expiry, const std::string& deletion) {
         return QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + expiry + "    域名删除时间：预算 " + deletion);
     }
@@ -245,6 +259,26 @@ TEST_F(OnlineLookup, TheDropListLearnsAndForgets) {
     age(7 * 3600);
     ASSERT_TRUE(lookup("qzlearnt.com").contains("未到期"));
     EXPECT_EQ(search("qzlearnt"), QStringList{});
+}
+
+TEST_F(OnlineLookup, AnotherWriterHoldingTheDatabaseHoldsUpNoLookupAndTheAnswerIsKeptAfter) {
+    RdapFixture fixture;
+    startService(fixture, {"--rdap-rate", "50"});
+    fixture.set("/rdap/domain/held.com", answer(domainJson("held.com", {"pending delete"}, {{"last changed", now}})));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(service->dbPath().toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(lookup("held.com").endsWith("（待删除，注册局数据）"));
+    EXPECT_LT(clock.elapsed(), 4500);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    for (clock.restart(); clock.elapsed() < 10000 && answers("held.com") == 0;) QThread::msleep(50);
+    EXPECT_EQ(answers("held.com"), 1);
+    EXPECT_TRUE(lookup("held.com").endsWith("（待删除，注册局数据）"));
+    EXPECT_EQ(fixture.hits("/rdap/domain/held.com"), 1);
 }
 
 TEST_F(OnlineLookup, OverHttpsWithTheTestsOwnCa) {
