@@ -286,6 +286,25 @@ std::optional<std::uint64_t> packedTime(std::string_view text) {
     return value;
 }
 
+// Stable sort by the first of each pair: sixteen bits at a time from the lowest, as many rounds
+// as the largest needs (three for a packed time, four for eight bytes of a name).
+void sortByFirst(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items) {
+    std::uint64_t largest = 0;
+    for (const auto& item : items)
+        largest = std::max(largest, item.first);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> spare(items.size());
+    std::vector<std::size_t> start((1 << 16) + 1);
+    for (unsigned shift = 0; shift < 64 && (largest >> shift) != 0; shift += 16) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const auto& item : items)
+            ++start[((item.first >> shift) & 0xffff) + 1];
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        for (const auto& item : items)
+            spare[start[(item.first >> shift) & 0xffff]++] = item;
+        items.swap(spare);
+    }
+}
+
 void unpackTime(std::uint64_t value, char* out) {
     for (std::size_t i = kTimeShape.size(); i-- > 0;) {
         if (kTimeShape[i] != '0') {
@@ -334,7 +353,10 @@ CatalogImage CatalogBuilder::finish() {
         std::vector<std::pair<std::uint64_t, std::uint32_t>> byTime(rows);
         for (std::uint32_t id = 0; id < rows; ++id)
             byTime[id] = {m_deletion[id], id};
-        std::sort(byTime.begin(), byTime.end(), [&](const auto& a, const auto& b) { return earlier(a.first, b.first); });
+        if (m_otherTimes.empty())
+            sortByFirst(byTime);
+        else
+            std::sort(byTime.begin(), byTime.end(), [&](const auto& a, const auto& b) { return earlier(a.first, b.first); });
         for (const auto& [time, id] : byTime) {
             if (times.empty() || times.back() != time) times.push_back(time);
             timeOf[id] = static_cast<std::uint32_t>(times.size() - 1);
@@ -390,7 +412,8 @@ CatalogImage CatalogBuilder::finish() {
         offsets[times.size()] = used;
     }
 
-    // The two name orders: sorted by their first eight bytes, the rare ties by the whole name.
+    // The two name orders: sorted by their first eight bytes, then each run of names that share
+    // them by the whole name.
     std::uint32_t* orders = at<std::uint32_t>(image, l.orders);
     const auto order = [&](Order o) { return orders + o * rows; };
     {
@@ -398,8 +421,8 @@ CatalogImage CatalogBuilder::finish() {
         for (const bool backwards : {false, true}) {
             for (std::uint32_t id = 0; id < rows; ++id)
                 keys[id] = {leadingBytes(nameOf(id), backwards), id};
-            std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-                if (a.first != b.first) return a.first < b.first;
+            sortByFirst(keys);
+            const auto byRest = [&](const auto& a, const auto& b) {
                 const std::string_view x = nameOf(a.second), y = nameOf(b.second);
                 if (backwards) {
                     const int c = compareBackwards(x, y, SIZE_MAX);
@@ -407,7 +430,12 @@ CatalogImage CatalogBuilder::finish() {
                 }
                 if (x != y) return x < y;
                 return suffixRank(m_info[a.second] & 3) < suffixRank(m_info[b.second] & 3);
-            });
+            };
+            for (auto run = keys.begin(); run != keys.end();) {
+                const auto end = std::find_if(run, keys.end(), [&](const auto& key) { return key.first != run->first; });
+                if (end - run > 1) std::sort(run, end, byRest);
+                run = end;
+            }
             std::uint32_t* out = order(backwards ? ByReversed : ByName);
             for (std::size_t i = 0; i < rows; ++i)
                 out[i] = keys[i].second;
