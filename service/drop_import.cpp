@@ -250,19 +250,15 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
     const QString path = QString::fromStdString(request.dbPath);
     const bool existed = QFileInfo::exists(path);
     if (!existed) QDir().mkpath(QFileInfo(path).absolutePath());
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(request.dbPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        error = "cannot open " + request.dbPath + ": " + sqliteError(db);
-        sqlite3_close(db);
+    // A running service may be writing a registry's answer; the import waits for it a while.
+    sqlite3* db = openForWriting(request.dbPath, SQLITE_OPEN_CREATE, 10000, error);
+    if (!db) {
+        error = "cannot open " + request.dbPath + ": " + error;
         return false;
     }
-    // A running service may be reading; the commit waits for its readers a while.
-    sqlite3_busy_timeout(db, 10000);
     std::string ignored;
     // Index keys are sorted by two threads where the processor has them.
     execute(db, "PRAGMA threads = 2", ignored);
-    writeAhead(db);
     const bool ok = execute(db, "BEGIN IMMEDIATE", error) && writeNames(db, names, request, counts, error) &&
                     execute(db, "COMMIT", error);
     if (!ok) execute(db, "ROLLBACK", ignored);

@@ -77,9 +77,17 @@ bool execute(sqlite3* db, std::string_view sql, std::string& error) {
     return false;
 }
 
-void writeAhead(sqlite3* db) {
+sqlite3* openForWriting(const std::string& path, int flags, int busyMs, std::string& error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | flags, nullptr) != SQLITE_OK) {
+        error = sqliteError(db);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, busyMs);
     std::string ignored;
     execute(db, "PRAGMA journal_mode = WAL; PRAGMA journal_size_limit = 67108864", ignored);
+    return db;
 }
 
 void foldLog(sqlite3* db) {

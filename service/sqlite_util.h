@@ -45,11 +45,12 @@ private:
 // Runs statements without results; false (and `error`) on the first failure.
 bool execute(sqlite3* db, std::string_view sql, std::string& error);
 
-// For a connection that writes, before its first transaction: the file is kept with a
+// A connection that writes (`flags` besides SQLITE_OPEN_READWRITE), waiting up to `busyMs` for
+// another writer; null, and `error`, when the file cannot be opened. The file is kept with a
 // write-ahead log, so a long write (an import of millions of names) never stops the service's
 // readers, and the log is cut back to a modest size once it has been copied into the file.
 // Where the file system cannot share the log's index, the file stays as it was.
-void writeAhead(sqlite3* db);
+sqlite3* openForWriting(const std::string& path, int flags, int busyMs, std::string& error);
 // After a large write: copies the log into the file and empties it, so that the log does not
 // keep the size of the write beside the file. Waits for the readers under way; a busy file is
 // left for later.

@@ -201,19 +201,12 @@ private:
 } // namespace
 
 bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        error = sqliteError(db);
-        sqlite3_close(db);
-        return false;
-    }
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3* db = openForWriting(path, SQLITE_OPEN_CREATE, 10000, error);
+    if (!db) return false;
     // Names arrive in random order, so the unique index is written all over; a page cache that
     // holds the whole index while seeding keeps SQLite from reading back what it just wrote.
     std::string ignored;
     execute(db, "PRAGMA cache_size = -32768", ignored);
-    writeAhead(db);
     // Two services starting on one new file: the second waits here and then finds it seeded.
     bool ok = execute(db, "BEGIN IMMEDIATE", error) && bringUpToDate(db, options, today, error) &&
               execute(db, "COMMIT", error);
@@ -555,15 +548,7 @@ bool listedOn(std::string_view deletion, Origin origin, QDate today) {
 } // namespace
 
 StoreWriter::StoreWriter(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
-        m_error = sqliteError(m_db);
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        return;
-    }
-    sqlite3_busy_timeout(m_db, 5000);
-    writeAhead(m_db);
+    m_db = openForWriting(path, SQLITE_OPEN_NOMUTEX, 5000, m_error);
 }
 
 StoreWriter::~StoreWriter() {
