@@ -1,7 +1,7 @@
 // The window's own costs: filling the result list, and how long the event loop can be kept busy
 // while a search of the reference service runs.
 #include "app/frmmain.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "search/search_commands.h"
 #include "support/service_process.h"
 

@@ -1,6 +1,6 @@
 // Speed of the search path: parsing result pages, the receive path, one search over loopback.
 #include "search/receive_path.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "search/search_commands.h"
 #include "text/gbk.h"
 

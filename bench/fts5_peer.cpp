@@ -3,9 +3,9 @@
 // or more and LIKE '%key%' for shorter ones (trigrams cannot serve those). Every search runs on
 // both sides first and must give the same count and the same page of rows; then each side is
 // timed on its own.
-#include "catalog.h"
-#include "pages.h"
-#include "store.h"
+#include "catalog/catalog.h"
+#include "http/pages.h"
+#include "store/store.h"
 
 #include <QDate>
 #include <sqlite3.h>
@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+using namespace yuming;
 using namespace yuming::service;
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 // Parse-only timing of a saved search page, for the peer comparison: GBK bytes in, page count
 // and rows out, as yuming-cli prints them. Usage: parse_page FILE [REPEAT]
 // Prints the rows to stdout and "median_us <value>" to stderr.
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "text/gbk.h"
 
 #include <QFile>

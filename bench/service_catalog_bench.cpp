@@ -1,13 +1,14 @@
 // Search cost inside the service, without HTTP: one filter set per benchmark over a drop list
 // of 200,000 generated names.
-#include "catalog.h"
-#include "pages.h"
-#include "seed.h"
+#include "catalog/catalog.h"
+#include "http/pages.h"
+#include "store/seed.h"
 
 #include <benchmark/benchmark.h>
 
 #include <unordered_set>
 
+using namespace yuming;
 using namespace yuming::service;
 
 namespace {

@@ -1,6 +1,6 @@
 // The programs as installed (cmake --install into a prefix of the build's own), run by a user who
 // gives no --service: they find this user's own yuming-service or start it.
-#include "protocol/user_service.h"
+#include "service_record.h"
 #include "support/service_process.h"
 
 #include <QDir>

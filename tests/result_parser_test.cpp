@@ -1,4 +1,5 @@
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
+#include "search/paging.h"
 #include "search/row_format.h"
 #include "text/piece.h"
 

@@ -24,5 +24,4 @@ yuming_add_test(service_test
   LIBS yuming_service_support yuming_service_lib yuming_rdap_fixture yuming_core Qt6::Network SQLite::SQLite3
        ZLIB::ZLIB)
 
-yuming_add_replay(fuzz_search_query search_query ${PROJECT_SOURCE_DIR}/service/fuzz_search_query.cpp
-  yuming_service_query)
+yuming_add_replay(fuzz_search_query search_query fuzz/fuzz_search_query.cpp yuming_protocol)

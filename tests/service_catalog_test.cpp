@@ -2,9 +2,9 @@
 // service taking up names written to its database by someone else while clients search.
 #include "service_test_util.h"
 
-#include "catalog.h"
-#include "sqlite_util.h"
-#include "store.h"
+#include "catalog/catalog.h"
+#include "store/sqlite_util.h"
+#include "store/store.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -17,6 +17,7 @@
 #include <cstring>
 #include <thread>
 
+using namespace yuming;
 using namespace yuming::service;
 using yuming::testing::ServiceProcess;
 

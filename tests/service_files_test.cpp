@@ -4,7 +4,7 @@
 
 #include "lookup/lookup.h"
 #include "search/request.h"
-#include "store.h"
+#include "store/store.h"
 #include "text/gbk.h"
 
 #include <QDate>

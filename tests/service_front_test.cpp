@@ -2,8 +2,8 @@
 // clients do to a newcomer, and the connection caps.
 #include "service_test_util.h"
 
-#include "http_front.h"
-#include "request_head.h"
+#include "http/http_front.h"
+#include "http/request_head.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -2,7 +2,7 @@
 // the fixed pages, start-up data and shutdown.
 #include "service_test_util.h"
 
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "text/gbk.h"
 
 #include <QDate>

@@ -3,9 +3,9 @@
 // replace, and a database made by an import served with its names only.
 #include "service_test_util.h"
 
-#include "drop_import.h"
+#include "import/drop_import.h"
 #include "search/request.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "text/gbk.h"
 
 #include <QDate>

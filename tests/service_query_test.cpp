@@ -1,11 +1,12 @@
 // Reading the search query: the pure function the service and its fuzz target share.
-#include "search_filters.h"
-#include "service_options.h"
+#include "protocol/search_query.h"
+#include "app/service_options.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
+using namespace yuming;
 using namespace yuming::service;
 
 namespace {

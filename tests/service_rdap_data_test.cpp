@@ -1,14 +1,15 @@
 // The pure parts of online lookups: which RDAP server to ask, what its domain answer says, and
 // the deletion date that follows from it.
-#include "rdap_bootstrap.h"
-#include "rdap_record.h"
-#include "registry_estimate.h"
+#include "registry/rdap_bootstrap.h"
+#include "registry/rdap_record.h"
+#include "registry/registry_estimate.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+using namespace yuming;
 using namespace yuming::service;
 
 namespace {

@@ -1,6 +1,6 @@
 // The RDAP client against a real loopback server: answers passed through, redirects, servers
 // that misbehave, connections that fail, TLS, and requests cut short by the client's end.
-#include "rdap_http.h"
+#include "registry/rdap_http.h"
 
 #include "support/rdap_fixture.h"
 #include "support/script_server.h"
@@ -11,6 +11,7 @@
 
 #include <memory>
 
+using namespace yuming;
 using namespace yuming::service;
 using yuming::testing::RdapFixture;
 using namespace std::chrono_literals;

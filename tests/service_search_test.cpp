@@ -3,7 +3,7 @@
 #include "service_test_util.h"
 
 #include "lookup/lookup.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "protocol/lookup_markers.h"
+#include "protocol/lookup_page.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -15,24 +18,12 @@ inline constexpr QStringView kFinished = u"查询完成...";
 inline constexpr QStringView kNotRegistered = u"域名未注册";
 inline constexpr QStringView kExpiryLabel = u"域名到期时间：";
 inline constexpr QStringView kDeletionLabel = u"    域名删除时间：";
-inline constexpr QStringView kEstimated = u"预算 ";
+inline constexpr QStringView kEstimated = markers::kEstimated;
 } // namespace lookup_text
 
 // The refusal for a domain as typed, or nullopt when it may be looked up. The text is used as
 // typed: a domain of blanks passes.
 std::optional<QStringView> checkDomainInput(QStringView Text4);
-
-// The text after the first `marker` up to the next occurrence of the same marker (or the end),
-// cut again before the first "</span>". nullopt when the marker is missing or nothing follows it.
-std::optional<QStringView> cutAfter(QStringView recvText, QStringView marker);
-
-// A lookup page: not registered, or the expiry and deletion texts.
-struct LookupPage {
-    enum class Outcome { NotRegistered, Dates, Failed };
-    Outcome outcome = Outcome::Failed;
-    QString expiry, deletion;
-};
-LookupPage parseLookupPage(QStringView recvText);
 
 // What Text6 shows for a parsed page (empty for a failed one).
 QString lookupResultText(const LookupPage& page);

@@ -1,7 +1,7 @@
 #include "search/page_export.h"
 
 #include "search/request.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "search/row_format.h"
 
 namespace yuming {

@@ -1,5 +1,7 @@
 #include "search/paging.h"
 
+#include "text/concat.h"
+
 #include <cmath>
 
 namespace yuming {
@@ -81,6 +83,10 @@ PageMove jumpPageNo(QStringView Text5, QStringView PageCount) {
     if (!wanted || *wanted < 1 || *wanted > textValue(PageCount)) return {std::nullopt, refusal::kPageOutOfRange};
     // std::nearbyint rounds halves to the even neighbour in the default rounding mode.
     return {pageNumberText(std::nearbyint(*wanted) - 1), {}};
+}
+
+QString pageCaption(QStringView pageCount, QStringView pageNo) {
+    return concat(u"总共：", pageCount, u" 页，当前 ", pageNumberText(textValue(pageNo) + 1), u" 页");
 }
 
 } // namespace yuming

@@ -37,4 +37,7 @@ PageMove nextPageNo(QStringView PageNo, QStringView PageCount);
 // The page box counts from 1; the value is rounded to the nearest whole page, halves to even.
 PageMove jumpPageNo(QStringView Text5, QStringView PageCount);
 
+// Label17: "总共：" + page count + " 页，当前 " + (PageNo + 1) + " 页".
+QString pageCaption(QStringView pageCount, QStringView pageNo);
+
 } // namespace yuming

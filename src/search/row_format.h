@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 
 #include <QByteArray>
 #include <QList>

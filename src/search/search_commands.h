@@ -2,7 +2,7 @@
 
 #include "search/command_result.h"
 #include "search/fetch.h"
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "search/search_query.h"
 #include "search/service_address.h"
 

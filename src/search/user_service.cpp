@@ -1,7 +1,7 @@
 #include "search/user_service.h"
 
 #include "lookup/app_path.h"
-#include "protocol/user_service.h"
+#include "service_record.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // libFuzzer: any bytes, decoded as the receive path would, through the result page parser.
-#include "search/result_parser.h"
+#include "protocol/search_page.h"
 #include "text/gbk.h"
 
 #include <cstdlib>

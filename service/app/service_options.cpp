@@ -1,0 +1,291 @@
+#include "app/service_options.h"
+
+#include "service_record.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTimeZone>
+
+#include <charconv>
+
+namespace yuming::service {
+
+namespace {
+
+template <typename T> bool number(const std::string& text, T& out, T lowest, T highest) {
+    T value{};
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || ptr != text.data() + text.size() || value < lowest || value > highest)
+        return false;
+    out = value;
+    return true;
+}
+
+// HOST:PORT, or [HOST]:PORT for an IPv6 address, as the tool's own --service takes it.
+bool parseListen(const std::string& text, ServiceOptions& options) {
+    std::string host;
+    std::string port;
+    if (text.starts_with('[')) {
+        const auto close = text.find("]:");
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+        if (host.find(':') == std::string::npos) return false;
+    } else {
+        const auto colon = text.rfind(':');
+        if (colon == std::string::npos) return false;
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (host.empty() || host.find_first_of("[]") != std::string::npos) return false;
+    options.host = host;
+    return number(port, options.port, 0, 65535);
+}
+
+bool takesValue(std::string_view arg) {
+    for (const char* option : {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption,
+                               "--log-limit", "--rdap-bootstrap", "--rdap-ca", "--rdap-rate", "--time-zone"})
+        if (arg == option) return true;
+    return false;
+}
+
+bool onOff(std::string_view text, bool& out) {
+    if (text == "on" || text == "yes" || text == "true" || text == "1") {
+        out = true;
+        return true;
+    }
+    if (text == "off" || text == "no" || text == "false" || text == "0") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+// One option with its value (none for a switch); an error text, or empty.
+std::string apply(const std::string& arg, const std::string* value, ServiceOptions& options, int& idleExit) {
+    if (!value) {
+        if (arg == user_service::kUserOption)
+            options.user = true;
+        else if (arg == "--rdap")
+            options.rdap = true;
+        else if (arg == "--no-rdap")
+            options.rdap = false;
+        else
+            return "unknown option: " + arg;
+        return {};
+    }
+    if (arg == "--rdap") return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
+    if ((arg == "--db" || arg == user_service::kLogOption) && value->empty())
+        return "bad option: " + arg + ": the file name is empty";
+    bool good = true;
+    if (arg == "--listen")
+        good = parseListen(*value, options);
+    else if (arg == "--db")
+        options.dbPath = *value;
+    else if (arg == user_service::kLogOption)
+        options.logPath = *value;
+    // Not in the usage: the size is for tests, which cannot wait for 4 MiB of requests.
+    else if (arg == "--log-limit")
+        good = number<std::int64_t>(*value, options.logLimit, 1, std::int64_t(1) << 40);
+    else if (arg == "--idle-exit")
+        good = number(*value, idleExit, 0, 365 * 24 * 3600);
+    else if (arg == "--seed")
+        good = number<std::uint64_t>(*value, options.seed.seed, 0, UINT64_MAX);
+    else if (arg == "--rows")
+        good = number(*value, options.seed.rows, 1, 5'000'000);
+    else if (arg == "--rdap-bootstrap")
+        options.rdapBootstrap = *value;
+    else if (arg == "--rdap-ca")
+        options.rdapCa = *value;
+    else if (arg == "--rdap-rate")
+        good = number(*value, options.rdapRate, 0.001, 1000.0);
+    else if (arg == "--time-zone")
+        good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
+    else
+        return "unknown option: " + arg;
+    if (arg == "--time-zone" && good) options.timeZone = *value;
+    return good ? "" : "bad option: " + arg + ' ' + *value;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// "name = value", "name value" or a bare "name" per line; '#' begins a comment line.
+std::string applyConfig(std::string_view text, std::string_view fileName, ServiceOptions::Command command,
+                        ServiceOptions& options, int& idleExit) {
+    int lineNo = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        ++lineNo;
+        if (line.empty() || line.starts_with('#')) continue;
+        const auto split = line.find_first_of("= \t");
+        std::string name(trimmed(line.substr(0, split)));
+        std::string value(split == std::string_view::npos ? std::string_view{} : trimmed(line.substr(split)));
+        if (value.starts_with('=')) value = std::string(trimmed(std::string_view(value).substr(1)));
+        if (name.starts_with("--")) name.erase(0, 2);
+        const std::string arg = "--" + name;
+        const bool bare = split == std::string_view::npos;
+        std::string error;
+        if (name == "help" || name == "h" || arg == user_service::kUserOption)
+            error = "not a setting: " + name;
+        else if (command == ServiceOptions::Command::Check && arg != "--db")
+            continue; // a check reads only where the database is
+        else if (command == ServiceOptions::Command::Import && arg != "--db" && arg != "--time-zone")
+            continue; // an import, that and the zone its times are in
+        else
+            error = apply(arg, bare && !takesValue(arg) ? nullptr : &value, options, idleExit);
+        if (!error.empty()) return std::string(fileName) + ':' + std::to_string(lineNo) + ": " + error;
+    }
+    return {};
+}
+
+} // namespace
+
+std::string usage() {
+    using namespace user_service;
+    return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
+           "                      [--idle-exit SECONDS] [--log FILE] [--rdap] [--rdap-bootstrap FILE]\n"
+           "                      [--rdap-ca FILE] [--rdap-rate N] [--time-zone ZONE]\n"
+           "       yuming-service check [--user | --db FILE]\n"
+           "       yuming-service import FILE... [--user | --db FILE] [--replace] [--time-zone ZONE]\n"
+           "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
+           "over a SQLite database of names about to be deleted. At start it checks the database\n"
+           "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
+           "\"ok\" or what is wrong, and exits with 0 or 1.\n"
+           "\"import\" reads drop lists into the database (a new one holds only their names): one\n"
+           "name a line, perhaps with its deletion time after a tab, a comma or blanks, or CSV with\n"
+           "a header naming the domain, deletion and expiry columns; UTF-8 or GBK, plain or gzip.\n"
+           "A name already kept takes a later deletion time; with --replace the lists become the\n"
+           "drop list. All or nothing: exits with 0, or 1 and the database as it was.\n"
+           "\n"
+           "  --user              run as this user's own service, the one the window and yuming-cli\n"
+           "                      use when they are started without --service: they find it through\n"
+           "                      its address record, or start it (with this option) when none runs.\n"
+           "                      Only one runs per user; a second one says where the first listens\n"
+           "                      and exits. Database " +
+           (dataFolder() + u'/' + QLatin1String(kDatabaseName)).toStdString() +
+           ",\n"
+           "                      address record " +
+           (runtimeFolder() + u'/' + QLatin1String(kRecordName)).toStdString() +
+           ";\n"
+           "                      ends after " +
+           std::to_string(kIdleExitSeconds / 60) +
+           " minutes without a request (the tools start it again\n"
+           "                      when they next need it).\n"
+           "  --listen HOST:PORT  address to serve on (default 127.0.0.1:0, 0 picks a free port;\n"
+           "                      an IPv6 address in brackets: [::1]:8080)\n"
+           "  --db FILE           SQLite database, created and filled on first start\n"
+           "                      (default " +
+           defaultDbPath() +
+           ")\n"
+           "  --seed N            seed for the generated names of a new database (default 1)\n"
+           "  --rows N            names on the drop list of a new database (default 200000)\n"
+           "  --idle-exit SECONDS end after this long without a request (default: never;\n"
+           "                      with --user " +
+           std::to_string(kIdleExitSeconds) +
+           ")\n"
+           "  --log FILE          write the log (one line per request) to FILE instead of stderr;\n"
+           "                      when it reaches 4 MiB it becomes FILE.1, replacing the one before\n"
+           "  --rdap              answer lookups from the registries' RDAP servers (com, net, org;\n"
+           "                      other suffixes from the database), caching each answer in the\n"
+           "                      database; --no-rdap turns it off again\n"
+           "  --rdap-bootstrap FILE  the registries' servers by suffix, in IANA's bootstrap format,\n"
+           "                      instead of the list built in\n"
+           "  --rdap-ca FILE      trust this CA certificate (PEM) as well as the system's\n"
+           "  --rdap-rate N       requests per second to one RDAP server (default 1)\n"
+           "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai, and that\n"
+           "                      an import turns times with an offset into (default: the system's)\n"
+           "  --replace           import: the lists become the drop list; names not in them go\n"
+           "  -h, --help          this text\n"
+           "Settings can also be kept in " + configPath() + ",\n"
+           "one per line as NAME = VALUE (rdap = on, rdap-rate = 2, ...); the command line wins.\n"
+           "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
+}
+
+std::string defaultDbPath() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(folder).filePath(QStringLiteral("yuming-service/domains.sqlite")).toStdString();
+}
+
+std::string userDbPath() {
+    return (user_service::dataFolder() + u'/' + QLatin1String(user_service::kDatabaseName)).toStdString();
+}
+
+std::string hostPort(const std::string& host, int port) {
+    const std::string shown = host.find(':') == std::string::npos ? host : '[' + host + ']';
+    return shown + ':' + std::to_string(port);
+}
+
+std::string configPath() {
+    QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) folder = user_service::homeFolder() + QStringLiteral("/.config");
+    return (folder + QStringLiteral("/yuming/service.conf")).toStdString();
+}
+
+OptionsResult parseOptions(const std::vector<std::string>& args, std::string_view configText,
+                           std::string_view configName) {
+    OptionsResult result;
+    ServiceOptions& options = result.options;
+    int idleExit = -1;
+    std::size_t i = 0;
+    if (!args.empty() && (args.front() == "check" || args.front() == "import")) {
+        options.command = args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
+        i = 1;
+    }
+    const bool checking = options.command == ServiceOptions::Command::Check;
+    const bool importing = options.command == ServiceOptions::Command::Import;
+    result.error = applyConfig(configText, configName, options.command, options, idleExit);
+    if (!result.ok()) return result;
+    bool filesOnly = false;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (importing && (filesOnly || arg == "-" || !arg.starts_with('-'))) {
+            options.importFiles.push_back(arg);
+            continue;
+        }
+        if (importing && arg == "--") {
+            filesOnly = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (importing && arg == "--replace") {
+            options.replace = true;
+            continue;
+        }
+        if (importing && arg != "--db" && arg != user_service::kUserOption && arg != "--time-zone") {
+            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
+            result.error = known ? "import takes only --db, --user, --replace or --time-zone, not " + arg
+                                 : "unknown option: " + arg;
+            return result;
+        }
+        if (checking && arg != "--db" && arg != user_service::kUserOption) {
+            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
+            result.error = known ? "check takes only --db or --user, not " + arg : "unknown option: " + arg;
+            return result;
+        }
+        const bool valued = takesValue(arg);
+        if (valued && i + 1 >= args.size()) {
+            result.error = "missing value: " + arg;
+            return result;
+        }
+        result.error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit);
+        if (!result.ok()) return result;
+    }
+    if (importing && options.importFiles.empty() && !options.help) {
+        result.error = "import needs at least one file";
+        return result;
+    }
+    if (options.dbPath.empty()) options.dbPath = options.user ? userDbPath() : defaultDbPath();
+    options.idleExitSeconds = idleExit >= 0 ? idleExit : options.user ? user_service::kIdleExitSeconds : 0;
+    return result;
+}
+
+} // namespace yuming::service

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "protocol/search_query.h"
+#include "store/store.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace yuming::service {
+
+// The letters a name can hold: a-z, 0-9 and '-', numbered 0 to 36; -1 for anything else.
+inline constexpr int kSymbols = 37;
+int symbol(char c);
+std::size_t pairGram(char a, char b);
+
+// The bytes of a catalogue, in memory of their own: mapped at once and in large pages where the
+// system has them, since faulting in a few hundred megabytes a page at a time is most of the cost
+// of reading them.
+class CatalogImage {
+public:
+    CatalogImage() = default;
+    // `size` zero bytes.
+    explicit CatalogImage(std::size_t size);
+    static CatalogImage copyOf(std::string_view bytes);
+    ~CatalogImage();
+    CatalogImage(CatalogImage&& other) noexcept;
+    CatalogImage& operator=(CatalogImage&& other) noexcept;
+    CatalogImage(const CatalogImage&) = delete;
+    CatalogImage& operator=(const CatalogImage&) = delete;
+
+    char* data() { return m_data; }
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return {m_data, m_size}; }
+
+private:
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+// Collects the names of a drop list and lays them out as a catalogue image: the names with every
+// sort order and a keyword index worked out once, in one block of bytes that is stored with the
+// database and read back at start without any sorting.
+class CatalogBuilder {
+public:
+    void add(std::string_view name, Suffix suffix, std::string_view deletion);
+    std::size_t size() const { return m_length.size(); }
+    // The image; the builder is empty afterwards.
+    CatalogImage finish();
+
+private:
+    std::string m_names;
+    std::vector<std::uint32_t> m_offsets{0};
+    std::vector<std::uint8_t> m_info;
+    std::vector<std::uint8_t> m_length;
+    // Each row's deletion time as a number that sorts as the text does (see packedTime); the
+    // rare text of another form stands for its place in m_otherTimes.
+    std::vector<std::uint64_t> m_deletion;
+    std::unordered_map<std::string, std::uint64_t> m_otherTimeIds;
+    std::vector<std::string> m_otherTimes;
+};
+
+// The drop list held in memory, searched without ever sorting the whole list: prefix and suffix
+// searches are binary searches in the two name orders, a keyword anywhere comes from the rows
+// listed under its letter or its rarest pair of letters, and a page is taken from a sort order
+// kept ready. Immutable: any number of threads may search at once.
+class Catalog {
+public:
+    explicit Catalog(const std::vector<ListedName>& rows);
+    // A catalogue from an image made by CatalogBuilder; null, with `error`, when the bytes are not
+    // one (damaged, cut short, or from another build of the layout). Never trusts the image: every
+    // position in it is checked before use.
+    static std::shared_ptr<const Catalog> fromImage(CatalogImage image, std::string& error);
+
+    // The bytes to store, for fromImage.
+    std::string_view image() const;
+    // The same names without those deleted before `now` ("yyyy-MM-dd HH:mm:ss"); shares the data.
+    std::shared_ptr<const Catalog> since(std::string_view now) const;
+    // The earliest deletion time still listed; empty when the list is empty.
+    std::string_view firstDeletion() const;
+
+    struct Row {
+        std::string_view name;
+        Suffix suffix;
+        std::string_view deletion;
+    };
+
+    struct Page {
+        std::int64_t total = 0;
+        std::vector<std::uint32_t> rows;
+    };
+
+    Page search(const SearchFilters& filters, int pageSize) const;
+    Row row(std::uint32_t id) const;
+    // Names on the list.
+    std::size_t size() const { return m_size; }
+
+    struct Core;
+    static constexpr int kLetterLengths = 64;
+    static constexpr int kTallyLengths = 256;
+    // Letters first, then pairs of letters.
+    static constexpr std::size_t kTallied = kSymbols + kSymbols * kSymbols;
+    using LetterTally =
+        std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kTallied>;
+    using Tally = std::array<std::array<std::array<std::uint32_t, kTallyLengths>, 3>, 4>;
+
+private:
+    explicit Catalog(std::shared_ptr<const Core> core);
+
+    std::string_view name(std::uint32_t id) const;
+    bool passes(std::uint32_t id, const SearchFilters& filters) const;
+    std::vector<std::uint32_t> edgeMatches(const SearchFilters& filters) const;
+    void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
+    bool countable(const SearchFilters& filters, int lengths) const;
+    std::int64_t counted(const SearchFilters& filters) const;
+    template <class Wanted>
+    std::vector<std::uint32_t> walk(const SearchFilters& filters, std::int64_t first, int count,
+                                    Wanted wanted) const;
+    std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, const SearchFilters& filters,
+                                     std::int64_t first, int count) const;
+
+    std::shared_ptr<const Core> m_core;
+    // Rows whose deletion time is before the first one listed are gone: in deletion order the
+    // first m_deletionStart; in day order the days before, and in part the first day listed,
+    // whose rows still listed are m_floorDayRows, then the order goes on from m_dayEnd.
+    std::uint32_t m_floor = 0;
+    std::size_t m_deletionStart = 0;
+    std::shared_ptr<const std::vector<std::uint32_t>> m_floorDayRows;
+    std::size_t m_dayEnd = 0;
+    std::size_t m_size = 0;
+    // Rows by suffix, structure and length, and the same by each letter a name holds; the last
+    // length counts every name that long or longer.
+    std::shared_ptr<const Tally> m_tally;
+    std::shared_ptr<const LetterTally> m_letterTally;
+};
+
+// The catalogue being served. When the drop list changes a new one is built aside and put in its
+// place; a search goes on with the one it began with, which lives until its last reader is done.
+class CatalogHolder {
+public:
+    explicit CatalogHolder(std::shared_ptr<const Catalog> first) : m_current(std::move(first)) {}
+    std::shared_ptr<const Catalog> current() const { return m_current.load(); }
+    void replace(std::shared_ptr<const Catalog> next) { m_current.store(std::move(next)); }
+
+private:
+    std::atomic<std::shared_ptr<const Catalog>> m_current;
+};
+
+} // namespace yuming::service

@@ -1,0 +1,209 @@
+#include "http/pages.h"
+
+#include "protocol/lookup_markers.h"
+#include "protocol/paths.h"
+#include "protocol/search_markers.h"
+#include "text/gbk.h"
+
+#include <QString>
+
+#include <algorithm>
+
+namespace yuming::service {
+
+namespace {
+
+// The maker shown on the banner and the home page.
+constexpr QStringView kMaker = u"墨柚域名工坊";
+
+std::string gbk(QStringView text) {
+    const QByteArray bytes = toGbk(text);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The fixed texts, converted once: pages are built from ASCII values and these pieces.
+struct Texts {
+    std::string pageCountStart = gbk(markers::kPageCountStart);
+    std::string pageCountEnd = gbk(markers::kPageCountEnd);
+    std::string tableHeader = gbk(markers::kTableHeader);
+    std::string tableBodyEnd = gbk(markers::kTableBodyEnd);
+    std::string rowStart = gbk(markers::kRowStart);
+    std::string linkEnd = gbk(markers::kLinkEnd);
+    std::string domainEnd = gbk(markers::kDomainEnd);
+    std::string firstCellEnd = gbk(markers::kFirstCellEnd);
+    std::string cellBoundary = gbk(markers::kCellBoundary);
+    std::string cellEnd = gbk(markers::kCellEnd);
+    std::string pageEnd = gbk(markers::kPageEnd);
+    std::string notRegistered = gbk(markers::kNotRegistered);
+    std::string expiry = gbk(markers::kExpiry);
+    std::string deletion = gbk(markers::kDeletion);
+    std::string spanEnd = gbk(markers::kSpanEnd);
+    std::string lookupPath = gbk(paths::kLookup);
+    std::string lookupParams = gbk(paths::kLookupParams);
+    std::string searchHead = gbk(u"<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" "
+                                 u"content=\"text/html; charset=gbk\"><title>过期域名查询</title>");
+    std::string searchSummary = gbk(u"<p class=\"summary\">即将删除的域名共 ");
+    std::string searchSummaryEnd = gbk(u" 个");
+    std::string searchPageOf = gbk(u"</strong>，当前第 ");
+    std::string searchPageOfEnd =
+        gbk(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
+            u"<th>后缀</th><th>删除时间</th>");
+    std::string booking = gbk(u">预订</a></td></tr>");
+    std::string lookupTitleEnd = gbk(u" 域名到期查询");
+    std::string deletionLabel = gbk(u"<p>域名删除时间：");
+    std::string lookupNote = gbk(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
+};
+
+const Texts& texts() {
+    static const Texts instance;
+    return instance;
+}
+
+constexpr std::string_view kStyle =
+    "<style>body{margin:0;font:14px/1.6 \"Microsoft YaHei\",\"Noto Sans CJK SC\",sans-serif;"
+    "background:rgb(241,242,244);color:#333}"
+    ".bar{background:rgb(47,91,138);color:#fff;padding:8px 16px}.bar a{color:#fff;text-decoration:none}"
+    "main{margin:16px;padding:12px 16px;background:#fff;border:1px solid rgb(212,213,217)}"
+    "table{border-collapse:collapse;width:100%}th,td{border-bottom:1px solid rgb(212,213,217);"
+    "padding:4px 8px;text-align:left}th{background:rgb(241,242,244);color:rgb(47,91,138)}"
+    ".note{color:#888;font-size:12px}</style>";
+
+// For text echoed back from a request: no markup gets through, and bytes that are not GBK
+// become '?' rather than reaching the page.
+std::string escapedEcho(std::string_view raw) {
+    const QString text = fromGbk(QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())));
+    QString escaped = text.toHtmlEscaped();
+    escaped.replace(QChar(0xFFFD), QLatin1Char('?'));
+    return gbk(escaped);
+}
+
+std::string bar() {
+    return gbk(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
+}
+
+std::string lookupHref(std::string_view domain) {
+    std::string href = texts().lookupPath + "?domain=" + std::string(domain) + texts().lookupParams;
+    std::string out;
+    for (char c : href)
+        out += c == '&' ? std::string("&amp;") : std::string(1, c);
+    return out;
+}
+
+void appendRow(std::string& out, const Catalog::Row& row) {
+    const Texts& t = texts();
+    const std::string domain = std::string(row.name) + '.' + std::string(suffixName(row.suffix));
+    const std::string href = lookupHref(domain);
+    out += '\n';
+    out += t.rowStart;
+    out += "<td><a href=\"" + href + "\" " + t.linkEnd + domain + t.firstCellEnd;
+    out += std::to_string(row.name.size()) + t.cellBoundary;
+    out += std::string(suffixName(row.suffix)) + t.cellBoundary;
+    out += std::string(row.deletion) + t.cellEnd;
+    out += "<td class=\"booking\"><a href=\"" + href + "\"" + t.booking;
+}
+
+} // namespace
+
+std::optional<DomainName> splitDomain(std::string_view domain) {
+    const auto dot = domain.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+    const auto suffix = domain.substr(dot + 1);
+    for (Suffix s : {Com, Net, Org, Cn})
+        if (suffixName(s) == suffix) return DomainName{std::string(domain.substr(0, dot)), s};
+    return std::nullopt;
+}
+
+std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo) {
+    const Texts& t = texts();
+    const auto pages = (page.total + kPageSize - 1) / kPageSize;
+    std::string out;
+    out.reserve(2048 + page.rows.size() * 300);
+    out += t.searchHead;
+    out += kStyle;
+    out += "</head><body>\n" + bar() + "\n<main>";
+    out += t.searchSummary + std::to_string(page.total) + t.searchSummaryEnd;
+    out += t.pageCountStart + std::to_string(pages) + t.pageCountEnd;
+    // Page numbers are shown counting from 1; the decoder never passes more than kMaxPage.
+    out += t.searchPageOf + std::to_string(std::clamp<std::int64_t>(pageNo, 0, kMaxPage) + 1) +
+           t.searchPageOfEnd;
+    out += t.tableHeader + "</tr></thead>\n<tbody>";
+    for (std::uint32_t id : page.rows)
+        appendRow(out, catalog.row(id));
+    out += '\n' + t.tableBodyEnd + "</table></main>\n</body>" + t.pageEnd;
+    return out;
+}
+
+std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration,
+                       std::string_view note) {
+    const Texts& t = texts();
+    const std::string echo = escapedEcho(domain);
+    const std::string shownNote =
+        note.empty() ? std::string{} : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
+    std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
+    out += "<title>" + echo + t.lookupTitleEnd;
+    if (!registration) {
+        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() + shownNote +
+               "\n</body>" + t.pageEnd;
+        return out;
+    }
+    // The registries' dates come with their basis in words; the database's are plain ASCII.
+    const auto text = [](const std::string& utf8) {
+        return gbk(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+    };
+    out +=
+        "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
+    out += t.expiry + text(registration->expiry) + t.spanEnd + "</p>\n";
+    out += t.deletionLabel + t.deletion + text(registration->deletion) + t.spanEnd + "</p>\n";
+    out += t.lookupNote + shownNote + "</main>\n</body>" + t.pageEnd;
+    return out;
+}
+
+std::string bannerPage(std::size_t listedCount) {
+    const QString page = QStringLiteral(
+        "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+        "<title>%1</title><style>"
+        "html,body{margin:0;padding:0;width:843px;height:113px;overflow:hidden;background:rgb(241,242,244)}"
+        ".banner{box-sizing:border-box;width:843px;height:113px;display:flex;align-items:center;padding:0 "
+        "28px;"
+        "border:1px solid rgb(212,213,217);background:linear-gradient(90deg,rgb(241,242,244) 0%,#fff 55%,"
+        "rgb(241,242,244) 100%);font-family:\"Microsoft YaHei\",\"Noto Sans CJK SC\",sans-serif}"
+        ".logo{width:66px;height:66px;border-radius:14px;background:rgb(47,91,138);color:#fff;font-size:36px;"
+        "display:flex;align-items:center;justify-content:center;margin-right:22px;"
+        "box-shadow:0 2px 6px rgba(47,91,138,.35)}"
+        ".title{color:rgb(47,91,138);font-size:28px;font-weight:bold;letter-spacing:3px}"
+        ".tag{color:#5b6573;font-size:14px;margin-top:4px}"
+        ".count{margin-left:auto;text-align:right;color:#5b6573;font-size:13px;border-left:1px solid "
+        "rgb(212,213,217);padding-left:24px}.count b{display:block;color:rgb(47,91,138);font-size:30px}"
+        "</style></head><body><div class=\"banner\"><div class=\"logo\">柚</div><div>"
+        "<div class=\"title\">%1</div><div class=\"tag\">每日更新 .com .net .org .cn 即将删除的域名 · "
+        "删除时间预算 · 到期一查便知</div></div><div class=\"count\"><b>%2</b>个域名将在30天内删除</div>"
+        "</div></body>");
+    return gbk(page.arg(kMaker).arg(listedCount)) + texts().pageEnd;
+}
+
+std::string homePage(std::size_t listedCount) {
+    const QString page = QStringLiteral(
+        "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+        "<title>%1</title>%2</head><body>\n<div class=\"bar\">%1</div>\n<main><h1>%1</h1>"
+        "<p>我们每天整理即将删除的域名，帮您在它们重新开放注册时第一时间拿下。当前列表：%3 个域名。</p>"
+        "<p><a href=\"/s/?key=&amp;kaiwei=radom&amp;min=0&amp;max=0&amp;op=zahe&amp;o=o_5&amp;com=com&amp;"
+        "net=net&amp;tsym=0&amp;d=0&amp;do=do&amp;page=0\">查看即将删除的域名</a></p>"
+        "<form action=\"/whois/\" method=\"get\"><input name=\"domain\" placeholder=\"例如 example.com\">"
+        "<input type=\"hidden\" name=\"Whois[]\" value=\"1\"><input type=\"hidden\" name=\"Whois[]\" "
+        "value=\"2\">"
+        "<input type=\"hidden\" name=\"Whois[]\" value=\"3\"><button>查询删除时间</button></form>"
+        "<p class=\"note\">删除时间均为预算，仅供参考。</p></main>\n</body>");
+    return gbk(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)) +
+           texts().pageEnd;
+}
+
+std::string errorPage(int status, std::string_view message) {
+    const QString page = QStringLiteral(
+        "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+        "<title>%1 出错了</title></head><body><h1>%1</h1><p>%2</p><p><a href=\"/\">返回首页</a></p>"
+        "</body>");
+    const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
+    return gbk(page.arg(status).arg(text.toHtmlEscaped())) + texts().pageEnd;
+}
+
+} // namespace yuming::service

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "catalog/catalog.h"
+#include "store/store.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace yuming::service {
+
+// Every page the service sends, as GBK bytes. Each ends with the closing html tag and nothing
+// after it: the tool knows an answer is complete when it has seen that tag.
+
+inline constexpr int kPageSize = 50;
+
+std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo);
+// `domain` is echoed as the user sent it (raw bytes, escaped for the page).
+// `registration` in UTF-8; `note`, if any, is shown under it.
+std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration,
+                       std::string_view note = {});
+std::string bannerPage(std::size_t listedCount);
+std::string homePage(std::size_t listedCount);
+std::string errorPage(int status, std::string_view message);
+
+// Splits "name.suffix" at the last dot; nullopt when the suffix is not one the service keeps.
+struct DomainName {
+    std::string name;
+    Suffix suffix;
+};
+std::optional<DomainName> splitDomain(std::string_view domain);
+
+} // namespace yuming::service

@@ -1,0 +1,152 @@
+#include "http/routes.h"
+
+#include "registry/online_lookups.h"
+#include "http/pages.h"
+#include "protocol/paths.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace yuming::service {
+
+namespace {
+
+std::string utf8(QStringView text) {
+    return text.toString().toStdString();
+}
+
+const std::string& searchPath() {
+    static const std::string path = utf8(paths::kSearch);
+    return path;
+}
+const std::string& lookupPath() {
+    static const std::string path = utf8(paths::kLookup);
+    return path;
+}
+const std::string& bannerPath() {
+    static const std::string path = utf8(paths::kBanner);
+    return path;
+}
+
+struct Target {
+    std::string_view path;
+    std::string_view query;
+};
+
+// Origin form ("/s/?key=a") as clients send it, or absolute form ("http://host/s/?key=a"),
+// which a server must take as well.
+Target splitTarget(std::string_view target) {
+    if (const auto scheme = target.find("://"); !target.starts_with('/') && scheme != std::string_view::npos) {
+        const auto rest = target.find_first_of("/?", scheme + 3);
+        target = rest == std::string_view::npos ? std::string_view{} : target.substr(rest);
+    }
+    const auto mark = target.find('?');
+    Target split{target.substr(0, mark), mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1)};
+    if (split.path.empty()) split.path = "/";
+    return split;
+}
+
+// The statuses the service answers with: reason phrase and the message of its plain error page.
+struct StatusText {
+    int status;
+    std::string_view reason;
+    std::string_view message;
+};
+constexpr StatusText kStatuses[] = {
+    {200, "OK", {}},
+    {400, "Bad Request", "The request could not be read."},
+    {404, "Not Found", "No such page."},
+    {405, "Method Not Allowed", "Only GET is served here."},
+    {408, "Request Timeout", "The request did not arrive in time."},
+    {413, "Content Too Large", "The request body is too large."},
+    {414, "URI Too Long", "The request target is too long."},
+    {431, "Request Header Fields Too Large", "The request headers are too large."},
+    {500, "Internal Server Error", "The request failed."},
+    {502, "Bad Gateway", "The registry gave no usable answer."},
+    {503, "Service Unavailable", "The service has too many connections; try again shortly."},
+    {505, "HTTP Version Not Supported", "The request failed."},
+};
+
+const StatusText* statusText(int status) {
+    for (const StatusText& known : kStatuses)
+        if (known.status == status) return &known;
+    return nullptr;
+}
+
+std::string_view defaultMessage(int status) {
+    const StatusText* known = statusText(status);
+    return known && !known->message.empty() ? known->message : "The request failed.";
+}
+
+// Each serving thread keeps its own read-only connection for lookups.
+Store& threadStore(const std::string& path) {
+    thread_local std::unique_ptr<Store> store;
+    if (!store) store = std::make_unique<Store>(path);
+    return *store;
+}
+
+} // namespace
+
+Reply errorReply(int status, std::string_view message) {
+    if (!message.empty()) return {status, errorPage(status, message), status == 405};
+    // The plain error pages are built once: a crowd of clients timing out at the same moment
+    // gets them at the cost of a copy.
+    static const std::map<int, std::string> plain = [] {
+        std::map<int, std::string> pages;
+        for (const StatusText& known : kStatuses)
+            if (known.status >= 400) pages.emplace(known.status, errorPage(known.status, defaultMessage(known.status)));
+        return pages;
+    }();
+    const auto found = plain.find(status);
+    return {status, found != plain.end() ? found->second : errorPage(status, defaultMessage(status)), status == 405};
+}
+
+std::string_view reasonPhrase(int status) {
+    const StatusText* known = statusText(status);
+    return known ? known->reason : "Error";
+}
+
+void Routes::answer(std::string_view method, std::string_view target, Respond respond) const {
+    if (method != "GET" && method != "HEAD") return respond(errorReply(405));
+    const auto [path, query] = splitTarget(target);
+    if (path == lookupPath()) return lookup(query, std::move(respond));
+    if (path == searchPath()) return respond(search(query));
+    if (path == bannerPath()) return respond({200, bannerPage(m_catalogs.current()->size())});
+    if (path == "/") return respond({200, homePage(m_catalogs.current()->size())});
+    respond(errorReply(404));
+}
+
+Reply Routes::search(std::string_view query) const {
+    const SearchQueryResult decoded = decodeSearchQuery(query);
+    if (!decoded.ok()) return errorReply(400, decoded.error);
+    const std::shared_ptr<const Catalog> catalog = m_catalogs.current();
+    const Catalog::Page page = catalog->search(decoded.filters, kPageSize);
+    return {200, searchPage(*catalog, page, decoded.filters.page)};
+}
+
+void Routes::lookup(std::string_view query, Respond respond) const {
+    const std::string domain = decodeLookupDomain(query);
+    if (domain.empty()) return respond(errorReply(400, "The domain to look up is missing."));
+    Store& store = threadStore(m_dbPath);
+    if (!store.isOpen()) return respond(errorReply(500, "The database cannot be read."));
+    if (m_online) {
+        // Registries take names in any letter case.
+        std::string lower = domain;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        if (const auto split = splitDomain(lower); split && m_online->covers(split->suffix))
+            return m_online->lookup(store, domain, *split, std::move(respond));
+    }
+    const std::optional<DomainName> split = splitDomain(domain);
+    std::optional<Registration> registration;
+    if (split) {
+        // A read that failed says so; it is never an unregistered name.
+        auto read = store.registration(split->name, suffixName(split->suffix));
+        if (!read.ok()) return respond(errorReply(500, "The database cannot be read: " + read.error));
+        registration = std::move(read.value);
+    }
+    respond({200, lookupPage(domain, registration)});
+}
+
+} // namespace yuming::service

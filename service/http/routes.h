@@ -1,0 +1,47 @@
+#pragma once
+
+#include "catalog/catalog.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace yuming::service {
+
+// What a request gets: a status and an HTML page.
+struct Reply {
+    int status = 200;
+    std::string body;
+    // The one page that says which methods are served: 405 carries an Allow header.
+    bool allowHeader = false;
+};
+
+class OnlineLookups;
+
+// The service's pages by path: the search, the lookup, the banner and the home page.
+class Routes {
+public:
+    // Without `online`, every lookup is answered from the database.
+    Routes(const CatalogHolder& catalogs, std::string dbPath, OnlineLookups* online = nullptr)
+        : m_catalogs(catalogs), m_dbPath(std::move(dbPath)), m_online(online) {}
+
+    using Respond = std::function<void(Reply)>;
+    // `target` as it came on the request line. Any thread: lookups use a database connection of
+    // the calling thread's own. `respond` is called once: at once, or, for a lookup that asks a
+    // registry, later from another thread.
+    void answer(std::string_view method, std::string_view target, Respond respond) const;
+
+private:
+    Reply search(std::string_view query) const;
+    void lookup(std::string_view query, Respond respond) const;
+
+    const CatalogHolder& m_catalogs;
+    std::string m_dbPath;
+    OnlineLookups* m_online;
+};
+
+// The error page for a status, with the message said for it when none is more specific.
+Reply errorReply(int status, std::string_view message = {});
+std::string_view reasonPhrase(int status);
+
+} // namespace yuming::service

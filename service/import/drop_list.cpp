@@ -1,0 +1,747 @@
+#include "import/drop_list.h"
+
+#include "store/deletion_rule.h"
+#include "text/gbk.h"
+
+#include <QDateTime>
+#include <QStringDecoder>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace yuming::service {
+
+std::string_view skipReasonText(SkipReason reason) {
+    switch (reason) {
+    case SkipReason::BadName:
+        return "bad name";
+    case SkipReason::UnsupportedSuffix:
+        return "unsupported suffix";
+    case SkipReason::BadDate:
+        return "bad date";
+    case SkipReason::NoDate:
+        return "no date";
+    case SkipReason::Duplicate:
+        break;
+    }
+    return "duplicate";
+}
+
+namespace {
+
+void putDigits(char* out, unsigned value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        out[i] = static_cast<char>('0' + value % 10);
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+std::string_view trimmed(std::string_view text, std::string_view strip = " \t\r") {
+    const auto first = text.find_first_not_of(strip);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(strip) - first + 1);
+}
+
+// `least` to `most` digits from the front of `text`.
+bool number(std::string_view& text, std::size_t least, std::size_t most, int& value) {
+    std::size_t count = 0;
+    value = 0;
+    for (; count < most && count < text.size() && isDigit(text[count]); ++count)
+        value = value * 10 + (text[count] - '0');
+    if (count < least) return false;
+    text.remove_prefix(count);
+    return true;
+}
+
+bool take(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) return false;
+    text.remove_prefix(1);
+    return true;
+}
+
+// Z, or +HH, +HHMM, +HH:MM (or '-'), in minutes east of UTC.
+bool utcOffset(std::string_view text, int& minutes) {
+    if (text == "Z" || text == "z") {
+        minutes = 0;
+        return true;
+    }
+    const bool west = take(text, '-');
+    if (!west && !take(text, '+')) return false;
+    int hours = 0;
+    int rest = 0;
+    if (!number(text, 2, 2, hours)) return false;
+    take(text, ':');
+    if (!text.empty() && !number(text, 2, 2, rest)) return false;
+    if (!text.empty() || hours > 23 || rest > 59) return false;
+    minutes = (west ? -1 : 1) * (hours * 60 + rest);
+    return true;
+}
+
+} // namespace
+
+void formatWallTime(WallTime time, char* out) {
+    std::int64_t days = time / kSecondsPerDay;
+    std::int64_t seconds = time % kSecondsPerDay;
+    if (seconds < 0) {
+        seconds += kSecondsPerDay;
+        --days;
+    }
+    const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
+    putDigits(out, static_cast<unsigned>(static_cast<int>(date.year())), 4);
+    out[4] = '-';
+    putDigits(out + 5, static_cast<unsigned>(date.month()), 2);
+    out[7] = '-';
+    putDigits(out + 8, static_cast<unsigned>(date.day()), 2);
+    out[10] = ' ';
+    putDigits(out + 11, static_cast<unsigned>(seconds / 3600), 2);
+    out[13] = ':';
+    putDigits(out + 14, static_cast<unsigned>(seconds / 60 % 60), 2);
+    out[16] = ':';
+    putDigits(out + 17, static_cast<unsigned>(seconds % 60), 2);
+}
+
+std::string wallTimeText(WallTime time) {
+    std::string text(19, ' ');
+    formatWallTime(time, text.data());
+    return text;
+}
+
+ZoneClock::ZoneClock(const QTimeZone& zone) : m_zone(zone.isValid() ? zone : QTimeZone::utc()) {}
+
+WallTime ZoneClock::at(std::int64_t seconds) {
+    for (const Span& span : m_spans)
+        if (seconds >= span.from && seconds < span.until) return seconds + span.offset;
+    const QDateTime instant = QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc());
+    Span span{std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(),
+              m_zone.offsetFromUtc(instant)};
+    if (m_zone.hasTransitions()) {
+        const auto before = m_zone.previousTransition(instant.addSecs(1));
+        const auto after = m_zone.nextTransition(instant);
+        if (before.atUtc.isValid()) span.from = before.atUtc.toSecsSinceEpoch();
+        if (after.atUtc.isValid()) span.until = after.atUtc.toSecsSinceEpoch();
+        // Should the zone's transitions and its offsets ever disagree, this instant stands alone.
+        if (before.atUtc.isValid() && before.offsetFromUtc != span.offset)
+            span = {seconds, seconds + 1, span.offset};
+    }
+    if (m_spans.size() < 64) m_spans.push_back(span);
+    return seconds + span.offset;
+}
+
+std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (!number(text, 4, 4, year) || text.empty() || (text.front() != '-' && text.front() != '/')) return {};
+    const char separator = text.front();
+    text.remove_prefix(1);
+    if (!number(text, 1, 2, month) || !take(text, separator) || !number(text, 1, 2, day)) return {};
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok()) return {};
+    const WallTime midnight = std::chrono::sys_days(date).time_since_epoch().count() * kSecondsPerDay;
+    if (text.empty()) return ListTime{midnight, false};
+    if (!take(text, 'T') && !take(text, 't')) {
+        if (text.front() != ' ' && text.front() != '\t') return {};
+        text = trimmed(text);
+    }
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if (!number(text, 1, 2, hour) || !take(text, ':') || !number(text, 2, 2, minute)) return {};
+    if (take(text, ':')) {
+        if (!number(text, 2, 2, second)) return {};
+        if (take(text, '.') || take(text, ',')) {
+            const auto fraction = std::find_if_not(text.begin(), text.end(), isDigit) - text.begin();
+            if (fraction == 0) return {};
+            text.remove_prefix(static_cast<std::size_t>(fraction));
+        }
+    }
+    if (hour > 23 || minute > 59 || second > 59) return {};
+    const WallTime time = midnight + hour * 3600 + minute * 60 + second;
+    text = trimmed(text);
+    if (text.empty()) return ListTime{time, true};
+    int offset = 0;
+    if (!utcOffset(text, offset)) return {};
+    return ListTime{clock.at(time - offset * 60), true};
+}
+
+namespace {
+
+// Labels under a dot, as another suffix would be written: the name is fine, its suffix is not ours.
+bool looksLikeSuffix(std::string_view text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        c = lower(c);
+        return (c >= 'a' && c <= 'z') || isDigit(c) || c == '-' || c == '.';
+    });
+}
+
+bool equalsFolded(std::string_view text, std::string_view lowerCase) {
+    return text.size() == lowerCase.size() && std::equal(text.begin(), text.end(), lowerCase.begin(),
+                                                         [](char a, char b) { return lower(a) == b; });
+}
+
+} // namespace
+
+std::optional<SkipReason> parseListName(std::string_view text, ListName& name) {
+    text = trimmed(text, " \t\r\"'");
+    if (!text.empty() && text.back() == '.') text.remove_suffix(1);
+    const auto dot = text.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot > sizeof name.label) return SkipReason::BadName;
+    for (std::size_t i = 0; i < dot; ++i) {
+        const char c = lower(text[i]);
+        if (!((c >= 'a' && c <= 'z') || isDigit(c) || c == '-')) return SkipReason::BadName;
+        name.label[i] = c;
+    }
+    if (text.front() == '-' || text[dot - 1] == '-') return SkipReason::BadName;
+    name.length = static_cast<std::uint8_t>(dot);
+    const std::string_view suffix = text.substr(dot + 1);
+    for (Suffix s : {Com, Net, Org, Cn})
+        if (equalsFolded(suffix, suffixName(s))) {
+            name.suffix = s;
+            return std::nullopt;
+        }
+    return looksLikeSuffix(suffix) ? SkipReason::UnsupportedSuffix : SkipReason::BadName;
+}
+
+namespace {
+
+std::uint64_t hashOf(std::string_view label, Suffix suffix) {
+    std::uint64_t h = 0xcbf29ce484222325ull ^ suffix;
+    for (const char c : label)
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    // FNV leaves the high bits, which pick nothing here, weakly mixed.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+}
+
+constexpr std::uint64_t kIndexBits = 0xffffffffull;
+
+} // namespace
+
+void ImportedNames::reserve(std::size_t rows) {
+    m_rows.reserve(rows);
+    m_labels.reserve(rows * 12);
+    while (m_slots.size() * 7 < rows * 10)
+        grow();
+}
+
+void ImportedNames::grow() {
+    std::vector<std::uint64_t> table(std::max<std::size_t>(1024, m_slots.size() * 2), 0);
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t index = 0; index < m_rows.size(); ++index) {
+        const std::uint64_t hash = hashOf(label(m_rows[index]), m_rows[index].suffix);
+        std::size_t at = hash & mask;
+        while (table[at] != 0)
+            at = (at + 1) & mask;
+        table[at] = (hash & ~kIndexBits) | (index + 1);
+    }
+    m_slots = std::move(table);
+}
+
+bool ImportedNames::add(std::string_view label, Suffix suffix, WallTime expiry, WallTime deletion) {
+    if (m_rows.size() + 1 >= kIndexBits || m_labels.size() + label.size() > kIndexBits)
+        throw std::length_error("more names than one import takes");
+    if ((m_rows.size() + 1) * 10 > m_slots.size() * 7) grow();
+    const std::uint64_t hash = hashOf(label, suffix);
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t at = hash & mask;
+    for (; m_slots[at] != 0; at = (at + 1) & mask) {
+        if ((m_slots[at] & ~kIndexBits) != (hash & ~kIndexBits)) continue;
+        const Row& row = m_rows[(m_slots[at] & kIndexBits) - 1];
+        if (row.suffix == suffix && this->label(row) == label) return false;
+    }
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        prefix = prefix << 8 | (i < label.size() ? static_cast<unsigned char>(label[i]) : 0u);
+    m_slots[at] = (hash & ~kIndexBits) | (m_rows.size() + 1);
+    m_rows.push_back({prefix, static_cast<std::uint32_t>(m_labels.size()),
+                      static_cast<std::uint8_t>(label.size()), suffix, expiry, deletion});
+    m_labels.insert(m_labels.end(), label.begin(), label.end());
+    return true;
+}
+
+void ImportedNames::sort() {
+    std::vector<std::uint64_t>().swap(m_slots);
+    // Names hold no zero bytes, so equal prefixes of two names of up to 8 bytes mean equal names.
+    std::sort(m_rows.begin(), m_rows.end(), [this](const Row& a, const Row& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const std::string_view left = label(a);
+        const std::string_view right = label(b);
+        if (left != right) return left < right;
+        return suffixName(a.suffix) < suffixName(b.suffix);
+    });
+}
+
+ListFile::ListFile(std::string path) : m_path(std::move(path)) {
+    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
+        m_error = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        m_error = "a folder, not a file";
+    } else {
+        m_size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+        return;
+    }
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+ListFile::~ListFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+namespace {
+
+constexpr std::size_t kPieceSize = 1 << 20;
+
+// The text of a list file in pieces, inflated on the way when the file is gzip-compressed (told by
+// its first bytes, whatever its name).
+class ListSource {
+public:
+    explicit ListSource(int fd) : m_fd(fd), m_input(kPieceSize) {}
+    ~ListSource() {
+        if (m_gzip) inflateEnd(&m_stream);
+    }
+    ListSource(const ListSource&) = delete;
+    ListSource& operator=(const ListSource&) = delete;
+
+    // The next piece; empty at the end. False, with `error`, when the file cannot be read on.
+    // `stored` counts the bytes taken from the file.
+    bool next(std::string_view& piece, std::uint64_t& stored, std::string& error) {
+        stored = 0;
+        if (m_first) {
+            m_first = false;
+            if (!fill(stored, error)) return false;
+            m_gzip = m_filled >= 2 && static_cast<unsigned char>(m_input[0]) == 0x1f &&
+                     static_cast<unsigned char>(m_input[1]) == 0x8b;
+            if (!m_gzip) {
+                piece = {m_input.data(), m_filled};
+                return true;
+            }
+            m_output.resize(kPieceSize);
+            if (inflateInit2(&m_stream, 15 + 16) != Z_OK) {
+                error = "cannot start decompressing";
+                m_gzip = false;
+                return false;
+            }
+            m_stream.next_in = reinterpret_cast<Bytef*>(m_input.data());
+            m_stream.avail_in = static_cast<uInt>(m_filled);
+        }
+        if (!m_gzip) {
+            if (!fill(stored, error)) return false;
+            piece = {m_input.data(), m_filled};
+            return true;
+        }
+        return inflated(piece, stored, error);
+    }
+
+private:
+    // Reads until the buffer is full or the file ends.
+    bool fill(std::uint64_t& stored, std::string& error) {
+        m_filled = 0;
+        while (m_filled < m_input.size()) {
+            const ssize_t got = ::read(m_fd, m_input.data() + m_filled, m_input.size() - m_filled);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                error = std::strerror(errno);
+                return false;
+            }
+            if (got == 0) break;
+            m_filled += static_cast<std::size_t>(got);
+        }
+        stored += m_filled;
+        return true;
+    }
+
+    bool inflated(std::string_view& piece, std::uint64_t& stored, std::string& error) {
+        m_stream.next_out = reinterpret_cast<Bytef*>(m_output.data());
+        m_stream.avail_out = static_cast<uInt>(m_output.size());
+        while (m_stream.avail_out > 0) {
+            if (m_stream.avail_in == 0) {
+                if (!fill(stored, error)) return false;
+                if (m_filled == 0) {
+                    if (!m_ended) {
+                        error = "the compressed data ends early";
+                        return false;
+                    }
+                    break;
+                }
+                m_stream.next_in = reinterpret_cast<Bytef*>(m_input.data());
+                m_stream.avail_in = static_cast<uInt>(m_filled);
+            }
+            // Several gzip members in a row are one text, as gzip -d reads them.
+            if (m_ended) {
+                inflateReset(&m_stream);
+                m_ended = false;
+            }
+            const int status = inflate(&m_stream, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) {
+                m_ended = true;
+            } else if (status != Z_OK) {
+                error = status == Z_MEM_ERROR ? "out of memory" : "damaged compressed data";
+                return false;
+            }
+        }
+        piece = {m_output.data(), m_output.size() - m_stream.avail_out};
+        return true;
+    }
+
+    int m_fd;
+    std::vector<char> m_input;
+    std::vector<char> m_output;
+    std::size_t m_filled = 0;
+    bool m_first = true;
+    bool m_gzip = false;
+    bool m_ended = false;
+    z_stream m_stream{};
+};
+
+enum class Column { Other, Domain, Deletion, Expiry, Status };
+
+// A header cell: case, blanks, quotes, '_' and '-' do not matter.
+Column columnOf(std::string_view cell, bool gbk) {
+    const std::string utf8 =
+        gbk ? fromGbk(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size()))).toUtf8().toStdString()
+            : std::string(cell);
+    std::string key;
+    for (const char c : trimmed(utf8, " \t\r\"'")) {
+        const char folded = c == '_' || c == '-' ? ' ' : lower(c);
+        if (folded != ' ' || (!key.empty() && key.back() != ' ')) key += folded;
+    }
+    static constexpr std::pair<std::string_view, Column> kKnown[] = {
+        {"domain", Column::Domain},          {"name", Column::Domain},
+        {"domain name", Column::Domain},     {"域名", Column::Domain},
+        {"deletion", Column::Deletion},      {"delete", Column::Deletion},
+        {"drop", Column::Deletion},          {"deletion date", Column::Deletion},
+        {"delete date", Column::Deletion},   {"drop date", Column::Deletion},
+        {"deletion time", Column::Deletion}, {"delete time", Column::Deletion},
+        {"drop time", Column::Deletion},     {"删除时间", Column::Deletion},
+        {"删除日期", Column::Deletion},      {"expiry", Column::Expiry},
+        {"expiration", Column::Expiry},      {"expires", Column::Expiry},
+        {"expiry date", Column::Expiry},     {"expiration date", Column::Expiry},
+        {"expiry time", Column::Expiry},     {"expiration time", Column::Expiry},
+        {"到期时间", Column::Expiry},        {"过期时间", Column::Expiry},
+        {"到期日期", Column::Expiry},        {"过期日期", Column::Expiry},
+        {"status", Column::Status},          {"状态", Column::Status},
+    };
+    for (const auto& [text, column] : kKnown)
+        if (key == text) return column;
+    return Column::Other;
+}
+
+// Splits one CSV record (RFC 4180 quoting) into `fields`, which may point into `scratch`. False
+// when a quoted field is still open at the end: the record goes on on the next line.
+bool splitRecord(std::string_view record, char delimiter, std::vector<std::string_view>& fields,
+                 std::string& scratch) {
+    fields.clear();
+    scratch.clear();
+    scratch.reserve(record.size()); // views into it stay valid
+    std::size_t i = 0;
+    const std::size_t n = record.size();
+    for (;;) {
+        std::size_t start = i;
+        while (i < n && record[i] == ' ')
+            ++i;
+        if (i < n && record[i] == '"') {
+            const std::size_t from = scratch.size();
+            bool closed = false;
+            for (++i; i < n; ++i) {
+                if (record[i] != '"') {
+                    scratch += record[i];
+                } else if (i + 1 < n && record[i + 1] == '"') {
+                    scratch += '"';
+                    ++i;
+                } else {
+                    closed = true;
+                    ++i;
+                    break;
+                }
+            }
+            if (!closed) return false;
+            for (; i < n && record[i] != delimiter; ++i)
+                scratch += record[i];
+            fields.emplace_back(scratch.data() + from, scratch.size() - from);
+        } else {
+            i = std::min(record.find(delimiter, start), n);
+            fields.push_back(record.substr(start, i - start));
+        }
+        if (i >= n) return true;
+        ++i;
+    }
+}
+
+// A quoted field may run over this many lines; one still open after them was a stray quote.
+constexpr std::size_t kMostLinesPerRecord = 16;
+// A longer line is no line of a drop list (a file without line ends, say).
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+class ListParser {
+public:
+    ListParser(const std::string& file, ImportedNames& names, ZoneClock& clock, SkipCounts& skipped,
+               ListObserver& observer)
+        : m_file(file), m_names(names), m_clock(clock), m_skipped(skipped), m_observer(observer) {}
+
+    // Looks at the start of the text; an error when it is no text a list could be in.
+    std::string begin(std::string_view& first) {
+        if (first.starts_with("\xef\xbb\xbf")) {
+            first.remove_prefix(3);
+        } else if (first.starts_with("\xff\xfe") || first.starts_with("\xfe\xff")) {
+            return "UTF-16 text, not read: save it as UTF-8 or GBK";
+        } else if (first.starts_with("PK\x03\x04")) {
+            return "a zip archive (a spreadsheet?), not a list: save it as CSV";
+        }
+        // Names are ASCII; the encoding matters for a header's Chinese column names.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        [[maybe_unused]] const QString decoded =
+            utf8.decode(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
+        m_gbk = utf8.hasError();
+        return {};
+    }
+
+    void feed(std::string_view piece) {
+        while (!piece.empty()) {
+            const auto end = piece.find('\n');
+            const std::string_view part = piece.substr(0, end);
+            if (end == std::string_view::npos) {
+                carry(part);
+                return;
+            }
+            if (m_carry.empty()) {
+                physicalLine(part);
+            } else {
+                carry(part);
+                physicalLine(m_carry);
+                m_carry.clear();
+            }
+            piece.remove_prefix(end + 1);
+        }
+    }
+
+    void finish() {
+        if (!m_carry.empty() || m_overlong) physicalLine(m_carry);
+        m_carry.clear();
+        if (!m_open.empty()) giveUpOpenRecord();
+    }
+
+private:
+    void carry(std::string_view part) {
+        if (m_carry.size() + part.size() > kLongestLine) {
+            m_overlong = true;
+            part = part.substr(0, kLongestLine - std::min(kLongestLine, m_carry.size()));
+        }
+        m_carry.append(part);
+    }
+
+    void physicalLine(std::string_view line) {
+        ++m_lineNo;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (m_overlong || line.size() > kLongestLine) {
+            m_overlong = false;
+            skip(SkipReason::BadName, m_lineNo, line.substr(0, 200));
+            return;
+        }
+        if (!m_open.empty()) {
+            m_open.push_back({m_lineNo, std::string(line)});
+            std::string joined;
+            for (const auto& [no, text] : m_open)
+                joined += (joined.empty() ? "" : "\n") + text;
+            if (splitRecord(joined, m_delimiter, m_fields, m_scratch)) {
+                const std::int64_t first = m_open.front().first;
+                m_open.clear();
+                csvRecord(first, joined);
+            } else if (m_open.size() >= kMostLinesPerRecord) {
+                giveUpOpenRecord();
+            }
+            return;
+        }
+        const std::string_view content = trimmed(line);
+        if (content.empty() || content.front() == '#') return;
+        if (m_layout == Layout::Unknown) {
+            m_layout = header(line) ? Layout::Csv : Layout::Plain;
+            if (m_layout == Layout::Csv) return;
+        }
+        if (m_layout == Layout::Plain) {
+            plainLine(m_lineNo, line);
+        } else if (splitRecord(line, m_delimiter, m_fields, m_scratch)) {
+            csvRecord(m_lineNo, line);
+        } else {
+            m_open.push_back({m_lineNo, std::string(line)});
+        }
+    }
+
+    // The first line of a record whose quote never closed is read as if it closed at its end; the
+    // lines after it are read again on their own.
+    void giveUpOpenRecord() {
+        auto lines = std::move(m_open);
+        m_open.clear();
+        const std::string closed = lines.front().second + '"';
+        splitRecord(closed, m_delimiter, m_fields, m_scratch);
+        csvRecord(lines.front().first, lines.front().second);
+        const std::int64_t resume = m_lineNo;
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            m_lineNo = lines[i].first - 1;
+            physicalLine(lines[i].second);
+        }
+        m_lineNo = resume;
+    }
+
+    bool header(std::string_view line) {
+        for (const char delimiter : {',', '\t', ';'}) {
+            if (!splitRecord(line, delimiter, m_fields, m_scratch)) continue;
+            int domain = -1;
+            int deletion = -1;
+            int expiry = -1;
+            for (int i = 0; i < static_cast<int>(m_fields.size()); ++i) {
+                int* slot = nullptr;
+                switch (columnOf(m_fields[static_cast<std::size_t>(i)], m_gbk)) {
+                case Column::Domain:
+                    slot = &domain;
+                    break;
+                case Column::Deletion:
+                    slot = &deletion;
+                    break;
+                case Column::Expiry:
+                    slot = &expiry;
+                    break;
+                case Column::Status:
+                case Column::Other:
+                    break;
+                }
+                if (slot && *slot < 0) *slot = i;
+            }
+            if (domain < 0) continue;
+            m_delimiter = delimiter;
+            m_domain = domain;
+            m_deletion = deletion;
+            m_expiry = expiry;
+            return true;
+        }
+        return false;
+    }
+
+    std::string_view field(int index) const {
+        return index >= 0 && static_cast<std::size_t>(index) < m_fields.size()
+                   ? trimmed(m_fields[static_cast<std::size_t>(index)], " \t\r\"'")
+                   : std::string_view{};
+    }
+
+    void csvRecord(std::int64_t lineNo, std::string_view record) {
+        take(lineNo, record, field(m_domain), field(m_deletion), field(m_expiry));
+    }
+
+    // The name, then its deletion time after a tab, a comma or blanks.
+    void plainLine(std::int64_t lineNo, std::string_view line) {
+        const std::string_view rest = trimmed(line);
+        const auto end = std::min(rest.find_first_of(" \t,"), rest.size());
+        std::string_view time = rest.substr(end);
+        time.remove_prefix(std::min(time.find_first_not_of(" \t,"), time.size()));
+        time = trimmed(time.substr(0, time.find_first_of("\t,")), " \t\r\"'");
+        take(lineNo, line, rest.substr(0, end), time, {});
+    }
+
+    void take(std::int64_t lineNo, std::string_view record, std::string_view nameText,
+              std::string_view deletionText, std::string_view expiryText) {
+        ListName name;
+        if (const auto why = parseListName(nameText, name)) return skip(*why, lineNo, record);
+        const auto timeOf = [&](std::string_view text, std::optional<WallTime>& out) {
+            if (text.empty()) return true;
+            const auto time = parseListTime(text, m_clock);
+            if (!time) return false;
+            out = time->time +
+                  (time->hasTimeOfDay ? 0 : deletionTime(name.suffix).msecsSinceStartOfDay() / 1000);
+            return true;
+        };
+        std::optional<WallTime> deletion;
+        std::optional<WallTime> expiry;
+        if (!timeOf(deletionText, deletion) || !timeOf(expiryText, expiry))
+            return skip(SkipReason::BadDate, lineNo, record);
+        if (!deletion && !expiry) return skip(SkipReason::NoDate, lineNo, record);
+        if (!deletion) deletion = estimated(*expiry, name.suffix);
+        if (!expiry) expiry = *deletion - deletionDay(name.suffix) * kSecondsPerDay;
+        if (!m_names.add(name.view(), name.suffix, *expiry, *deletion))
+            return skip(SkipReason::Duplicate, lineNo, record);
+    }
+
+    static WallTime estimated(WallTime expiry, Suffix suffix) {
+        constexpr qint64 kJulianDayOfEpoch = 2440588;
+        const std::int64_t days = expiry / kSecondsPerDay - (expiry % kSecondsPerDay < 0 ? 1 : 0);
+        const Moment from{
+            QDate::fromJulianDay(days + kJulianDayOfEpoch),
+            QTime::fromMSecsSinceStartOfDay(static_cast<int>(expiry - days * kSecondsPerDay) * 1000)};
+        const Moment deletion = deletionEstimate(from, suffix);
+        return (deletion.date.toJulianDay() - kJulianDayOfEpoch) * kSecondsPerDay +
+               deletion.time.msecsSinceStartOfDay() / 1000;
+    }
+
+    void skip(SkipReason reason, std::int64_t lineNo, std::string_view text) {
+        ++m_skipped[static_cast<std::size_t>(reason)];
+        m_observer.skipped({m_file, lineNo, reason, text, m_gbk});
+    }
+
+    enum class Layout { Unknown, Plain, Csv };
+    const std::string& m_file;
+    ImportedNames& m_names;
+    ZoneClock& m_clock;
+    SkipCounts& m_skipped;
+    ListObserver& m_observer;
+    bool m_gbk = false;
+    Layout m_layout = Layout::Unknown;
+    char m_delimiter = ',';
+    int m_domain = -1;
+    int m_deletion = -1;
+    int m_expiry = -1;
+    std::int64_t m_lineNo = 0;
+    std::string m_carry;
+    bool m_overlong = false;
+    std::vector<std::pair<std::int64_t, std::string>> m_open;
+    std::vector<std::string_view> m_fields;
+    std::string m_scratch;
+};
+
+} // namespace
+
+std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, SkipCounts& skipped,
+                         ListObserver& observer) {
+    ListSource source(file.fd());
+    ListParser parser(file.path(), names, clock, skipped, observer);
+    for (bool first = true;; first = false) {
+        std::string_view piece;
+        std::uint64_t stored = 0;
+        std::string error;
+        const bool ok = source.next(piece, stored, error);
+        observer.read(stored);
+        if (!ok) return "cannot read " + file.path() + ": " + error;
+        if (piece.empty()) break;
+        if (first) {
+            error = parser.begin(piece);
+            if (!error.empty()) return file.path() + ": " + error;
+        }
+        parser.feed(piece);
+    }
+    parser.finish();
+    return {};
+}
+
+} // namespace yuming::service

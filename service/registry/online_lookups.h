@@ -1,0 +1,62 @@
+#pragma once
+
+#include "catalog/catalog.h"
+#include "http/pages.h"
+#include "registry/rdap_bootstrap.h"
+#include "registry/rdap_http.h"
+#include "http/routes.h"
+#include "store/store.h"
+
+#include <QTimeZone>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace yuming::service {
+
+struct OnlineOptions {
+    std::string dbPath;
+    RdapBootstrap bootstrap;
+    RdapHttpOptions http;
+    // Requests per second to one registry host; more wait their turn.
+    double rate = 1.0;
+    // The longest a lookup waits for its turn at a registry (a Retry-After included) before it
+    // is answered without one: the tool gives up on a page that takes 30 s.
+    std::chrono::milliseconds queueLimit{15000};
+    // The longest a lookup that changed the drop list waits for the catalogue to hold the change;
+    // a list of millions of names takes longer to rebuild, and its search catches up soon after.
+    std::chrono::milliseconds catalogueWait{3000};
+    QTimeZone zone = QTimeZone::systemTimeZone();
+};
+
+// Lookups answered from the registries' RDAP servers. Every answer is kept in the database; one
+// still fresh for the status it reports is used again without asking, and when a registry cannot
+// be reached the last answer is used whatever its age. Names an answer finds about to be deleted
+// go on the drop list, names found renewed or gone come off it. Then `listChanged` is called with
+// a callback, which it calls (on any thread) once the catalogue holds the change; the lookup is
+// answered then, so a search right after agrees, or after `catalogueWait` at the latest.
+class OnlineLookups {
+public:
+    using ListChanged = std::function<void(std::function<void()> inCatalogue)>;
+    OnlineLookups(OnlineOptions options, ListChanged listChanged);
+    ~OnlineLookups();
+    OnlineLookups(const OnlineLookups&) = delete;
+    OnlineLookups& operator=(const OnlineLookups&) = delete;
+
+    // Whether a registry is known for the suffix; other names are looked up in the database.
+    bool covers(Suffix suffix) const;
+    // Any thread; `store` is that thread's own connection, used for an answer still fresh.
+    // `respond` is called once, on this thread or the lookups' own.
+    void lookup(Store& store, const std::string& domain, const DomainName& name, Routes::Respond respond);
+    // Ends the requests under way; their lookups are not answered. Before the front goes.
+    void stop();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace yuming::service

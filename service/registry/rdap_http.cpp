@@ -1,0 +1,618 @@
+#include "registry/rdap_http.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace yuming::service {
+
+namespace asio = boost::asio;
+namespace ssl = asio::ssl;
+namespace http = boost::beast::http;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+
+namespace {
+
+constexpr auto kUserAgent = "yuming-service/1.0";
+constexpr auto kAccept = "application/rdap+json";
+// RDAP servers send a dozen short header lines; this is room for any sane answer.
+constexpr std::uint32_t kHeaderLimit = 64 * 1024;
+// 1xx answers before the real one; a server that sends them without end is not answering.
+constexpr int kMaxInterim = 8;
+
+std::string_view view(boost::beast::string_view text) {
+    return {text.data(), text.size()};
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return out;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "5 s", "0.5 s", "1.25 s".
+std::string secondsText(std::chrono::milliseconds time) {
+    const long long ms = std::max<long long>(time.count(), 0);
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03lld", ms % 1000);
+        text += fraction;
+        while (text.back() == '0')
+            text.pop_back();
+    }
+    return text + " s";
+}
+
+// "1 MiB", "64 KiB", "1000 bytes".
+std::string bytesText(std::size_t bytes) {
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return std::to_string(bytes / (1024 * 1024)) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// RFC 3986's removal of "." and ".." segments from an absolute path.
+std::string removeDotSegments(std::string_view path) {
+    std::vector<std::string_view> segments;
+    bool trailingSlash = false;
+    std::size_t begin = path.starts_with('/') ? 1 : 0;
+    while (true) {
+        const std::size_t end = path.find('/', begin);
+        const std::string_view segment =
+            path.substr(begin, end == std::string_view::npos ? end : end - begin);
+        if (segment == "." || segment == "..") {
+            if (segment == ".." && !segments.empty()) segments.pop_back();
+            trailingSlash = end == std::string_view::npos;
+        } else {
+            segments.push_back(segment);
+        }
+        if (end == std::string_view::npos) break;
+        begin = end + 1;
+    }
+    std::string out;
+    for (const std::string_view segment : segments) {
+        out += '/';
+        out += segment;
+    }
+    if (out.empty() || (trailingSlash && out.back() != '/')) out += '/';
+    return out;
+}
+
+std::optional<std::chrono::sys_seconds> civilTime(int year, int month, int day, int hour, int minute,
+                                                  int second) {
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                              std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
+        return std::nullopt;
+    return sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+}
+
+int monthNumber(std::string_view name) {
+    static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int i = 0; i < 12; ++i)
+        if (kMonths[i] == name) return i + 1;
+    return 0;
+}
+
+// The three forms an HTTP-date may take: "Sun, 06 Nov 1994 08:49:37 GMT", the obsolete
+// "Sunday, 06-Nov-94 08:49:37 GMT" and C's asctime() "Sun Nov  6 08:49:37 1994".
+std::optional<std::chrono::sys_seconds> parseHttpDate(const std::string& text) {
+    const int length = static_cast<int>(text.size());
+    char month[4] = {};
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, used = -1;
+    if (std::sscanf(text.c_str(), "%*3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d GMT%n", &day, month, &year,
+                    &hour, &minute, &second, &used) == 6 &&
+        used == length)
+        return civilTime(year, monthNumber(month), day, hour, minute, second);
+    used = -1;
+    if (std::sscanf(text.c_str(), "%*[A-Za-z], %2d-%3[A-Za-z]-%2d %2d:%2d:%2d GMT%n", &day, month, &year,
+                    &hour, &minute, &second, &used) == 6 &&
+        used == length)
+        return civilTime(year < 70 ? 2000 + year : 1900 + year, monthNumber(month), day, hour, minute,
+                         second);
+    used = -1;
+    if (std::sscanf(text.c_str(), "%*3[A-Za-z] %3[A-Za-z] %2d %2d:%2d:%2d %4d%n", month, &day, &hour, &minute,
+                    &second, &year, &used) == 6 &&
+        used == length)
+        return civilTime(year, monthNumber(month), day, hour, minute, second);
+    return std::nullopt;
+}
+
+class Request;
+
+} // namespace
+
+std::string RdapUrl::authority() const {
+    std::string out = host.find(':') == std::string::npos ? host : '[' + host + ']';
+    if (!defaultPort()) out += ':' + std::to_string(port);
+    return out;
+}
+
+std::string RdapUrl::text() const {
+    return (https ? "https://" : "http://") + authority() + target;
+}
+
+RdapUrl parseRdapUrl(std::string_view url) {
+    const auto fail = [url](std::string_view why) {
+        RdapUrl bad;
+        bad.error = std::string(why) + ": " + std::string(url);
+        return bad;
+    };
+    for (const unsigned char c : url)
+        if (c <= 0x20 || c >= 0x7F) return fail("a URL with a space, a control or a non-ASCII character");
+    RdapUrl out;
+    const std::size_t colon = url.find(':');
+    const std::string scheme = lower(url.substr(0, colon));
+    if (colon == std::string_view::npos || (scheme != "http" && scheme != "https") ||
+        !url.substr(colon + 1).starts_with("//"))
+        return fail("a URL that is not http(s)");
+    out.https = scheme == "https";
+
+    const std::string_view rest = url.substr(colon + 3);
+    const std::size_t authorityEnd = rest.find_first_of("/?#");
+    const std::string_view authority = rest.substr(0, authorityEnd);
+    if (authority.find('@') != std::string_view::npos) return fail("a URL with a user name");
+    std::string_view host = authority;
+    std::string_view port;
+    if (authority.starts_with('[')) {
+        const std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) return fail("a URL with a bad IPv6 address");
+        host = authority.substr(1, close - 1);
+        const std::string_view after = authority.substr(close + 1);
+        if (!after.empty() && !after.starts_with(':')) return fail("a URL with a bad port");
+        if (!after.empty()) port = after.substr(1);
+        error_code ec;
+        asio::ip::make_address_v6(std::string(host), ec);
+        if (ec) return fail("a URL with a bad IPv6 address");
+    } else {
+        const std::size_t portColon = authority.find(':');
+        if (portColon != std::string_view::npos) {
+            host = authority.substr(0, portColon);
+            port = authority.substr(portColon + 1);
+        }
+        for (const char c : host)
+            if (!isAlpha(c) && !isDigit(c) && c != '-' && c != '.' && c != '_')
+                return fail("a URL with a bad host name");
+    }
+    if (host.empty()) return fail("a URL without a host");
+    out.host = lower(host);
+
+    out.port = out.https ? 443 : 80;
+    if (!port.empty()) {
+        unsigned long number = 0;
+        for (const char c : port) {
+            if (!isDigit(c) || number > 65535) return fail("a URL with a bad port");
+            number = number * 10 + static_cast<unsigned long>(c - '0');
+        }
+        if (number == 0 || number > 65535) return fail("a URL with a bad port");
+        out.port = static_cast<unsigned short>(number);
+    }
+
+    const std::string_view tail =
+        authorityEnd == std::string_view::npos ? std::string_view{} : rest.substr(authorityEnd);
+    out.target = std::string(tail.substr(0, tail.find('#')));
+    if (!out.target.starts_with('/')) out.target.insert(0, "/");
+    return out;
+}
+
+std::string resolveReference(const RdapUrl& base, std::string_view reference) {
+    reference = reference.substr(0, reference.find('#'));
+    const std::size_t schemeEnd = reference.find(':');
+    if (schemeEnd != std::string_view::npos && schemeEnd > 0 && isAlpha(reference[0]) &&
+        std::all_of(reference.begin(), reference.begin() + static_cast<std::ptrdiff_t>(schemeEnd),
+                    [](char c) { return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.'; }))
+        return std::string(reference);
+    if (reference.starts_with("//")) return (base.https ? "https:" : "http:") + std::string(reference);
+
+    const std::string origin = (base.https ? "https://" : "http://") + base.authority();
+    const std::string_view baseTarget = base.target;
+    const std::string_view basePath = baseTarget.substr(0, baseTarget.find('?'));
+    if (reference.empty()) return origin + base.target;
+    if (reference.starts_with('?')) return origin + std::string(basePath) + std::string(reference);
+
+    const std::size_t queryAt = reference.find('?');
+    const std::string_view path = reference.substr(0, queryAt);
+    const std::string_view query =
+        queryAt == std::string_view::npos ? std::string_view{} : reference.substr(queryAt);
+    const std::string merged =
+        path.starts_with('/') ? std::string(path)
+                              : std::string(basePath.substr(0, basePath.rfind('/') + 1)) + std::string(path);
+    return origin + removeDotSegments(merged) + std::string(query);
+}
+
+std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
+                                                    std::chrono::system_clock::time_point now) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    if (value.empty()) return std::nullopt;
+    if (std::all_of(value.begin(), value.end(), isDigit)) {
+        // Anything past a year is as good as never; the cap keeps the sum from overflowing.
+        constexpr long long kCap = 366LL * 24 * 3600;
+        long long seconds = 0;
+        for (const char c : value)
+            seconds = std::min(kCap, seconds * 10 + (c - '0'));
+        return std::chrono::seconds(seconds);
+    }
+    const auto date = parseHttpDate(std::string(value));
+    if (!date) return std::nullopt;
+    const auto wait = std::chrono::ceil<std::chrono::seconds>(*date - now);
+    return std::max(wait, std::chrono::seconds(0));
+}
+
+struct RdapHttp::Shared {
+    Shared(asio::any_io_executor ex, RdapHttpOptions opts);
+
+    // False once stopped: the request is not taken on.
+    bool admit(const std::shared_ptr<Request>& request, std::uint64_t& id);
+    void release(std::uint64_t id);
+    void stopAll();
+
+    const asio::any_io_executor executor;
+    const RdapHttpOptions options;
+    // Configured once here and only read afterwards, so requests on any thread may share it.
+    ssl::context tls{ssl::context::tls_client};
+    std::string tlsError; // the CA file could not be used
+
+    std::mutex lock;
+    bool stopped = false;
+    std::uint64_t nextId = 0;
+    std::unordered_map<std::uint64_t, std::weak_ptr<Request>> running;
+};
+
+namespace {
+
+// One get(): the URL, then each redirect, on a connection of its own. Every handler runs on the
+// request's strand and holds the request alive; once finished, later completions do nothing.
+class Request : public std::enable_shared_from_this<Request> {
+public:
+    Request(std::shared_ptr<RdapHttp::Shared> shared, std::string url,
+            std::function<void(RdapHttpResult)> done)
+        : m_shared(std::move(shared)), m_options(m_shared->options),
+          m_strand(asio::make_strand(m_shared->executor)), m_resolver(m_strand), m_socket(m_strand),
+          m_wholeTimer(m_strand), m_connectTimer(m_strand), m_done(std::move(done)),
+          m_lastUrl(std::move(url)) {}
+
+    ~Request() {
+        if (m_id) m_shared->release(*m_id);
+    }
+
+    void start(std::uint64_t id) {
+        m_id = id;
+        asio::post(m_strand, [self = shared_from_this()] { self->begin(); });
+    }
+
+    // Any thread.
+    void stop() {
+        asio::post(m_strand, [self = shared_from_this()] { self->fail("stopped"); });
+    }
+
+private:
+    void begin() {
+        if (m_finished) return;
+        const RdapUrl url = parseRdapUrl(m_lastUrl);
+        if (!url.ok()) return fail("cannot fetch " + url.error);
+        m_wholeTimer.expires_after(m_options.wholeTime);
+        m_wholeTimer.async_wait([self = shared_from_this()](error_code ec) {
+            if (!ec)
+                self->fail("the answer was not complete within " + secondsText(self->m_options.wholeTime));
+        });
+        fetch(url);
+    }
+
+    // host:port, the port always written out, for messages.
+    std::string where() const {
+        const bool v6 = m_url.host.find(':') != std::string::npos;
+        return (v6 ? '[' + m_url.host + ']' : m_url.host) + ':' + std::to_string(m_url.port);
+    }
+
+    void fetch(const RdapUrl& url) {
+        if (url.https && !m_shared->tlsError.empty()) return fail(m_shared->tlsError);
+        m_url = url;
+        m_lastUrl = url.text();
+        error_code ignored;
+        m_socket.close(ignored);
+        m_tls.reset();
+        m_buffer.clear();
+        m_connecting = true;
+        m_connectTimer.expires_after(m_options.connectTime);
+        m_connectTimer.async_wait([self = shared_from_this(), hop = ++m_hops](error_code ec) {
+            if (!ec && self->m_connecting && hop == self->m_hops)
+                self->fail("connect to " + self->where() + " timed out after " +
+                           secondsText(self->m_options.connectTime));
+        });
+        m_resolver.async_resolve(
+            m_url.host, std::to_string(m_url.port), tcp::resolver::numeric_service,
+            [self = shared_from_this()](error_code ec, tcp::resolver::results_type found) {
+                self->onResolved(ec, found);
+            });
+    }
+
+    void onResolved(error_code ec, const tcp::resolver::results_type& found) {
+        if (m_finished) return;
+        if (ec) return fail("cannot resolve " + m_url.host + ": " + ec.message());
+        asio::async_connect(m_socket, found,
+                            [self = shared_from_this()](error_code connected, const tcp::endpoint&) {
+                                self->onConnected(connected);
+                            });
+    }
+
+    void onConnected(error_code ec) {
+        if (m_finished) return;
+        if (ec == asio::error::connection_refused) return fail("connection refused by " + where());
+        if (ec) return fail("cannot connect to " + where() + ": " + ec.message());
+        error_code ignored;
+        m_socket.set_option(tcp::no_delay(true), ignored);
+        if (!m_url.https) return send();
+
+        m_tls.emplace(m_socket, m_shared->tls);
+        SSL* ssl = m_tls->native_handle();
+        X509_VERIFY_PARAM* verify = SSL_get0_param(ssl);
+        error_code notAddress;
+        asio::ip::make_address(m_url.host, notAddress);
+        if (notAddress) {
+            // Server names go in SNI; addresses may not.
+            SSL_set_tlsext_host_name(ssl, m_url.host.c_str());
+            X509_VERIFY_PARAM_set_hostflags(verify, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+            X509_VERIFY_PARAM_set1_host(verify, m_url.host.c_str(), m_url.host.size());
+        } else {
+            X509_VERIFY_PARAM_set1_ip_asc(verify, m_url.host.c_str());
+        }
+        m_tls->async_handshake(ssl::stream_base::client,
+                               [self = shared_from_this()](error_code shaken) { self->onHandshake(shaken); });
+    }
+
+    void onHandshake(error_code ec) {
+        if (m_finished) return;
+        if (ec) {
+            const long verified = SSL_get_verify_result(m_tls->native_handle());
+            if (verified != X509_V_OK)
+                return fail("certificate verify failed: " +
+                            std::string(X509_verify_cert_error_string(verified)) + " (" + where() + ")");
+            return fail("TLS handshake with " + where() + " failed: " + ec.message());
+        }
+        send();
+    }
+
+    template <class Use> void withStream(Use&& use) {
+        if (m_tls)
+            use(*m_tls);
+        else
+            use(m_socket);
+    }
+
+    void send() {
+        m_connecting = false;
+        m_connectTimer.cancel();
+        m_request = {};
+        m_request.method(http::verb::get);
+        m_request.target(m_url.target);
+        m_request.version(11);
+        m_request.set(http::field::host, m_url.authority());
+        m_request.set(http::field::user_agent, kUserAgent);
+        m_request.set(http::field::accept, kAccept);
+        m_request.set(http::field::connection, "close");
+        withStream([this](auto& stream) {
+            http::async_write(stream, m_request, [self = shared_from_this()](error_code ec, std::size_t) {
+                if (self->m_finished) return;
+                if (ec)
+                    return self->fail("sending the request to " + self->where() + " failed: " + ec.message());
+                self->receive();
+            });
+        });
+    }
+
+    void receive() {
+        m_parser.emplace();
+        m_parser->header_limit(kHeaderLimit);
+        m_parser->body_limit(m_options.maxBytes);
+        readSome();
+    }
+
+    // Piece by piece rather than with http::async_read, which in this Boost lets a body over the
+    // limit through when its Content-Length already says so.
+    void readSome() {
+        withStream([this](auto& stream) {
+            http::async_read_some(stream, m_buffer, *m_parser,
+                                  [self = shared_from_this()](error_code ec, std::size_t) {
+                                      if (self->m_finished) return;
+                                      if (!ec && !self->m_parser->is_done()) return self->readSome();
+                                      self->onAnswer(ec);
+                                  });
+        });
+    }
+
+    void onAnswer(error_code ec) {
+        if (m_finished) return;
+        if (ec) return fail(readError(ec));
+        const auto& answer = m_parser->get();
+        const int status = static_cast<int>(answer.result_int());
+        if (status == 101) return fail(where() + " switched protocols instead of answering");
+        if (status < 200) {
+            if (++m_interim > kMaxInterim) return fail(where() + " sent only interim answers");
+            return receive();
+        }
+        const std::string_view location = view(answer[http::field::location]);
+        if (isRedirect(status) && !location.empty()) {
+            if (++m_redirects > m_options.maxRedirects)
+                return fail("more than " + std::to_string(m_options.maxRedirects) + " redirects");
+            const RdapUrl next = parseRdapUrl(resolveReference(m_url, location));
+            if (!next.ok()) return fail("redirect to " + next.error);
+            return fetch(next);
+        }
+        RdapHttpResult result;
+        result.ok = true;
+        result.status = status;
+        result.contentType = std::string(view(answer[http::field::content_type]));
+        if (const auto retry = answer.find(http::field::retry_after); retry != answer.end())
+            result.retryAfter = parseRetryAfter(view(retry->value()), std::chrono::system_clock::now());
+        result.body = std::move(m_parser->get().body());
+        // The parser's own limit is not relied on alone: whatever framing got the body here, a
+        // body over the cap is never handed on.
+        if (result.body.size() > m_options.maxBytes)
+            return fail("the answer is larger than " + bytesText(m_options.maxBytes));
+        finish(std::move(result));
+    }
+
+    std::string readError(error_code ec) const {
+        if (ec == http::error::body_limit)
+            return "the answer is larger than " + bytesText(m_options.maxBytes);
+        if (ec == http::error::header_limit)
+            return "the answer's header is larger than " + bytesText(kHeaderLimit);
+        const bool closed = ec == http::error::end_of_stream || ec == http::error::partial_message ||
+                            ec == ssl::error::stream_truncated || ec == asio::error::eof;
+        if (closed && !m_parser->got_some()) return where() + " closed the connection without an answer";
+        if (closed) return "the answer ended early";
+        if (ec.category() == http::make_error_code(http::error::bad_version).category())
+            return "the answer from " + where() + " is not valid HTTP (" + ec.message() + ")";
+        return "the connection to " + where() + " failed: " + ec.message();
+    }
+
+    void fail(std::string error) {
+        RdapHttpResult result;
+        result.error = std::move(error);
+        finish(std::move(result));
+    }
+
+    void finish(RdapHttpResult result) {
+        if (m_finished) return;
+        m_finished = true;
+        m_connecting = false;
+        m_wholeTimer.cancel();
+        m_connectTimer.cancel();
+        m_resolver.cancel();
+        error_code ignored;
+        m_socket.close(ignored);
+        if (m_id) m_shared->release(*m_id);
+        result.url = m_lastUrl;
+        if (!m_done) return;
+        asio::post(m_strand, [done = std::move(m_done), result = std::move(result)]() mutable {
+            done(std::move(result));
+        });
+    }
+
+    const std::shared_ptr<RdapHttp::Shared> m_shared;
+    const RdapHttpOptions& m_options;
+    asio::strand<asio::any_io_executor> m_strand;
+    tcp::resolver m_resolver;
+    tcp::socket m_socket;
+    std::optional<ssl::stream<tcp::socket&>> m_tls;
+    asio::steady_timer m_wholeTimer;
+    asio::steady_timer m_connectTimer;
+    boost::beast::flat_buffer m_buffer;
+    http::request<http::empty_body> m_request;
+    std::optional<http::response_parser<http::string_body>> m_parser;
+    std::function<void(RdapHttpResult)> m_done;
+
+    std::string m_lastUrl;
+    std::optional<std::uint64_t> m_id;
+    RdapUrl m_url;
+    int m_redirects = 0;
+    int m_interim = 0;
+    // Each URL fetched counts one, so a connect deadline already due cannot end the next.
+    std::uint64_t m_hops = 0;
+    bool m_connecting = false;
+    bool m_finished = false;
+};
+
+} // namespace
+
+RdapHttp::Shared::Shared(asio::any_io_executor ex, RdapHttpOptions opts)
+    : executor(std::move(ex)), options(std::move(opts)) {
+    // Many servers close without TLS's close_notify; an answer's own framing says whether it came
+    // whole, so the missing alert is not an error in itself.
+    tls.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                    SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_min_proto_version(tls.native_handle(), TLS1_2_VERSION);
+    tls.set_verify_mode(ssl::verify_peer);
+    error_code ec;
+    tls.set_default_verify_paths(ec);
+    if (!options.caFile.empty()) {
+        tls.load_verify_file(options.caFile, ec);
+        if (ec) tlsError = "cannot use the CA file " + options.caFile + ": " + ec.message();
+    }
+}
+
+bool RdapHttp::Shared::admit(const std::shared_ptr<Request>& request, std::uint64_t& id) {
+    const std::lock_guard guard(lock);
+    if (stopped) return false;
+    id = ++nextId;
+    running.emplace(id, request);
+    return true;
+}
+
+void RdapHttp::Shared::release(std::uint64_t id) {
+    const std::lock_guard guard(lock);
+    running.erase(id);
+}
+
+void RdapHttp::Shared::stopAll() {
+    std::vector<std::shared_ptr<Request>> live;
+    {
+        const std::lock_guard guard(lock);
+        stopped = true;
+        for (const auto& [id, request] : running)
+            if (auto alive = request.lock()) live.push_back(std::move(alive));
+    }
+    for (const auto& request : live)
+        request->stop();
+}
+
+RdapHttp::RdapHttp(asio::any_io_executor executor, RdapHttpOptions options)
+    : m_shared(std::make_shared<Shared>(std::move(executor), std::move(options))) {}
+
+RdapHttp::~RdapHttp() {
+    m_shared->stopAll();
+}
+
+void RdapHttp::get(const std::string& url, std::function<void(RdapHttpResult)> done) {
+    auto request = std::make_shared<Request>(m_shared, url, std::move(done));
+    std::uint64_t id = 0;
+    if (!m_shared->admit(request, id)) return request->stop();
+    request->start(id);
+}
+
+void RdapHttp::stop() {
+    m_shared->stopAll();
+}
+
+} // namespace yuming::service

@@ -1,0 +1,680 @@
+#include "store/store.h"
+
+#include "catalog/catalog.h"
+#include "store/sqlite_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace yuming::service {
+
+namespace {
+
+constexpr std::string_view kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS domains (
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    suffix TEXT NOT NULL,
+    rname TEXT NOT NULL,
+    length INTEGER NOT NULL,
+    expiry TEXT NOT NULL,
+    deletion TEXT NOT NULL,
+    origin INTEGER NOT NULL DEFAULT 0,
+    UNIQUE (name, suffix)
+);
+CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS catalogue_parts (part INTEGER PRIMARY KEY, data BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS rdap_answers (
+    domain TEXT PRIMARY KEY,
+    fetched INTEGER NOT NULL,
+    found INTEGER NOT NULL,
+    record TEXT NOT NULL
+) WITHOUT ROWID;
+)sql";
+
+// Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.
+// UNIQUE (name, suffix) serves the lookup and prefix queries on the file, rname queries by
+// ending, deletion the drop-list window loaded at start. (The service's own searches run on its
+// in-memory catalogue.)
+constexpr std::string_view kIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS domains_rname ON domains (rname);
+CREATE INDEX IF NOT EXISTS domains_deletion ON domains (deletion);
+)sql";
+
+std::string dayText(QDate day) {
+    return day.toString(Qt::ISODate).toStdString();
+}
+
+ReadResult<std::optional<std::string>> metaValue(sqlite3* db, std::string_view key) {
+    Statement select(db, "SELECT value FROM meta WHERE key = ?");
+    select.bind(1, key);
+    switch (select.step()) {
+    case Step::Row:
+        return {std::string(select.text(0)), {}};
+    case Step::Done:
+        return {};
+    case Step::Failed:
+        break;
+    }
+    return {std::nullopt, select.error()};
+}
+
+bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::string& error) {
+    Statement upsert(db, "INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
+    upsert.bind(1, key);
+    upsert.bind(2, value);
+    if (upsert.step() == Step::Done) return true;
+    error = upsert.error();
+    return false;
+}
+
+} // namespace
+
+std::string dateTimeText(const QDateTime& moment) {
+    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+}
+
+bool noteDropListChanged(sqlite3* db, std::string& error) {
+    return execute(db,
+                   "INSERT INTO meta(key, value) VALUES ('generation', '1') ON CONFLICT(key) DO UPDATE "
+                   "SET value = CAST(value AS INTEGER) + 1",
+                   error);
+}
+
+namespace {
+
+// Whether the names table holds anything; false with `error` when it cannot be read.
+bool holdsNames(sqlite3* db, bool& holds, std::string& error) {
+    Statement any(db, "SELECT EXISTS (SELECT 1 FROM domains)");
+    if (any.step() != Step::Row) {
+        error = any.error();
+        return false;
+    }
+    holds = any.integer(0) != 0;
+    return true;
+}
+
+bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
+    return seedDatabase(db, options, today, error) && execute(db, kIndexes, error) &&
+           setMeta(db, "seed", std::to_string(options.seed), error) &&
+           setMeta(db, "rows", std::to_string(options.rows), error) &&
+           setMeta(db, "dated", dayText(today), error) && noteDropListChanged(db, error);
+}
+
+// Databases made before names had an origin hold generated names only.
+bool addOrigins(sqlite3* db, std::string& error) {
+    Statement has(db, "SELECT COUNT(*) FROM pragma_table_info('domains') WHERE name = 'origin'");
+    if (has.step() != Step::Row) {
+        error = has.error();
+        return false;
+    }
+    return has.integer(0) > 0 ||
+           execute(db, "ALTER TABLE domains ADD COLUMN origin INTEGER NOT NULL DEFAULT 0", error);
+}
+
+bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
+    const auto days = from.daysTo(today);
+    if (days == 0) return true;
+    Statement shift(db, "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1) "
+                        "WHERE origin = 0");
+    shift.bind(1, std::to_string(days) + " days");
+    if (shift.step() != Step::Done) {
+        error = shift.error();
+        return false;
+    }
+    if (sqlite3_changes(db) > 0 && !noteDropListChanged(db, error)) return false;
+    return setMeta(db, "dated", dayText(today), error);
+}
+
+bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
+    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
+    const auto dated = metaValue(db, "dated");
+    if (!dated.ok()) {
+        error = "cannot read the date mark: " + dated.error;
+        return false;
+    }
+    if (!dated.value) {
+        // Seeding is for a new file only: names without a date mark are not this service's to
+        // overwrite, whatever happened to them.
+        bool holds = false;
+        if (!holdsNames(db, holds, error)) return false;
+        if (holds) {
+            error = "the database holds names but no date mark";
+            return false;
+        }
+        return seedNew(db, options, today, error);
+    }
+    const QDate from = QDate::fromString(QString::fromStdString(*dated.value), Qt::ISODate);
+    if (!from.isValid()) {
+        error = "the database's date mark is damaged: " + *dated.value;
+        return false;
+    }
+    return moveDates(db, from, today, error);
+}
+
+// SQLite may report several problems in one row, a line each, under a heading naming the schema.
+void addProblems(std::string_view text, std::vector<std::string>& problems) {
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!line.empty() && !line.starts_with("*** in database")) problems.emplace_back(line);
+    }
+}
+
+// Interrupts what `db` runs once `budget` has passed, unless dismissed first. A progress handler
+// would not do: SQLite calls it between the steps of a statement, and its walk over every page of
+// a check is a single step.
+class Watchdog {
+public:
+    Watchdog(sqlite3* db, std::chrono::milliseconds budget)
+        : m_thread([this, db, budget] {
+              std::unique_lock lock(m_mutex);
+              if (!m_wake.wait_for(lock, budget, [this] { return m_dismissed; })) sqlite3_interrupt(db);
+          }) {}
+    ~Watchdog() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_dismissed = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_dismissed = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error) {
+    sqlite3* db = openForWriting(path, SQLITE_OPEN_CREATE, 10000, error);
+    if (!db) return false;
+    // Names arrive in random order, so the unique index is written all over; a page cache that
+    // holds the whole index while seeding keeps SQLite from reading back what it just wrote.
+    std::string ignored;
+    execute(db, "PRAGMA cache_size = -32768", ignored);
+    // Two services starting on one new file: the second waits here and then finds it seeded.
+    bool ok = execute(db, "BEGIN IMMEDIATE", error) && bringUpToDate(db, options, today, error) &&
+              execute(db, "COMMIT", error);
+    if (!ok) execute(db, "ROLLBACK", ignored);
+    sqlite3_close(db);
+    return ok;
+}
+
+CheckResult checkDatabase(const std::string& path, CheckDepth depth,
+                          std::optional<std::chrono::milliseconds> budget) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    CheckResult result;
+    const auto finish = [&](CheckResult::Outcome outcome) {
+        result.outcome = outcome;
+        result.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        return result;
+    };
+    // SQLite would open a folder's name or an unreadable file only to fail later; say so plainly.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.problems.push_back(fd < 0 ? std::strerror(errno) : "not a regular file");
+        if (fd >= 0) ::close(fd);
+        return finish(CheckResult::Outcome::Unreadable);
+    }
+    // A check walks the pages in tree order, on a cold disk nearly a seek a page; reading the
+    // file front to back first brings it in at the disk's streaming rate (a few times faster).
+    const auto deadline = budget ? start + *budget : Clock::time_point::max();
+    std::vector<char> buffer(1 << 20);
+    while (Clock::now() < deadline && ::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        result.problems.push_back(sqliteError(db));
+        sqlite3_close(db);
+        return finish(CheckResult::Outcome::Unreadable);
+    }
+    // Another service may be seeding the same file; a check waits for it as preparing does.
+    sqlite3_busy_timeout(db, 10000);
+    auto outcome = CheckResult::Outcome::Sound;
+    {
+        std::optional<Watchdog> watchdog;
+        if (budget)
+            watchdog.emplace(
+                db, std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                             std::chrono::milliseconds::zero()));
+        Statement check(db, depth == CheckDepth::Quick ? "PRAGMA quick_check" : "PRAGMA integrity_check");
+        Step step;
+        while ((step = check.step()) == Step::Row)
+            if (check.text(0) != "ok") addProblems(check.text(0), result.problems);
+        if (step == Step::Failed) {
+            const int code = sqlite3_errcode(db);
+            result.problems.push_back(check.error());
+            // A file that is no database at all (SQLITE_NOTADB) is unreadable rather than damaged.
+            outcome = code == SQLITE_INTERRUPT ? CheckResult::Outcome::CutShort
+                      : code == SQLITE_CORRUPT ? CheckResult::Outcome::Damaged
+                                               : CheckResult::Outcome::Unreadable;
+        } else if (!result.problems.empty()) {
+            outcome = CheckResult::Outcome::Damaged;
+        }
+    }
+    sqlite3_close(db);
+    return finish(outcome);
+}
+
+namespace {
+
+// The drop list: names deleted from now on; imported names and those a registry has being deleted
+// whenever they go, the others (generated demo names, renewed names a registry told of) within
+// the 30 days from today. A whole-table scan
+// reads the file in order, which beats the deletion index when most rows are wanted.
+constexpr std::string_view kListedSql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
+                                        "WHERE deletion >= ?1 AND (origin IN (1, 3) OR deletion < ?2)";
+
+std::optional<Suffix> suffixFromText(std::string_view text) {
+    for (Suffix s : {Com, Net, Org, Cn})
+        if (suffixName(s) == text) return s;
+    return std::nullopt;
+}
+
+// Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
+template <class Use> std::string eachListed(Statement& select, const QDateTime& now, Use use) {
+    select.reset();
+    select.bind(1, dateTimeText(now));
+    select.bind(2, dayText(listEnd(now.date())));
+    Step step;
+    while ((step = select.step()) == Step::Row)
+        if (const auto suffix = suffixFromText(select.text(1))) use(select.text(0), *suffix, select.text(2));
+    std::string error = step == Step::Failed ? select.error() : std::string{};
+    select.reset();
+    return error;
+}
+
+ReadResult<std::shared_ptr<const Catalog>> buildCatalogue(Statement& select, const QDateTime& now) {
+    CatalogBuilder builder;
+    const std::string error =
+        eachListed(select, now, [&](std::string_view name, Suffix suffix, std::string_view deletion) {
+            builder.add(name, suffix, deletion);
+        });
+    if (!error.empty()) return {nullptr, error};
+    std::string damaged;
+    auto catalog = Catalog::fromImage(builder.finish(), damaged);
+    if (!catalog) return {nullptr, damaged};
+    return {std::move(catalog), {}};
+}
+
+ReadResult<std::int64_t> generationOf(sqlite3* db) {
+    const auto value = metaValue(db, "generation");
+    if (!value.ok()) return {0, value.error};
+    return {value.value ? std::strtoll(value.value->c_str(), nullptr, 10) : 0, {}};
+}
+
+// Stored in parts: SQLite keeps no value over 1 GB, and smaller ones are written and read in
+// steps of a few pages anyway.
+constexpr std::size_t kPartBytes = 16 << 20;
+
+ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& now) {
+    ReadResult<StoredCatalogue> result;
+    const auto generation = generationOf(db);
+    if (!generation.ok()) return {{}, generation.error};
+    const auto stored = metaValue(db, "catalogue_generation");
+    if (!stored.ok()) return {{}, stored.error};
+    const auto day = metaValue(db, "catalogue_day");
+    if (!day.ok()) return {{}, day.error};
+    result.value.generation = generation.value;
+    if (!stored.value || std::strtoll(stored.value->c_str(), nullptr, 10) != generation.value || !day.value) {
+        result.value.note = "the names changed since the search index was stored";
+        return result;
+    }
+    // Names that are not imported join the list 30 days before they go; an index stored on an
+    // earlier day lacks those that joined since.
+    const QDate builtOn = QDate::fromString(QString::fromStdString(*day.value), Qt::ISODate);
+    if (!builtOn.isValid()) {
+        result.value.note = "the search index's date is damaged";
+        return result;
+    }
+    if (builtOn != now.date()) {
+        Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? "
+                             "AND origin NOT IN (1, 3))");
+        joined.bind(1, dayText(listEnd(builtOn)));
+        joined.bind(2, dayText(listEnd(now.date())));
+        if (joined.step() != Step::Row) return {{}, joined.error()};
+        if (joined.integer(0) != 0) {
+            result.value.note = "names joined the list since the search index was stored";
+            return result;
+        }
+    }
+    // Each part is read straight into its place, without SQLite's own copy of it.
+    Statement parts(db, "SELECT part, length(data) FROM catalogue_parts ORDER BY part");
+    std::vector<std::pair<std::int64_t, std::size_t>> sizes;
+    std::size_t total = 0;
+    Step step;
+    while ((step = parts.step()) == Step::Row) {
+        sizes.emplace_back(parts.integer(0), static_cast<std::size_t>(parts.integer(1)));
+        total += sizes.back().second;
+    }
+    if (step == Step::Failed) return {{}, parts.error()};
+    CatalogImage image(total);
+    std::size_t filled = 0;
+    for (const auto& [part, bytes] : sizes) {
+        sqlite3_blob* blob = nullptr;
+        int rc = sqlite3_blob_open(db, "main", "catalogue_parts", "data", part, 0, &blob);
+        if (rc == SQLITE_OK && static_cast<std::size_t>(sqlite3_blob_bytes(blob)) != bytes)
+            rc = SQLITE_CORRUPT;
+        if (rc == SQLITE_OK) rc = sqlite3_blob_read(blob, image.data() + filled, static_cast<int>(bytes), 0);
+        const std::string why = rc == SQLITE_OK ? std::string{} : std::string(sqlite3_errstr(rc));
+        sqlite3_blob_close(blob);
+        if (!why.empty()) return {{}, "cannot read the search index: " + why};
+        filled += bytes;
+    }
+    std::string damaged;
+    auto catalog = Catalog::fromImage(std::move(image), damaged);
+    if (!catalog) {
+        result.value.note = damaged;
+        return result;
+    }
+    result.value.catalog = catalog->since(dateTimeText(now));
+    return result;
+}
+
+} // namespace
+
+bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
+                    std::string& error) {
+    if (!execute(db, "DELETE FROM catalogue_parts", error)) return false;
+    Statement insert(db, "INSERT INTO catalogue_parts(part, data) VALUES (?, ?)");
+    const std::string_view image = catalog.image();
+    for (std::size_t at = 0, part = 0; at < image.size(); at += kPartBytes, ++part) {
+        insert.reset();
+        insert.bind(1, static_cast<std::int64_t>(part));
+        insert.bindBlob(2, image.substr(at, kPartBytes));
+        if (insert.step() != Step::Done) {
+            error = insert.error();
+            return false;
+        }
+    }
+    return setMeta(db, "catalogue_generation", std::to_string(generation), error) &&
+           setMeta(db, "catalogue_day", dayText(day), error);
+}
+
+bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error) {
+    const auto generation = generationOf(db);
+    if (!generation.ok()) {
+        error = generation.error;
+        return false;
+    }
+    Statement select(db, kListedSql);
+    auto built = buildCatalogue(select, now);
+    if (!built.ok()) {
+        error = built.error;
+        return false;
+    }
+    return storeCatalogue(db, *built.value, generation.value, now.date(), error);
+}
+
+struct Store::Statements {
+    explicit Statements(sqlite3* db)
+        : listed(db, kListedSql),
+          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?"),
+          answer(db, "SELECT fetched, found, record FROM rdap_answers WHERE domain = ?") {}
+    Statement listed;
+    Statement registration;
+    Statement answer;
+};
+
+Store::Store(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        m_error = sqliteError(m_db);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(m_db, 2000);
+    // Every serving thread has a connection of its own; a lookup reads a handful of index
+    // pages, so a small cache each keeps many threads from adding up to much memory.
+    std::string ignored;
+    execute(m_db, "PRAGMA cache_size = -256", ignored);
+    m_statements = std::make_unique<Statements>(m_db);
+    for (Statement* statement : {&m_statements->listed, &m_statements->registration, &m_statements->answer})
+        if (!statement->valid() && m_error.empty()) m_error = statement->error();
+    if (!m_error.empty()) {
+        m_statements.reset();
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+}
+
+Store::~Store() {
+    m_statements.reset();
+    sqlite3_close(m_db);
+}
+
+ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
+    if (!isOpen()) return {{}, m_error};
+    ReadResult<std::vector<ListedName>> result;
+    result.error = eachListed(m_statements->listed, QDateTime(today, QTime(0, 0)),
+                              [&](std::string_view name, Suffix suffix, std::string_view deletion) {
+                                  result.value.push_back({std::string(name), suffix, std::string(deletion)});
+                              });
+    if (!result.ok()) result.value.clear();
+    return result;
+}
+
+ReadResult<std::shared_ptr<const Catalog>> Store::builtCatalogue(const QDateTime& now) {
+    if (!isOpen()) return {nullptr, m_error};
+    return buildCatalogue(m_statements->listed, now);
+}
+
+ReadResult<std::int64_t> Store::generation() {
+    if (!isOpen()) return {0, m_error};
+    return generationOf(m_db);
+}
+
+ReadResult<StoredCatalogue> Store::storedCatalogue(const QDateTime& now) {
+    if (!isOpen()) return {{}, m_error};
+    std::string error;
+    // One read transaction, so that a writer cannot change the parts between two reads.
+    if (!execute(m_db, "BEGIN", error)) return {{}, error};
+    ReadResult<StoredCatalogue> result = readStoredCatalogue(m_db, now);
+    std::string ignored;
+    execute(m_db, "COMMIT", ignored);
+    return result;
+}
+
+namespace {
+
+// Steps a bound select to its first row, if any, and makes the value from it.
+template <class Value, class Make> ReadResult<std::optional<Value>> readOne(Statement& select, Make make) {
+    ReadResult<std::optional<Value>> result;
+    switch (select.step()) {
+    case Step::Row:
+        result.value = make(select);
+        break;
+    case Step::Done:
+        break;
+    case Step::Failed:
+        result.error = select.error();
+        break;
+    }
+    // A statement left on a row keeps its read transaction open, and with it a lock that would
+    // stop another service from preparing the same file.
+    select.reset();
+    return result;
+}
+
+} // namespace
+
+ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
+    if (!isOpen()) return {std::nullopt, m_error};
+    Statement& select = m_statements->registration;
+    select.reset();
+    select.bind(1, name);
+    select.bind(2, suffix);
+    return readOne<Registration>(select, [](Statement& row) {
+        return Registration{std::string(row.text(0)), std::string(row.text(1))};
+    });
+}
+
+ReadResult<std::optional<RegistryAnswer>> Store::answer(std::string_view domain) {
+    if (!isOpen()) return {std::nullopt, m_error};
+    Statement& select = m_statements->answer;
+    select.reset();
+    select.bind(1, domain);
+    return readOne<RegistryAnswer>(select, [](Statement& row) {
+        return RegistryAnswer{row.integer(0), row.integer(1) != 0, std::string(row.text(2))};
+    });
+}
+
+namespace {
+
+bool listedOn(std::string_view deletion, Origin origin, QDate today) {
+    const bool anyDay = origin == Origin::Imported || origin == Origin::Deleting;
+    return deletion >= dayText(today) && (anyDay || deletion < dayText(listEnd(today)));
+}
+
+} // namespace
+
+StoreWriter::StoreWriter(const std::string& path) {
+    m_db = openForWriting(path, SQLITE_OPEN_NOMUTEX, 5000, m_error);
+}
+
+StoreWriter::~StoreWriter() {
+    sqlite3_close(m_db);
+}
+
+void StoreWriter::waitWhileBusy(std::chrono::milliseconds longest, const std::atomic<bool>& stop) {
+    if (!m_db) return;
+    m_busy = {longest, &stop, {}};
+    sqlite3_busy_handler(
+        m_db,
+        [](void* state, int attempts) {
+            auto& busy = *static_cast<BusyWait*>(state);
+            const auto now = std::chrono::steady_clock::now();
+            if (attempts == 0) busy.began = now;
+            if (*busy.stop || now - busy.began >= busy.longest) return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return 1;
+        },
+        &m_busy);
+}
+
+std::string StoreWriter::saveAnswer(std::string_view domain, const RegistryAnswer& answer) {
+    if (!m_db) return m_error;
+    Statement upsert(
+        m_db, "INSERT OR REPLACE INTO rdap_answers(domain, fetched, found, record) VALUES (?, ?, ?, ?)");
+    upsert.bind(1, domain);
+    upsert.bind(2, answer.fetched);
+    upsert.bind(3, std::int64_t{answer.found});
+    upsert.bind(4, answer.record);
+    return upsert.step() == Step::Done ? std::string{} : std::string(upsert.error());
+}
+
+ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
+                                    const std::optional<Registration>& now, bool list, QDate today) {
+    if (!m_db) return {false, m_error};
+    std::string error;
+    if (!execute(m_db, "BEGIN IMMEDIATE", error)) return {false, error};
+    const auto fail = [&](std::string_view why) {
+        std::string ignored;
+        execute(m_db, "ROLLBACK", ignored);
+        return ReadResult<bool>{false, std::string(why)};
+    };
+    Statement select(m_db, "SELECT deletion, origin FROM domains WHERE name = ? AND suffix = ?");
+    select.bind(1, name);
+    select.bind(2, suffixName(suffix));
+    std::optional<std::string> before;
+    Origin beforeOrigin = Origin::Generated;
+    switch (select.step()) {
+    case Step::Row:
+        before = std::string(select.text(0));
+        beforeOrigin = static_cast<Origin>(select.integer(1));
+        break;
+    case Step::Done:
+        break;
+    case Step::Failed:
+        return fail(select.error());
+    }
+    select.reset();
+    const Origin origin = list ? Origin::Deleting : Origin::Learned;
+    if (now && (before || list)) {
+        Statement upsert(m_db, "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
+                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (name, suffix) DO UPDATE SET "
+                               "expiry = ?5, deletion = ?6, origin = ?7");
+        upsert.bind(1, name);
+        upsert.bind(2, suffixName(suffix));
+        upsert.bind(3, std::string(name.rbegin(), name.rend()));
+        upsert.bind(4, static_cast<std::int64_t>(name.size()));
+        upsert.bind(5, now->expiry);
+        upsert.bind(6, now->deletion);
+        upsert.bind(7, static_cast<std::int64_t>(origin));
+        if (upsert.step() != Step::Done) return fail(upsert.error());
+    } else if (!now && before) {
+        Statement remove(m_db, "DELETE FROM domains WHERE name = ? AND suffix = ?");
+        remove.bind(1, name);
+        remove.bind(2, suffixName(suffix));
+        if (remove.step() != Step::Done) return fail(remove.error());
+    }
+    const bool changed = (now && (before || list)) || before;
+    if (changed && !noteDropListChanged(m_db, error)) return fail(error);
+    if (!execute(m_db, "COMMIT", error)) return fail(error);
+    const bool wasListed = before && listedOn(*before, beforeOrigin, today);
+    const bool isListed = now && (before || list) && listedOn(now->deletion, origin, today);
+    return {wasListed != isListed || (isListed && *before != now->deletion), {}};
+}
+
+std::string StoreWriter::saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day) {
+    if (!m_db) return m_error;
+    std::string error;
+    if (!execute(m_db, "BEGIN IMMEDIATE", error)) return error;
+    const auto current = generationOf(m_db);
+    const bool ok = current.ok() && current.value == generation &&
+                    storeCatalogue(m_db, catalog, generation, day, error) && execute(m_db, "COMMIT", error);
+    if (ok) {
+        foldLog(m_db);
+        return {};
+    }
+    std::string ignored;
+    execute(m_db, "ROLLBACK", ignored);
+    if (!current.ok()) return current.error;
+    return current.value != generation ? std::string{} : error;
+}
+
+bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error) {
+    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
+    const auto dated = metaValue(db, "dated");
+    bool holds = false;
+    if (!dated.ok()) {
+        error = "cannot read the date mark: " + dated.error;
+        return false;
+    }
+    if (!holdsNames(db, holds, error)) return false;
+    if (holds && !dated.value) {
+        error = "the database holds names but no date mark";
+        return false;
+    }
+    fresh = !holds;
+    return dated.value || setMeta(db, "dated", dayText(today), error);
+}
+
+bool dropNameIndexes(sqlite3* db, std::string& error) {
+    return execute(db, "DROP INDEX IF EXISTS domains_rname; DROP INDEX IF EXISTS domains_deletion;", error);
+}
+
+bool createNameIndexes(sqlite3* db, std::string& error) {
+    return execute(db, kIndexes, error);
+}
+
+} // namespace yuming::service

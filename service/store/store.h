@@ -1,0 +1,190 @@
+#pragma once
+
+#include "protocol/search_query.h"
+#include "store/seed.h"
+
+#include <QDate>
+#include <QDateTime>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace yuming::service {
+
+class Catalog;
+
+// Where a name came from (the domains table's origin column). Generated names move with the
+// calendar; imported names and those a registry told of keep their dates. Imported names and
+// those a registry has in redemption or pending delete are listed however far off their
+// deletion is; the others join the list 30 days before it.
+enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
+
+// A name on the drop list, as the search catalogue keeps it.
+struct ListedName {
+    std::string name;
+    Suffix suffix;
+    std::string deletion;
+};
+
+struct Registration {
+    std::string expiry;
+    std::string deletion;
+};
+
+// A registry's answer about one domain as kept in the database: when it was fetched, whether
+// the domain exists, and the answer's facts in a compact text form.
+struct RegistryAnswer {
+    std::int64_t fetched = 0; // seconds since the epoch
+    bool found = false;
+    std::string record;
+};
+
+// What a read of the database gave: the value, or why the file could not be read. A read that
+// failed is never an empty answer; `error` is empty exactly when the read succeeded.
+template <typename T> struct ReadResult {
+    T value{};
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// Brings the database at `path` up to date for `today`: creates and seeds it when it is new
+// or empty, and moves every date forward by the days passed since it was last dated, so the
+// drop list always covers the coming 30 days. Any error reading the file fails it: a database
+// that holds names is never seeded again.
+bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
+
+// "yyyy-MM-dd HH:mm:ss", the form deletion times are stored in.
+std::string dateTimeText(const QDateTime& moment);
+
+// Every change to the names ends with this, inside the transaction that made it, so that a
+// running service and the next start see the new drop list.
+bool noteDropListChanged(sqlite3* db, std::string& error);
+
+// Builds the catalogue of the drop list at `now` from the names and stores it with the database as
+// the search index of the current generation, so the service starts without building it. Inside
+// the caller's write transaction, after the names changed (and noteDropListChanged).
+bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error);
+bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
+                    std::string& error);
+
+// The search index kept in the database, when it is the one of the names as they are.
+struct StoredCatalogue {
+    std::shared_ptr<const Catalog> catalog; // null: none fits, `note` says why
+    std::int64_t generation = 0;            // of the names
+    std::string note;
+};
+
+enum class CheckDepth {
+    Quick, // every page and b-tree is whole (PRAGMA quick_check)
+    Full,  // and every index agrees with its table (PRAGMA integrity_check)
+};
+
+struct CheckResult {
+    enum class Outcome {
+        Sound,
+        Damaged,    // `problems` says what SQLite found
+        CutShort,   // the time allowed ran out before the check ended
+        Unreadable, // the file could not be checked at all: `problems` holds why
+    };
+    Outcome outcome = Outcome::Unreadable;
+    std::vector<std::string> problems;
+    std::chrono::milliseconds took{};
+};
+
+// Checks the structure of the existing database at `path`, read-only: never creates, seeds or
+// changes the file. With a `budget`, the check stops when that time has passed.
+CheckResult checkDatabase(const std::string& path, CheckDepth depth,
+                          std::optional<std::chrono::milliseconds> budget = std::nullopt);
+
+// A read-only connection. SQLite connections must not be shared between threads without a
+// lock, so each serving thread opens its own.
+class Store {
+public:
+    explicit Store(const std::string& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string& error() const { return m_error; }
+    // The drop list at the start of `today`: names deleted from then on; imported names whenever
+    // they go, the others within the 30 days from `today`.
+    ReadResult<std::vector<ListedName>> listed(QDate today);
+    // The same at `now`, as a catalogue, built from the names.
+    ReadResult<std::shared_ptr<const Catalog>> builtCatalogue(const QDateTime& now);
+    // The stored catalogue, already without the names deleted before `now`.
+    ReadResult<StoredCatalogue> storedCatalogue(const QDateTime& now);
+    // Goes up with every change of the names.
+    ReadResult<std::int64_t> generation();
+    // No registration (an empty value) only when the database was read and holds none.
+    ReadResult<std::optional<Registration>> registration(std::string_view name, std::string_view suffix);
+    // The registry's last answer about `domain` (lower case), if one was kept.
+    ReadResult<std::optional<RegistryAnswer>> answer(std::string_view domain);
+
+private:
+    sqlite3* m_db = nullptr;
+    std::string m_error;
+    struct Statements;
+    std::unique_ptr<Statements> m_statements;
+};
+
+// The one connection that writes while the service runs: registries' answers, and the names
+// those answers put on the drop list or take off it. One thread at a time.
+class StoreWriter {
+public:
+    explicit StoreWriter(const std::string& path);
+    ~StoreWriter();
+    StoreWriter(const StoreWriter&) = delete;
+    StoreWriter& operator=(const StoreWriter&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string& error() const { return m_error; }
+    // A writer of its own thread may wait long for a file another writer holds (an import of
+    // millions of names); it gives up at `longest`, or at once when `stop` is set.
+    void waitWhileBusy(std::chrono::milliseconds longest, const std::atomic<bool>& stop);
+    // Empty, or why the answer could not be kept.
+    std::string saveAnswer(std::string_view domain, const RegistryAnswer& answer);
+    // What a registry says of a name: `now` its dates (none: it is not registered, and a row
+    // it has goes), `list` whether the registry has it being deleted: then it is listed however
+    // far off its deletion is, even when it had no row yet. A name already kept takes the
+    // registry's dates. True when the drop list of `today` changed.
+    ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
+                           bool list, QDate today);
+    // Stores `catalog` as the search index, unless the names changed since `generation`: empty, or
+    // why it could not be stored.
+    std::string saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day);
+
+private:
+    struct BusyWait {
+        std::chrono::milliseconds longest{};
+        const std::atomic<bool>* stop = nullptr;
+        std::chrono::steady_clock::time_point began{};
+    };
+    sqlite3* m_db = nullptr;
+    std::string m_error;
+    BusyWait m_busy;
+};
+
+// The first day after the drop list.
+inline QDate listEnd(QDate today) {
+    return today.addDays(30);
+}
+
+// For a writer that brings names of its own (the import), inside its transaction: the tables as
+// the service makes them, brought up to date. `fresh`: the database held no names; it then gets
+// the date mark, so the service never seeds generated names into it. A database with names but
+// no date mark is refused, as the service refuses it.
+bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error);
+// The secondary indexes on the names, dropped before many rows are written and made again after.
+bool dropNameIndexes(sqlite3* db, std::string& error);
+bool createNameIndexes(sqlite3* db, std::string& error);
+
+} // namespace yuming::service
