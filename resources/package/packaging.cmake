@@ -37,8 +37,9 @@ install(FILES ${yuming_package_out}/yuming.1.gz ${yuming_package_out}/yuming-cli
               ${yuming_package_out}/yuming-service.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${yuming_package_data}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${yuming_package_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
-        RENAME changelog.Debian.gz)
+# The package is native (its version has no Debian revision), and a native package's changelog is
+# changelog.gz, not changelog.Debian.gz.
+install(FILES ${yuming_package_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME yuming)
