@@ -3,6 +3,7 @@
 #include "registry/rdap_bootstrap.h"
 #include "registry/rdap_record.h"
 #include "registry/registry_estimate.h"
+#include "http/pages.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -104,15 +104,6 @@ void appendRow(std::string& out, const Catalog::Row& row) {
 
 } // namespace
 
-std::optional<DomainName> splitDomain(std::string_view domain) {
-    const auto dot = domain.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
-    const auto suffix = domain.substr(dot + 1);
-    for (Suffix s : {Com, Net, Org, Cn})
-        if (suffixName(s) == suffix) return DomainName{std::string(domain.substr(0, dot)), s};
-    return std::nullopt;
-}
-
 std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo) {
     const Texts& t = texts();
     const auto pages = (page.total + kPageSize - 1) / kPageSize;
@@ -138,12 +129,14 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     const Texts& t = texts();
     const std::string echo = escapedEcho(domain);
     const std::string shownNote =
-        note.empty() ? std::string{} : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
+        note.empty()
+            ? std::string{}
+            : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
-        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() + shownNote +
-               "\n</body>" + t.pageEnd;
+        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() +
+               shownNote + "\n</body>" + t.pageEnd;
         return out;
     }
     // The registries' dates come with their basis in words; the database's are plain ASCII.
@@ -204,6 +197,29 @@ std::string errorPage(int status, std::string_view message) {
         "</body>");
     const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
     return gbk(page.arg(status).arg(text.toHtmlEscaped())) + texts().pageEnd;
+}
+
+std::string basisText(DeletionBasis basis) {
+    switch (basis) {
+    case DeletionBasis::PendingDelete:
+        return "待删除，注册局数据";
+    case DeletionBasis::Redemption:
+        return "赎回期，注册局数据";
+    case DeletionBasis::AutoRenewGrace:
+        return "自动续费宽限期，估算";
+    case DeletionBasis::Expired:
+        return "已过期，估算";
+    case DeletionBasis::Active:
+        return "未到期，估算";
+    }
+    return {};
+}
+
+std::string ageText(std::int64_t seconds) {
+    constexpr std::int64_t kMinute = 60, kHour = 3600, kDay = 86400;
+    if (seconds < kHour) return std::to_string(std::max<std::int64_t>(seconds / kMinute, 1)) + " 分钟前查得";
+    if (seconds < 48 * kHour) return std::to_string(seconds / kHour) + " 小时前查得";
+    return std::to_string(seconds / kDay) + " 天前查得";
 }
 
 } // namespace yuming::service
