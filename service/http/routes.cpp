@@ -84,10 +84,12 @@ std::string_view defaultMessage(int status) {
     return known && !known->message.empty() ? known->message : "The request failed.";
 }
 
-// Each serving thread keeps its own read-only connection for lookups.
+// Each serving thread keeps its own read-only connection for lookups, one per database. One that
+// could not be opened is tried again on the next lookup: the file may be there by then.
 Store& threadStore(const std::string& path) {
-    thread_local std::unique_ptr<Store> store;
-    if (!store) store = std::make_unique<Store>(path);
+    thread_local std::map<std::string, std::unique_ptr<Store>> stores;
+    std::unique_ptr<Store>& store = stores[path];
+    if (!store || !store->isOpen()) store = std::make_unique<Store>(path);
     return *store;
 }
 
