@@ -3,10 +3,12 @@
 #include "service_record.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTimeZone>
 
 #include <charconv>
+#include <iostream>
 
 namespace yuming::service {
 
@@ -43,8 +45,9 @@ bool parseListen(const std::string& text, ServiceOptions& options) {
 }
 
 bool takesValue(std::string_view arg) {
-    for (const char* option : {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption,
-                               "--log-limit", "--rdap-bootstrap", "--rdap-ca", "--rdap-rate", "--time-zone"})
+    for (const char* option :
+         {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption, "--log-limit",
+          "--rdap-bootstrap", "--rdap-ca", "--rdap-rate", "--time-zone"})
         if (arg == option) return true;
     return false;
 }
@@ -74,7 +77,8 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
             return "unknown option: " + arg;
         return {};
     }
-    if (arg == "--rdap") return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
+    if (arg == "--rdap")
+        return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
     if ((arg == "--db" || arg == user_service::kLogOption) && value->empty())
         return "bad option: " + arg + ": the file name is empty";
     bool good = true;
@@ -202,7 +206,9 @@ std::string usage() {
            "                      an import turns times with an offset into (default: the system's)\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  -h, --help          this text\n"
-           "Settings can also be kept in " + configPath() + ",\n"
+           "Settings can also be kept in " +
+           configPath() +
+           ",\n"
            "one per line as NAME = VALUE (rdap = on, rdap-rate = 2, ...); the command line wins.\n"
            "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
 }
@@ -223,8 +229,23 @@ std::string hostPort(const std::string& host, int port) {
 
 std::string configPath() {
     QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) folder = user_service::homeFolder() + QStringLiteral("/.config");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        folder = user_service::homeFolder() + QStringLiteral("/.config");
     return (folder + QStringLiteral("/yuming/service.conf")).toStdString();
+}
+
+bool readConfig(const std::string& path, std::string& text) {
+    QFile file(QString::fromStdString(path));
+    if (!file.exists()) return true;
+    constexpr qint64 kLargest = 64 * 1024;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargest) {
+        std::cerr << "yuming-service: cannot read " << path << ": "
+                  << (file.size() > kLargest ? "larger than 64 KiB" : file.errorString().toStdString())
+                  << '\n';
+        return false;
+    }
+    text = file.readAll().toStdString();
+    return true;
 }
 
 OptionsResult parseOptions(const std::vector<std::string>& args, std::string_view configText,
@@ -234,7 +255,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args, std::string_vie
     int idleExit = -1;
     std::size_t i = 0;
     if (!args.empty() && (args.front() == "check" || args.front() == "import")) {
-        options.command = args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
+        options.command =
+            args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
         i = 1;
     }
     const bool checking = options.command == ServiceOptions::Command::Check;
