@@ -190,6 +190,13 @@ const OptionsCase kOptions[] = {
     {"empty_db", {"--db", ""}, "bad option: --db: the file name is empty"},
     {"check", {"check", "--db", "x.sqlite"}, "", "127.0.0.1", 0, ServiceOptions::Command::Check},
     {"check_with_serving_option", {"check", "--listen", "127.0.0.1:1"}, "check takes only --db or --user"},
+    // Only "--NAME VALUE" and "-h": the other forms a parser may know are refused as written.
+    {"value_after_equals", {"--db=x.sqlite"}, "unknown option: --db=x.sqlite"},
+    {"single_dash_word", {"-db", "x.sqlite"}, "unknown option: -db"},
+    {"help_with_two_dashes_one_letter", {"--h"}, "unknown option: --h"},
+    {"first_wrong_argument_named", {"--rows", "x", "--colour"}, "bad option: --rows x"},
+    {"unknown_before_bad_value", {"serve", "--rows", "x"}, "unknown option: serve"},
+    {"import_without_files", {"import", "--replace"}, "import needs at least one file"},
 };
 
 } // namespace
