@@ -2,7 +2,10 @@
 // the fixed pages, start-up data and shutdown.
 #include "service_test_util.h"
 
+#include "catalog/catalog.h"
+#include "http/routes.h"
 #include "protocol/search_page.h"
+#include "store/store.h"
 #include "text/gbk.h"
 
 #include <QDate>
@@ -121,7 +124,38 @@ TEST(ServiceQuery, UnknownParametersChangeNothing) {
         exchange(sharedService().port(), get(QByteArray("/s/?key=an") + kSearchTail + "0"));
     const QByteArray extra = exchange(sharedService().port(),
                                       get(QByteArray("/s/?key=an&colour=blue&x") + kSearchTail + "0&y=%zz"));
+    ASSERT_EQ(statusOf(plain), 200);
+    ASSERT_EQ(statusOf(extra), 200);
+    const ResultPage page = parseResultPage(fromGbk(bodyOf(plain)));
+    ASSERT_TRUE(page.ok());
+    EXPECT_FALSE(page.rows.isEmpty());
     EXPECT_EQ(bodyOf(extra), bodyOf(plain));
+}
+
+// A serving thread's database connection is its database's: one that could not be opened is
+// opened on the next lookup, and another database on the same thread gets its own.
+TEST(ServiceLookup, DatabaseOpenedOnceItIsThere) {
+    QTemporaryDir dir;
+    const std::string later = dir.filePath(QStringLiteral("later.sqlite")).toStdString();
+    const std::string other = dir.filePath(QStringLiteral("other.sqlite")).toStdString();
+    const service::CatalogHolder catalogs(
+        std::make_shared<const service::Catalog>(std::vector<service::ListedName>{}));
+    const auto lookup = [&catalogs](const std::string& db) {
+        service::Reply reply{0, {}};
+        service::Routes(catalogs, db).answer("GET", "/whois/?domain=abc.com", [&reply](service::Reply r) {
+            reply = std::move(r);
+        });
+        return reply.status;
+    };
+    const auto prepare = [](const std::string& db) {
+        std::string error;
+        EXPECT_TRUE(service::prepareDatabase(db, {1, 10}, QDate::currentDate(), error)) << error;
+    };
+    EXPECT_EQ(lookup(later), 500);
+    prepare(other);
+    EXPECT_EQ(lookup(other), 200);
+    prepare(later);
+    EXPECT_EQ(lookup(later), 200);
 }
 
 TEST(ServiceConnection, KeptAliveConnectionServesRequestAfterRequest) {

@@ -1,6 +1,10 @@
-// Reading the search query: the pure function the service and its fuzz target share.
-#include "protocol/search_query.h"
+// The pure parts of the service: reading the search query (shared with its fuzz target), the
+// pages' writers against the tool's readers, and the options.
 #include "app/service_options.h"
+#include "protocol/lookup_page.h"
+#include "protocol/search_page.h"
+#include "protocol/search_query.h"
+#include "text/gbk.h"
 
 #include <gtest/gtest.h>
 
@@ -51,10 +55,11 @@ const QueryCase kGood[] = {
     {"bound_too_big", "max=99999999999999999999",
      with([](SearchFilters& f) { f.maxLength = std::numeric_limits<int>::max(); })},
     {"page_leading_zeros", "page=007", with([](SearchFilters& f) { f.page = 7; })},
-    {"page_at_the_cap", "page=1000000000", with([](SearchFilters& f) { f.page = kMaxPage; })},
-    {"page_past_the_cap", "page=1000000001", with([](SearchFilters& f) { f.page = kMaxPage; })},
-    {"page_largest_int64", "page=9223372036854775807", with([](SearchFilters& f) { f.page = kMaxPage; })},
-    {"page_too_big", "page=99999999999999999999999", with([](SearchFilters& f) { f.page = kMaxPage; })},
+    {"page_at_the_cap", "page=1000000000", with([](SearchFilters& f) { f.page = 1'000'000'000; })},
+    {"page_past_the_cap", "page=1000000001", with([](SearchFilters& f) { f.page = 1'000'000'000; })},
+    {"page_largest_int64", "page=9223372036854775807",
+     with([](SearchFilters& f) { f.page = 1'000'000'000; })},
+    {"page_too_big", "page=99999999999999999999999", with([](SearchFilters& f) { f.page = 1'000'000'000; })},
     {"flag_with_other_value", "com=yes&net=net", with([](SearchFilters& f) { f.suffixes = Net; })},
     {"empty_and_odd_pairs", "&&=&x&key=a&", with([](SearchFilters& f) { f.keyword = "a"; })},
     {"nothing", "", SearchFilters{}},
@@ -110,6 +115,65 @@ TEST(QueryLookup, DomainIsDecodedAndFolded) {
 
 namespace {
 
+std::string gbk(QStringView text) {
+    return toGbk(text).toStdString();
+}
+
+QString decoded(const std::string& page) {
+    return fromGbk(QByteArrayView(page.data(), static_cast<qsizetype>(page.size())));
+}
+
+} // namespace
+
+TEST(PageWriters, SearchPageReadsBackAsWritten) {
+    std::string page = "<html><body>";
+    writePageCount(page, 12);
+    page += " <table><thead><tr><th>x</th>";
+    writeRowsStart(page);
+    writeRow(page, "a-b.com", 3, "com", "2026-01-02 03:04:05");
+    writeRow(page, gbk(u"域名.cn"), 4, "cn", "2026-12-31 23:59:59");
+    writeRowsEnd(page);
+    writePageEnd(page);
+
+    const ResultPage result = parseResultPage(decoded(page));
+    ASSERT_TRUE(result.ok()) << int(result.outcome);
+    EXPECT_EQ(result.pageCount, QStringLiteral("12"));
+    ASSERT_EQ(result.rows.size(), 2);
+    EXPECT_EQ(result.rows[0], ResultRow(u"a-b.com", u"3", u"com", u"2026-01-02 03:04:05"));
+    EXPECT_EQ(result.rows[1], ResultRow(u"域名.cn", u"4", u"cn", u"2026-12-31 23:59:59"));
+    EXPECT_TRUE(page.ends_with("</table></html>"));
+    // The rows' links ask for the lookup with its three answers, ampersands escaped.
+    EXPECT_NE(page.find("/whois/?domain=a-b.com&amp;Whois%5B%5D=1&amp;Whois%5B%5D=2&amp;Whois%5B%5D=3"),
+              std::string::npos);
+
+    std::string empty;
+    writePageCount(empty, 0);
+    writeRowsStart(empty);
+    writeRowsEnd(empty);
+    const ResultPage none = parseResultPage(decoded(empty));
+    EXPECT_TRUE(none.ok());
+    EXPECT_EQ(none.pageCount, QStringLiteral("0"));
+    EXPECT_TRUE(none.rows.isEmpty());
+}
+
+TEST(PageWriters, LookupPageReadsBackAsWritten) {
+    std::string unknown = "<html><head><title>x.com";
+    writeNotRegistered(unknown, "x.com");
+    EXPECT_EQ(parseLookupPage(decoded(unknown)).outcome, LookupPage::Outcome::NotRegistered);
+
+    std::string dates = "<html><body><p>";
+    writeExpiry(dates, "2025-03-04 05:06:07");
+    dates += "</p><p>";
+    writeDeletion(dates, gbk(u"2025-05-08 05:06:07（待删除）"));
+    dates += "</p></html>";
+    const LookupPage known = parseLookupPage(decoded(dates));
+    ASSERT_EQ(known.outcome, LookupPage::Outcome::Dates);
+    EXPECT_EQ(known.expiry, QStringLiteral("2025-03-04 05:06:07"));
+    EXPECT_EQ(known.deletion, QStringLiteral(u"预算 2025-05-08 05:06:07（待删除）"));
+}
+
+namespace {
+
 struct OptionsCase {
     const char* name;
     std::vector<std::string> args;
@@ -127,6 +191,13 @@ const OptionsCase kOptions[] = {
     {"empty_db", {"--db", ""}, "bad option: --db: the file name is empty"},
     {"check", {"check", "--db", "x.sqlite"}, "", "127.0.0.1", 0, ServiceOptions::Command::Check},
     {"check_with_serving_option", {"check", "--listen", "127.0.0.1:1"}, "check takes only --db or --user"},
+    // Only "--NAME VALUE" and "-h": the other forms a parser may know are refused as written.
+    {"value_after_equals", {"--db=x.sqlite"}, "unknown option: --db=x.sqlite"},
+    {"single_dash_word", {"-db", "x.sqlite"}, "unknown option: -db"},
+    {"help_with_two_dashes_one_letter", {"--h"}, "unknown option: --h"},
+    {"first_wrong_argument_named", {"--rows", "x", "--colour"}, "bad option: --rows x"},
+    {"unknown_before_bad_value", {"serve", "--rows", "x"}, "unknown option: serve"},
+    {"import_without_files", {"import", "--replace"}, "import needs at least one file"},
 };
 
 } // namespace
@@ -147,7 +218,8 @@ TEST(ServiceOptionsParse, AcceptsOrRefusesWithTheReason) {
 }
 
 TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
-    const std::string file = "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n";
+    const std::string file =
+        "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n";
     const OptionsResult fromFile = parseOptions({}, file, "service.conf");
     ASSERT_TRUE(fromFile.ok()) << fromFile.error;
     EXPECT_TRUE(fromFile.options.rdap);
@@ -155,7 +227,8 @@ TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
     EXPECT_EQ(fromFile.options.timeZone, "Asia/Shanghai");
     EXPECT_EQ(fromFile.options.port, 81);
 
-    const OptionsResult overridden = parseOptions({"--no-rdap", "--listen", "127.0.0.1:82"}, file, "service.conf");
+    const OptionsResult overridden =
+        parseOptions({"--no-rdap", "--listen", "127.0.0.1:82"}, file, "service.conf");
     ASSERT_TRUE(overridden.ok()) << overridden.error;
     EXPECT_FALSE(overridden.options.rdap);
     EXPECT_EQ(overridden.options.port, 82);
@@ -165,11 +238,12 @@ TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
     ASSERT_TRUE(check.ok()) << check.error;
     EXPECT_EQ(check.options.dbPath, "/tmp/x.sqlite");
 
-    for (const auto& [text, error] : {std::pair{"rdap = maybe\n", "service.conf:1: bad option: rdap maybe"},
-                                      std::pair{"\nuser\n", "service.conf:2: not a setting: user"},
-                                      std::pair{"rdap-rate = 0\n", "service.conf:1: bad option: --rdap-rate 0"},
-                                      std::pair{"time-zone = Mars/Olympus\n", "service.conf:1: bad option: --time-zone"},
-                                      std::pair{"colour = blue\n", "service.conf:1: unknown option: --colour"}}) {
+    for (const auto& [text, error] :
+         {std::pair{"rdap = maybe\n", "service.conf:1: bad option: rdap maybe"},
+          std::pair{"\nuser\n", "service.conf:2: not a setting: user"},
+          std::pair{"rdap-rate = 0\n", "service.conf:1: bad option: --rdap-rate 0"},
+          std::pair{"time-zone = Mars/Olympus\n", "service.conf:1: bad option: --time-zone"},
+          std::pair{"colour = blue\n", "service.conf:1: unknown option: --colour"}}) {
         const OptionsResult bad = parseOptions({}, text, "service.conf");
         EXPECT_TRUE(bad.error.starts_with(error)) << bad.error;
     }

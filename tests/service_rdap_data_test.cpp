@@ -1,5 +1,6 @@
 // The pure parts of online lookups: which RDAP server to ask, what its domain answer says, and
 // the deletion date that follows from it.
+#include "http/pages.h"
 #include "registry/rdap_bootstrap.h"
 #include "registry/rdap_record.h"
 #include "registry/registry_estimate.h"

@@ -2,9 +2,37 @@
 
 #include "protocol/lookup_markers.h"
 #include "text/concat.h"
+#include "text/gbk.h"
 #include "text/piece.h"
 
 namespace yuming {
+namespace {
+
+std::string gbk(QStringView text) {
+    const QByteArray bytes = toGbk(text);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The markers in GBK, converted once.
+struct Written {
+    std::string notRegistered = gbk(markers::kNotRegistered);
+    std::string expiry = gbk(markers::kExpiry);
+    std::string deletion = gbk(markers::kDeletion);
+    std::string spanEnd = gbk(markers::kSpanEnd);
+};
+
+const Written& written() {
+    static const Written instance;
+    return instance;
+}
+
+void writeMarked(std::string& out, const std::string& marker, std::string_view value) {
+    out += marker;
+    out += value;
+    out += written().spanEnd;
+}
+
+} // namespace
 
 std::optional<QStringView> cutAfter(QStringView recvText, QStringView marker) {
     // An empty part after the marker has no piece 0, so it fails like a missing marker.
@@ -24,6 +52,18 @@ LookupPage parseLookupPage(QStringView recvText) {
     page.expiry = expiry->toString();
     page.deletion = concat(markers::kEstimated, *deletion);
     return page;
+}
+
+void writeNotRegistered(std::string& out, std::string_view echo) {
+    writeMarked(out, written().notRegistered, echo);
+}
+
+void writeExpiry(std::string& out, std::string_view expiry) {
+    writeMarked(out, written().expiry, expiry);
+}
+
+void writeDeletion(std::string& out, std::string_view deletion) {
+    writeMarked(out, written().deletion, deletion);
 }
 
 } // namespace yuming

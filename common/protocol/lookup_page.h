@@ -4,6 +4,8 @@
 #include <QStringView>
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace yuming {
 
@@ -18,5 +20,14 @@ struct LookupPage {
     QString expiry, deletion;
 };
 LookupPage parseLookupPage(QStringView recvText);
+
+// Writing the parts of a lookup page that parseLookupPage reads, in GBK, appended to `out`; the
+// text around them is the writer's own. Values are GBK (or ASCII) bytes and go in as they are.
+// The page of a name that is not registered: right after the title's end, with `echo` (the name
+// as asked for) after it.
+void writeNotRegistered(std::string& out, std::string_view echo);
+// The dates of a registered name, each on a page once: the expiry first, then the deletion.
+void writeExpiry(std::string& out, std::string_view expiry);
+void writeDeletion(std::string& out, std::string_view deletion);
 
 } // namespace yuming

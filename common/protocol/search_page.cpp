@@ -1,8 +1,10 @@
 #include "protocol/search_page.h"
 
+#include "protocol/paths.h"
 #include "protocol/search_markers.h"
 #include "text/concat.h"
 #include "text/find.h"
+#include "text/gbk.h"
 #include "text/piece.h"
 
 #include <algorithm>
@@ -48,6 +50,49 @@ std::optional<RowCuts> cutRow(QStringView row, const TagIndex& tags) {
     return RowCuts{*domain, *length, *suffix, *deletion};
 }
 
+std::string gbk(QStringView text) {
+    const QByteArray bytes = toGbk(text);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The markers in GBK, converted once: a page is written from them and ASCII values.
+struct Written {
+    std::string pageCountStart = gbk(kPageCountStart);
+    std::string pageCountEnd = gbk(kPageCountEnd);
+    std::string rowsStart = gbk(kTableHeader) + "</tr></thead>\n<tbody>";
+    std::string rowsEnd = '\n' + gbk(kTableBodyEnd) + "</table>";
+    std::string rowStart = gbk(kRowStart);
+    std::string linkEnd = gbk(kLinkEnd);
+    std::string firstCellEnd = gbk(kFirstCellEnd);
+    std::string cellBoundary = gbk(kCellBoundary);
+    std::string cellEnd = gbk(kCellEnd);
+    std::string pageEnd = gbk(kPageEnd);
+    std::string lookupPath = gbk(paths::kLookup);
+    std::string lookupParams = gbk(paths::kLookupParams);
+    std::string booking = gbk(u">预订</a></td></tr>");
+};
+
+const Written& written() {
+    static const Written instance;
+    return instance;
+}
+
+// The lookup's address as an attribute value: its ampersands escaped.
+std::string lookupHref(std::string_view domain) {
+    const Written& w = written();
+    std::string href;
+    href.reserve(w.lookupPath.size() + domain.size() + w.lookupParams.size() + 32);
+    for (std::string_view part : {std::string_view(w.lookupPath), std::string_view("?domain="), domain,
+                                  std::string_view(w.lookupParams)})
+        for (char c : part) {
+            if (c == '&')
+                href += "&amp;";
+            else
+                href += c;
+        }
+    return href;
+}
+
 } // namespace
 
 // Puts the values of rows into one buffer, one after the other, and hands out rows that share it.
@@ -58,7 +103,8 @@ public:
         if (cuts.empty()) return rows;
         qsizetype total = 0;
         for (const RowCuts& row : cuts)
-            for (QStringView value : row) total += value.size();
+            for (QStringView value : row)
+                total += value.size();
         QString buffer(total, Qt::Uninitialized);
         auto* out = reinterpret_cast<char16_t*>(buffer.data());
         qsizetype at = 0;
@@ -115,6 +161,48 @@ ResultPage parseResultPage(QStringView recvText) {
     }
     page.rows = RowBuffer::rows(cuts);
     return page;
+}
+
+void writePageCount(std::string& out, std::int64_t pageCount) {
+    out += written().pageCountStart;
+    out += std::to_string(pageCount);
+    out += written().pageCountEnd;
+}
+
+void writeRowsStart(std::string& out) {
+    out += written().rowsStart;
+}
+
+void writeRow(std::string& out, std::string_view domain, std::size_t length, std::string_view suffix,
+              std::string_view deletionTime) {
+    const Written& w = written();
+    const std::string href = lookupHref(domain);
+    out += '\n';
+    out += w.rowStart;
+    out += "<td><a href=\"";
+    out += href;
+    out += "\" ";
+    out += w.linkEnd;
+    out += domain;
+    out += w.firstCellEnd;
+    out += std::to_string(length);
+    out += w.cellBoundary;
+    out += suffix;
+    out += w.cellBoundary;
+    out += deletionTime;
+    out += w.cellEnd;
+    out += "<td class=\"booking\"><a href=\"";
+    out += href;
+    out += '"';
+    out += w.booking;
+}
+
+void writeRowsEnd(std::string& out) {
+    out += written().rowsEnd;
+}
+
+void writePageEnd(std::string& out) {
+    out += written().pageEnd;
 }
 
 } // namespace yuming

@@ -5,7 +5,10 @@
 #include <QStringView>
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace yuming {
@@ -46,9 +49,9 @@ private:
 struct ResultPage {
     enum class Outcome {
         Ok,
-        NoPageCount,   // no page count marker, or nothing after it: nothing was cut
-        NoTable,       // page count found, but no result table after it
-        MalformedRow,  // rows holds the rows before the first malformed one
+        NoPageCount,  // no page count marker, or nothing after it: nothing was cut
+        NoTable,      // page count found, but no result table after it
+        MalformedRow, // rows holds the rows before the first malformed one
     };
     Outcome outcome = Outcome::Ok;
     std::optional<QString> pageCount;
@@ -57,5 +60,18 @@ struct ResultPage {
 };
 
 ResultPage parseResultPage(QStringView recvText);
+
+// Writing the parts of a search page that parseResultPage reads, in GBK, appended to `out` in
+// page order: the page count, then the table's rows, then the end. The text between them is the
+// writer's own. Values are GBK (or ASCII) bytes and go in as they are.
+void writePageCount(std::string& out, std::int64_t pageCount);
+// The header cell that the rows follow, and the table's body.
+void writeRowsStart(std::string& out);
+// One row; its link and its booking link ask for the lookup of `domain`.
+void writeRow(std::string& out, std::string_view domain, std::size_t length, std::string_view suffix,
+              std::string_view deletionTime);
+void writeRowsEnd(std::string& out);
+// Every page the service sends ends with this, the lookup's as well.
+void writePageEnd(std::string& out);
 
 } // namespace yuming

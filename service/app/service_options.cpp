@@ -2,11 +2,14 @@
 
 #include "service_record.h"
 
+#include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTimeZone>
 
 #include <charconv>
+#include <iostream>
 
 namespace yuming::service {
 
@@ -42,10 +45,37 @@ bool parseListen(const std::string& text, ServiceOptions& options) {
     return number(port, options.port, 0, 65535);
 }
 
+// Every option of the command line; those with a value name take a value. The usage below
+// describes them: the parser is only told their names.
+const QList<QCommandLineOption>& commandLineOptions() {
+    const auto name = [](const char* option) { return QString::fromLatin1(option + 2); };
+    static const QList<QCommandLineOption> options = {
+        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
+        QCommandLineOption(name(user_service::kUserOption)),
+        QCommandLineOption(QStringLiteral("listen"), {}, QStringLiteral("HOST:PORT")),
+        QCommandLineOption(QStringLiteral("db"), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("seed"), {}, QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("rows"), {}, QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("idle-exit"), {}, QStringLiteral("SECONDS")),
+        QCommandLineOption(name(user_service::kLogOption), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("log-limit"), {}, QStringLiteral("BYTES")),
+        QCommandLineOption(QStringLiteral("rdap")),
+        QCommandLineOption(QStringLiteral("no-rdap")),
+        QCommandLineOption(QStringLiteral("rdap-bootstrap"), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("rdap-ca"), {}, QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("rdap-rate"), {}, QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("time-zone"), {}, QStringLiteral("ZONE")),
+        QCommandLineOption(QStringLiteral("replace")),
+    };
+    return options;
+}
+
+// `arg` is "--NAME" of an option that takes a value.
 bool takesValue(std::string_view arg) {
-    for (const char* option : {"--listen", "--db", "--seed", "--rows", "--idle-exit", user_service::kLogOption,
-                               "--log-limit", "--rdap-bootstrap", "--rdap-ca", "--rdap-rate", "--time-zone"})
-        if (arg == option) return true;
+    if (!arg.starts_with("--")) return false;
+    const QString name = QString::fromUtf8(arg.substr(2));
+    for (const QCommandLineOption& option : commandLineOptions())
+        if (option.names().contains(name)) return !option.valueName().isEmpty();
     return false;
 }
 
@@ -74,7 +104,8 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
             return "unknown option: " + arg;
         return {};
     }
-    if (arg == "--rdap") return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
+    if (arg == "--rdap")
+        return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
     if ((arg == "--db" || arg == user_service::kLogOption) && value->empty())
         return "bad option: " + arg + ": the file name is empty";
     bool good = true;
@@ -202,7 +233,9 @@ std::string usage() {
            "                      an import turns times with an offset into (default: the system's)\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  -h, --help          this text\n"
-           "Settings can also be kept in " + configPath() + ",\n"
+           "Settings can also be kept in " +
+           configPath() +
+           ",\n"
            "one per line as NAME = VALUE (rdap = on, rdap-rate = 2, ...); the command line wins.\n"
            "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
 }
@@ -223,66 +256,100 @@ std::string hostPort(const std::string& host, int port) {
 
 std::string configPath() {
     QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) folder = user_service::homeFolder() + QStringLiteral("/.config");
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        folder = user_service::homeFolder() + QStringLiteral("/.config");
     return (folder + QStringLiteral("/yuming/service.conf")).toStdString();
 }
+
+bool readConfig(const std::string& path, std::string& text) {
+    QFile file(QString::fromStdString(path));
+    if (!file.exists()) return true;
+    constexpr qint64 kLargest = 64 * 1024;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargest) {
+        std::cerr << "yuming-service: cannot read " << path << ": "
+                  << (file.size() > kLargest ? "larger than 64 KiB" : file.errorString().toStdString())
+                  << '\n';
+        return false;
+    }
+    text = file.readAll().toStdString();
+    return true;
+}
+
+namespace {
+
+// The options and import files after the command word, read by QCommandLineParser. It says in
+// which order it found which options; the arguments are walked in step with that, so the first
+// one that is wrong is the one named, as written. An option is written "--NAME" (or "-h"): the
+// parser's other forms ("-NAME", "--NAME=VALUE") are not options here.
+std::string applyCommandLine(const std::vector<std::string>& args, std::size_t from, ServiceOptions& options,
+                             int& idleExit) {
+    const bool checking = options.command == ServiceOptions::Command::Check;
+    const bool importing = options.command == ServiceOptions::Command::Import;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(commandLineOptions());
+    QStringList arguments{QStringLiteral("yuming-service")};
+    for (std::size_t i = from; i < args.size(); ++i)
+        arguments.append(QString::fromStdString(args[i]));
+    // Its own errors are not the ones said: they are found again below, in the arguments' order.
+    parser.parse(arguments);
+    const QStringList found = parser.optionNames();
+    qsizetype nextFound = 0;
+    bool filesOnly = false;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (filesOnly || arg.size() < 2 || !arg.starts_with('-') || arg == "--") {
+            if (!importing) return "unknown option: " + arg;
+            if (!filesOnly && arg == "--")
+                filesOnly = true;
+            else
+                options.importFiles.push_back(arg);
+            continue;
+        }
+        const std::size_t dashes = arg.starts_with("--") ? 2 : 1;
+        const std::string name = arg.substr(dashes, arg.find('=') - dashes);
+        const bool known = nextFound < found.size() && found[nextFound].toStdString() == name;
+        nextFound += known;
+        const bool asWritten = (arg == "--" + name && name.size() > 1) || arg == "-h";
+        if (!known || !asWritten) return "unknown option: " + arg;
+        if (name == "h" || name == "help") {
+            options.help = true;
+            continue;
+        }
+        if (name == "replace") {
+            if (!importing) return "unknown option: " + arg;
+            options.replace = true;
+            continue;
+        }
+        if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone")
+            return "import takes only --db, --user, --replace or --time-zone, not " + arg;
+        if (checking && name != "db" && arg != user_service::kUserOption)
+            return "check takes only --db or --user, not " + arg;
+        const bool valued = takesValue(arg);
+        if (valued && i + 1 >= args.size()) return "missing value: " + arg;
+        if (std::string error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit); !error.empty())
+            return error;
+    }
+    if (importing && options.importFiles.empty() && !options.help) return "import needs at least one file";
+    return {};
+}
+
+} // namespace
 
 OptionsResult parseOptions(const std::vector<std::string>& args, std::string_view configText,
                            std::string_view configName) {
     OptionsResult result;
     ServiceOptions& options = result.options;
     int idleExit = -1;
-    std::size_t i = 0;
+    std::size_t from = 0;
     if (!args.empty() && (args.front() == "check" || args.front() == "import")) {
-        options.command = args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
-        i = 1;
+        options.command =
+            args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
+        from = 1;
     }
-    const bool checking = options.command == ServiceOptions::Command::Check;
-    const bool importing = options.command == ServiceOptions::Command::Import;
     result.error = applyConfig(configText, configName, options.command, options, idleExit);
+    if (result.ok()) result.error = applyCommandLine(args, from, options, idleExit);
     if (!result.ok()) return result;
-    bool filesOnly = false;
-    for (; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (importing && (filesOnly || arg == "-" || !arg.starts_with('-'))) {
-            options.importFiles.push_back(arg);
-            continue;
-        }
-        if (importing && arg == "--") {
-            filesOnly = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (importing && arg == "--replace") {
-            options.replace = true;
-            continue;
-        }
-        if (importing && arg != "--db" && arg != user_service::kUserOption && arg != "--time-zone") {
-            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
-            result.error = known ? "import takes only --db, --user, --replace or --time-zone, not " + arg
-                                 : "unknown option: " + arg;
-            return result;
-        }
-        if (checking && arg != "--db" && arg != user_service::kUserOption) {
-            const bool known = takesValue(arg) || arg == "--rdap" || arg == "--no-rdap";
-            result.error = known ? "check takes only --db or --user, not " + arg : "unknown option: " + arg;
-            return result;
-        }
-        const bool valued = takesValue(arg);
-        if (valued && i + 1 >= args.size()) {
-            result.error = "missing value: " + arg;
-            return result;
-        }
-        result.error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit);
-        if (!result.ok()) return result;
-    }
-    if (importing && options.importFiles.empty() && !options.help) {
-        result.error = "import needs at least one file";
-        return result;
-    }
     if (options.dbPath.empty()) options.dbPath = options.user ? userDbPath() : defaultDbPath();
     options.idleExitSeconds = idleExit >= 0 ? idleExit : options.user ? user_service::kIdleExitSeconds : 0;
     return result;

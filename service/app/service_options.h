@@ -58,6 +58,9 @@ OptionsResult parseOptions(const std::vector<std::string>& args, std::string_vie
                            std::string_view configName = {});
 // $XDG_CONFIG_HOME/yuming/service.conf (~/.config/yuming/service.conf without the variable).
 std::string configPath();
+// The settings file's contents into `text`, when there is one; false, said on stderr, for a file
+// that cannot be read, which is an error rather than an empty file.
+bool readConfig(const std::string& path, std::string& text);
 std::string usage();
 // Where the database lives when --db is not given: the user's data folder.
 std::string defaultDbPath();

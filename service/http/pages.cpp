@@ -1,8 +1,7 @@
 #include "http/pages.h"
 
-#include "protocol/lookup_markers.h"
-#include "protocol/paths.h"
-#include "protocol/search_markers.h"
+#include "protocol/lookup_page.h"
+#include "protocol/search_page.h"
 #include "text/gbk.h"
 
 #include <QString>
@@ -21,25 +20,8 @@ std::string gbk(QStringView text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-// The fixed texts, converted once: pages are built from ASCII values and these pieces.
+// The service's own texts, converted once: pages are built from ASCII values and these pieces.
 struct Texts {
-    std::string pageCountStart = gbk(markers::kPageCountStart);
-    std::string pageCountEnd = gbk(markers::kPageCountEnd);
-    std::string tableHeader = gbk(markers::kTableHeader);
-    std::string tableBodyEnd = gbk(markers::kTableBodyEnd);
-    std::string rowStart = gbk(markers::kRowStart);
-    std::string linkEnd = gbk(markers::kLinkEnd);
-    std::string domainEnd = gbk(markers::kDomainEnd);
-    std::string firstCellEnd = gbk(markers::kFirstCellEnd);
-    std::string cellBoundary = gbk(markers::kCellBoundary);
-    std::string cellEnd = gbk(markers::kCellEnd);
-    std::string pageEnd = gbk(markers::kPageEnd);
-    std::string notRegistered = gbk(markers::kNotRegistered);
-    std::string expiry = gbk(markers::kExpiry);
-    std::string deletion = gbk(markers::kDeletion);
-    std::string spanEnd = gbk(markers::kSpanEnd);
-    std::string lookupPath = gbk(paths::kLookup);
-    std::string lookupParams = gbk(paths::kLookupParams);
     std::string searchHead = gbk(u"<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" "
                                  u"content=\"text/html; charset=gbk\"><title>过期域名查询</title>");
     std::string searchSummary = gbk(u"<p class=\"summary\">即将删除的域名共 ");
@@ -48,7 +30,6 @@ struct Texts {
     std::string searchPageOfEnd =
         gbk(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
             u"<th>后缀</th><th>删除时间</th>");
-    std::string booking = gbk(u">预订</a></td></tr>");
     std::string lookupTitleEnd = gbk(u" 域名到期查询");
     std::string deletionLabel = gbk(u"<p>域名删除时间：");
     std::string lookupNote = gbk(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
@@ -77,41 +58,24 @@ std::string escapedEcho(std::string_view raw) {
     return gbk(escaped);
 }
 
+std::string ended(std::string page) {
+    writePageEnd(page);
+    return page;
+}
+
 std::string bar() {
     return gbk(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
 }
 
-std::string lookupHref(std::string_view domain) {
-    std::string href = texts().lookupPath + "?domain=" + std::string(domain) + texts().lookupParams;
-    std::string out;
-    for (char c : href)
-        out += c == '&' ? std::string("&amp;") : std::string(1, c);
-    return out;
-}
-
 void appendRow(std::string& out, const Catalog::Row& row) {
-    const Texts& t = texts();
-    const std::string domain = std::string(row.name) + '.' + std::string(suffixName(row.suffix));
-    const std::string href = lookupHref(domain);
-    out += '\n';
-    out += t.rowStart;
-    out += "<td><a href=\"" + href + "\" " + t.linkEnd + domain + t.firstCellEnd;
-    out += std::to_string(row.name.size()) + t.cellBoundary;
-    out += std::string(suffixName(row.suffix)) + t.cellBoundary;
-    out += std::string(row.deletion) + t.cellEnd;
-    out += "<td class=\"booking\"><a href=\"" + href + "\"" + t.booking;
+    const std::string_view suffix = suffixName(row.suffix);
+    std::string domain;
+    domain.reserve(row.name.size() + 1 + suffix.size());
+    domain.append(row.name).append(1, '.').append(suffix);
+    writeRow(out, domain, row.name.size(), suffix, row.deletion);
 }
 
 } // namespace
-
-std::optional<DomainName> splitDomain(std::string_view domain) {
-    const auto dot = domain.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
-    const auto suffix = domain.substr(dot + 1);
-    for (Suffix s : {Com, Net, Org, Cn})
-        if (suffixName(s) == suffix) return DomainName{std::string(domain.substr(0, dot)), s};
-    return std::nullopt;
-}
 
 std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo) {
     const Texts& t = texts();
@@ -122,14 +86,16 @@ std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::i
     out += kStyle;
     out += "</head><body>\n" + bar() + "\n<main>";
     out += t.searchSummary + std::to_string(page.total) + t.searchSummaryEnd;
-    out += t.pageCountStart + std::to_string(pages) + t.pageCountEnd;
+    writePageCount(out, pages);
     // Page numbers are shown counting from 1; the decoder never passes more than kMaxPage.
     out += t.searchPageOf + std::to_string(std::clamp<std::int64_t>(pageNo, 0, kMaxPage) + 1) +
            t.searchPageOfEnd;
-    out += t.tableHeader + "</tr></thead>\n<tbody>";
+    writeRowsStart(out);
     for (std::uint32_t id : page.rows)
         appendRow(out, catalog.row(id));
-    out += '\n' + t.tableBodyEnd + "</table></main>\n</body>" + t.pageEnd;
+    writeRowsEnd(out);
+    out += "</main>\n</body>";
+    writePageEnd(out);
     return out;
 }
 
@@ -138,12 +104,15 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     const Texts& t = texts();
     const std::string echo = escapedEcho(domain);
     const std::string shownNote =
-        note.empty() ? std::string{} : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
+        note.empty()
+            ? std::string{}
+            : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
-        out += t.notRegistered + echo + t.spanEnd + std::string(kStyle) + "</head><body>\n" + bar() + shownNote +
-               "\n</body>" + t.pageEnd;
+        writeNotRegistered(out, echo);
+        out += std::string(kStyle) + "</head><body>\n" + bar() + shownNote + "\n</body>";
+        writePageEnd(out);
         return out;
     }
     // The registries' dates come with their basis in words; the database's are plain ASCII.
@@ -152,9 +121,11 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     };
     out +=
         "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
-    out += t.expiry + text(registration->expiry) + t.spanEnd + "</p>\n";
-    out += t.deletionLabel + t.deletion + text(registration->deletion) + t.spanEnd + "</p>\n";
-    out += t.lookupNote + shownNote + "</main>\n</body>" + t.pageEnd;
+    writeExpiry(out, text(registration->expiry));
+    out += "</p>\n" + t.deletionLabel;
+    writeDeletion(out, text(registration->deletion));
+    out += "</p>\n" + t.lookupNote + shownNote + "</main>\n</body>";
+    writePageEnd(out);
     return out;
 }
 
@@ -178,7 +149,7 @@ std::string bannerPage(std::size_t listedCount) {
         "<div class=\"title\">%1</div><div class=\"tag\">每日更新 .com .net .org .cn 即将删除的域名 · "
         "删除时间预算 · 到期一查便知</div></div><div class=\"count\"><b>%2</b>个域名将在30天内删除</div>"
         "</div></body>");
-    return gbk(page.arg(kMaker).arg(listedCount)) + texts().pageEnd;
+    return ended(gbk(page.arg(kMaker).arg(listedCount)));
 }
 
 std::string homePage(std::size_t listedCount) {
@@ -193,8 +164,7 @@ std::string homePage(std::size_t listedCount) {
         "value=\"2\">"
         "<input type=\"hidden\" name=\"Whois[]\" value=\"3\"><button>查询删除时间</button></form>"
         "<p class=\"note\">删除时间均为预算，仅供参考。</p></main>\n</body>");
-    return gbk(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)) +
-           texts().pageEnd;
+    return ended(gbk(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)));
 }
 
 std::string errorPage(int status, std::string_view message) {
@@ -203,7 +173,30 @@ std::string errorPage(int status, std::string_view message) {
         "<title>%1 出错了</title></head><body><h1>%1</h1><p>%2</p><p><a href=\"/\">返回首页</a></p>"
         "</body>");
     const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
-    return gbk(page.arg(status).arg(text.toHtmlEscaped())) + texts().pageEnd;
+    return ended(gbk(page.arg(status).arg(text.toHtmlEscaped())));
+}
+
+std::string basisText(DeletionBasis basis) {
+    switch (basis) {
+    case DeletionBasis::PendingDelete:
+        return "待删除，注册局数据";
+    case DeletionBasis::Redemption:
+        return "赎回期，注册局数据";
+    case DeletionBasis::AutoRenewGrace:
+        return "自动续费宽限期，估算";
+    case DeletionBasis::Expired:
+        return "已过期，估算";
+    case DeletionBasis::Active:
+        return "未到期，估算";
+    }
+    return {};
+}
+
+std::string ageText(std::int64_t seconds) {
+    constexpr std::int64_t kMinute = 60, kHour = 3600, kDay = 86400;
+    if (seconds < kHour) return std::to_string(std::max<std::int64_t>(seconds / kMinute, 1)) + " 分钟前查得";
+    if (seconds < 48 * kHour) return std::to_string(seconds / kHour) + " 小时前查得";
+    return std::to_string(seconds / kDay) + " 天前查得";
 }
 
 } // namespace yuming::service

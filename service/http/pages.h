@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/catalog.h"
+#include "registry/registry_estimate.h"
 #include "store/store.h"
 
 #include <optional>
@@ -23,11 +24,10 @@ std::string bannerPage(std::size_t listedCount);
 std::string homePage(std::size_t listedCount);
 std::string errorPage(int status, std::string_view message);
 
-// Splits "name.suffix" at the last dot; nullopt when the suffix is not one the service keeps.
-struct DomainName {
-    std::string name;
-    Suffix suffix;
-};
-std::optional<DomainName> splitDomain(std::string_view domain);
+// How the lookup page names what a registry's estimate rests on (UTF-8).
+std::string basisText(DeletionBasis basis);
+// How long ago the registry was asked, for the lookup page (UTF-8): minutes under an hour,
+// hours under two days, days after that.
+std::string ageText(std::int64_t seconds);
 
 } // namespace yuming::service

@@ -1,7 +1,10 @@
 #include "http/routes.h"
 
-#include "registry/online_lookups.h"
 #include "http/pages.h"
+#include "registry/domain_name.h"
+#include "registry/online_lookups.h"
+
+#include "protocol/moment.h"
 #include "protocol/paths.h"
 
 #include <algorithm>
@@ -37,12 +40,14 @@ struct Target {
 // Origin form ("/s/?key=a") as clients send it, or absolute form ("http://host/s/?key=a"),
 // which a server must take as well.
 Target splitTarget(std::string_view target) {
-    if (const auto scheme = target.find("://"); !target.starts_with('/') && scheme != std::string_view::npos) {
+    if (const auto scheme = target.find("://");
+        !target.starts_with('/') && scheme != std::string_view::npos) {
         const auto rest = target.find_first_of("/?", scheme + 3);
         target = rest == std::string_view::npos ? std::string_view{} : target.substr(rest);
     }
     const auto mark = target.find('?');
-    Target split{target.substr(0, mark), mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1)};
+    Target split{target.substr(0, mark),
+                 mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1)};
     if (split.path.empty()) split.path = "/";
     return split;
 }
@@ -79,11 +84,36 @@ std::string_view defaultMessage(int status) {
     return known && !known->message.empty() ? known->message : "The request failed.";
 }
 
-// Each serving thread keeps its own read-only connection for lookups.
+// Each serving thread keeps its own read-only connection for lookups, one per database. One that
+// could not be opened is tried again on the next lookup: the file may be there by then.
 Store& threadStore(const std::string& path) {
-    thread_local std::unique_ptr<Store> store;
-    if (!store) store = std::make_unique<Store>(path);
+    thread_local std::map<std::string, std::unique_ptr<Store>> stores;
+    std::unique_ptr<Store>& store = stores[path];
+    if (!store || !store->isOpen()) store = std::make_unique<Store>(path);
     return *store;
+}
+
+// The lookup page for what the registries said about `domain` (as the asker wrote it). A kept
+// answer used because the registry could not be asked says how old it is.
+Reply onlineReply(std::string_view domain, const LookupOutcome& outcome) {
+    const std::string age = outcome.staleFor ? ageText(*outcome.staleFor) : std::string{};
+    switch (outcome.kind) {
+    case LookupOutcome::Kind::NotRegistered: {
+        const std::string note = age.empty() ? std::string{} : "注册局暂时无法访问，此为" + age + "的结果。";
+        return {200, lookupPage(domain, std::nullopt, note)};
+    }
+    case LookupOutcome::Kind::Registered: {
+        const std::string basis = basisText(outcome.basis) + (age.empty() ? std::string{} : "，" + age);
+        const Registration shown{outcome.expiry.isValid() ? yuming::Moment::of(outcome.expiry).text()
+                                                          : std::string("（注册局未提供）"),
+                                 yuming::Moment::of(outcome.deletion).text() + "（" + basis + "）"};
+        return {200, lookupPage(domain, shown)};
+    }
+    case LookupOutcome::Kind::Unavailable:
+        break;
+    }
+    return errorReply(502, "The registry gave no usable answer about " + std::string(domain) + ": " +
+                               outcome.reason);
 }
 
 } // namespace
@@ -95,11 +125,13 @@ Reply errorReply(int status, std::string_view message) {
     static const std::map<int, std::string> plain = [] {
         std::map<int, std::string> pages;
         for (const StatusText& known : kStatuses)
-            if (known.status >= 400) pages.emplace(known.status, errorPage(known.status, defaultMessage(known.status)));
+            if (known.status >= 400)
+                pages.emplace(known.status, errorPage(known.status, defaultMessage(known.status)));
         return pages;
     }();
     const auto found = plain.find(status);
-    return {status, found != plain.end() ? found->second : errorPage(status, defaultMessage(status)), status == 405};
+    return {status, found != plain.end() ? found->second : errorPage(status, defaultMessage(status)),
+            status == 405};
 }
 
 std::string_view reasonPhrase(int status) {
@@ -136,7 +168,10 @@ void Routes::lookup(std::string_view query, Respond respond) const {
         std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
         if (const auto split = splitDomain(lower); split && m_online->covers(split->suffix))
-            return m_online->lookup(store, domain, *split, std::move(respond));
+            return m_online->lookup(store, *split,
+                                    [domain, respond = std::move(respond)](LookupOutcome outcome) {
+                                        respond(onlineReply(domain, outcome));
+                                    });
     }
     const std::optional<DomainName> split = splitDomain(domain);
     std::optional<Registration> registration;

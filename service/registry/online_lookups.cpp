@@ -1,9 +1,9 @@
 #include "registry/online_lookups.h"
 
-#include "store/deletion_rule.h"
 #include "registry/rdap_record.h"
 #include "registry/registry_estimate.h"
 
+#include "protocol/moment.h"
 #include "text/gbk.h"
 
 #include <QDateTime>
@@ -60,10 +60,6 @@ seconds freshness(bool found, const std::optional<RegistryEstimate>& estimate) {
     return hours(24);
 }
 
-std::string shownTime(const QDateTime& time) {
-    return timeText({time.date(), time.time()});
-}
-
 // A registry's answer as the page and the drop list use it.
 struct Reading {
     bool found = false;
@@ -91,31 +87,26 @@ Reading read(const RegistryAnswer& answer, Suffix suffix, std::int64_t now, cons
 
 // The dates a registry's answer gives a name, as the database keeps them.
 std::optional<Registration> registrationOf(const RegistryEstimate& estimate) {
-    return Registration{estimate.expiry.isValid() ? shownTime(estimate.expiry) : shownTime(estimate.deletion),
-                        shownTime(estimate.deletion)};
+    const std::string deletion = yuming::Moment::of(estimate.deletion).text();
+    return Registration{estimate.expiry.isValid() ? yuming::Moment::of(estimate.expiry).text() : deletion,
+                        deletion};
 }
 
-Reply unavailable(std::string_view domain, std::string_view reason) {
-    return errorReply(502, "The registry gave no usable answer about " + std::string(domain) + ": " +
-                               std::string(reason));
-}
-
-// The page for one asker (`domain` as they wrote it). An answer past its freshness is served
-// only when the registry cannot be asked; then the page says how old it is.
-Reply page(std::string_view domain, const Reading& reading) {
-    const std::string age = reading.fresh ? std::string{} : ageText(reading.age);
-    if (!reading.readable) return unavailable(domain, "the kept answer cannot be read");
-    if (!reading.found) {
-        const std::string note = age.empty() ? std::string{} : "注册局暂时无法访问，此为" + age + "的结果。";
-        return {200, lookupPage(domain, std::nullopt, note)};
-    }
-    if (!reading.estimate) return unavailable(domain, "the registry gives no expiration date");
-    const RegistryEstimate& estimate = *reading.estimate;
-    const std::string basis = basisText(estimate.basis) + (age.empty() ? std::string{} : "，" + age);
-    const Registration shown{estimate.expiry.isValid() ? shownTime(estimate.expiry)
-                                                       : std::string("（注册局未提供）"),
-                             shownTime(estimate.deletion) + "（" + basis + "）"};
-    return {200, lookupPage(domain, shown)};
+// What the asker is told. An answer past its freshness is used only when the registry cannot be
+// asked; then it comes with its age.
+LookupOutcome outcomeOf(const Reading& reading) {
+    const std::optional<std::int64_t> staleFor =
+        reading.fresh ? std::nullopt : std::optional<std::int64_t>(reading.age);
+    if (!reading.readable) return LookupOutcome::unavailable("the kept answer cannot be read");
+    if (!reading.found) return LookupOutcome::notRegistered(staleFor);
+    if (!reading.estimate) return LookupOutcome::unavailable("the registry gives no expiration date");
+    LookupOutcome outcome;
+    outcome.kind = LookupOutcome::Kind::Registered;
+    outcome.expiry = reading.estimate->expiry;
+    outcome.deletion = reading.estimate->deletion;
+    outcome.basis = reading.estimate->basis;
+    outcome.staleFor = staleFor;
+    return outcome;
 }
 
 // One label of letters, digits and inner hyphens: nothing else goes into a registry's URL.
@@ -145,10 +136,7 @@ struct OnlineLookups::Impl {
         writerThread = std::thread([this] { runWrites(); });
     }
 
-    struct Waiter {
-        std::string domain;
-        Routes::Respond respond;
-    };
+    using Waiter = Answer;
     struct Pending {
         std::uint64_t serial = 0;
         DomainName name;
@@ -286,8 +274,8 @@ void OnlineLookups::Impl::keep(const std::string& key, const RegistryAnswer& ans
     writes.push_back([this, key, name = entry.name, answer, finishHere] {
         if (writer.isOpen())
             if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
-                std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": " << error
-                          << '\n';
+                std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": "
+                          << error << '\n';
         if (learn(name, answer)) return listChanged(finishHere);
         finishHere();
     });
@@ -324,14 +312,11 @@ void OnlineLookups::Impl::failed(const std::string& key, const std::string& reas
     pending.erase(found);
     std::cerr << "yuming-service: lookup of " << key << " at its registry failed: " << reason
               << (entry.kept ? "; answering from the kept answer" : "") << '\n';
-    for (Waiter& waiter : entry.waiters) {
-        if (!entry.kept) {
-            waiter.respond(unavailable(waiter.domain, reason));
-            continue;
-        }
-        Reading reading = read(*entry.kept, entry.name.suffix, epochNow(), options.zone);
-        waiter.respond(page(waiter.domain, reading));
-    }
+    const LookupOutcome outcome =
+        entry.kept ? outcomeOf(read(*entry.kept, entry.name.suffix, epochNow(), options.zone))
+                   : LookupOutcome::unavailable(reason);
+    for (Waiter& waiter : entry.waiters)
+        waiter(outcome);
 }
 
 void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& answer) {
@@ -339,9 +324,9 @@ void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& a
     if (found == pending.end()) return;
     Pending entry = std::move(found->second);
     pending.erase(found);
-    const Reading reading = read(answer, entry.name.suffix, epochNow(), options.zone);
+    const LookupOutcome outcome = outcomeOf(read(answer, entry.name.suffix, epochNow(), options.zone));
     for (Waiter& waiter : entry.waiters)
-        waiter.respond(page(waiter.domain, reading));
+        waiter(outcome);
 }
 
 // Whether the drop list changed.
@@ -375,25 +360,24 @@ bool OnlineLookups::covers(Suffix suffix) const {
     return m_impl->options.bootstrap.baseFor(suffixName(suffix)).has_value();
 }
 
-void OnlineLookups::lookup(Store& store, const std::string& domain, const DomainName& name,
-                           Routes::Respond respond) {
+void OnlineLookups::lookup(Store& store, const DomainName& name, Answer answer) {
     DomainName plain = name;
     if (!plainLabel(plain.name)) {
         // A name in other letters is held by its registry in its ASCII form (xn--...); a name that
         // has none cannot be registered.
         const QByteArray ascii = QUrl::toAce(fromGbk(plain.name));
-        if (!plainLabel(ascii.toStdString())) return respond({200, lookupPage(domain, std::nullopt)});
+        if (!plainLabel(ascii.toStdString())) return answer(LookupOutcome::notRegistered());
         plain.name = ascii.toStdString();
     }
     const std::string key = plain.name + '.' + std::string(suffixName(plain.suffix));
     auto kept = store.answer(key);
     if (kept.ok() && kept.value) {
         const Reading reading = read(*kept.value, plain.suffix, epochNow(), m_impl->options.zone);
-        if (reading.fresh && reading.readable) return respond(page(domain, reading));
+        if (reading.fresh && reading.readable) return answer(outcomeOf(reading));
     }
     Impl* impl = m_impl.get();
     asio::post(impl->io, [impl, key, plain = std::move(plain), kept = std::move(kept.value),
-                          waiter = Impl::Waiter{domain, std::move(respond)}]() mutable {
+                          waiter = std::move(answer)]() mutable {
         impl->begin(key, std::move(plain), std::move(kept), std::move(waiter));
     });
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "catalog/catalog.h"
-#include "http/pages.h"
+#include "registry/domain_name.h"
+#include "registry/lookup_outcome.h"
 #include "registry/rdap_bootstrap.h"
 #include "registry/rdap_http.h"
-#include "http/routes.h"
 #include "store/store.h"
 
 #include <QTimeZone>
@@ -40,6 +39,7 @@ struct OnlineOptions {
 class OnlineLookups {
 public:
     using ListChanged = std::function<void(std::function<void()> inCatalogue)>;
+    using Answer = std::function<void(LookupOutcome)>;
     OnlineLookups(OnlineOptions options, ListChanged listChanged);
     ~OnlineLookups();
     OnlineLookups(const OnlineLookups&) = delete;
@@ -48,8 +48,8 @@ public:
     // Whether a registry is known for the suffix; other names are looked up in the database.
     bool covers(Suffix suffix) const;
     // Any thread; `store` is that thread's own connection, used for an answer still fresh.
-    // `respond` is called once, on this thread or the lookups' own.
-    void lookup(Store& store, const std::string& domain, const DomainName& name, Routes::Respond respond);
+    // `answer` is called once, on this thread or the lookups' own.
+    void lookup(Store& store, const DomainName& name, Answer answer);
     // Ends the requests under way; their lookups are not answered. Before the front goes.
     void stop();
 

@@ -2,8 +2,6 @@
 
 #include "store/deletion_rule.h"
 
-#include <algorithm>
-
 namespace yuming::service {
 
 namespace {
@@ -63,29 +61,6 @@ std::optional<RegistryEstimate> estimateDeletion(const RdapRecord& record, Suffi
     }
     return RegistryEstimate{expired ? DeletionBasis::Expired : DeletionBasis::Active, expiry,
                             offlineRule(expiry.date(), suffix, zone)};
-}
-
-std::string basisText(DeletionBasis basis) {
-    switch (basis) {
-    case DeletionBasis::PendingDelete:
-        return "待删除，注册局数据";
-    case DeletionBasis::Redemption:
-        return "赎回期，注册局数据";
-    case DeletionBasis::AutoRenewGrace:
-        return "自动续费宽限期，估算";
-    case DeletionBasis::Expired:
-        return "已过期，估算";
-    case DeletionBasis::Active:
-        return "未到期，估算";
-    }
-    return {};
-}
-
-std::string ageText(qint64 seconds) {
-    constexpr qint64 kMinute = 60, kHour = 3600;
-    if (seconds < kHour) return std::to_string(std::max<qint64>(seconds / kMinute, 1)) + " 分钟前查得";
-    if (seconds < 48 * kHour) return std::to_string(seconds / kHour) + " 小时前查得";
-    return std::to_string(seconds / kDay) + " 天前查得";
 }
 
 } // namespace yuming::service

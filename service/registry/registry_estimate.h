@@ -1,7 +1,7 @@
 #pragma once
 
-#include "registry/rdap_record.h"
 #include "protocol/search_query.h"
+#include "registry/rdap_record.h"
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -27,11 +27,5 @@ struct RegistryEstimate {
 // itself. An invalid `zone` is taken as UTC.
 std::optional<RegistryEstimate> estimateDeletion(const RdapRecord& record, Suffix suffix, qint64 now,
                                                  const QTimeZone& zone);
-
-// How the lookup page names the basis (UTF-8).
-std::string basisText(DeletionBasis basis);
-// How long ago the registry was asked, for the lookup page (UTF-8): minutes under an hour,
-// hours under two days, days after that.
-std::string ageText(qint64 seconds);
 
 } // namespace yuming::service
