@@ -3,6 +3,7 @@
 #include "service_test_util.h"
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_store.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
 
@@ -72,14 +73,17 @@ TEST(CatalogImage, ReadBackAnswersAsTheOriginalAndDamageIsRefused) {
 }
 
 TEST(CatalogTimes, TextsOfAnyFormKeepTheirTextAndSortAsTextDoes) {
-    const Catalog catalog({{"d", Com, "2026-05-01 9:00"}, {"c", Com, "2026-05-01 02:30:00"},
-                           {"b", Com, "2026-05-01"}, {"a", Com, "2026-04-30 23:59:59"},
+    const Catalog catalog({{"d", Com, "2026-05-01 9:00"},
+                           {"c", Com, "2026-05-01 02:30:00"},
+                           {"b", Com, "2026-05-01"},
+                           {"a", Com, "2026-04-30 23:59:59"},
                            {"e", Com, "2026-05-01 02:30:00"}});
     std::vector<std::string> shown;
     for (std::uint32_t id : catalog.search(keyword(""), 50).rows)
         shown.push_back(std::string(catalog.row(id).name) + ' ' + std::string(catalog.row(id).deletion));
-    EXPECT_EQ(shown, (std::vector<std::string>{"a 2026-04-30 23:59:59", "b 2026-05-01", "c 2026-05-01 02:30:00",
-                                               "e 2026-05-01 02:30:00", "d 2026-05-01 9:00"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"a 2026-04-30 23:59:59", "b 2026-05-01", "c 2026-05-01 02:30:00",
+                                        "e 2026-05-01 02:30:00", "d 2026-05-01 9:00"}));
 }
 
 TEST(CatalogFloor, NamesWhoseTimeHasPassedLeaveEverySearchAndCount) {

@@ -278,7 +278,8 @@ int main(int argc, char* argv[]) {
     }
     const ServiceOptions& options = parsed.options;
     if (options.command == ServiceOptions::Command::Check) return runCheck(options);
-    if (options.command == ServiceOptions::Command::Import) return runImport(options);
+    if (options.command == ServiceOptions::Command::Import)
+        return runImport(options.importFiles, options.dbPath, options.replace, options.timeZone);
     LogFile log;
     if (!options.logPath.empty() && !log.open(options.logPath, options.logLimit)) return 1;
     const sigset_t stopSet = stopSignals();

@@ -1,6 +1,6 @@
 #include "import/drop_import.h"
 
-#include "app/service_options.h"
+#include "catalog/catalog_store.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
 #include "text/gbk.h"
@@ -400,10 +400,11 @@ private:
 
 } // namespace
 
-int runImport(const ServiceOptions& options) {
-    ImportRequest request{options.importFiles, options.dbPath, options.replace,
-                          options.timeZone.empty() ? QTimeZone::systemTimeZone()
-                                                   : QTimeZone(QByteArray::fromStdString(options.timeZone)),
+int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
+              const std::string& zoneName) {
+    ImportRequest request{files, dbPath, replace,
+                          zoneName.empty() ? QTimeZone::systemTimeZone()
+                                           : QTimeZone(QByteArray::fromStdString(zoneName)),
                           QDate::currentDate()};
     TerminalReport report;
     const ImportResult result = importDropLists(request, report);

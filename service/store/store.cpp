@@ -1,6 +1,5 @@
 #include "store/store.h"
 
-#include "catalog/catalog.h"
 #include "store/sqlite_util.h"
 
 #include <fcntl.h>
@@ -289,8 +288,7 @@ std::optional<Suffix> suffixFromText(std::string_view text) {
     return std::nullopt;
 }
 
-// Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
-template <class Use> std::string eachListed(Statement& select, const QDateTime& now, Use use) {
+std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUse& use) {
     select.reset();
     select.bind(1, dateTimeText(now));
     select.bind(2, dayText(listEnd(now.date())));
@@ -300,19 +298,6 @@ template <class Use> std::string eachListed(Statement& select, const QDateTime& 
     std::string error = step == Step::Failed ? select.error() : std::string{};
     select.reset();
     return error;
-}
-
-ReadResult<std::shared_ptr<const Catalog>> buildCatalogue(Statement& select, const QDateTime& now) {
-    CatalogBuilder builder;
-    const std::string error =
-        eachListed(select, now, [&](std::string_view name, Suffix suffix, std::string_view deletion) {
-            builder.add(name, suffix, deletion);
-        });
-    if (!error.empty()) return {nullptr, error};
-    std::string damaged;
-    auto catalog = Catalog::fromImage(builder.finish(), damaged);
-    if (!catalog) return {nullptr, damaged};
-    return {std::move(catalog), {}};
 }
 
 ReadResult<std::int64_t> generationOf(sqlite3* db) {
@@ -325,8 +310,8 @@ ReadResult<std::int64_t> generationOf(sqlite3* db) {
 // steps of a few pages anyway.
 constexpr std::size_t kPartBytes = 16 << 20;
 
-ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& now) {
-    ReadResult<StoredCatalogue> result;
+ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const ImageRoom& room) {
+    ReadResult<StoredImage> result;
     const auto generation = generationOf(db);
     if (!generation.ok()) return {{}, generation.error};
     const auto stored = metaValue(db, "catalogue_generation");
@@ -366,36 +351,38 @@ ReadResult<StoredCatalogue> readStoredCatalogue(sqlite3* db, const QDateTime& no
         total += sizes.back().second;
     }
     if (step == Step::Failed) return {{}, parts.error()};
-    CatalogImage image(total);
+    char* image = room(total);
     std::size_t filled = 0;
     for (const auto& [part, bytes] : sizes) {
         sqlite3_blob* blob = nullptr;
         int rc = sqlite3_blob_open(db, "main", "catalogue_parts", "data", part, 0, &blob);
         if (rc == SQLITE_OK && static_cast<std::size_t>(sqlite3_blob_bytes(blob)) != bytes)
             rc = SQLITE_CORRUPT;
-        if (rc == SQLITE_OK) rc = sqlite3_blob_read(blob, image.data() + filled, static_cast<int>(bytes), 0);
+        if (rc == SQLITE_OK) rc = sqlite3_blob_read(blob, image + filled, static_cast<int>(bytes), 0);
         const std::string why = rc == SQLITE_OK ? std::string{} : std::string(sqlite3_errstr(rc));
         sqlite3_blob_close(blob);
         if (!why.empty()) return {{}, "cannot read the search index: " + why};
         filled += bytes;
     }
-    std::string damaged;
-    auto catalog = Catalog::fromImage(std::move(image), damaged);
-    if (!catalog) {
-        result.value.note = damaged;
-        return result;
-    }
-    result.value.catalog = catalog->since(dateTimeText(now));
+    result.value.fits = true;
     return result;
 }
 
 } // namespace
 
-bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
-                    std::string& error) {
+std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use) {
+    Statement select(db, kListedSql);
+    return eachListedBy(select, now, use);
+}
+
+ReadResult<std::int64_t> namesGeneration(sqlite3* db) {
+    return generationOf(db);
+}
+
+bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t generation, QDate day,
+                         std::string& error) {
     if (!execute(db, "DELETE FROM catalogue_parts", error)) return false;
     Statement insert(db, "INSERT INTO catalogue_parts(part, data) VALUES (?, ?)");
-    const std::string_view image = catalog.image();
     for (std::size_t at = 0, part = 0; at < image.size(); at += kPartBytes, ++part) {
         insert.reset();
         insert.bind(1, static_cast<std::int64_t>(part));
@@ -407,21 +394,6 @@ bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation
     }
     return setMeta(db, "catalogue_generation", std::to_string(generation), error) &&
            setMeta(db, "catalogue_day", dayText(day), error);
-}
-
-bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error) {
-    const auto generation = generationOf(db);
-    if (!generation.ok()) {
-        error = generation.error;
-        return false;
-    }
-    Statement select(db, kListedSql);
-    auto built = buildCatalogue(select, now);
-    if (!built.ok()) {
-        error = built.error;
-        return false;
-    }
-    return storeCatalogue(db, *built.value, generation.value, now.date(), error);
 }
 
 struct Store::Statements {
@@ -465,17 +437,18 @@ Store::~Store() {
 ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     if (!isOpen()) return {{}, m_error};
     ReadResult<std::vector<ListedName>> result;
-    result.error = eachListed(m_statements->listed, QDateTime(today, QTime(0, 0)),
-                              [&](std::string_view name, Suffix suffix, std::string_view deletion) {
-                                  result.value.push_back({std::string(name), suffix, std::string(deletion)});
-                              });
+    result.error =
+        eachListedBy(m_statements->listed, QDateTime(today, QTime(0, 0)),
+                     [&](std::string_view name, Suffix suffix, std::string_view deletion) {
+                         result.value.push_back({std::string(name), suffix, std::string(deletion)});
+                     });
     if (!result.ok()) result.value.clear();
     return result;
 }
 
-ReadResult<std::shared_ptr<const Catalog>> Store::builtCatalogue(const QDateTime& now) {
-    if (!isOpen()) return {nullptr, m_error};
-    return buildCatalogue(m_statements->listed, now);
+std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
+    if (!isOpen()) return m_error;
+    return eachListedBy(m_statements->listed, now, use);
 }
 
 ReadResult<std::int64_t> Store::generation() {
@@ -483,12 +456,12 @@ ReadResult<std::int64_t> Store::generation() {
     return generationOf(m_db);
 }
 
-ReadResult<StoredCatalogue> Store::storedCatalogue(const QDateTime& now) {
+ReadResult<StoredImage> Store::storedImage(const QDateTime& now, const ImageRoom& room) {
     if (!isOpen()) return {{}, m_error};
     std::string error;
     // One read transaction, so that a writer cannot change the parts between two reads.
     if (!execute(m_db, "BEGIN", error)) return {{}, error};
-    ReadResult<StoredCatalogue> result = readStoredCatalogue(m_db, now);
+    ReadResult<StoredImage> result = readStoredImage(m_db, now, room);
     std::string ignored;
     execute(m_db, "COMMIT", ignored);
     return result;
@@ -635,13 +608,14 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
     return {wasListed != isListed || (isListed && *before != now->deletion), {}};
 }
 
-std::string StoreWriter::saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day) {
+std::string StoreWriter::saveCatalogue(std::string_view image, std::int64_t generation, QDate day) {
     if (!m_db) return m_error;
     std::string error;
     if (!execute(m_db, "BEGIN IMMEDIATE", error)) return error;
     const auto current = generationOf(m_db);
     const bool ok = current.ok() && current.value == generation &&
-                    storeCatalogue(m_db, catalog, generation, day, error) && execute(m_db, "COMMIT", error);
+                    storeCatalogueImage(m_db, image, generation, day, error) &&
+                    execute(m_db, "COMMIT", error);
     if (ok) {
         foldLog(m_db);
         return {};

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,8 +19,6 @@
 struct sqlite3;
 
 namespace yuming::service {
-
-class Catalog;
 
 // Where a name came from (the domains table's origin column). Generated names move with the
 // calendar; imported names and those a registry told of keep their dates. Imported names and
@@ -68,19 +67,26 @@ std::string dateTimeText(const QDateTime& moment);
 // running service and the next start see the new drop list.
 bool noteDropListChanged(sqlite3* db, std::string& error);
 
-// Builds the catalogue of the drop list at `now` from the names and stores it with the database as
-// the search index of the current generation, so the service starts without building it. Inside
+// Each name on the drop list: its label, suffix and deletion time.
+using ListedUse = std::function<void(std::string_view name, Suffix suffix, std::string_view deletion)>;
+// Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
+// For a writer, inside its transaction; readers use Store::eachListed.
+std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use);
+// Goes up with every change of the names.
+ReadResult<std::int64_t> namesGeneration(sqlite3* db);
+// Stores `image` as the search index of generation `generation` of the names, made on `day`. Inside
 // the caller's write transaction, after the names changed (and noteDropListChanged).
-bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error);
-bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
-                    std::string& error);
+bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t generation, QDate day,
+                         std::string& error);
 
 // The search index kept in the database, when it is the one of the names as they are.
-struct StoredCatalogue {
-    std::shared_ptr<const Catalog> catalog; // null: none fits, `note` says why
-    std::int64_t generation = 0;            // of the names
+struct StoredImage {
+    bool fits = false;           // false: none fits, `note` says why
+    std::int64_t generation = 0; // of the names
     std::string note;
 };
+// Where a stored image of `bytes` bytes is to be read into.
+using ImageRoom = std::function<char*(std::size_t bytes)>;
 
 enum class CheckDepth {
     Quick, // every page and b-tree is whole (PRAGMA quick_check)
@@ -118,10 +124,10 @@ public:
     // The drop list at the start of `today`: names deleted from then on; imported names whenever
     // they go, the others within the 30 days from `today`.
     ReadResult<std::vector<ListedName>> listed(QDate today);
-    // The same at `now`, as a catalogue, built from the names.
-    ReadResult<std::shared_ptr<const Catalog>> builtCatalogue(const QDateTime& now);
-    // The stored catalogue, already without the names deleted before `now`.
-    ReadResult<StoredCatalogue> storedCatalogue(const QDateTime& now);
+    // Calls `use` with each name on the list at `now`; empty, or why the names could not be read.
+    std::string eachListed(const QDateTime& now, const ListedUse& use);
+    // The stored search index, read into `room`, when it is the one of the names at `now`.
+    ReadResult<StoredImage> storedImage(const QDateTime& now, const ImageRoom& room);
     // Goes up with every change of the names.
     ReadResult<std::int64_t> generation();
     // No registration (an empty value) only when the database was read and holds none.
@@ -158,9 +164,9 @@ public:
     // registry's dates. True when the drop list of `today` changed.
     ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
                            bool list, QDate today);
-    // Stores `catalog` as the search index, unless the names changed since `generation`: empty, or
+    // Stores `image` as the search index, unless the names changed since `generation`: empty, or
     // why it could not be stored.
-    std::string saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day);
+    std::string saveCatalogue(std::string_view image, std::int64_t generation, QDate day);
 
 private:
     struct BusyWait {
