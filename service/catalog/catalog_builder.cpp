@@ -1,6 +1,7 @@
 #include "catalog/catalog_builder.h"
 
 #include "catalog/catalog_format.h"
+#include "protocol/moment.h"
 
 #include <algorithm>
 #include <cstring>
@@ -96,25 +97,12 @@ void sortByKey(const std::uint32_t* in, std::uint32_t* out, std::size_t count, s
         out[start[key(in[i])]++] = in[i];
 }
 
-// Deletion times come as "yyyy-MM-dd HH:mm:ss", millions of them distinct; as the number
-// yyyyMMddHHmmss they sort as their texts do and need no text of their own until the image is
+// Deletion times come as "yyyy-MM-dd HH:mm:ss", millions of them distinct; packed (see
+// Moment::pack) they sort as their texts do and need no text of their own until the image is
 // written. Any other text is numbered apart, with the top bit set.
-constexpr std::string_view kTimeShape = "0000-00-00 00:00:00";
 constexpr std::uint64_t kOtherTime = std::uint64_t{1} << 63;
-
-std::optional<std::uint64_t> packedTime(std::string_view text) {
-    if (text.size() != kTimeShape.size()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (kTimeShape[i] != '0') {
-            if (text[i] != kTimeShape[i]) return std::nullopt;
-            continue;
-        }
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return value;
-}
+// A packed time divided by this is its day.
+constexpr std::uint64_t kTimeOfDay = 1'000'000;
 
 // Stable sort by the first of each pair: sixteen bits at a time from the lowest, as many rounds
 // as the largest needs (three for a packed time, four for eight bytes of a name).
@@ -135,17 +123,6 @@ void sortByFirst(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items) {
     }
 }
 
-void unpackTime(std::uint64_t value, char* out) {
-    for (std::size_t i = kTimeShape.size(); i-- > 0;) {
-        if (kTimeShape[i] != '0') {
-            out[i] = kTimeShape[i];
-            continue;
-        }
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-}
-
 } // namespace
 
 void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view deletion) {
@@ -155,90 +132,112 @@ void CatalogBuilder::add(std::string_view name, Suffix suffix, std::string_view 
     m_info.push_back(
         static_cast<std::uint8_t>(suffixIndex(suffix) | static_cast<unsigned>(kindOf(name)) << 2));
     m_length.push_back(static_cast<std::uint8_t>(name.size()));
-    if (const auto packed = packedTime(deletion)) return m_deletion.push_back(*packed);
+    if (const auto packed = Moment::pack(deletion)) return m_deletion.push_back(*packed);
     const auto [found, added] =
         m_otherTimeIds.try_emplace(std::string(deletion), kOtherTime | m_otherTimes.size());
     if (added) m_otherTimes.emplace_back(deletion);
     m_deletion.push_back(found->second);
 }
 
-CatalogImage CatalogBuilder::finish() {
-    const std::size_t rows = m_length.size();
-    const auto nameOf = [&](std::uint32_t id) {
-        return std::string_view(m_names).substr(m_offsets[id], m_offsets[id + 1] - m_offsets[id]);
-    };
+// The steps of laying out the image, each writing its parts.
+struct CatalogBuilder::Writer {
+    explicit Writer(const CatalogBuilder& names) : b(names), rows(names.m_length.size()) {}
+
+    CatalogImage write() {
+        sortTimes();
+        sizeKeywordLists();
+        layout = layoutFor(rows, times.size(), b.m_names.size(), deletionBytes, pairLists.bytes(),
+                           tripleLists.bytes());
+        image = CatalogImage(layout.total);
+        writeHeader();
+        writeRows();
+        writeDeletionTexts();
+        writeNameOrders();
+        writeOtherOrders();
+        writeKeywordIndex();
+        return std::move(image);
+    }
+
+private:
+    std::string_view nameOf(std::uint32_t id) const {
+        return std::string_view(b.m_names).substr(b.m_offsets[id], b.m_offsets[id + 1] - b.m_offsets[id]);
+    }
+    std::string textOf(std::uint64_t time) const {
+        if (time & kOtherTime) return b.m_otherTimes[time & ~kOtherTime];
+        std::string text(Moment::kTextSize, ' ');
+        Moment::unpack(time, text.data());
+        return text;
+    }
+    std::uint32_t* order(Order o) { return at<std::uint32_t>(image, layout.orders) + o * rows; }
 
     // The distinct deletion times in time order, and each row's place among them.
-    const auto textOf = [&](std::uint64_t time) {
-        if (time & kOtherTime) return m_otherTimes[time & ~kOtherTime];
-        std::string text(kTimeShape.size(), ' ');
-        unpackTime(time, text.data());
-        return text;
-    };
-    const auto earlier = [&](std::uint64_t a, std::uint64_t b) {
-        return (a | b) & kOtherTime ? textOf(a) < textOf(b) : a < b;
-    };
-    std::vector<std::uint64_t> times;
-    std::vector<std::uint32_t> timeOf(rows);
-    {
+    void sortTimes() {
         std::vector<std::pair<std::uint64_t, std::uint32_t>> byTime(rows);
         for (std::uint32_t id = 0; id < rows; ++id)
-            byTime[id] = {m_deletion[id], id};
-        if (m_otherTimes.empty())
+            byTime[id] = {b.m_deletion[id], id};
+        if (b.m_otherTimes.empty()) {
             sortByFirst(byTime);
-        else
+        } else {
+            const auto earlier = [&](std::uint64_t x, std::uint64_t y) {
+                return (x | y) & kOtherTime ? textOf(x) < textOf(y) : x < y;
+            };
             std::sort(byTime.begin(), byTime.end(),
-                      [&](const auto& a, const auto& b) { return earlier(a.first, b.first); });
+                      [&](const auto& x, const auto& y) { return earlier(x.first, y.first); });
+        }
+        timeOf.resize(rows);
         for (const auto& [time, id] : byTime) {
             if (times.empty() || times.back() != time) times.push_back(time);
             timeOf[id] = static_cast<std::uint32_t>(times.size() - 1);
         }
+        for (const std::uint64_t time : times)
+            deletionBytes +=
+                time & kOtherTime ? b.m_otherTimes[time & ~kOtherTime].size() : Moment::kTextSize;
     }
-    std::uint64_t deletionBytes = 0;
-    for (const std::uint64_t time : times)
-        deletionBytes += time & kOtherTime ? m_otherTimes[time & ~kOtherTime].size() : kTimeShape.size();
 
-    // The keyword index: the rows of each pair and each run of three letters.
-    Grams grams;
-    GramLists pairLists(kPairs), tripleLists(kTriples);
-    for (std::uint32_t id = 0; id < rows; ++id) {
-        gramsOf(nameOf(id), grams);
-        pairLists.count(grams.pairs, id);
-        tripleLists.count(grams.triples, id);
+    // The keyword index's lists of rows for each pair and each run of three letters, sized.
+    void sizeKeywordLists() {
+        for (std::uint32_t id = 0; id < rows; ++id) {
+            gramsOf(nameOf(id), grams);
+            pairLists.count(grams.pairs, id);
+            tripleLists.count(grams.triples, id);
+        }
     }
-    const std::uint64_t pairBytes = pairLists.bytes(), tripleBytes = tripleLists.bytes();
 
-    const Layout l = layoutFor(rows, times.size(), m_names.size(), deletionBytes, pairBytes, tripleBytes);
-    CatalogImage image(l.total);
-    Header header{};
-    std::memcpy(header.magic, kMagic, sizeof kMagic);
-    header.byteOrder = kByteOrderMark;
-    header.version = kVersion;
-    header.rows = static_cast<std::uint32_t>(rows);
-    header.deletions = static_cast<std::uint32_t>(times.size());
-    header.nameBytes = m_names.size();
-    header.deletionBytes = deletionBytes;
-    header.pairBytes = pairBytes;
-    header.tripleBytes = tripleBytes;
-    std::memcpy(image.data(), &header, sizeof header);
-    std::memcpy(image.data() + l.names, m_names.data(), m_names.size());
-    std::memcpy(image.data() + l.offsets, m_offsets.data(), m_offsets.size() * 4);
-    auto* entries = at<Entry>(image, l.entries);
-    for (std::size_t id = 0; id < rows; ++id)
-        entries[id] = {timeOf[id], m_info[id], m_length[id], 0};
-    {
-        auto* offsets = at<std::uint32_t>(image, l.deletionOffsets);
-        char* text = image.data() + l.deletionTexts;
+    void writeHeader() {
+        Header header{};
+        std::memcpy(header.magic, kMagic, sizeof kMagic);
+        header.byteOrder = kByteOrderMark;
+        header.version = kVersion;
+        header.rows = static_cast<std::uint32_t>(rows);
+        header.deletions = static_cast<std::uint32_t>(times.size());
+        header.nameBytes = b.m_names.size();
+        header.deletionBytes = deletionBytes;
+        header.pairBytes = pairLists.bytes();
+        header.tripleBytes = tripleLists.bytes();
+        std::memcpy(image.data(), &header, sizeof header);
+    }
+
+    void writeRows() {
+        std::memcpy(image.data() + layout.names, b.m_names.data(), b.m_names.size());
+        std::memcpy(image.data() + layout.offsets, b.m_offsets.data(), b.m_offsets.size() * 4);
+        auto* entries = at<Entry>(image, layout.entries);
+        for (std::size_t id = 0; id < rows; ++id)
+            entries[id] = {timeOf[id], b.m_info[id], b.m_length[id], 0};
+    }
+
+    void writeDeletionTexts() {
+        auto* offsets = at<std::uint32_t>(image, layout.deletionOffsets);
+        char* text = image.data() + layout.deletionTexts;
         std::uint32_t used = 0;
         for (std::size_t i = 0; i < times.size(); ++i) {
             offsets[i] = used;
             if (times[i] & kOtherTime) {
-                const std::string& other = m_otherTimes[times[i] & ~kOtherTime];
+                const std::string& other = b.m_otherTimes[times[i] & ~kOtherTime];
                 std::memcpy(text + used, other.data(), other.size());
                 used += static_cast<std::uint32_t>(other.size());
             } else {
-                unpackTime(times[i], text + used);
-                used += static_cast<std::uint32_t>(kTimeShape.size());
+                Moment::unpack(times[i], text + used);
+                used += static_cast<std::uint32_t>(Moment::kTextSize);
             }
         }
         offsets[times.size()] = used;
@@ -246,22 +245,20 @@ CatalogImage CatalogBuilder::finish() {
 
     // The two name orders: sorted by their first eight bytes, then each run of names that share
     // them by the whole name.
-    std::uint32_t* orders = at<std::uint32_t>(image, l.orders);
-    const auto order = [&](Order o) { return orders + o * rows; };
-    {
+    void writeNameOrders() {
         std::vector<std::pair<std::uint64_t, std::uint32_t>> keys(rows);
         for (const bool backwards : {false, true}) {
             for (std::uint32_t id = 0; id < rows; ++id)
                 keys[id] = {leadingBytes(nameOf(id), backwards), id};
             sortByFirst(keys);
-            const auto byRest = [&](const auto& a, const auto& b) {
-                const std::string_view x = nameOf(a.second), y = nameOf(b.second);
+            const auto byRest = [&](const auto& x, const auto& y) {
+                const std::string_view p = nameOf(x.second), q = nameOf(y.second);
                 if (backwards) {
-                    const int c = compareBackwards(x, y, SIZE_MAX);
-                    return c != 0 ? c < 0 : a.second < b.second;
+                    const int c = compareBackwards(p, q, SIZE_MAX);
+                    return c != 0 ? c < 0 : x.second < y.second;
                 }
-                if (x != y) return x < y;
-                return suffixRank(m_info[a.second] & 3) < suffixRank(m_info[b.second] & 3);
+                if (p != q) return p < q;
+                return suffixRank(b.m_info[x.second] & 3) < suffixRank(b.m_info[y.second] & 3);
             };
             for (auto run = keys.begin(); run != keys.end();) {
                 const auto end =
@@ -274,44 +271,65 @@ CatalogImage CatalogBuilder::finish() {
                 out[i] = keys[i].second;
         }
     }
+
     // Every other order is the name order sorted stably by its leading keys.
-    constexpr std::uint64_t kTimeOfDay = 1'000'000;
-    const auto sameDay = [&](std::uint64_t a, std::uint64_t b) {
-        return (a | b) & kOtherTime ? textOf(a).substr(0, 10) == textOf(b).substr(0, 10)
-                                    : a / kTimeOfDay == b / kTimeOfDay;
-    };
-    std::vector<std::uint32_t> dayOf(times.size());
-    for (std::size_t i = 1; i < times.size(); ++i)
-        dayOf[i] = dayOf[i - 1] + !sameDay(times[i], times[i - 1]);
-    sortByKey(order(ByName), order(ByDeletion), rows, times.size(),
-              [&](std::uint32_t id) { return timeOf[id]; });
-    sortByKey(order(ByName), order(BySuffix), rows, 4,
-              [&](std::uint32_t id) { return suffixRank(m_info[id] & 3); });
-    sortByKey(order(ByName), order(ByLength), rows, 256, [&](std::uint32_t id) { return m_length[id]; });
-    sortByKey(order(ByLength), order(ByDayThenLength), rows, times.size(),
-              [&](std::uint32_t id) { return dayOf[timeOf[id]]; });
+    void writeOtherOrders() {
+        const auto sameDay = [&](std::uint64_t x, std::uint64_t y) {
+            return (x | y) & kOtherTime ? textOf(x).substr(0, 10) == textOf(y).substr(0, 10)
+                                        : x / kTimeOfDay == y / kTimeOfDay;
+        };
+        std::vector<std::uint32_t> dayOf(times.size());
+        for (std::size_t i = 1; i < times.size(); ++i)
+            dayOf[i] = dayOf[i - 1] + !sameDay(times[i], times[i - 1]);
+        sortByKey(order(ByName), order(ByDeletion), rows, times.size(),
+                  [&](std::uint32_t id) { return timeOf[id]; });
+        sortByKey(order(ByName), order(BySuffix), rows, 4,
+                  [&](std::uint32_t id) { return suffixRank(b.m_info[id] & 3); });
+        sortByKey(order(ByName), order(ByLength), rows, 256,
+                  [&](std::uint32_t id) { return b.m_length[id]; });
+        sortByKey(order(ByLength), order(ByDayThenLength), rows, times.size(),
+                  [&](std::uint32_t id) { return dayOf[timeOf[id]]; });
+    }
 
     // Letters: a bit per row, and counts by suffix, structure and length; pairs and triples in
     // their lists.
-    auto* letterBits = at<std::uint64_t>(image, l.letters);
-    auto* letterTally = at<LetterTally>(image, l.letterTally);
-    auto* tally = at<Tally>(image, l.tally);
-    pairLists.place(at<std::uint64_t>(image, l.pairStart), at<std::uint8_t>(image, l.pairs));
-    tripleLists.place(at<std::uint64_t>(image, l.tripleStart), at<std::uint8_t>(image, l.triples));
-    for (std::uint32_t id = 0; id < rows; ++id) {
-        const unsigned suffix = m_info[id] & 3, kind = m_info[id] >> 2 & 3;
-        ++(*tally)[suffix][kind][m_length[id]];
-        gramsOf(nameOf(id), grams);
-        const unsigned length = std::min<unsigned>(m_length[id], kLetterLengths - 1);
-        for (std::uint32_t g : grams.letters) {
-            letterBits[g * l.words + id / 64] |= std::uint64_t{1} << (id % 64);
-            ++(*letterTally)[g][suffix][kind][length];
+    void writeKeywordIndex() {
+        auto* letterBits = at<std::uint64_t>(image, layout.letters);
+        auto* letterTally = at<LetterTally>(image, layout.letterTally);
+        auto* tally = at<Tally>(image, layout.tally);
+        pairLists.place(at<std::uint64_t>(image, layout.pairStart), at<std::uint8_t>(image, layout.pairs));
+        tripleLists.place(at<std::uint64_t>(image, layout.tripleStart),
+                          at<std::uint8_t>(image, layout.triples));
+        for (std::uint32_t id = 0; id < rows; ++id) {
+            const unsigned suffix = b.m_info[id] & 3, kind = b.m_info[id] >> 2 & 3;
+            ++(*tally)[suffix][kind][b.m_length[id]];
+            gramsOf(nameOf(id), grams);
+            const unsigned length = std::min<unsigned>(b.m_length[id], kLetterLengths - 1);
+            for (std::uint32_t g : grams.letters) {
+                letterBits[g * layout.words + id / 64] |= std::uint64_t{1} << (id % 64);
+                ++(*letterTally)[g][suffix][kind][length];
+            }
+            for (std::uint32_t g : grams.pairs)
+                ++(*letterTally)[kSymbols + g][suffix][kind][length];
+            pairLists.write(grams.pairs, id);
+            tripleLists.write(grams.triples, id);
         }
-        for (std::uint32_t g : grams.pairs)
-            ++(*letterTally)[kSymbols + g][suffix][kind][length];
-        pairLists.write(grams.pairs, id);
-        tripleLists.write(grams.triples, id);
     }
+
+    const CatalogBuilder& b;
+    const std::size_t rows;
+    std::vector<std::uint64_t> times;
+    std::vector<std::uint32_t> timeOf;
+    std::uint64_t deletionBytes = 0;
+    Grams grams;
+    GramLists pairLists{kPairs};
+    GramLists tripleLists{kTriples};
+    Layout layout{};
+    CatalogImage image;
+};
+
+CatalogImage CatalogBuilder::finish() {
+    CatalogImage image = Writer(*this).write();
     *this = CatalogBuilder();
     return image;
 }

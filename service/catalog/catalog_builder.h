@@ -22,11 +22,13 @@ public:
     CatalogImage finish();
 
 private:
+    struct Writer;
+
     std::string m_names;
     std::vector<std::uint32_t> m_offsets{0};
     std::vector<std::uint8_t> m_info;
     std::vector<std::uint8_t> m_length;
-    // Each row's deletion time as a number that sorts as the text does (see packedTime); the
+    // Each row's deletion time as a number that sorts as the text does (see Moment::pack); the
     // rare text of another form stands for its place in m_otherTimes.
     std::vector<std::uint64_t> m_deletion;
     std::unordered_map<std::string, std::uint64_t> m_otherTimeIds;
