@@ -275,12 +275,27 @@ CheckResult checkDatabase(const std::string& path, CheckDepth depth,
 
 namespace {
 
-// The drop list: names deleted from now on; imported names and those a registry has being deleted
-// whenever they go, the others (generated demo names, renewed names a registry told of) within
-// the 30 days from today. A whole-table scan
+// listedAnyDay as a condition on the origin column: "origin IN (1, 3)".
+const std::string& listedAnyDaySql() {
+    static const std::string sql = [] {
+        std::string in;
+        for (const Origin origin : kOrigins)
+            if (listedAnyDay(origin))
+                in += (in.empty() ? "" : ", ") + std::to_string(static_cast<int>(origin));
+        return "origin IN (" + in + ')';
+    }();
+    return sql;
+}
+
+// The drop list: names deleted from now on; those listedAnyDay whenever they go, the others
+// (generated demo names, renewed names a registry told of) before listEnd. A whole-table scan
 // reads the file in order, which beats the deletion index when most rows are wanted.
-constexpr std::string_view kListedSql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
-                                        "WHERE deletion >= ?1 AND (origin IN (1, 3) OR deletion < ?2)";
+const std::string& listedSql() {
+    static const std::string sql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
+                                   "WHERE deletion >= ?1 AND (" +
+                                   listedAnyDaySql() + " OR deletion < ?2)";
+    return sql;
+}
 
 std::optional<Suffix> suffixFromText(std::string_view text) {
     for (Suffix s : {Com, Net, Org, Cn})
@@ -332,7 +347,8 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
     }
     if (builtOn != now.date()) {
         Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? "
-                             "AND origin NOT IN (1, 3))");
+                             "AND NOT " +
+                                 listedAnyDaySql() + ')');
         joined.bind(1, dayText(listEnd(builtOn)));
         joined.bind(2, dayText(listEnd(now.date())));
         if (joined.step() != Step::Row) return {{}, joined.error()};
@@ -371,7 +387,7 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
 } // namespace
 
 std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use) {
-    Statement select(db, kListedSql);
+    Statement select(db, listedSql());
     return eachListedBy(select, now, use);
 }
 
@@ -398,7 +414,7 @@ bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t gener
 
 struct Store::Statements {
     explicit Statements(sqlite3* db)
-        : listed(db, kListedSql),
+        : listed(db, listedSql()),
           registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?"),
           answer(db, "SELECT fetched, found, record FROM rdap_answers WHERE domain = ?") {}
     Statement listed;
@@ -513,9 +529,9 @@ ReadResult<std::optional<RegistryAnswer>> Store::answer(std::string_view domain)
 
 namespace {
 
+// The drop list's rule (listedSql) for one name.
 bool listedOn(std::string_view deletion, Origin origin, QDate today) {
-    const bool anyDay = origin == Origin::Imported || origin == Origin::Deleting;
-    return deletion >= dayText(today) && (anyDay || deletion < dayText(listEnd(today)));
+    return deletion >= dayText(today) && (listedAnyDay(origin) || deletion < dayText(listEnd(today)));
 }
 
 } // namespace

@@ -25,6 +25,17 @@ namespace yuming::service {
 // those a registry has in redemption or pending delete are listed however far off their
 // deletion is; the others join the list 30 days before it.
 enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
+inline constexpr Origin kOrigins[] = {Origin::Generated, Origin::Imported, Origin::Learned, Origin::Deleting};
+
+// Whether names of `origin` are on the drop list however far off their deletion is.
+constexpr bool listedAnyDay(Origin origin) {
+    return origin == Origin::Imported || origin == Origin::Deleting;
+}
+
+// The first day after the drop list: the names not listedAnyDay join it 30 days before they go.
+inline QDate listEnd(QDate today) {
+    return today.addDays(30);
+}
 
 // A name on the drop list, as the search catalogue keeps it.
 struct ListedName {
@@ -178,11 +189,6 @@ private:
     std::string m_error;
     BusyWait m_busy;
 };
-
-// The first day after the drop list.
-inline QDate listEnd(QDate today) {
-    return today.addDays(30);
-}
 
 // For a writer that brings names of its own (the import), inside its transaction: the tables as
 // the service makes them, brought up to date. `fresh`: the database held no names; it then gets
