@@ -1,6 +1,7 @@
 #include "catalog/catalog_keeper.h"
 
 #include "catalog/catalog_store.h"
+#include "store/sqlite_util.h"
 
 #include <algorithm>
 #include <chrono>
@@ -126,7 +127,7 @@ void CatalogKeeper::catchUp() {
     Store store(m_dbPath);
     const auto generation = store.generation();
     // A writer committing holds the file a moment; the next turn asks again.
-    if (!generation.ok() && generation.error.find("locked") != std::string::npos) return;
+    if (!generation.ok() && isBusy(generation.code)) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value == m_generation) return;
     const QDateTime now = QDateTime::currentDateTime();

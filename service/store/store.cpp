@@ -63,7 +63,7 @@ ReadResult<std::optional<std::string>> metaValue(sqlite3* db, std::string_view k
     case Step::Failed:
         break;
     }
-    return {std::nullopt, select.error()};
+    return {std::nullopt, select.error(), select.code()};
 }
 
 bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::string& error) {
@@ -317,7 +317,7 @@ std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUs
 
 ReadResult<std::int64_t> generationOf(sqlite3* db) {
     const auto value = metaValue(db, "generation");
-    if (!value.ok()) return {0, value.error};
+    if (!value.ok()) return {0, value.error, value.code};
     return {value.value ? std::strtoll(value.value->c_str(), nullptr, 10) : 0, {}};
 }
 
@@ -426,6 +426,7 @@ Store::Store(const std::string& path) {
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         m_error = sqliteError(m_db);
+        m_code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_NOMEM;
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
@@ -437,7 +438,10 @@ Store::Store(const std::string& path) {
     execute(m_db, "PRAGMA cache_size = -256", ignored);
     m_statements = std::make_unique<Statements>(m_db);
     for (Statement* statement : {&m_statements->listed, &m_statements->registration, &m_statements->answer})
-        if (!statement->valid() && m_error.empty()) m_error = statement->error();
+        if (!statement->valid() && m_error.empty()) {
+            m_error = statement->error();
+            m_code = statement->code();
+        }
     if (!m_error.empty()) {
         m_statements.reset();
         sqlite3_close(m_db);
@@ -468,7 +472,7 @@ std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
 }
 
 ReadResult<std::int64_t> Store::generation() {
-    if (!isOpen()) return {0, m_error};
+    if (!isOpen()) return {0, m_error, m_code};
     return generationOf(m_db);
 }
 

@@ -62,6 +62,8 @@ struct RegistryAnswer {
 template <typename T> struct ReadResult {
     T value{};
     std::string error;
+    // SQLite's result code of the failure, when SQLite gave one (see isBusy in sqlite_util.h).
+    int code = 0;
     bool ok() const { return error.empty(); }
 };
 
@@ -149,6 +151,7 @@ public:
 private:
     sqlite3* m_db = nullptr;
     std::string m_error;
+    int m_code = 0;
     struct Statements;
     std::unique_ptr<Statements> m_statements;
 };
