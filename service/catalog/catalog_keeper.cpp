@@ -3,6 +3,8 @@
 #include "catalog/catalog_store.h"
 #include "store/sqlite_util.h"
 
+#include "protocol/moment.h"
+
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -95,7 +97,7 @@ void CatalogKeeper::run() {
         if (Clock::now() >= nextFloor) {
             nextFloor = Clock::now() + std::chrono::minutes(1);
             const auto current = m_catalogs.current();
-            const std::string now = dateTimeText(QDateTime::currentDateTime());
+            const std::string now = Moment::of(QDateTime::currentDateTime()).text();
             if (!current->firstDeletion().empty() && current->firstDeletion() < now)
                 m_catalogs.replace(current->since(now));
         }

@@ -1,6 +1,7 @@
 #include "import/drop_import.h"
 
 #include "catalog/catalog_store.h"
+#include "protocol/moment.h"
 #include "store/bulk_names.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
@@ -121,7 +122,7 @@ int column(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int index) {
         break;
     default:
         formatWallTime(index == 4 ? row.expiry : row.deletion, buffer);
-        text({buffer, 19}, SQLITE_TRANSIENT);
+        text({buffer, Moment::kTextSize}, SQLITE_TRANSIENT);
         break;
     }
     return SQLITE_OK;

@@ -2,6 +2,8 @@
 
 #include "store/sqlite_util.h"
 
+#include "protocol/moment.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,10 +78,6 @@ bool setMeta(sqlite3* db, std::string_view key, std::string_view value, std::str
 }
 
 } // namespace
-
-std::string dateTimeText(const QDateTime& moment) {
-    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-}
 
 bool noteDropListChanged(sqlite3* db, std::string& error) {
     return execute(db,
@@ -305,7 +303,7 @@ std::optional<Suffix> suffixFromText(std::string_view text) {
 
 std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUse& use) {
     select.reset();
-    select.bind(1, dateTimeText(now));
+    select.bind(1, Moment::of(now).text());
     select.bind(2, dayText(listEnd(now.date())));
     Step step;
     while ((step = select.step()) == Step::Row)

@@ -73,9 +73,6 @@ template <typename T> struct ReadResult {
 // that holds names is never seeded again.
 bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
 
-// "yyyy-MM-dd HH:mm:ss", the form deletion times are stored in.
-std::string dateTimeText(const QDateTime& moment);
-
 // Every change to the names ends with this, inside the transaction that made it, so that a
 // running service and the next start see the new drop list.
 bool noteDropListChanged(sqlite3* db, std::string& error);
