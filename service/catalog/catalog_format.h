@@ -1,12 +1,13 @@
 #pragma once
 
 // The stored image of a catalogue: its block of bytes and how the parts lie in it, as the builder
-// writes them and the catalogue reads them back. The layout's own pieces are in catalog_format.
+// writes them and the catalogue reads them back. What is in namespace catalog_format is for those
+// two alone.
 
 #include "protocol/search_query.h"
 
 #include <array>
-
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,7 +81,6 @@ struct Header {
     std::uint64_t tripleBytes;
 };
 
-// Where each part of an image starts, every part on an 8-byte boundary.
 // A row's deletion time (its place among the distinct times), suffix, structure and length, side
 // by side so that filtering a row costs one memory read.
 struct Entry {
@@ -90,13 +90,14 @@ struct Entry {
     std::uint16_t unused;
 };
 
+// Where each part of an image starts, every part on an 8-byte boundary.
 struct Layout {
     std::size_t names, offsets, entries, deletionOffsets, deletionTexts, orders, letters, letterTally, tally,
         pairStart, pairs, tripleStart, triples, total;
     std::size_t words;
 };
 
-// Where each part of an image of these sizes starts, and its whole size.
+// The layout of an image of these sizes.
 Layout layoutFor(std::uint64_t rows, std::uint64_t deletions, std::uint64_t nameBytes,
                  std::uint64_t deletionBytes, std::uint64_t pairBytes, std::uint64_t tripleBytes);
 

@@ -21,13 +21,13 @@ struct sqlite3;
 namespace yuming::service {
 
 // Where a name came from (the domains table's origin column). Generated names move with the
-// calendar; imported names and those a registry told of keep their dates. Imported names and
-// those a registry has in redemption or pending delete are listed however far off their
-// deletion is; the others join the list 30 days before it.
+// calendar; imported names and those a registry told of keep their dates. Which of them are on
+// the drop list is listedAnyDay's and listEnd's to say.
 enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
 inline constexpr Origin kOrigins[] = {Origin::Generated, Origin::Imported, Origin::Learned, Origin::Deleting};
 
-// Whether names of `origin` are on the drop list however far off their deletion is.
+// Whether names of `origin` are on the drop list however far off their deletion is: imported
+// names, and those a registry has in redemption or pending delete.
 constexpr bool listedAnyDay(Origin origin) {
     return origin == Origin::Imported || origin == Origin::Deleting;
 }
