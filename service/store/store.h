@@ -1,6 +1,15 @@
 #pragma once
 
+// The store's connections, and with them the rest of the store: the tables and their migration
+// (schema.h), the meta table (meta.h), the check of the file (check.h), the drop list's rule
+// (listing_rule.h).
+
 #include "protocol/search_query.h"
+#include "store/check.h"
+#include "store/listing_rule.h"
+#include "store/meta.h"
+#include "store/read_result.h"
+#include "store/schema.h"
 #include "store/seed.h"
 
 #include <QDate>
@@ -19,23 +28,6 @@
 struct sqlite3;
 
 namespace yuming::service {
-
-// Where a name came from (the domains table's origin column). Generated names move with the
-// calendar; imported names and those a registry told of keep their dates. Which of them are on
-// the drop list is listedAnyDay's and listEnd's to say.
-enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
-inline constexpr Origin kOrigins[] = {Origin::Generated, Origin::Imported, Origin::Learned, Origin::Deleting};
-
-// Whether names of `origin` are on the drop list however far off their deletion is: imported
-// names, and those a registry has in redemption or pending delete.
-constexpr bool listedAnyDay(Origin origin) {
-    return origin == Origin::Imported || origin == Origin::Deleting;
-}
-
-// The first day after the drop list: the names not listedAnyDay join it 30 days before they go.
-inline QDate listEnd(QDate today) {
-    return today.addDays(30);
-}
 
 // A name on the drop list, as the search catalogue keeps it.
 struct ListedName {
@@ -57,33 +49,11 @@ struct RegistryAnswer {
     std::string record;
 };
 
-// What a read of the database gave: the value, or why the file could not be read. A read that
-// failed is never an empty answer; `error` is empty exactly when the read succeeded.
-template <typename T> struct ReadResult {
-    T value{};
-    std::string error;
-    // SQLite's result code of the failure, when SQLite gave one (see isBusy in sqlite_util.h).
-    int code = 0;
-    bool ok() const { return error.empty(); }
-};
-
-// Brings the database at `path` up to date for `today`: creates and seeds it when it is new
-// or empty, and moves every date forward by the days passed since it was last dated, so the
-// drop list always covers the coming 30 days. Any error reading the file fails it: a database
-// that holds names is never seeded again.
-bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
-
-// Every change to the names ends with this, inside the transaction that made it, so that a
-// running service and the next start see the new drop list.
-bool noteDropListChanged(sqlite3* db, std::string& error);
-
 // Each name on the drop list: its label, suffix and deletion time.
 using ListedUse = std::function<void(std::string_view name, Suffix suffix, std::string_view deletion)>;
 // Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
 // For a writer, inside its transaction; readers use Store::eachListed.
 std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use);
-// Goes up with every change of the names.
-ReadResult<std::int64_t> namesGeneration(sqlite3* db);
 // Stores `image` as the search index of generation `generation` of the names, made on `day`. Inside
 // the caller's write transaction, after the names changed (and noteDropListChanged).
 bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t generation, QDate day,
@@ -97,28 +67,6 @@ struct StoredImage {
 };
 // Where a stored image of `bytes` bytes is to be read into.
 using ImageRoom = std::function<char*(std::size_t bytes)>;
-
-enum class CheckDepth {
-    Quick, // every page and b-tree is whole (PRAGMA quick_check)
-    Full,  // and every index agrees with its table (PRAGMA integrity_check)
-};
-
-struct CheckResult {
-    enum class Outcome {
-        Sound,
-        Damaged,    // `problems` says what SQLite found
-        CutShort,   // the time allowed ran out before the check ended
-        Unreadable, // the file could not be checked at all: `problems` holds why
-    };
-    Outcome outcome = Outcome::Unreadable;
-    std::vector<std::string> problems;
-    std::chrono::milliseconds took{};
-};
-
-// Checks the structure of the existing database at `path`, read-only: never creates, seeds or
-// changes the file. With a `budget`, the check stops when that time has passed.
-CheckResult checkDatabase(const std::string& path, CheckDepth depth,
-                          std::optional<std::chrono::milliseconds> budget = std::nullopt);
 
 // A read-only connection. SQLite connections must not be shared between threads without a
 // lock, so each serving thread opens its own.
@@ -189,14 +137,5 @@ private:
     std::string m_error;
     BusyWait m_busy;
 };
-
-// For a writer that brings names of its own (the import), inside its transaction: the tables as
-// the service makes them, brought up to date. `fresh`: the database held no names; it then gets
-// the date mark, so the service never seeds generated names into it. A database with names but
-// no date mark is refused, as the service refuses it.
-bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error);
-// The secondary indexes on the names, dropped before many rows are written and made again after.
-bool dropNameIndexes(sqlite3* db, std::string& error);
-bool createNameIndexes(sqlite3* db, std::string& error);
 
 } // namespace yuming::service
