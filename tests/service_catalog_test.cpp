@@ -1,12 +1,19 @@
 // The catalogue's stored image and the names that leave the list as their time passes; a running
-// service taking up names written to its database by someone else while clients search.
+// service taking up names written to its database by someone else while clients search; how long
+// a lookup waits for the catalogue and for its turn at a registry.
 #include "service_test_util.h"
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_keeper.h"
+#include "catalog/catalog_store.h"
+#include "search/request.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
+#include "support/rdap_fixture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -15,6 +22,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <thread>
 
 using namespace yuming;
@@ -72,14 +80,18 @@ TEST(CatalogImage, ReadBackAnswersAsTheOriginalAndDamageIsRefused) {
 }
 
 TEST(CatalogTimes, TextsOfAnyFormKeepTheirTextAndSortAsTextDoes) {
-    const Catalog catalog({{"d", Com, "2026-05-01 9:00"}, {"c", Com, "2026-05-01 02:30:00"},
-                           {"b", Com, "2026-05-01"}, {"a", Com, "2026-04-30 23:59:59"},
-                           {"e", Com, "2026-05-01 02:30:00"}});
+    const Catalog catalog({{"d", Com, "2026-05-01 9:00"},
+                           {"c", Com, "2026-05-01 02:30:00"},
+                           {"b", Com, "2026-05-01"},
+                           {"a", Com, "2026-04-30 23:59:59"},
+                           {"e", Com, "2026-05-01 02:30:00"},
+                           {"f", Com, "2026-13-45 99:99:99"}});
     std::vector<std::string> shown;
     for (std::uint32_t id : catalog.search(keyword(""), 50).rows)
         shown.push_back(std::string(catalog.row(id).name) + ' ' + std::string(catalog.row(id).deletion));
-    EXPECT_EQ(shown, (std::vector<std::string>{"a 2026-04-30 23:59:59", "b 2026-05-01", "c 2026-05-01 02:30:00",
-                                               "e 2026-05-01 02:30:00", "d 2026-05-01 9:00"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"a 2026-04-30 23:59:59", "b 2026-05-01",
+                                               "c 2026-05-01 02:30:00", "e 2026-05-01 02:30:00",
+                                               "d 2026-05-01 9:00", "f 2026-13-45 99:99:99"}));
 }
 
 TEST(CatalogFloor, NamesWhoseTimeHasPassedLeaveEverySearchAndCount) {
@@ -164,4 +176,68 @@ TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearc
                                           "GET /s/?key=zzqx&kaiwei=starts&page=0 HTTP/1.1\r\n"
                                           "Host: x\r\nConnection: close\r\n\r\n")
                     .contains("zzqximported.com"));
+}
+
+// A lookup that taught the drop list something waits for the catalogue to hold it, at most 3 s:
+// the keeper answers well within that, with the change served; one asked as it stops is answered.
+TEST(CatalogKeeping, ARefreshIsAnsweredWithinALookupsWaitWithTheChangeServed) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("kept.sqlite")).toStdString();
+    const QDate today = QDate::currentDate();
+    std::string error;
+    ASSERT_TRUE(prepareDatabase(path, {.seed = 2, .rows = 100}, today, error)) << error;
+    const OpenedCatalogue opened = openCatalogue(path, QDateTime::currentDateTime());
+    ASSERT_TRUE(opened.catalog) << opened.error;
+    CatalogHolder catalogs(opened.catalog);
+    CatalogKeeper keeper(path, catalogs, opened);
+
+    const std::string deletion = today.addDays(50).toString(Qt::ISODate).toStdString() + " 02:30:00";
+    const auto learned = StoreWriter(path).learn("zzqxlearned", Com,
+                                                 Registration{"2020-01-01 00:00:00", deletion}, true, today);
+    ASSERT_TRUE(learned.ok() && learned.value) << learned.error;
+    std::promise<void> answered;
+    QElapsedTimer clock;
+    clock.start();
+    keeper.refresh([&] { answered.set_value(); });
+    ASSERT_EQ(answered.get_future().wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(names(*catalogs.current(), keyword("zzqx")), std::vector<std::string>{"zzqxlearned.com"});
+
+    std::promise<void> last;
+    keeper.refresh([&] { last.set_value(); });
+    keeper.stop();
+    EXPECT_EQ(last.get_future().wait_for(std::chrono::seconds(0)), std::future_status::ready);
+}
+
+// At one request every 20 s a second lookup's turn would come after the 15 s a lookup may wait
+// for it: it is answered at once without the registry.
+TEST(LookupWaits, ALookupWhoseTurnIsPastTheLimitIsAnsweredAtOnceWithoutTheRegistry) {
+    yuming::testing::RdapFixture fixture;
+    QTemporaryDir dir;
+    QFile bootstrap(dir.filePath(QStringLiteral("bootstrap.json")));
+    ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
+    bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com"],[")" +
+                                              fixture.baseUrl() + R"("]]]})"));
+    bootstrap.close();
+    fixture.set(
+        "/rdap/domain/first.com",
+        {.body = R"({"objectClassName":"domain","ldhName":"first.com","status":["active"],"events":[]})"});
+    ServiceProcess::Options options;
+    options.rows = 100;
+    options.extraArgs = {
+        "--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--rdap-rate", "0.05", "--time-zone", "UTC"};
+    ServiceProcess service(options);
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    const ServiceAddress address{service.host(), service.port()};
+    yuming::testing::exchange(service.port(), lookupRequest(u"first.com", address));
+    ASSERT_EQ(fixture.hits("/rdap/domain/first.com"), 1);
+
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray second =
+        yuming::testing::exchange(service.port(), lookupRequest(u"second.com", address));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(yuming::testing::statusOf(second), 502);
+    EXPECT_TRUE(second.contains("is asked too often: the next turn is in 1")) << second.toStdString();
+    EXPECT_EQ(fixture.hits("/rdap/domain/second.com"), 0);
 }

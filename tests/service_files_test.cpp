@@ -4,6 +4,7 @@
 
 #include "lookup/lookup.h"
 #include "search/request.h"
+#include "store/sqlite_util.h"
 #include "store/store.h"
 #include "text/gbk.h"
 
@@ -140,7 +141,9 @@ TEST(ServiceDamagedWhileServing, LookupThatCannotReadIsAnErrorPage) {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
         sqlite3_busy_timeout(db, 10000);
-        EXPECT_EQ(sqlite3_exec(db, "UPDATE meta SET value = value WHERE key = 'dated'", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(
+            sqlite3_exec(db, "UPDATE meta SET value = value WHERE key = 'dated'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
         sqlite3_close(db);
     }
     const QByteArray answer = lookup();
@@ -194,4 +197,102 @@ TEST(ServiceLog, MovedAsideAtItsLimitAndKeptToTwoFiles) {
     }
     EXPECT_TRUE((older + newer).contains("GET /?n=" + QByteArray::number(sent) + " HTTP/1.1\" 200"));
     EXPECT_TRUE(newer.endsWith("yuming-service: stopped\n"));
+}
+
+namespace {
+
+void exec(sqlite3* db, const char* sql) {
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+}
+
+} // namespace
+
+// A database from before names had an origin: written here by hand as that version laid it out,
+// dated two days ago, so opening it both adds the column and moves the dates.
+TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndMovesItsDates) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.sqlite"));
+    const QDate today = QDate::currentDate();
+    const QString soon = today.addDays(3).toString(Qt::ISODate);
+    const QString later = today.addDays(100).toString(Qt::ISODate);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+        exec(db,
+             "CREATE TABLE domains (id INTEGER PRIMARY KEY, name TEXT NOT NULL, suffix TEXT NOT NULL, "
+             "rname TEXT NOT NULL, length INTEGER NOT NULL, expiry TEXT NOT NULL, deletion TEXT NOT NULL, "
+             "UNIQUE (name, suffix));"
+             "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);");
+        const QString rows =
+            QStringLiteral("INSERT INTO domains(name, suffix, rname, length, expiry, deletion) VALUES "
+                           "('soon', 'com', 'noos', 4, '%1 08:00:00', '%2 02:30:00'),"
+                           "('later', 'cn', 'retal', 5, '%3 09:10:11', '%4 04:30:00');"
+                           "INSERT INTO meta VALUES ('dated', '%5'), ('seed', '9'), ('rows', '2'),"
+                           "('generation', '4');")
+                .arg(today.addDays(1 - 75).toString(Qt::ISODate), today.addDays(1).toString(Qt::ISODate),
+                     today.addDays(82).toString(Qt::ISODate), today.addDays(98).toString(Qt::ISODate),
+                     today.addDays(-2).toString(Qt::ISODate));
+        exec(db, rows.toUtf8().constData());
+        sqlite3_close(db);
+    }
+    std::string error;
+    ASSERT_TRUE(service::prepareDatabase(path.toStdString(), {.seed = 1, .rows = 50}, today, error)) << error;
+
+    const Database db(path);
+    EXPECT_EQ(
+        db.rows("SELECT name, suffix, rname, length, expiry, deletion, origin FROM domains ORDER BY id"),
+        (QList<QStringList>{{"soon", "com", "noos", "4",
+                             today.addDays(-72).toString(Qt::ISODate) + " 08:00:00", soon + " 02:30:00", "0"},
+                            {"later", "cn", "retal", "5",
+                             today.addDays(84).toString(Qt::ISODate) + " 09:10:11", later + " 04:30:00",
+                             "0"}}));
+    EXPECT_EQ(
+        db.rows("SELECT key, value FROM meta ORDER BY key"),
+        (QList<QStringList>{
+            {"dated", today.toString(Qt::ISODate)}, {"generation", "5"}, {"rows", "2"}, {"seed", "9"}}));
+    // Generated names join the list 30 days before they go: only the first is on it.
+    service::Store store(path.toStdString());
+    const auto listed = store.listed(today);
+    ASSERT_TRUE(listed.ok()) << listed.error;
+    ASSERT_EQ(listed.value.size(), 1u);
+    EXPECT_EQ(listed.value[0].name, "soon");
+    EXPECT_EQ(listed.value[0].deletion, (soon + " 02:30:00").toStdString());
+}
+
+// A file another connection holds is a failure that passes, told by SQLite's code; one that is
+// no database at all is not.
+TEST(ServiceStoreErrors, ALockedFileIsBusyAndAFileThatIsNoDatabaseIsNot) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("held.sqlite"));
+    std::string error;
+    ASSERT_TRUE(
+        service::prepareDatabase(path.toStdString(), {.seed = 1, .rows = 10}, QDate::currentDate(), error))
+        << error;
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &holder), SQLITE_OK);
+    // Readers of a write-ahead log wait for no writer; with a rollback journal they do.
+    exec(holder, "PRAGMA journal_mode = DELETE");
+    service::Store store(path.toStdString());
+    ASSERT_TRUE(store.isOpen()) << store.error();
+    const auto before = store.generation();
+    ASSERT_TRUE(before.ok()) << before.error;
+    exec(holder, "BEGIN EXCLUSIVE; UPDATE meta SET value = value + 1 WHERE key = 'generation'");
+    const auto held = store.generation();
+    exec(holder, "COMMIT");
+    sqlite3_close(holder);
+    EXPECT_FALSE(held.ok());
+    EXPECT_TRUE(service::isBusy(held.code)) << held.code << ' ' << held.error;
+    EXPECT_EQ(store.generation().value, before.value + 1);
+
+    const QString text = dir.filePath(QStringLiteral("text.sqlite"));
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    const auto garbage = service::Store(text.toStdString()).generation();
+    EXPECT_FALSE(garbage.ok());
+    EXPECT_NE(garbage.code, 0);
+    EXPECT_FALSE(service::isBusy(garbage.code)) << garbage.code << ' ' << garbage.error;
 }

@@ -232,7 +232,7 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
         const LookupPage page = parseLookupPage(lookupAnswer(row[0]));
         ASSERT_EQ(page.outcome, LookupPage::Outcome::Dates);
         EXPECT_EQ(page.expiry, row[1]);
-        EXPECT_EQ(page.deletion, lookup_text::kEstimated.toString() + row[2]);
+        EXPECT_EQ(page.deletion, QStringLiteral("预算 ") + row[2]);
 
         const FilterCase search{"one",    row[0].section('.', 0, 0),
                                 "starts", "0",
@@ -241,8 +241,7 @@ TEST_P(ServiceLookupRule, DeletionFollowsExpiryAndMatchesTheSearchRow) {
         const ResultPage result = parseResultPage(searchAnswer(queryString(search, 0)));
         ASSERT_FALSE(result.rows.isEmpty());
         EXPECT_EQ(result.rows.first().domain().toString(), row[0]);
-        EXPECT_EQ(lookup_text::kEstimated.toString() + result.rows.first().deletionTime().toString(),
-                  page.deletion);
+        EXPECT_EQ(QStringLiteral("预算 ") + result.rows.first().deletionTime().toString(), page.deletion);
     }
 }
 
@@ -262,7 +261,7 @@ TEST(ServiceLookup, RegisteredNameOffTheDropListShowsItsDates) {
     const LookupPage page = parseLookupPage(lookupAnswer(rows[0][0].toUpper()));
     ASSERT_EQ(page.outcome, LookupPage::Outcome::Dates);
     EXPECT_EQ(page.expiry, rows[0][1]);
-    EXPECT_EQ(page.deletion, lookup_text::kEstimated.toString() + rows[0][2]);
+    EXPECT_EQ(page.deletion, QStringLiteral("预算 ") + rows[0][2]);
 }
 
 TEST(ServiceLookup, UnknownNamesAreNotRegistered) {

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QTime>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +27,14 @@ struct Moment {
     std::string text() const;
 
     bool isValid() const { return date.isValid() && time.isValid(); }
+
+    // Millions of times kept compactly: the text's digits as the one number yyyyMMddHHmmss, which
+    // sorts as the texts do. Any text of the shape packs, a real moment or not (a month 13), so
+    // that unpacking gives back the very text; nullopt for any other text.
+    static constexpr std::size_t kTextSize = 19;
+    static std::optional<std::uint64_t> pack(std::string_view text);
+    // The text of a packed value into `out`: kTextSize characters, not terminated.
+    static void unpack(std::uint64_t packed, char* out);
     bool operator==(const Moment&) const = default;
 };
 

@@ -192,7 +192,7 @@ int main(int argc, char* argv[]) {
     case ServiceOptions::Command::Check:
         return runCheck(*options);
     case ServiceOptions::Command::Import:
-        return runImport(*options);
+        return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone);
     case ServiceOptions::Command::Serve:
         break;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/catalog_format.h"
 #include "protocol/search_query.h"
 #include "store/store.h"
 
@@ -9,62 +10,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace yuming::service {
-
-// The letters a name can hold: a-z, 0-9 and '-', numbered 0 to 36; -1 for anything else.
-inline constexpr int kSymbols = 37;
-int symbol(char c);
-std::size_t pairGram(char a, char b);
-
-// The bytes of a catalogue, in memory of their own: mapped at once and in large pages where the
-// system has them, since faulting in a few hundred megabytes a page at a time is most of the cost
-// of reading them.
-class CatalogImage {
-public:
-    CatalogImage() = default;
-    // `size` zero bytes.
-    explicit CatalogImage(std::size_t size);
-    static CatalogImage copyOf(std::string_view bytes);
-    ~CatalogImage();
-    CatalogImage(CatalogImage&& other) noexcept;
-    CatalogImage& operator=(CatalogImage&& other) noexcept;
-    CatalogImage(const CatalogImage&) = delete;
-    CatalogImage& operator=(const CatalogImage&) = delete;
-
-    char* data() { return m_data; }
-    const char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    std::string_view view() const { return {m_data, m_size}; }
-
-private:
-    char* m_data = nullptr;
-    std::size_t m_size = 0;
-};
-
-// Collects the names of a drop list and lays them out as a catalogue image: the names with every
-// sort order and a keyword index worked out once, in one block of bytes that is stored with the
-// database and read back at start without any sorting.
-class CatalogBuilder {
-public:
-    void add(std::string_view name, Suffix suffix, std::string_view deletion);
-    std::size_t size() const { return m_length.size(); }
-    // The image; the builder is empty afterwards.
-    CatalogImage finish();
-
-private:
-    std::string m_names;
-    std::vector<std::uint32_t> m_offsets{0};
-    std::vector<std::uint8_t> m_info;
-    std::vector<std::uint8_t> m_length;
-    // Each row's deletion time as a number that sorts as the text does (see packedTime); the
-    // rare text of another form stands for its place in m_otherTimes.
-    std::vector<std::uint64_t> m_deletion;
-    std::unordered_map<std::string, std::uint64_t> m_otherTimeIds;
-    std::vector<std::string> m_otherTimes;
-};
 
 // The drop list held in memory, searched without ever sorting the whole list: prefix and suffix
 // searches are binary searches in the two name orders, a keyword anywhere comes from the rows
@@ -73,9 +21,9 @@ private:
 class Catalog {
 public:
     explicit Catalog(const std::vector<ListedName>& rows);
-    // A catalogue from an image made by CatalogBuilder; null, with `error`, when the bytes are not
-    // one (damaged, cut short, or from another build of the layout). Never trusts the image: every
-    // position in it is checked before use.
+    // A catalogue from an image made by CatalogBuilder (catalog/catalog_builder.h); null, with `error`, when
+    // the bytes are not one (damaged, cut short, or from another build of the layout). Never trusts the
+    // image: every position in it is checked before use.
     static std::shared_ptr<const Catalog> fromImage(CatalogImage image, std::string& error);
 
     // The bytes to store, for fromImage.
@@ -101,14 +49,7 @@ public:
     // Names on the list.
     std::size_t size() const { return m_size; }
 
-    struct Core;
-    static constexpr int kLetterLengths = 64;
-    static constexpr int kTallyLengths = 256;
-    // Letters first, then pairs of letters.
-    static constexpr std::size_t kTallied = kSymbols + kSymbols * kSymbols;
-    using LetterTally =
-        std::array<std::array<std::array<std::array<std::uint32_t, kLetterLengths>, 3>, 4>, kTallied>;
-    using Tally = std::array<std::array<std::array<std::uint32_t, kTallyLengths>, 3>, 4>;
+    using Core = CatalogCore;
 
 private:
     explicit Catalog(std::shared_ptr<const Core> core);

@@ -1,5 +1,10 @@
 #include "catalog/catalog_keeper.h"
 
+#include "catalog/catalog_store.h"
+#include "store/sqlite_util.h"
+
+#include "protocol/moment.h"
+
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -10,7 +15,7 @@ namespace yuming::service {
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
-    auto stored = store.storedCatalogue(now);
+    auto stored = storedCatalogue(store, now);
     if (!stored.ok()) {
         opened.error = stored.error;
         return opened;
@@ -22,7 +27,7 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
     }
     if (!build) return opened;
     std::cerr << "yuming-service: building the search index (" << stored.value.note << ")\n";
-    auto built = store.builtCatalogue(now);
+    auto built = builtCatalogue(store, now);
     if (!built.ok()) {
         opened.error = built.error;
         return opened;
@@ -52,11 +57,12 @@ void CatalogKeeper::stop() {
         const std::lock_guard lock(m_mutex);
         waiting.swap(m_waiting);
     }
-    for (const auto& [ticket, done] : waiting) done();
+    for (const auto& [ticket, done] : waiting)
+        done();
     // A catalogue built at start and not stored yet is stored now, so the next start reads it.
     if (m_unstored) {
         const std::string error =
-            StoreWriter(m_dbPath).saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
+            StoreWriter(m_dbPath).saveCatalogue(m_unstored->image(), m_generation, QDate::currentDate());
         if (!error.empty()) std::cerr << "yuming-service: cannot store the search index: " << error << '\n';
         m_unstored = nullptr;
     }
@@ -91,20 +97,23 @@ void CatalogKeeper::run() {
         if (Clock::now() >= nextFloor) {
             nextFloor = Clock::now() + std::chrono::minutes(1);
             const auto current = m_catalogs.current();
-            const std::string now = dateTimeText(QDateTime::currentDateTime());
+            const std::string now = Moment::of(QDateTime::currentDateTime()).text();
             if (!current->firstDeletion().empty() && current->firstDeletion() < now)
                 m_catalogs.replace(current->since(now));
         }
         lock.lock();
         answered = asked;
         // Those asked before this turn began see their change in the catalogue now served.
-        const auto ready = std::stable_partition(m_waiting.begin(), m_waiting.end(),
-                                                 [&](const auto& waiting) { return waiting.first > answered; });
+        const auto ready =
+            std::stable_partition(m_waiting.begin(), m_waiting.end(),
+                                  [&](const auto& waiting) { return waiting.first > answered; });
         std::vector<std::function<void()>> calls;
-        for (auto it = ready; it != m_waiting.end(); ++it) calls.push_back(std::move(it->second));
+        for (auto it = ready; it != m_waiting.end(); ++it)
+            calls.push_back(std::move(it->second));
         m_waiting.erase(ready, m_waiting.end());
         lock.unlock();
-        for (const auto& call : calls) call();
+        for (const auto& call : calls)
+            call();
         storeWhenDue();
         lock.lock();
     }
@@ -120,17 +129,17 @@ void CatalogKeeper::catchUp() {
     Store store(m_dbPath);
     const auto generation = store.generation();
     // A writer committing holds the file a moment; the next turn asks again.
-    if (!generation.ok() && generation.error.find("locked") != std::string::npos) return;
+    if (!generation.ok() && isBusy(generation.code)) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value == m_generation) return;
     const QDateTime now = QDateTime::currentDateTime();
-    auto stored = store.storedCatalogue(now);
+    auto stored = storedCatalogue(store, now);
     if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
     if (stored.value.catalog) {
         m_catalogs.replace(std::move(stored.value.catalog));
         m_unstored = nullptr;
     } else {
-        auto built = store.builtCatalogue(now);
+        auto built = builtCatalogue(store, now);
         if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);
         m_catalogs.replace(built.value);
         m_unstored = std::move(built.value);
@@ -144,7 +153,7 @@ void CatalogKeeper::catchUp() {
 void CatalogKeeper::storeWhenDue() {
     if (!m_unstored || std::chrono::steady_clock::now() < m_storeAt) return;
     StoreWriter writer(m_dbPath);
-    const std::string error = writer.saveCatalogue(*m_unstored, m_generation, QDate::currentDate());
+    const std::string error = writer.saveCatalogue(m_unstored->image(), m_generation, QDate::currentDate());
     if (!error.empty()) return sayOnce("cannot store the search index: " + error);
     m_unstored = nullptr;
 }

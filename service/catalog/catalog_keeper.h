@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/catalog.h"
+#include "store/store.h"
 
 #include <QDateTime>
 

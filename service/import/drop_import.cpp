@@ -1,6 +1,8 @@
 #include "import/drop_import.h"
 
-#include "app/service_options.h"
+#include "catalog/catalog_store.h"
+#include "protocol/moment.h"
+#include "store/bulk_names.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
 #include "text/gbk.h"
@@ -27,18 +29,6 @@ constexpr std::string_view kWritingCache = "PRAGMA cache_size = -262144";
 // While indexes are built: SQLite sorts their keys in runs of about the cache's size, and runs that
 // fit the processor's caches sort several times faster than one huge run.
 constexpr std::string_view kSortingCache = "PRAGMA cache_size = -8192";
-
-constexpr std::string_view kInsert =
-    "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
-    "SELECT name, suffix, rname, length, expiry, deletion, ?1 FROM imported_names "
-    "WHERE true ORDER BY name, suffix";
-constexpr std::string_view kOnConflict =
-    " ON CONFLICT (name, suffix) DO UPDATE SET expiry = excluded.expiry, "
-    "deletion = excluded.deletion, origin = excluded.origin WHERE ";
-constexpr std::string_view kLater = "excluded.deletion > domains.deletion";
-constexpr std::string_view kDifferent =
-    "excluded.deletion <> domains.deletion OR excluded.expiry <> domains.expiry "
-    "OR excluded.origin <> domains.origin";
 
 // The sorted import as a table SQLite reads (an eponymous virtual table), so that one INSERT ...
 // SELECT writes every row, in the key's order, without the names being staged in a table first.
@@ -132,7 +122,7 @@ int column(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int index) {
         break;
     default:
         formatWallTime(index == 4 ? row.expiry : row.deletion, buffer);
-        text({buffer, 19}, SQLITE_TRANSIENT);
+        text({buffer, Moment::kTextSize}, SQLITE_TRANSIENT);
         break;
     }
     return SQLITE_OK;
@@ -169,43 +159,25 @@ struct Kept {
 // One walk of the names' unique index beside the sorted import, which is in the same order.
 bool compareKept(sqlite3* db, const ImportedNames& names, bool collectOthers, Kept& kept,
                  std::string& error) {
-    Statement scan(db, "SELECT id, name, suffix FROM domains ORDER BY name, suffix");
     std::size_t next = 0;
-    Step step;
-    while ((step = scan.step()) == Step::Row) {
-        ++kept.rows;
-        const std::string_view name = scan.text(1);
-        const std::string_view suffix = scan.text(2);
-        const auto order = [&](std::size_t i) {
-            const std::string_view label = names.label(names[i]);
-            return label != name ? label.compare(name) : suffixName(names[i].suffix).compare(suffix);
-        };
-        while (next < names.size() && order(next) < 0)
-            ++next;
-        if (next < names.size() && order(next) == 0) {
-            ++kept.matched;
-            ++next;
-        } else if (collectOthers) {
-            kept.others.push_back(scan.integer(0));
-        }
-    }
-    if (step != Step::Failed) return true;
-    error = scan.error();
-    return false;
-}
-
-bool removeRows(sqlite3* db, std::vector<std::int64_t>& ids, std::string& error) {
-    std::sort(ids.begin(), ids.end());
-    Statement remove(db, "DELETE FROM domains WHERE id = ?");
-    for (const std::int64_t id : ids) {
-        remove.reset();
-        remove.bind(1, id);
-        if (remove.step() != Step::Done) {
-            error = remove.error();
-            return false;
-        }
-    }
-    return true;
+    return eachKeptName(
+        db,
+        [&](std::int64_t id, std::string_view name, std::string_view suffix) {
+            ++kept.rows;
+            const auto order = [&](std::size_t i) {
+                const std::string_view label = names.label(names[i]);
+                return label != name ? label.compare(name) : suffixName(names[i].suffix).compare(suffix);
+            };
+            while (next < names.size() && order(next) < 0)
+                ++next;
+            if (next < names.size() && order(next) == 0) {
+                ++kept.matched;
+                ++next;
+            } else if (collectOthers) {
+                kept.others.push_back(id);
+            }
+        },
+        error);
 }
 
 bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& request, ImportCounts& counts,
@@ -221,22 +193,18 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
     // row finds its place in them.
     const bool rebuild = fresh || (counts.added + counts.removed) * 4 > kept.rows;
     if (rebuild && !dropNameIndexes(db, error)) return false;
-    if (!removeRows(db, kept.others, error)) return false;
-    std::string sql(kInsert);
-    if (!fresh) sql += std::string(kOnConflict) + std::string(request.replace ? kDifferent : kLater);
+    if (!removeNames(db, std::move(kept.others), error)) return false;
     static const sqlite3_module module = names_table::module();
     if (sqlite3_create_module_v2(db, "imported_names", &module, const_cast<ImportedNames*>(&names),
                                  nullptr) != SQLITE_OK) {
         error = sqliteError(db);
         return false;
     }
-    Statement insert(db, sql);
-    insert.bind(1, static_cast<std::int64_t>(Origin::Imported));
-    if (!execute(db, kWritingCache, error) || insert.step() != Step::Done) {
-        if (error.empty()) error = insert.error();
+    const Merge merge = fresh ? Merge::Add : request.replace ? Merge::Different : Merge::Later;
+    std::int64_t changed = 0;
+    if (!execute(db, kWritingCache, error) ||
+        !mergeNames(db, "imported_names", Origin::Imported, merge, changed, error))
         return false;
-    }
-    const std::int64_t changed = sqlite3_changes64(db);
     counts.updated = changed - counts.added;
     counts.unchanged = total - changed;
     if (rebuild && !(execute(db, kSortingCache, error) && createNameIndexes(db, error))) return false;
@@ -400,10 +368,11 @@ private:
 
 } // namespace
 
-int runImport(const ServiceOptions& options) {
-    ImportRequest request{options.importFiles, options.dbPath, options.replace,
-                          options.timeZone.empty() ? QTimeZone::systemTimeZone()
-                                                   : QTimeZone(QByteArray::fromStdString(options.timeZone)),
+int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
+              const std::string& zoneName) {
+    ImportRequest request{files, dbPath, replace,
+                          zoneName.empty() ? QTimeZone::systemTimeZone()
+                                           : QTimeZone(QByteArray::fromStdString(zoneName)),
                           QDate::currentDate()};
     TerminalReport report;
     const ImportResult result = importDropLists(request, report);

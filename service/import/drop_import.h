@@ -11,8 +11,6 @@
 
 namespace yuming::service {
 
-struct ServiceOptions;
-
 struct ImportRequest {
     std::vector<std::string> files;
     std::string dbPath;
@@ -56,7 +54,8 @@ ImportResult importDropLists(const ImportRequest& request, ImportObserver& obser
 std::string importSummary(const ImportCounts& counts, std::size_t files, bool replace);
 
 // `yuming-service import`: the summary on stdout, skipped lines and a progress bar (on a terminal)
-// on stderr. 0 imported, 1 failed.
-int runImport(const ServiceOptions& options);
+// on stderr. `zoneName` empty: the system's zone. 0 imported, 1 failed.
+int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
+              const std::string& zoneName);
 
 } // namespace yuming::service

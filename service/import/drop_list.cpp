@@ -1,5 +1,6 @@
 #include "import/drop_list.h"
 
+#include "protocol/moment.h"
 #include "store/deletion_rule.h"
 #include "text/gbk.h"
 
@@ -37,11 +38,6 @@ std::string_view skipReasonText(SkipReason reason) {
 }
 
 namespace {
-
-void putDigits(char* out, unsigned value, int count) {
-    for (int i = count - 1; i >= 0; --i, value /= 10)
-        out[i] = static_cast<char>('0' + value % 10);
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -102,17 +98,13 @@ void formatWallTime(WallTime time, char* out) {
         --days;
     }
     const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
-    putDigits(out, static_cast<unsigned>(static_cast<int>(date.year())), 4);
-    out[4] = '-';
-    putDigits(out + 5, static_cast<unsigned>(date.month()), 2);
-    out[7] = '-';
-    putDigits(out + 8, static_cast<unsigned>(date.day()), 2);
-    out[10] = ' ';
-    putDigits(out + 11, static_cast<unsigned>(seconds / 3600), 2);
-    out[13] = ':';
-    putDigits(out + 14, static_cast<unsigned>(seconds / 60 % 60), 2);
-    out[16] = ':';
-    putDigits(out + 17, static_cast<unsigned>(seconds % 60), 2);
+    // The year's last four digits, as the text has room for.
+    const std::uint64_t year = static_cast<unsigned>(static_cast<int>(date.year())) % 10000;
+    const std::uint64_t day =
+        (year * 100 + static_cast<unsigned>(date.month())) * 100 + static_cast<unsigned>(date.day());
+    const auto clock =
+        static_cast<std::uint64_t>(seconds / 3600 * 10000 + seconds / 60 % 60 * 100 + seconds % 60);
+    Moment::unpack(day * 1'000'000 + clock, out);
 }
 
 std::string wallTimeText(WallTime time) {

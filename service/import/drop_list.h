@@ -27,7 +27,7 @@ std::string_view skipReasonText(SkipReason reason);
 using WallTime = std::int64_t;
 inline constexpr std::int64_t kSecondsPerDay = 86400;
 
-// "yyyy-MM-dd HH:mm:ss" into `out` (19 characters, not terminated).
+// The Moment text of `time` into `out` (Moment::kTextSize characters, not terminated).
 void formatWallTime(WallTime time, char* out);
 std::string wallTimeText(WallTime time);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/moment.h"
 #include "protocol/search_query.h"
 
 #include <QDate>
@@ -25,18 +26,13 @@ inline QTime deletionTime(Suffix suffix) {
     return suffix == Cn ? kCnDeletionTime : kGenericDeletionTime;
 }
 
-// A wall-clock time as the registries publish it, without a time zone.
-struct Moment {
-    QDate date;
-    QTime time;
-};
-
 inline Moment deletionEstimate(const Moment& expiry, Suffix suffix) {
     return {expiry.date.addDays(deletionDay(suffix)), deletionTime(suffix)};
 }
 
-// "yyyy-MM-dd HH:mm:ss", the form every time is stored and shown in: it sorts as text in time
-// order. Written by hand because QDateTime would consult the time zone for every value.
-std::string timeText(const Moment& moment);
+// The text of `moment`, for the callers that still name it so; Moment::text is the one writer.
+inline std::string timeText(const Moment& moment) {
+    return moment.text();
+}
 
 } // namespace yuming::service

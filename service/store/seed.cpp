@@ -3,7 +3,6 @@
 #include "store/deletion_rule.h"
 #include "store/sqlite_util.h"
 
-#include <cstdio>
 #include <iterator>
 #include <string_view>
 
@@ -111,19 +110,12 @@ bool insertName(Statement& insert, const std::string& name, Suffix suffix, const
     insert.bind(2, suffixName(suffix));
     insert.bind(3, reversed);
     insert.bind(4, static_cast<std::int64_t>(name.size()));
-    insert.bind(5, timeText(expiry));
-    insert.bind(6, timeText(deletionEstimate(expiry, suffix)));
+    insert.bind(5, expiry.text());
+    insert.bind(6, deletionEstimate(expiry, suffix).text());
     return insert.step() == Step::Done;
 }
 
 } // namespace
-
-std::string timeText(const Moment& moment) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", moment.date.year(), moment.date.month(),
-                  moment.date.day(), moment.time.hour(), moment.time.minute(), moment.time.second());
-    return text;
-}
 
 bool seedDatabase(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
     Statement insert(db, "INSERT OR IGNORE INTO domains(name, suffix, rname, length, expiry, deletion) "

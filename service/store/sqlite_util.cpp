@@ -6,10 +6,17 @@ std::string sqliteError(sqlite3* db) {
     return db ? sqlite3_errmsg(db) : "no database";
 }
 
+bool isBusy(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
 Statement::Statement(sqlite3* db, std::string_view sql) : m_db(db) {
-    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                           &m_statement, nullptr) != SQLITE_OK) {
+    const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                      &m_statement, nullptr);
+    if (rc != SQLITE_OK) {
         m_error = sqliteError(db);
+        m_code = db ? sqlite3_extended_errcode(db) : rc;
         sqlite3_finalize(m_statement);
         m_statement = nullptr;
     }
@@ -40,6 +47,7 @@ Step Statement::step() {
     // A statement that did not compile keeps the reason it was given then.
     if (!m_statement) {
         if (m_error.empty()) m_error = "no statement to run";
+        if (m_code == SQLITE_OK) m_code = SQLITE_MISUSE;
         return Step::Failed;
     }
     switch (sqlite3_step(m_statement)) {
@@ -49,6 +57,7 @@ Step Statement::step() {
         return Step::Done;
     default:
         m_error = sqliteError(m_db);
+        m_code = sqlite3_extended_errcode(m_db);
         return Step::Failed;
     }
 }

@@ -10,6 +10,10 @@ namespace yuming::service {
 
 std::string sqliteError(sqlite3* db);
 
+// Whether SQLite's result code (extended or not) says another connection holds the file or a table
+// of it (SQLITE_BUSY, SQLITE_LOCKED): a failure that passes, worth asking again shortly.
+bool isBusy(int code);
+
 // What one step of a statement gave. Row and Done are the only answers that are not errors:
 // anything else SQLite says (a damaged page, a full disk, a lock held too long, a statement
 // that never compiled) is Failed, never taken for "no more rows".
@@ -32,6 +36,8 @@ public:
     Step step();
     // Why the last step failed, or why the statement could not be prepared.
     const std::string& error() const { return m_error; }
+    // SQLite's extended result code of that failure; SQLITE_OK when there was none.
+    int code() const { return m_code; }
     std::string_view text(int column) const;
     std::int64_t integer(int column) const;
     std::string_view blob(int column) const;
@@ -40,6 +46,7 @@ private:
     sqlite3* m_db;
     sqlite3_stmt* m_statement = nullptr;
     std::string m_error;
+    int m_code = SQLITE_OK;
 };
 
 // Runs statements without results; false (and `error`) on the first failure.

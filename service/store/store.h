@@ -1,6 +1,15 @@
 #pragma once
 
+// The store's connections, and with them the rest of the store: the tables and their migration
+// (schema.h), the meta table (meta.h), the check of the file (check.h), the drop list's rule
+// (listing_rule.h).
+
 #include "protocol/search_query.h"
+#include "store/check.h"
+#include "store/listing_rule.h"
+#include "store/meta.h"
+#include "store/read_result.h"
+#include "store/schema.h"
 #include "store/seed.h"
 
 #include <QDate>
@@ -9,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,14 +28,6 @@
 struct sqlite3;
 
 namespace yuming::service {
-
-class Catalog;
-
-// Where a name came from (the domains table's origin column). Generated names move with the
-// calendar; imported names and those a registry told of keep their dates. Imported names and
-// those a registry has in redemption or pending delete are listed however far off their
-// deletion is; the others join the list 30 days before it.
-enum class Origin : int { Generated = 0, Imported = 1, Learned = 2, Deleting = 3 };
 
 // A name on the drop list, as the search catalogue keeps it.
 struct ListedName {
@@ -47,62 +49,24 @@ struct RegistryAnswer {
     std::string record;
 };
 
-// What a read of the database gave: the value, or why the file could not be read. A read that
-// failed is never an empty answer; `error` is empty exactly when the read succeeded.
-template <typename T> struct ReadResult {
-    T value{};
-    std::string error;
-    bool ok() const { return error.empty(); }
-};
-
-// Brings the database at `path` up to date for `today`: creates and seeds it when it is new
-// or empty, and moves every date forward by the days passed since it was last dated, so the
-// drop list always covers the coming 30 days. Any error reading the file fails it: a database
-// that holds names is never seeded again.
-bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error);
-
-// "yyyy-MM-dd HH:mm:ss", the form deletion times are stored in.
-std::string dateTimeText(const QDateTime& moment);
-
-// Every change to the names ends with this, inside the transaction that made it, so that a
-// running service and the next start see the new drop list.
-bool noteDropListChanged(sqlite3* db, std::string& error);
-
-// Builds the catalogue of the drop list at `now` from the names and stores it with the database as
-// the search index of the current generation, so the service starts without building it. Inside
+// Each name on the drop list: its label, suffix and deletion time.
+using ListedUse = std::function<void(std::string_view name, Suffix suffix, std::string_view deletion)>;
+// Calls `use` with each name on the drop list at `now`; empty, or why the names could not be read.
+// For a writer, inside its transaction; readers use Store::eachListed.
+std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use);
+// Stores `image` as the search index of generation `generation` of the names, made on `day`. Inside
 // the caller's write transaction, after the names changed (and noteDropListChanged).
-bool saveCatalogue(sqlite3* db, const QDateTime& now, std::string& error);
-bool storeCatalogue(sqlite3* db, const Catalog& catalog, std::int64_t generation, QDate day,
-                    std::string& error);
+bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t generation, QDate day,
+                         std::string& error);
 
 // The search index kept in the database, when it is the one of the names as they are.
-struct StoredCatalogue {
-    std::shared_ptr<const Catalog> catalog; // null: none fits, `note` says why
-    std::int64_t generation = 0;            // of the names
+struct StoredImage {
+    bool fits = false;           // false: none fits, `note` says why
+    std::int64_t generation = 0; // of the names
     std::string note;
 };
-
-enum class CheckDepth {
-    Quick, // every page and b-tree is whole (PRAGMA quick_check)
-    Full,  // and every index agrees with its table (PRAGMA integrity_check)
-};
-
-struct CheckResult {
-    enum class Outcome {
-        Sound,
-        Damaged,    // `problems` says what SQLite found
-        CutShort,   // the time allowed ran out before the check ended
-        Unreadable, // the file could not be checked at all: `problems` holds why
-    };
-    Outcome outcome = Outcome::Unreadable;
-    std::vector<std::string> problems;
-    std::chrono::milliseconds took{};
-};
-
-// Checks the structure of the existing database at `path`, read-only: never creates, seeds or
-// changes the file. With a `budget`, the check stops when that time has passed.
-CheckResult checkDatabase(const std::string& path, CheckDepth depth,
-                          std::optional<std::chrono::milliseconds> budget = std::nullopt);
+// Where a stored image of `bytes` bytes is to be read into.
+using ImageRoom = std::function<char*(std::size_t bytes)>;
 
 // A read-only connection. SQLite connections must not be shared between threads without a
 // lock, so each serving thread opens its own.
@@ -118,10 +82,10 @@ public:
     // The drop list at the start of `today`: names deleted from then on; imported names whenever
     // they go, the others within the 30 days from `today`.
     ReadResult<std::vector<ListedName>> listed(QDate today);
-    // The same at `now`, as a catalogue, built from the names.
-    ReadResult<std::shared_ptr<const Catalog>> builtCatalogue(const QDateTime& now);
-    // The stored catalogue, already without the names deleted before `now`.
-    ReadResult<StoredCatalogue> storedCatalogue(const QDateTime& now);
+    // Calls `use` with each name on the list at `now`; empty, or why the names could not be read.
+    std::string eachListed(const QDateTime& now, const ListedUse& use);
+    // The stored search index, read into `room`, when it is the one of the names at `now`.
+    ReadResult<StoredImage> storedImage(const QDateTime& now, const ImageRoom& room);
     // Goes up with every change of the names.
     ReadResult<std::int64_t> generation();
     // No registration (an empty value) only when the database was read and holds none.
@@ -132,6 +96,7 @@ public:
 private:
     sqlite3* m_db = nullptr;
     std::string m_error;
+    int m_code = 0;
     struct Statements;
     std::unique_ptr<Statements> m_statements;
 };
@@ -158,9 +123,9 @@ public:
     // registry's dates. True when the drop list of `today` changed.
     ReadResult<bool> learn(std::string_view name, Suffix suffix, const std::optional<Registration>& now,
                            bool list, QDate today);
-    // Stores `catalog` as the search index, unless the names changed since `generation`: empty, or
+    // Stores `image` as the search index, unless the names changed since `generation`: empty, or
     // why it could not be stored.
-    std::string saveCatalogue(const Catalog& catalog, std::int64_t generation, QDate day);
+    std::string saveCatalogue(std::string_view image, std::int64_t generation, QDate day);
 
 private:
     struct BusyWait {
@@ -172,19 +137,5 @@ private:
     std::string m_error;
     BusyWait m_busy;
 };
-
-// The first day after the drop list.
-inline QDate listEnd(QDate today) {
-    return today.addDays(30);
-}
-
-// For a writer that brings names of its own (the import), inside its transaction: the tables as
-// the service makes them, brought up to date. `fresh`: the database held no names; it then gets
-// the date mark, so the service never seeds generated names into it. A database with names but
-// no date mark is refused, as the service refuses it.
-bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error);
-// The secondary indexes on the names, dropped before many rows are written and made again after.
-bool dropNameIndexes(sqlite3* db, std::string& error);
-bool createNameIndexes(sqlite3* db, std::string& error);
 
 } // namespace yuming::service
