@@ -1,11 +1,13 @@
 // The search and lookup commands over a real loopback connection to the scripted server.
 #include "lookup/lookup_command.h"
+#include "search/page_export.h"
 #include "search/search_commands.h"
 #include "search/service_link.h"
 #include "support/script_server.h"
 #include "text/gbk.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -295,6 +297,102 @@ TEST(FetchLifetime, DestroyingAFetchInFlightReportsNothing) {
     ASSERT_TRUE(served.wait(5000));
     fetch.reset();
     EXPECT_EQ(finished.count(), 0);
+}
+
+// Every page of the search into a file, as the list's menu does.
+class Export : public Commands {
+protected:
+    PageExport::End exportTo(const QString& path) {
+        PageExport exporter(link, *ServiceAddress::parse(server.hostPort()), search.state(), path, 0);
+        PageExport::End end;
+        QSignalSpy ended(&exporter, &PageExport::finished);
+        QObject::connect(&exporter, &PageExport::finished, [&end](const PageExport::End& e) { end = e; });
+        QObject::connect(&exporter, &PageExport::progress, [this] { server.setScript(nextScript); });
+        exporter.start();
+        EXPECT_TRUE(ended.count() == 1 || ended.wait(5000));
+        return end;
+    }
+    static QByteArray fileBytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    }
+    QList<ScriptServer::Step> nextScript; // what the server does once a page has been written
+};
+
+const QByteArray kCsvHead = QByteArray("\xEF\xBB\xBF") + QString("域名,长度,后缀,删除时间\r\n").toUtf8();
+
+TEST_F(Export, AFailedPageEndsTheFileAfterTheWholePagesBefore) {
+    const QList<ScriptServer::Step> page = {ScriptServer::send(ScriptServer::httpAnswer(resultBody(2, "3")))};
+    runSearch(page);
+    nextScript = {ScriptServer::close()};
+    const QString path = dir.filePath("all.csv");
+    const PageExport::End end = exportTo(path);
+    EXPECT_EQ(end.kind, PageExport::End::Kind::PageFailed);
+    EXPECT_EQ(end.pagesWritten, 1);
+    EXPECT_EQ(end.rowsWritten, 2);
+    EXPECT_EQ(end.stoppedAtPage, 2);
+    EXPECT_EQ(fileBytes(path), kCsvHead + QString("名字0.com,3,com,2026-12-20 02:30\r\n"
+                                                  "名字1.com,4,com,2026-12-21 02:30\r\n")
+                                              .toUtf8());
+    ASSERT_EQ(server.requests().size(), 3);
+    EXPECT_TRUE(server.requests()[1].contains("&page=0 HTTP/1.1"));
+    EXPECT_TRUE(server.requests()[2].contains("&page=1 HTTP/1.1"));
+}
+
+TEST_F(Export, AFileThatCannotBeWrittenOrARequestInFlightStopsItAtOnce) {
+    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1, "3")))});
+    const QString unwritable = dir.filePath("missing/all.csv");
+    EXPECT_EQ(exportTo(unwritable).kind, PageExport::End::Kind::WriteFailed);
+    EXPECT_FALSE(QFile::exists(unwritable));
+    EXPECT_EQ(server.connections(), 1);
+
+    server.setScript(
+        {ScriptServer::wait(200), ScriptServer::send(ScriptServer::httpAnswer(resultBody(1, "3")))});
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.nextPage({}), CommandResult::started());
+    const QString path = dir.filePath("busy.csv");
+    const PageExport::End busy = exportTo(path);
+    EXPECT_EQ(busy.kind, PageExport::End::Kind::Busy);
+    EXPECT_EQ(busy.pagesWritten, 0);
+    EXPECT_EQ(fileBytes(path), kCsvHead);
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_EQ(server.connections(), 2);
+}
+
+// A window outlives its service: the service leaves after a long idle time and a new one, on
+// another port, takes its place. A request that finds the old address refused looks again.
+TEST(ServiceLinkTest, LooksForThisUsersServiceAgainWhenItsAddressRefuses) {
+    QTemporaryDir runtime;
+    QProcess holder;
+    holder.start(QStringLiteral(YUMING_LOCK_HOLDER), {runtime.filePath("service.lock")});
+    ASSERT_TRUE(holder.waitForReadyRead(5000));
+    const auto record = [&](quint16 port) {
+        QFile f(runtime.filePath("service"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("127.0.0.1:" + QByteArray::number(port) + "\n" + QByteArray::number(holder.processId()) +
+                "\n");
+    };
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1)))});
+    record(ScriptServer::closedPort());
+
+    ServiceLink link(
+        UserService::Setup{"/nonexistent/yuming-service", runtime.path(), runtime.filePath("log"), 2000});
+    link.fetch().setLimits(
+        {.TickMs = 20, .ConnectTicks = 15, .SilenceMs = 400, .MaxAnswerBytes = 256 * 1024});
+    SearchCommands search(link, ServiceAddress{"127.0.0.1", 80, true});
+    SearchResult result;
+    QObject::connect(&search, &SearchCommands::finished, [&](const SearchResult& r) { result = r; });
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.newSearch({}), CommandResult::started());
+    // The old address is on its way; the new service records itself meanwhile.
+    record(server.port());
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_TRUE(result.pageRead) << result.outcome.reason.toStdString();
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].contains("\r\nHost: " + server.hostPort().toLatin1() + "\r\n"));
+    holder.closeWriteChannel();
+    EXPECT_TRUE(holder.waitForFinished(5000));
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 #include "search/service_link.h"
 
-#include "search/user_service.h"
-
 #include <utility>
 
 namespace yuming {
 
 ServiceLink::ServiceLink(QObject* parent) : QObject(parent), m_fetch(this) {}
+
+ServiceLink::ServiceLink(UserService::Setup setup, QObject* parent)
+    : QObject(parent), m_fetch(this), m_setup(std::move(setup)) {}
 
 ServiceLink::~ServiceLink() = default;
 
@@ -29,7 +30,7 @@ RunningRequest* ServiceLink::run(const ServiceAddress& service, MakeRequest make
 
 UserService& ServiceLink::userService() {
     if (m_userService) return *m_userService;
-    m_userService = new UserService(this);
+    m_userService = m_setup ? new UserService(*m_setup, this) : new UserService(this);
     connect(m_userService, &UserService::ready, this, [this](const ServiceAddress& address) {
         if (!m_locating) return;
         m_locating = false;

@@ -2,14 +2,14 @@
 
 #include "search/fetch.h"
 #include "search/service_address.h"
+#include "search/user_service.h"
 
 #include <QObject>
 
 #include <functional>
+#include <optional>
 
 namespace yuming {
-
-class UserService;
 
 // The tool's way to its service, one request at a time. For this user's own service
 // (ServiceAddress::userService) the service is found, or started, first and the request runs on
@@ -22,6 +22,8 @@ public:
     using MakeRequest = std::function<Request(const ServiceAddress& address)>;
 
     explicit ServiceLink(QObject* parent = nullptr);
+    // This user's service as `setup` says, rather than as the environment does.
+    explicit ServiceLink(UserService::Setup setup, QObject* parent = nullptr);
     ~ServiceLink() override;
 
     // Returns nothing, changing nothing, while a request is in flight. The running request
@@ -44,6 +46,7 @@ private:
     void finish(const Outcome& outcome);
 
     Fetch m_fetch;
+    std::optional<UserService::Setup> m_setup;
     UserService* m_userService = nullptr; // a child, made on first use
     RunningRequest* m_running = nullptr;  // a child until it has reported
     MakeRequest m_make;
