@@ -8,7 +8,6 @@
 #include "lookup/app_path.h"
 #include "lookup/lookup_log.h"
 #include "protocol/paths.h"
-#include "search/request.h"
 #include "search/row_format.h"
 #include "search/user_service.h"
 #include "ui_frmmain.h"
@@ -455,7 +454,7 @@ void Frmmain::Label23_Click() {
 }
 
 // Started before the first request needs it: a first start seeds the service's database, and
-// the window goes on meanwhile. A search made before it listens waits for it in the fetch.
+// the window goes on meanwhile. A search made before it listens waits for it in the link.
 void Frmmain::startUserService() {
     if (!m_settings.service.userService) return;
     yuming::UserService& service = m_link.userService();

@@ -89,8 +89,8 @@ PageMove nextPage(std::int64_t page, std::int64_t pageCount) {
     return {page + 1, {}};
 }
 
-PageMove jumpPage(QStringView Text5, std::int64_t pageCount) {
-    const auto wanted = wholeNumber(Text5);
+PageMove jumpPage(QStringView pageBox, std::int64_t pageCount) {
+    const auto wanted = wholeNumber(pageBox);
     if (!wanted || *wanted < 1 || *wanted > double(pageCount))
         return {std::nullopt, refusal::kPageOutOfRange};
     // std::nearbyint rounds halves to the even neighbour in the default rounding mode.

@@ -37,9 +37,9 @@ struct PageMove {
 PageMove previousPage(std::int64_t page);
 PageMove nextPage(std::int64_t page, std::int64_t pageCount);
 // The page box counts from 1; the value is rounded to the nearest whole page, halves to even.
-PageMove jumpPage(QStringView Text5, std::int64_t pageCount);
+PageMove jumpPage(QStringView pageBox, std::int64_t pageCount);
 
-// Label17: "总共：" + the page count as cut from the page + " 页，当前 " + (page + 1) + " 页".
+// The page caption: "总共：" + the page count as cut from the page + " 页，当前 " + (page + 1) + " 页".
 QString pageCaption(QStringView pageCountText, std::int64_t page);
 
 } // namespace yuming
