@@ -51,10 +51,10 @@ Fetch::~Fetch() {
     Winsock1.abort();
 }
 
-RunningRequest* Fetch::run(const ServiceAddress& address, Request request, OnRefusal onRefusal) {
+RunningRequest* Fetch::run(const ServiceAddress& address, Request request, OnConnectError onConnectError) {
     if (inFlight()) return nullptr;
     m_request = std::move(request);
-    m_onRefusal = onRefusal;
+    m_onConnectError = onConnectError;
     m_running = new RunningRequest(this);
     m_recv.reset();
     m_recv.setMaxBytes(m_limits.MaxAnswerBytes);
@@ -76,8 +76,7 @@ void Fetch::onError(QAbstractSocket::SocketError error) {
     if (m_state == State::Awaiting) return onDisconnected();
     if (m_state != State::Connecting) return;
     m_connectProblem = connectProblem(error, Winsock1, m_target);
-    if (error == QAbstractSocket::ConnectionRefusedError && m_onRefusal == OnRefusal::Report)
-        finish(State::Refused, m_connectProblem);
+    if (m_onConnectError == OnConnectError::Report) finish(State::ConnectFailed, m_connectProblem);
 }
 
 void Fetch::onTick() {

@@ -15,14 +15,14 @@ namespace yuming {
 
 // Where a request stands. The last five are how it ended.
 enum class FetchState {
-    Idle,       // never started
-    Connecting, // waiting for the connection, at most ConnectTicks ticks of Timer1
-    Awaiting,   // request sent, waiting for "</html>"
-    Answered,   // the whole answer is here
-    TimedOut,   // no connection within the connect wait
-    Failed,     // the connection broke, went silent, took too long or grew too large
-    Refused,    // refused at once, for a caller that asked to hear of that rather than wait
-    NoService,  // this user's own service could not be found or started
+    Idle,          // never started
+    Connecting,    // waiting for the connection, at most ConnectTicks ticks of Timer1
+    Awaiting,      // request sent, waiting for "</html>"
+    Answered,      // the whole answer is here
+    TimedOut,      // no connection within the connect wait
+    Failed,        // the connection broke, went silent, took too long or grew too large
+    ConnectFailed, // the connection failed at once, for a caller that asked to hear of it
+    NoService,     // this user's own service could not be found or started
 };
 
 // What a request came to: the whole answer, or why there is none.
@@ -80,9 +80,9 @@ public:
         qsizetype MaxAnswerBytes = 16 * 1024 * 1024;
     };
 
-    // What a refused connection does: nothing early (the connect wait runs out as usual), or end
-    // the request as Refused at once.
-    enum class OnRefusal { Wait, Report };
+    // What a failed connection attempt does: nothing early (the connect wait runs out as usual),
+    // or end the request as ConnectFailed at once.
+    enum class OnConnectError { Wait, Report };
 
     explicit Fetch(QObject* parent = nullptr);
     // A request in flight is abandoned: its connection is closed without reporting back.
@@ -94,7 +94,7 @@ public:
     // Runs `request` on a new connection to `address`. Returns nothing, changing nothing, while
     // a request is in flight: requests run one at a time.
     RunningRequest* run(const ServiceAddress& address, Request request,
-                        OnRefusal onRefusal = OnRefusal::Wait);
+                        OnConnectError onConnectError = OnConnectError::Wait);
     bool inFlight() const { return m_state == State::Connecting || m_state == State::Awaiting; }
     State state() const { return m_state; }
 
@@ -121,7 +121,7 @@ private:
     Limits m_limits;
     State m_state = State::Idle;
     Request m_request;
-    OnRefusal m_onRefusal = OnRefusal::Wait;
+    OnConnectError m_onConnectError = OnConnectError::Wait;
     RunningRequest* m_running = nullptr; // a child until it has reported
     QString m_connectProblem;            // the last connect attempt's error, reported if the wait runs out
     ServiceAddress m_target;             // where the connection goes

@@ -18,7 +18,8 @@ struct SearchState {
     std::optional<QString> pageCountText;
     std::int64_t pageCount = 0; // its value; 0 before any page carried one
 
-    bool searched() const { return pageCountText.has_value(); }
+    // A page has told how many pages there are.
+    bool searched() const { return pageCountText && !pageCountText->isEmpty(); }
 };
 
 // The preset search of all domains about to expire: the filters' start state, with org as well.

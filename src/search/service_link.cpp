@@ -52,9 +52,9 @@ void ServiceLink::locate() {
 
 void ServiceLink::send(const ServiceAddress& address) {
     // Only the first address found for this user's service is worth looking past.
-    const auto onRefusal =
-        m_toUserService && !m_relocated ? Fetch::OnRefusal::Report : Fetch::OnRefusal::Wait;
-    RunningRequest* running = m_fetch.run(address, m_make(address), onRefusal);
+    const auto onConnectError =
+        m_toUserService && !m_relocated ? Fetch::OnConnectError::Report : Fetch::OnConnectError::Wait;
+    RunningRequest* running = m_fetch.run(address, m_make(address), onConnectError);
     // Only this link runs requests on its fetch, one at a time.
     Q_ASSERT(running);
     connect(running, &RunningRequest::connected, m_running, &RunningRequest::connected);
@@ -62,7 +62,7 @@ void ServiceLink::send(const ServiceAddress& address) {
 }
 
 void ServiceLink::fetched(const Outcome& outcome) {
-    if (outcome.kind != FetchState::Refused) return finish(outcome);
+    if (outcome.kind != FetchState::ConnectFailed) return finish(outcome);
     m_relocated = true;
     locate();
 }

@@ -13,7 +13,7 @@ namespace yuming {
 
 // The tool's way to its service, one request at a time. For this user's own service
 // (ServiceAddress::userService) the service is found, or started, first and the request runs on
-// the fetch to the address found; when that address refuses the connection (the service leaves
+// the fetch to the address found; when the connection to that address fails (the service leaves
 // after a long idle time) it is looked for once more. Any other address is used as it is.
 class ServiceLink : public QObject {
     Q_OBJECT
