@@ -395,4 +395,22 @@ TEST(ServiceLinkTest, LooksForThisUsersServiceAgainWhenItsAddressRefuses) {
     EXPECT_TRUE(holder.waitForFinished(5000));
 }
 
+TEST(ServiceLinkTest, AServiceThatCannotBeStartedIsSaidSoButShownAsATimeout) {
+    QTemporaryDir runtime;
+    ServiceLink link(
+        UserService::Setup{"/nonexistent/yuming-service", runtime.path(), runtime.filePath("log"), 2000});
+    SearchCommands search(link, ServiceAddress{"127.0.0.1", 80, true});
+    SearchResult result;
+    QString status;
+    QObject::connect(&search, &SearchCommands::finished, [&](const SearchResult& r) { result = r; });
+    QObject::connect(&search, &SearchCommands::statusChanged, [&](const QString& s) { status = s; });
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.newSearch({}), CommandResult::started());
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_EQ(result.outcome.kind, FetchState::NoService);
+    EXPECT_EQ(result.outcome.reason,
+              "yuming-service could not be started: cannot run /nonexistent/yuming-service");
+    EXPECT_EQ(status, "连接服务器超时,请稍后再试...");
+}
+
 } // namespace

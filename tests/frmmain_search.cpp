@@ -61,7 +61,7 @@ protected:
         const int boxes = MessageBox::shownCount();
         press(name);
         EXPECT_EQ(MessageBox::shownCount(), boxes + 1) << name;
-        EXPECT_EQ(MessageBox::lastShown().title, kRefusalTitle.toString());
+        EXPECT_EQ(MessageBox::lastShown().title, QStringLiteral("提示"));
         EXPECT_EQ(MessageBox::lastShown().text, text);
         EXPECT_EQ(server.requests().size(), requests) << "a refusal sends nothing";
     }
