@@ -489,6 +489,10 @@ constexpr std::array<Suffix, 3> kSuffixBoxes{Com, Net, Org};
 } // namespace
 
 SearchQuery Frmmain::searchFilters() const {
+    static_assert(std::tuple_size_v<decltype(Option1)> == kPositions.size() &&
+                  std::tuple_size_v<decltype(Option2)> == kKinds.size() &&
+                  std::tuple_size_v<decltype(Option3)> == kSorts.size() &&
+                  std::tuple_size_v<decltype(Check1)> == kSuffixBoxes.size());
     SearchQuery query;
     query.keyword = ui->Text1->text();
     query.position = kPositions[checkedIndex(Option1)];
