@@ -1,7 +1,8 @@
 // Speed of the search path: parsing result pages, the receive path, one search over loopback.
-#include "search/receive_path.h"
 #include "protocol/search_page.h"
+#include "search/receive_path.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 #include "text/gbk.h"
 
 #include <QCoreApplication>
@@ -16,17 +17,20 @@ using namespace yuming;
 namespace {
 
 QString resultPage(int rows) {
-    QString html = QStringLiteral("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html><head><title>过期域名</title>"
-                                  "</head><body><p><strong>,&#x5171;%1页</strong></p><table><thead><tr><th>域名</th>"
-                                  "<th>长度</th><th>后缀</th><th>删除时间</th><th class=\"booking\">预订</th></tr>"
-                                  "</thead><tbody>\n")
-                       .arg(rows / 50 + 1);
+    QString html =
+        QStringLiteral("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html><head><title>过期域名</title>"
+                       "</head><body><p><strong>,&#x5171;%1页</strong></p><table><thead><tr><th>域名</th>"
+                       "<th>长度</th><th>后缀</th><th>删除时间</th><th class=\"booking\">预订</th></tr>"
+                       "</thead><tbody>\n")
+            .arg(rows / 50 + 1);
     for (int i = 0; i < rows; ++i)
-        html += QStringLiteral("<tr><td><a href=\"/whois/?domain=name%1.com\" target=_blank>name%1.com</a></td>"
-                               "<td>%2</td><td>com</td><td>2026-12-%3 02:30</td><td><a href=\"/book\">预订</a></td></tr>\n")
-                    .arg(i)
-                    .arg(4 + i % 9)
-                    .arg(10 + i % 20);
+        html +=
+            QStringLiteral(
+                "<tr><td><a href=\"/whois/?domain=name%1.com\" target=_blank>name%1.com</a></td>"
+                "<td>%2</td><td>com</td><td>2026-12-%3 02:30</td><td><a href=\"/book\">预订</a></td></tr>\n")
+                .arg(i)
+                .arg(4 + i % 9)
+                .arg(10 + i % 20);
     return html + QStringLiteral("\n</tbody></table></body></html>");
 }
 
@@ -43,7 +47,8 @@ BENCHMARK(BM_ParseResultPage)->Arg(50)->Arg(1000)->Arg(100000)->Unit(benchmark::
 
 void BM_DecodeGbk(benchmark::State& state) {
     const QByteArray bytes = toGbk(resultPage(1000));
-    for (auto _ : state) benchmark::DoNotOptimize(fromGbk(bytes));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fromGbk(bytes));
     state.SetBytesProcessed(state.iterations() * bytes.size());
 }
 BENCHMARK(BM_DecodeGbk)->Unit(benchmark::kMicrosecond);
@@ -53,12 +58,14 @@ void BM_ReceivePath(benchmark::State& state) {
     QByteArray answer = toGbk(resultPage(1));
     QByteArray body;
     const QByteArray line = toGbk(QStringLiteral("<tr><td>名字 filler text 1234567890</td></tr>\n"));
-    while (body.size() < size) body += line;
+    while (body.size() < size)
+        body += line;
     answer.insert(answer.indexOf("</html>"), body);
     for (auto _ : state) {
         ReceivePath path(64 * 1024 * 1024);
         for (qsizetype at = 0; at < answer.size(); at += 1460)
-            benchmark::DoNotOptimize(path.feed(QByteArrayView(answer).sliced(at, qMin<qsizetype>(1460, answer.size() - at))));
+            benchmark::DoNotOptimize(
+                path.feed(QByteArrayView(answer).sliced(at, qMin<qsizetype>(1460, answer.size() - at))));
         if (!path.RecvDone()) state.SkipWithError("answer not complete");
     }
     state.SetBytesProcessed(state.iterations() * answer.size());
@@ -79,12 +86,13 @@ void BM_SearchOverLoopback(benchmark::State& state) {
             QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         }
     });
-    Fetch fetch;
-    SearchCommands search(fetch, ServiceAddress{"127.0.0.1", server.serverPort()});
+    ServiceLink link;
+    SearchCommands search(link, ServiceAddress{"127.0.0.1", server.serverPort()});
     QEventLoop loop;
     QObject::connect(&search, &SearchCommands::finished, &loop, &QEventLoop::quit);
     qsizetype rows = 0;
-    QObject::connect(&search, &SearchCommands::rowsAdded, [&rows](const QList<ResultRow>& r) { rows = r.size(); });
+    QObject::connect(&search, &SearchCommands::rowsAdded,
+                     [&rows](const QList<ResultRow>& r) { rows = r.size(); });
     for (auto _ : state) {
         search.newSearch({});
         loop.exec();

@@ -1,6 +1,9 @@
 #include "frmmain_fixture.h"
 
 #include "app/banner.h"
+#include "support/wait_for.h"
+
+using yuming::testing::waitFor;
 
 #include <QApplication>
 #include <QDir>
@@ -34,7 +37,9 @@ TEST_F(FrmmainTest, BannerLoadsAfterTheWindowIsShownAndNeverOpensADialog) {
     ASSERT_FALSE(server.requests().isEmpty());
     EXPECT_TRUE(server.requests().first().startsWith("GET /asd/yuming.htm HTTP/1.1\r\n"))
         << server.requests().first().toStdString();
-    QTRY_COMPARE(web->view()->property("title").toString(), QStringLiteral("ran false null"));
+    ASSERT_TRUE(waitFor([&] {
+        return web->view()->property("title").toString() == QStringLiteral("ran false null");
+    })) << web->view()->property("title").toString().toStdString();
     EXPECT_EQ(web->view()->geometry(), QRect(0, 0, 1333, 333));
     for (QWidget* top : QApplication::topLevelWidgets())
         EXPECT_FALSE(top->isVisible() && top != window.get()) << top->metaObject()->className();
@@ -132,7 +137,8 @@ TEST(BannerEngineFlags, TheUsersComeFirstAndKeepTheirValues) {
          "--disable-gpu-compositing  --renderer-process-limit=4  --log-level=3 --disable-gpu"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Banner::engineFlags(c.user, c.sandboxOff, c.softwareDrawing), QByteArray(c.flags)) << c.user;
+        EXPECT_EQ(Banner::engineFlags(c.user, c.sandboxOff, c.softwareDrawing), QByteArray(c.flags))
+            << c.user;
 }
 
 TEST_F(FrmmainTest, WithoutTheSandboxTheBannerHasOnePageProcessAndNoGpu) {
@@ -147,7 +153,7 @@ TEST_F(FrmmainTest, WithoutTheSandboxTheBannerHasOnePageProcessAndNoGpu) {
     ASSERT_TRUE(loaded.wait(30000));
     ASSERT_TRUE(loaded.first().first().toBool());
     // Earlier windows' page processes may still be on their way out.
-    QTRY_COMPARE_WITH_TIMEOUT(browserHelpers().size(), 1, 10000);
+    ASSERT_TRUE(waitFor([] { return browserHelpers().size() == 1; }, 10000)) << browserHelpers().size();
     const QByteArray helper = browserHelpers().value(0);
     EXPECT_TRUE(helper.contains("--type=renderer")) << helper.toStdString();
     EXPECT_TRUE(helper.contains("--disable-gpu-compositing")) << helper.toStdString();

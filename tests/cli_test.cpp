@@ -1,14 +1,19 @@
-// yuming-cli as a script would run it, against the scripted loopback server.
+// yuming-cli as a script would run it, and its commands in this process, against the scripted
+// loopback server.
+#include "cli/all_pages_job.h"
+#include "cli/batch_lookup_job.h"
+#include "cli/cli_options.h"
 #include "support/script_server.h"
 #include "text/gbk.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 
@@ -30,22 +35,25 @@ CliRun runCli(const QStringList& args) {
     QSignalSpy finished(&p, &QProcess::finished);
     p.start(QStringLiteral(YUMING_CLI_BIN), args);
     EXPECT_TRUE(finished.wait(10000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 QByteArray page(const QString& count, const QString& rows) {
-    return ScriptServer::httpAnswer(toGbk(
-        "<html><strong>,&#x5171;" + count + "页</strong><table><tr><th class=\"booking\">预订</th></tr>\n" + rows +
-        "\n</tbody></table></html>"));
+    return ScriptServer::httpAnswer(toGbk("<html><strong>,&#x5171;" + count +
+                                          "页</strong><table><tr><th class=\"booking\">预订</th></tr>\n" +
+                                          rows + "\n</tbody></table></html>"));
 }
 
-const QString kRow = QStringLiteral(
-    "<tr><td><a href=x target=_blank>中文.com</a></td><td>2</td><td>com</td><td>2026-12-20 02:30</td><td>b</td></tr>");
+const QString kRow =
+    QStringLiteral("<tr><td><a href=x target=_blank>中文.com</a></td><td>2</td><td>com</td><td>2026-12-20 "
+                   "02:30</td><td>b</td></tr>");
 
 TEST(Cli, SearchPrintsPageCountAndRows) {
     ScriptServer server;
     server.setScript({ScriptServer::send(page("4", kRow))});
-    const CliRun r = runCli({"--service", server.hostPort(), "search", "--key", "中", "--pos", "left", "--suffix", "org"});
+    const CliRun r =
+        runCli({"--service", server.hostPort(), "search", "--key", "中", "--pos", "left", "--suffix", "org"});
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "pages\t4\tcurrent\t1\n中文.com\t2\tcom\t2026-12-20 02:30\n");
     EXPECT_EQ(r.err, "正在连接服务器...\n正在获取结果...\n完成...\n");
@@ -89,7 +97,8 @@ TEST(Cli, FailuresAndRefusalsHaveTheirExitStatus) {
 
 TEST(Cli, LookupPrintsTheResultAndLogsThePage) {
     ScriptServer server;
-    const QByteArray answer = ScriptServer::httpAnswer(toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
+    const QByteArray answer = ScriptServer::httpAnswer(
+        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
     server.setScript({ScriptServer::send(answer)});
     QTemporaryDir dir;
     const QString log = dir.filePath("xxx.txt");
@@ -108,10 +117,12 @@ TEST(Cli, ALogThatIsNoRegularFileFailsTheLookupAtOnce) {
     ScriptServer server;
     server.setScript({ScriptServer::send(ScriptServer::httpAnswer("<html>x</html>"))});
     QTemporaryDir dir;
-    const QString fifo = dir.filePath("fifo"), folder = dir.filePath("folder"), link = dir.filePath("xxx.txt");
+    const QString fifo = dir.filePath("fifo"), folder = dir.filePath("folder"),
+                  link = dir.filePath("xxx.txt");
     QFile other(dir.filePath("other.txt"));
-    ASSERT_TRUE(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 && QDir(dir.path()).mkdir("folder") &&
-                other.open(QIODevice::WriteOnly) && other.write("not a log\n") == 10 && other.link(link));
+    ASSERT_TRUE(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 &&
+                QDir(dir.path()).mkdir("folder") && other.open(QIODevice::WriteOnly) &&
+                other.write("not a log\n") == 10 && other.link(link));
     other.close();
     const struct {
         QString log;
@@ -127,7 +138,8 @@ TEST(Cli, ALogThatIsNoRegularFileFailsTheLookupAtOnce) {
         EXPECT_EQ(r.exit, 1) << c.log.toStdString();
         EXPECT_EQ(r.out, "");
         const QString reason = "yuming-cli: " + c.log + ": " + c.reason + "\n";
-        const QString expected = "正在连接服务器...\n正在查询结果...\n" + reason + "获取结果出错,请稍后重试...\n";
+        const QString expected =
+            "正在连接服务器...\n正在查询结果...\n" + reason + "获取结果出错,请稍后重试...\n";
         EXPECT_EQ(r.err.toStdString(), expected.toStdString());
     }
     EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
@@ -142,12 +154,13 @@ namespace {
 // Ctrl+C in a run of many lookups: the one in flight ends, its line is whole, nothing more starts.
 TEST(Cli, InterruptStopsABatchAfterTheLookupInFlight) {
     ScriptServer server;
-    const QByteArray answer = ScriptServer::httpAnswer(toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
+    const QByteArray answer = ScriptServer::httpAnswer(
+        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>")));
     server.setScript({ScriptServer::wait(300), ScriptServer::send(answer)});
     QTemporaryDir dir;
     QProcess p;
-    p.start(QStringLiteral(YUMING_CLI_BIN), {"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0",
-                                             "--log", dir.filePath("xxx.txt")});
+    p.start(QStringLiteral(YUMING_CLI_BIN), {"--service", server.hostPort(), "lookup", "--file", "-",
+                                             "--delay", "0", "--log", dir.filePath("xxx.txt")});
     p.write("a.com\nb.com\nc.com\nd.com\ne.com\nf.com\n");
     p.closeWriteChannel();
     // The server answers from this process's event loop, so the waits here keep it running.
@@ -165,7 +178,108 @@ TEST(Cli, InterruptStopsABatchAfterTheLookupInFlight) {
     EXPECT_TRUE(out.endsWith('\n'));
     const QList<QByteArray> lines = out.chopped(1).split('\n');
     EXPECT_LE(lines.size(), 2);
-    for (const QByteArray& line : lines) EXPECT_TRUE(line.endsWith("\tnot-registered\t\t")) << line.data();
+    for (const QByteArray& line : lines)
+        EXPECT_TRUE(line.endsWith("\tnot-registered\t\t")) << line.data();
+}
+
+} // namespace
+
+// The commands inside this process, as main.cpp runs them.
+namespace {
+
+using namespace yuming;
+using namespace yuming::cli;
+
+std::optional<Options> parsed(const QStringList& args, QString* error = nullptr) {
+    QString e;
+    auto options = parseOptions(args, e);
+    if (error) *error = e;
+    return options;
+}
+
+TEST(CliOptions, ValuesMapByNameAndTheFirstWrongArgumentIsTheOneReported) {
+    const auto o = parsed({"search", "--pos", "both", "--kind", "letters", "--sort", "letters", "--suffix",
+                           "org,com", "--min", "x", "--format", "json"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->filters.position, KeyPosition::StartsOrEnds);
+    EXPECT_EQ(o->filters.kind, CharKind::Letters);
+    EXPECT_EQ(o->filters.sort, SortKey::Alphabetical);
+    EXPECT_EQ(o->filters.suffixes, Com | Org);
+    EXPECT_EQ(o->filters.minLength, "x");
+    EXPECT_EQ(o->format, row_format::Format::Json);
+    EXPECT_EQ(parsed({"lookup", "-a.com"})->domain, "-a.com") << "a plain argument even with a dash";
+    EXPECT_EQ(parsed({"search", "--key", "--pos"})->filters.keyword, "--pos") << "a value even with dashes";
+    EXPECT_TRUE(parsed({"search", "--kind", "x", "help"}) == std::nullopt);
+    EXPECT_TRUE(parsed({"search", "help", "--kind", "x"})->help);
+
+    const struct {
+        QStringList args;
+        const char* error;
+    } bad[] = {
+        {{}, "no command given"},
+        {{"search", "--pos", "x", "--kind", "y"}, "--pos takes one of any|left|right|both"},
+        {{"search", "--kind", "y", "--pos", "x"}, "--kind takes one of any|letters|digits"},
+        {{"search", "--sort", "name"}, "--sort takes one of time|letters|suffix|length|date"},
+        {{"search", "--suffix", "com,cn"}, "unknown suffix: cn"},
+        {{"search", "--bogus"}, "--bogus needs a value"},
+        {{"search", "--key=a", "b"}, "unknown option: --key=a"},
+        {{"search", "x"}, "unexpected argument: x"},
+        {{"lookup", "a.com", "--file", "f"}, "lookup needs a DOMAIN or --file, not both"},
+        {{"preset", "--all-pages", "--page", "2"}, "--all-pages and --page do not go together"},
+    };
+    for (const auto& c : bad) {
+        QString error;
+        EXPECT_FALSE(parsed(c.args, &error)) << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(CliJobs, AllPagesEndingInAFailedPageSaysHowFarItGot) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(page("2", kRow))});
+    QObject::connect(&server, &ScriptServer::scriptFinished,
+                     [&server] { server.setScript({ScriptServer::close()}); });
+    auto options =
+        parsed({"--service", server.hostPort(), "search", "--all-pages", "--delay", "0", "--format", "json"});
+    ASSERT_TRUE(options);
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    AllPagesJob job(*options, out, err);
+    QSignalSpy finished(&job, &CliJob::finished);
+    ASSERT_EQ(job.start(), std::nullopt);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(finished.first().first().toInt(), 1);
+    EXPECT_EQ(
+        QString::fromUtf8(out.data()),
+        "{\"domain\":\"中文.com\",\"length\":\"2\",\"suffix\":\"com\",\"deletion\":\"2026-12-20 02:30\"}\n"
+        "{\"pages\":2,\"fetched\":1,\"rows\":1,\"complete\":false}\n");
+    EXPECT_EQ(QString::fromUtf8(err.data()),
+              "page 1/2\nyuming-cli: the service closed the connection before the answer was complete\n"
+              "获取结果出错,请稍后重试...\n");
+}
+
+TEST(CliJobs, ABatchReadsItsListAndAnswersInOrder) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
+        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>"))))});
+    QTemporaryDir dir;
+    auto options = parsed({"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0", "--log",
+                           dir.filePath("l.txt")});
+    ASSERT_TRUE(options);
+    QBuffer in, out, err;
+    in.setData("# names\n\nb.com\nwww.c.com\n a.net \n");
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    BatchLookupJob job(*options, out, err, &in);
+    QSignalSpy finished(&job, &CliJob::finished);
+    ASSERT_EQ(job.start(), std::nullopt);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(finished.first().first().toInt(), 1) << "one name was refused";
+    EXPECT_EQ(out.data(), "b.com\tnot-registered\t\t\nwww.c.com\trefused\t\t\na.net\tnot-registered\t\t\n");
+    EXPECT_EQ(QString::fromUtf8(err.data()), "yuming-cli: www.c.com: 域名开头不要加www！\n");
+    EXPECT_EQ(server.connections(), 2);
 }
 
 } // namespace

@@ -2,7 +2,12 @@ yuming_add_test(text_test SOURCES text_test.cpp LIBS yuming_text)
 yuming_add_test(search_logic_test SOURCES search_query_test.cpp result_parser_test.cpp paging_test.cpp lookup_test.cpp
   LIBS yuming_core)
 yuming_add_test(fetch_test SOURCES fetch_test.cpp receive_path_test.cpp LIBS yuming_core)
-yuming_add_test(cli_test SOURCES cli_test.cpp LIBS yuming_text)
+add_executable(lock_holder support/lock_holder.cpp)
+target_link_libraries(lock_holder PRIVATE yuming_service_record)
+yuming_warnings(lock_holder)
+target_compile_definitions(fetch_test PRIVATE YUMING_LOCK_HOLDER="$<TARGET_FILE:lock_holder>")
+add_dependencies(fetch_test lock_holder)
+yuming_add_test(cli_test SOURCES cli_test.cpp LIBS yuming_cli)
 target_compile_definitions(cli_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
 add_dependencies(cli_test yuming-cli)
 # The tool against the real reference service (tests/support/service_process.h starts it).

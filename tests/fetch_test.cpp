@@ -1,10 +1,13 @@
 // The search and lookup commands over a real loopback connection to the scripted server.
 #include "lookup/lookup_command.h"
+#include "search/page_export.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 #include "support/script_server.h"
 #include "text/gbk.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -15,8 +18,9 @@ using namespace yuming;
 namespace {
 
 QByteArray resultBody(int rows, const QString& count = "3") {
-    QString html = "<html><head><title>t</title></head><body><strong>,&#x5171;" + count +
-                   "页</strong><table><thead><tr><th>域名</th><th class=\"booking\">预订</th></tr></thead><tbody>\n";
+    QString html =
+        "<html><head><title>t</title></head><body><strong>,&#x5171;" + count +
+        "页</strong><table><thead><tr><th>域名</th><th class=\"booking\">预订</th></tr></thead><tbody>\n";
     for (int i = 0; i < rows; ++i)
         html += QString("<tr><td><a href=\"/d\" target=_blank>名字%1.com</a></td><td>%2</td><td>com</td>"
                         "<td>2026-12-2%1 02:30</td><td>预订</td></tr>\n")
@@ -28,18 +32,25 @@ QByteArray resultBody(int rows, const QString& count = "3") {
 class Commands : public ::testing::Test {
 protected:
     void SetUp() override {
-        fetch.setLimits({.TickMs = 20, .ConnectTicks = 15, .SilenceMs = 400, .MaxAnswerBytes = 256 * 1024});
+        link.fetch().setLimits(
+            {.TickMs = 20, .ConnectTicks = 15, .SilenceMs = 400, .MaxAnswerBytes = 256 * 1024});
         connect(search);
         connect(lookup);
-        QObject::connect(&search, &SearchCommands::pageLabelChanged, [this](const QString& t) { labels << t; });
-        QObject::connect(&search, &SearchCommands::rowsAdded, [this](const QList<ResultRow>& r) { rows += r; });
+        QObject::connect(&search, &SearchCommands::pageLabelChanged,
+                         [this](const QString& t) { labels << t; });
+        QObject::connect(&search, &SearchCommands::rowsAdded,
+                         [this](const QList<ResultRow>& r) { rows += r; });
         QObject::connect(&search, &SearchCommands::showSearchPanel, [this] { panels << "search"; });
         QObject::connect(&lookup, &LookupCommand::showLookupPanel, [this] { panels << "lookup"; });
-        QObject::connect(&lookup, &LookupCommand::resultTextChanged, [this](const QString& t) { results << t; });
+        QObject::connect(&lookup, &LookupCommand::resultTextChanged,
+                         [this](const QString& t) { results << t; });
+        QObject::connect(&search, &SearchCommands::finished,
+                         [this](const SearchResult& r) { lastSearch = r; });
+        QObject::connect(&lookup, &LookupCommand::finished,
+                         [this](const LookupResult& r) { lastLookup = r; });
     }
 
-    template <typename C>
-    void connect(C& commands) {
+    template <typename C> void connect(C& commands) {
         QObject::connect(&commands, &C::statusChanged, [this](const QString& t) { statuses << t; });
         QObject::connect(&commands, &C::buttonsLocked, [this](bool locked) { locks << locked; });
         QObject::connect(&commands, &C::rowsCleared, [this] {
@@ -49,10 +60,10 @@ protected:
     }
 
     // Runs a search against the server's script and waits for it to end.
-    void runSearch(QList<ScriptServer::Step> script, SearchControls controls = {}) {
+    void runSearch(QList<ScriptServer::Step> script, SearchQuery filters = {}) {
         server.setScript(std::move(script));
         QSignalSpy done(&search, &SearchCommands::finished);
-        ASSERT_EQ(search.newSearch(controls), CommandResult::started());
+        ASSERT_EQ(search.newSearch(filters), CommandResult::started());
         ASSERT_TRUE(done.wait(5000));
     }
 
@@ -71,9 +82,11 @@ protected:
     ScriptServer server;
     QTemporaryDir dir;
     QString logPath = dir.filePath("xxx.txt");
-    Fetch fetch;
-    SearchCommands search{fetch, *ServiceAddress::parse(server.hostPort())};
-    LookupCommand lookup{fetch, *ServiceAddress::parse(server.hostPort()), logPath};
+    ServiceLink link;
+    SearchCommands search{link, *ServiceAddress::parse(server.hostPort())};
+    LookupCommand lookup{link, *ServiceAddress::parse(server.hostPort()), logPath};
+    SearchResult lastSearch;
+    LookupResult lastLookup;
     QStringList statuses, labels, results, panels;
     QList<bool> locks;
     QList<ResultRow> rows;
@@ -84,9 +97,9 @@ const QStringList kDoneRoad{"正在连接服务器...", "正在获取结果...",
 const QStringList kFailedRoad{"正在连接服务器...", "正在获取结果...", "获取结果出错,请稍后重试..."};
 
 TEST_F(Commands, SearchRoadFromRequestToRows) {
-    SearchControls controls;
-    controls.Text1 = QString::fromUtf8("名字");
-    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(2)))}, controls);
+    SearchQuery filters;
+    filters.keyword = QString::fromUtf8("名字");
+    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(2)))}, filters);
     EXPECT_EQ(statuses, kDoneRoad);
     EXPECT_EQ(locks, (QList<bool>{true, false}));
     EXPECT_EQ(panels, QStringList{"search"});
@@ -94,8 +107,9 @@ TEST_F(Commands, SearchRoadFromRequestToRows) {
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[1], ResultRow(u"名字1.com", u"4", u"com", u"2026-12-21 02:30"));
     ASSERT_EQ(server.requests().size(), 1);
-    EXPECT_TRUE(server.requests()[0].startsWith("GET /s/?key=\xC3\xFB\xD7\xD6&kaiwei=radom&min=0&max=0&op=zahe&o=o_5"
-                                                "&com=com&net=net&tsym=0&d=0&do=do&page=0 HTTP/1.1\r\n"));
+    EXPECT_TRUE(
+        server.requests()[0].startsWith("GET /s/?key=\xC3\xFB\xD7\xD6&kaiwei=radom&min=0&max=0&op=zahe&o=o_5"
+                                        "&com=com&net=net&tsym=0&d=0&do=do&page=0 HTTP/1.1\r\n"));
     EXPECT_TRUE(server.requests()[0].endsWith("\r\nHost: " + server.hostPort().toLatin1() +
                                               "\r\nConnection: Keep-Alive\r\n\r\n"));
 }
@@ -129,8 +143,10 @@ TEST_F(Commands, BrokenAnswersEndWithTheErrorText) {
         QList<ScriptServer::Step> script;
     };
     const Case cases[] = {
-        {"upper-case end tag, then close", {ScriptServer::send(QByteArray(good).replace("</html>", "</HTML>")), ScriptServer::close()}},
-        {"close after headers", {ScriptServer::send(good.first(good.indexOf("\r\n\r\n") + 4)), ScriptServer::close()}},
+        {"upper-case end tag, then close",
+         {ScriptServer::send(QByteArray(good).replace("</html>", "</HTML>")), ScriptServer::close()}},
+        {"close after headers",
+         {ScriptServer::send(good.first(good.indexOf("\r\n\r\n") + 4)), ScriptServer::close()}},
         {"close mid-body", {ScriptServer::send(good.first(good.size() / 2)), ScriptServer::close()}},
         {"close with nothing sent", {ScriptServer::close()}},
         {"headers then silence", {ScriptServer::send(good.first(40)), ScriptServer::stall()}},
@@ -143,14 +159,16 @@ TEST_F(Commands, BrokenAnswersEndWithTheErrorText) {
         runSearch(c.script);
         EXPECT_EQ(statuses, kFailedRoad) << c.name;
         EXPECT_EQ(locks, (QList<bool>{true, false})) << c.name;
-        EXPECT_FALSE(fetch.inFlight()) << c.name;
+        EXPECT_FALSE(link.inFlight()) << c.name;
+        EXPECT_FALSE(lastSearch.pageRead) << c.name;
     }
 }
 
 TEST_F(Commands, BytesAfterTheEndTagAndWithTheCloseAreKept) {
-    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1)) + "<!-- trailing -->"), ScriptServer::close()});
+    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1)) + "<!-- trailing -->"),
+               ScriptServer::close()});
     EXPECT_EQ(statuses.last(), "完成...");
-    EXPECT_TRUE(fetch.RecvText().endsWith("<!-- trailing -->"));
+    EXPECT_TRUE(link.fetch().RecvText().endsWith("<!-- trailing -->"));
 }
 
 TEST_F(Commands, RefusedConnectionWaitsItsTicksThenTimesOut) {
@@ -158,17 +176,19 @@ TEST_F(Commands, RefusedConnectionWaitsItsTicksThenTimesOut) {
     QSignalSpy done(&search, &SearchCommands::finished);
     ASSERT_EQ(search.newSearch({}), CommandResult::started());
     ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(fetch.Ticks(), 15);
+    EXPECT_EQ(link.fetch().Ticks(), 15);
+    EXPECT_EQ(lastSearch.outcome.kind, FetchState::TimedOut);
     EXPECT_EQ(statuses, (QStringList{"正在连接服务器...", "连接服务器超时,请稍后再试..."}));
     EXPECT_EQ(locks, (QList<bool>{true, false}));
-    EXPECT_TRUE(fetch.problem().endsWith("refused the connection")) << fetch.problem().toStdString();
+    EXPECT_TRUE(lastSearch.outcome.reason.endsWith("refused the connection"))
+        << lastSearch.outcome.reason.toStdString();
 
     // The window's text stays the same; the reason beside it says what went wrong.
     search.setService({"nonexistent.invalid", 80});
     ASSERT_EQ(search.newSearch({}), CommandResult::started());
     ASSERT_TRUE(done.wait(5000));
     EXPECT_EQ(statuses.last(), "连接服务器超时,请稍后再试...");
-    EXPECT_EQ(fetch.problem(), "the host name nonexistent.invalid did not resolve");
+    EXPECT_EQ(lastSearch.outcome.reason, "the host name nonexistent.invalid did not resolve");
 }
 
 TEST_F(Commands, ASecondRequestWhileOneIsInFlightChangesNothing) {
@@ -179,7 +199,7 @@ TEST_F(Commands, ASecondRequestWhileOneIsInFlightChangesNothing) {
     EXPECT_EQ(search.newSearch({}), CommandResult::busy());
     EXPECT_EQ(search.presetSearch(), CommandResult::busy());
     EXPECT_EQ(lookup.lookup("abc.com"), CommandResult::busy());
-    EXPECT_EQ(search.state().QueryString, before.QueryString);
+    EXPECT_EQ(search.state().query, before.query);
     EXPECT_EQ(panels, QStringList{"search"});
     ASSERT_TRUE(done.wait(5000));
     EXPECT_EQ(server.connections(), 1);
@@ -191,12 +211,13 @@ TEST_F(Commands, PagingRefusalsAndPageNumbersCarryOver) {
     EXPECT_EQ(search.previousPage({}), CommandResult::refused(u"已经是第一页了！"));
     EXPECT_EQ(search.jumpToPage({}, u"4"), CommandResult::refused(u"您输入的页码范围不正确！"));
     QSignalSpy done(&search, &SearchCommands::finished);
-    SearchControls changed;
-    changed.Check1 = {false, false, true};
+    SearchQuery changed;
+    changed.suffixes = Org;
     ASSERT_EQ(search.jumpToPage(changed, u"3"), CommandResult::started());
     ASSERT_TRUE(done.wait(5000));
-    EXPECT_TRUE(server.requests().last().startsWith("GET /s/?key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&org=org"
-                                                    "&tsym=0&d=0&do=do&page=2 HTTP/1.1"));
+    EXPECT_TRUE(
+        server.requests().last().startsWith("GET /s/?key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&org=org"
+                                            "&tsym=0&d=0&do=do&page=2 HTTP/1.1"));
     EXPECT_EQ(labels.last(), "总共：3 页，当前 3 页");
     EXPECT_EQ(search.nextPage({}), CommandResult::refused(u"已经是最后一页了！"));
     EXPECT_EQ(panels, QStringList{"search"}); // paging switches no panel
@@ -208,8 +229,9 @@ TEST_F(Commands, PageNumberIsNotRestoredWhenTheRequestFails) {
     QSignalSpy done(&search, &SearchCommands::finished);
     ASSERT_EQ(search.nextPage({}), CommandResult::started());
     ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(search.state().PageNo, "1");
-    EXPECT_EQ(search.state().PageCount, "3");
+    EXPECT_EQ(search.state().query.page, 1);
+    EXPECT_EQ(search.state().pageCountText, "3");
+    EXPECT_EQ(search.state().pageCount, 3);
 }
 
 TEST_F(Commands, LookupShowsDatesAndLogsThePage) {
@@ -218,10 +240,14 @@ TEST_F(Commands, LookupShowsDatesAndLogsThePage) {
         "<span style=color:#FF6600>预算2026-03-22 02:30</span></html>"));
     runLookup({ScriptServer::send(ScriptServer::httpAnswer(page))});
     EXPECT_EQ(panels, QStringList{"lookup"});
-    EXPECT_EQ(results, (QStringList{"正在查询结果...",
-                                    "查询完成...\r\n\r\n域名到期时间：2026-01-01 08:00:00    域名删除时间：预算 2026-03-22 02:30"}));
+    EXPECT_EQ(
+        results,
+        (QStringList{
+            "正在查询结果...",
+            "查询完成...\r\n\r\n域名到期时间：2026-01-01 08:00:00    域名删除时间：预算 2026-03-22 02:30"}));
     EXPECT_EQ(cleared, 1);
-    EXPECT_TRUE(server.requests()[0].startsWith("GET /whois/?domain=abc.com&Whois%5B%5D=1&Whois%5B%5D=2&Whois%5B%5D=3 "));
+    EXPECT_TRUE(server.requests()[0].startsWith(
+        "GET /whois/?domain=abc.com&Whois%5B%5D=1&Whois%5B%5D=2&Whois%5B%5D=3 "));
     const QByteArray once = ScriptServer::httpAnswer(page) + "\r\n";
     EXPECT_EQ(logBytes(), once);
     runLookup({ScriptServer::send(ScriptServer::httpAnswer(page))});
@@ -261,14 +287,130 @@ TEST(FetchLifetime, DestroyingAFetchInFlightReportsNothing) {
     ScriptServer server;
     server.setScript({ScriptServer::send("HTTP/1.1 200 OK\r\n\r\n<html>"), ScriptServer::stall()});
     auto fetch = std::make_unique<Fetch>();
-    QSignalSpy connected(fetch.get(), &Fetch::connected);
-    QSignalSpy finished(fetch.get(), &Fetch::finished);
-    ASSERT_TRUE(fetch->start({"127.0.0.1", server.port()}, [] { return QByteArray("GET / HTTP/1.1\r\n\r\n"); }));
+    RunningRequest* running =
+        fetch->run({"127.0.0.1", server.port()}, Request::bytes("GET / HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(running);
+    QSignalSpy connected(running, &RunningRequest::connected);
+    QSignalSpy finished(running, &RunningRequest::finished);
     ASSERT_TRUE(connected.wait(5000));
     QSignalSpy served(&server, &ScriptServer::scriptFinished);
     ASSERT_TRUE(served.wait(5000));
     fetch.reset();
     EXPECT_EQ(finished.count(), 0);
+}
+
+// Every page of the search into a file, as the list's menu does.
+class Export : public Commands {
+protected:
+    PageExport::End exportTo(const QString& path) {
+        PageExport exporter(link, *ServiceAddress::parse(server.hostPort()), search.state(), path, 0);
+        PageExport::End end;
+        QSignalSpy ended(&exporter, &PageExport::finished);
+        QObject::connect(&exporter, &PageExport::finished, [&end](const PageExport::End& e) { end = e; });
+        QObject::connect(&exporter, &PageExport::progress, [this] { server.setScript(nextScript); });
+        exporter.start();
+        EXPECT_TRUE(ended.count() == 1 || ended.wait(5000));
+        return end;
+    }
+    static QByteArray fileBytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    }
+    QList<ScriptServer::Step> nextScript; // what the server does once a page has been written
+};
+
+const QByteArray kCsvHead = QByteArray("\xEF\xBB\xBF") + QString("域名,长度,后缀,删除时间\r\n").toUtf8();
+
+TEST_F(Export, AFailedPageEndsTheFileAfterTheWholePagesBefore) {
+    const QList<ScriptServer::Step> page = {ScriptServer::send(ScriptServer::httpAnswer(resultBody(2, "3")))};
+    runSearch(page);
+    nextScript = {ScriptServer::close()};
+    const QString path = dir.filePath("all.csv");
+    const PageExport::End end = exportTo(path);
+    EXPECT_EQ(end.kind, PageExport::End::Kind::PageFailed);
+    EXPECT_EQ(end.pagesWritten, 1);
+    EXPECT_EQ(end.rowsWritten, 2);
+    EXPECT_EQ(end.stoppedAtPage, 2);
+    EXPECT_EQ(fileBytes(path), kCsvHead + QString("名字0.com,3,com,2026-12-20 02:30\r\n"
+                                                  "名字1.com,4,com,2026-12-21 02:30\r\n")
+                                              .toUtf8());
+    ASSERT_EQ(server.requests().size(), 3);
+    EXPECT_TRUE(server.requests()[1].contains("&page=0 HTTP/1.1"));
+    EXPECT_TRUE(server.requests()[2].contains("&page=1 HTTP/1.1"));
+}
+
+TEST_F(Export, AFileThatCannotBeWrittenOrARequestInFlightStopsItAtOnce) {
+    runSearch({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1, "3")))});
+    const QString unwritable = dir.filePath("missing/all.csv");
+    EXPECT_EQ(exportTo(unwritable).kind, PageExport::End::Kind::WriteFailed);
+    EXPECT_FALSE(QFile::exists(unwritable));
+    EXPECT_EQ(server.connections(), 1);
+
+    server.setScript(
+        {ScriptServer::wait(200), ScriptServer::send(ScriptServer::httpAnswer(resultBody(1, "3")))});
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.nextPage({}), CommandResult::started());
+    const QString path = dir.filePath("busy.csv");
+    const PageExport::End busy = exportTo(path);
+    EXPECT_EQ(busy.kind, PageExport::End::Kind::Busy);
+    EXPECT_EQ(busy.pagesWritten, 0);
+    EXPECT_EQ(fileBytes(path), kCsvHead);
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_EQ(server.connections(), 2);
+}
+
+// A window outlives its service: the service leaves after a long idle time and a new one, on
+// another port, takes its place. A request that finds the old address refused looks again.
+TEST(ServiceLinkTest, LooksForThisUsersServiceAgainWhenItsAddressRefuses) {
+    QTemporaryDir runtime;
+    QProcess holder;
+    holder.start(QStringLiteral(YUMING_LOCK_HOLDER), {runtime.filePath("service.lock")});
+    ASSERT_TRUE(holder.waitForReadyRead(5000));
+    const auto record = [&](quint16 port) {
+        QFile f(runtime.filePath("service"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("127.0.0.1:" + QByteArray::number(port) + "\n" + QByteArray::number(holder.processId()) +
+                "\n");
+    };
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(resultBody(1)))});
+    record(ScriptServer::closedPort());
+
+    ServiceLink link(
+        UserService::Setup{"/nonexistent/yuming-service", runtime.path(), runtime.filePath("log"), 2000});
+    link.fetch().setLimits(
+        {.TickMs = 20, .ConnectTicks = 15, .SilenceMs = 400, .MaxAnswerBytes = 256 * 1024});
+    SearchCommands search(link, ServiceAddress{"127.0.0.1", 80, true});
+    SearchResult result;
+    QObject::connect(&search, &SearchCommands::finished, [&](const SearchResult& r) { result = r; });
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.newSearch({}), CommandResult::started());
+    // The old address is on its way; the new service records itself meanwhile.
+    record(server.port());
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_TRUE(result.pageRead) << result.outcome.reason.toStdString();
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].contains("\r\nHost: " + server.hostPort().toLatin1() + "\r\n"));
+    holder.closeWriteChannel();
+    EXPECT_TRUE(holder.waitForFinished(5000));
+}
+
+TEST(ServiceLinkTest, AServiceThatCannotBeStartedIsSaidSoButShownAsATimeout) {
+    QTemporaryDir runtime;
+    ServiceLink link(
+        UserService::Setup{"/nonexistent/yuming-service", runtime.path(), runtime.filePath("log"), 2000});
+    SearchCommands search(link, ServiceAddress{"127.0.0.1", 80, true});
+    SearchResult result;
+    QString status;
+    QObject::connect(&search, &SearchCommands::finished, [&](const SearchResult& r) { result = r; });
+    QObject::connect(&search, &SearchCommands::statusChanged, [&](const QString& s) { status = s; });
+    QSignalSpy done(&search, &SearchCommands::finished);
+    ASSERT_EQ(search.newSearch({}), CommandResult::started());
+    ASSERT_TRUE(done.wait(5000));
+    EXPECT_EQ(result.outcome.kind, FetchState::NoService);
+    EXPECT_EQ(result.outcome.reason,
+              "yuming-service could not be started: cannot run /nonexistent/yuming-service");
+    EXPECT_EQ(status, "连接服务器超时,请稍后再试...");
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include "app/app_settings.h"
 #include "app/frmmain.h"
-#include "protocol/search_markers.h"
 #include "support/script_server.h"
 #include "text/gbk.h"
 
@@ -41,11 +40,10 @@ protected:
 
     // A search page of `pageCount` pages holding `rows` (domain, length, suffix, deletion time).
     static QByteArray searchPage(const QString& pageCount, const QList<QStringList>& rows) {
-        using namespace yuming::markers;
-        QString body = QStringLiteral("<html><head><title>s</title></head><body><p>") +
-                       kPageCountStart.toString() + pageCount + kPageCountEnd.toString() +
-                       QStringLiteral("</strong></p><table><thead><tr><th>x</th>") + kTableHeader.toString() +
-                       QStringLiteral("</tr></thead><tbody>");
+        QString body =
+            QStringLiteral("<html><head><title>s</title></head><body><p><strong>,&#x5171;") + pageCount +
+            QStringLiteral("页</strong></p><table><thead><tr><th>x</th><th class=\"booking\">预订</th>"
+                           "</tr></thead><tbody>");
         for (const QStringList& row : rows)
             body += QStringLiteral(
                         "<tr><td><a href=\"/d\" target=_blank>%1</a></td><td>%2</td><td>%3</td><td>%4</td>"

@@ -50,9 +50,9 @@ TEST_F(FrmmainTest, SearchesPagesAndLooksUpOnTheReferenceService) {
     QTest::keyClicks(text1, QStringLiteral("a"));
     QTest::keyClick(text1, Qt::Key_Return);
     ASSERT_TRUE(searched.wait(10000));
-    EXPECT_EQ(child<QLabel>("Label16")->text(), status::kDone.toString());
+    EXPECT_EQ(child<QLabel>("Label16")->text(), QStringLiteral("完成..."));
     ASSERT_GT(list->topLevelItemCount(), 0);
-    const QString pages = window->searchCommands().state().PageCount;
+    const QString pages = window->searchCommands().state().pageCountText.value_or(QString());
     EXPECT_EQ(child<QLabel>("Label17")->text(), QStringLiteral("总共：%1 页，当前 1 页").arg(pages));
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         EXPECT_TRUE(list->topLevelItem(i)->text(0).contains(u'a'))
@@ -71,8 +71,8 @@ TEST_F(FrmmainTest, SearchesPagesAndLooksUpOnTheReferenceService) {
     QTest::keyClick(text4, Qt::Key_Return);
     ASSERT_TRUE(looked.wait(10000));
     const QString result = child<QPlainTextEdit>("Text6")->toPlainText();
-    EXPECT_TRUE(result.startsWith(lookup_text::kFinished.toString())) << result.toStdString();
-    EXPECT_TRUE(result.contains(lookup_text::kEstimated.toString())) << result.toStdString();
+    EXPECT_TRUE(result.startsWith(QStringLiteral("查询完成..."))) << result.toStdString();
+    EXPECT_TRUE(result.contains(QStringLiteral("预算 "))) << result.toStdString();
     EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
@@ -170,5 +170,5 @@ TEST_F(FrmmainTest, ListRowsBecomeLookupsCopiesAndExports) {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
     ASSERT_TRUE(looked.wait(10000));
     EXPECT_EQ(child<QLineEdit>("Text4")->text(), domain);
-    EXPECT_TRUE(child<QPlainTextEdit>("Text6")->toPlainText().startsWith(lookup_text::kFinished.toString()));
+    EXPECT_TRUE(child<QPlainTextEdit>("Text6")->toPlainText().startsWith(QStringLiteral("查询完成...")));
 }

@@ -68,7 +68,7 @@ TEST_F(FrmmainTest, StartsWithItsTitleColumnsAndStoredState) {
         EXPECT_NEAR(list->columnWidth(i) * kTwips, widths[i], kTwips / 2 + 0.01) << i;
     }
 
-    EXPECT_EQ(child<QLabel>("Label16")->text(), status::kReady.toString());
+    EXPECT_EQ(child<QLabel>("Label16")->text(), QStringLiteral("准备就绪..."));
     EXPECT_EQ(child<QLabel>("Label17")->text(), QStringLiteral("总共：0 页，当前 0 页"));
     EXPECT_EQ(child<QLineEdit>("Text2")->text(), QStringLiteral("0"));
     EXPECT_EQ(child<QLineEdit>("Text3")->text(), QStringLiteral("0"));
@@ -108,9 +108,9 @@ TEST_F(FrmmainTest, TabOrderRunsThroughTheControlsAsStored) {
     const QStringList order{"Text1",     "Option1_0", "Option1_1", "Option1_2", "Option1_3", "Text2",
                             "Text3",     "Option2_0", "Option2_1", "Option2_2", "Option3_0", "Option3_1",
                             "Option3_2", "Option3_3", "Option3_4", "Check1_0",  "Check1_1",  "Check1_2",
-                            "Command1",  "Text4",     "Check2_0",  "Check2_1",  "Check2_2",
-                            "Command2",  "ListView1", "Command3",  "Command4",  "Text5",     "Command5",
-                            "Text6",     "Command6"};
+                            "Command1",  "Text4",     "Check2_0",  "Check2_1",  "Check2_2",  "Command2",
+                            "ListView1", "Command3",  "Command4",  "Text5",     "Command5",  "Text6",
+                            "Command6"};
     QWidget* at = child<QWidget>("Web");
     for (const QString& name : order) {
         at = at->nextInFocusChain();
@@ -138,7 +138,8 @@ TEST_F(FrmmainTest, LabelsAreDrawnInTheirExactColours) {
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) {
                 const QRgb p = image.pixel(x, y);
-                if (qRed(p) + qGreen(p) + qBlue(p) < darkest) darkest = qRed(p) + qGreen(p) + qBlue(p), found = p;
+                if (qRed(p) + qGreen(p) + qBlue(p) < darkest)
+                    darkest = qRed(p) + qGreen(p) + qBlue(p), found = p;
             }
         EXPECT_EQ(found & 0xFFFFFF, l.colour & 0xFFFFFF) << l.name << " " << std::hex << found;
     }

@@ -2,13 +2,14 @@
 // gives no --service: they find this user's own yuming-service or start it.
 #include "service_record.h"
 #include "support/service_process.h"
+#include "support/wait_for.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,16 +23,7 @@ namespace us = yuming::user_service;
 
 const QString kPrefix = QStringLiteral(YUMING_TEST_PREFIX);
 
-// QTRY_* only logs a failure for QTest; these tests report theirs to GoogleTest.
-template <class Condition> bool waitUntil(Condition condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+using yuming::testing::waitFor;
 
 struct Ran {
     int exit = -1;
@@ -52,14 +44,16 @@ protected:
         env.remove(QStringLiteral("XDG_DATA_HOME"));
         env.remove(QStringLiteral("XDG_CACHE_HOME"));
         yuming::testing::ServiceProcess seed(
-            {2000, 7, home.filePath(QStringLiteral(".local/share/yuming/")) + QLatin1String(us::kDatabaseName)});
+            {2000, 7,
+             home.filePath(QStringLiteral(".local/share/yuming/")) + QLatin1String(us::kDatabaseName)});
         ASSERT_TRUE(seed.start()) << seed.error().toStdString();
         seed.stop();
     }
 
     void TearDown() override {
-        for (qint64 pid : services()) ::kill(static_cast<pid_t>(pid), SIGTERM);
-        EXPECT_TRUE(waitUntil([&] { return services().isEmpty(); }, 10000));
+        for (qint64 pid : services())
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+        EXPECT_TRUE(waitFor([&] { return services().isEmpty(); }, 10000));
     }
 
     QString folder() const { return runtime + QStringLiteral("/yuming"); }
@@ -74,7 +68,8 @@ protected:
 
     Ran finish(QProcess* p) {
         EXPECT_TRUE(p->waitForFinished(60000));
-        return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
+        return {p->exitCode(), QString::fromUtf8(p->readAllStandardOutput()),
+                QString::fromUtf8(p->readAllStandardError())};
     }
 
     Ran run(const QString& program, const QStringList& args) { return finish(launch(program, args)); }
@@ -98,7 +93,8 @@ protected:
             const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
             if (!exe.endsWith(u"/yuming-service") && !exe.endsWith(u"/yuming-service (deleted)")) continue;
             QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
-            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mine)) found.append(pid);
+            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mine))
+                found.append(pid);
         }
         return found;
     }
@@ -126,7 +122,7 @@ TEST_F(InstalledTest, CliStartsTheServiceReusesItAndReplacesADeadOne) {
 
     // Killed outright: its record stays behind, but its lock went with it.
     ::kill(static_cast<pid_t>(first->pid), SIGKILL);
-    EXPECT_TRUE(waitUntil([&] { return services().isEmpty(); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return services().isEmpty(); }, 10000));
     r = cli({"search"});
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     const auto second = record();
@@ -143,12 +139,13 @@ TEST_F(InstalledTest, TwoToolsStartedTogetherShareOneService) {
     EXPECT_EQ(rb.exit, 0) << rb.err.toStdString();
     ASSERT_TRUE(record());
     // A second service that lost the race has ended by now, or is about to.
-    EXPECT_TRUE(waitUntil([&] { return services() == QList<qint64>{record()->pid}; }, 10000));
+    EXPECT_TRUE(waitFor([&] { return services() == QList<qint64>{record()->pid}; }, 10000));
 }
 
 TEST_F(InstalledTest, AnIdleServiceLeavesAndTakesItsRecordWithIt) {
-    QProcess* service = launch(kPrefix + QStringLiteral("/bin/yuming-service"), {"--user", "--idle-exit", "1"});
-    EXPECT_TRUE(waitUntil([&] { return record().has_value(); }, 20000));
+    QProcess* service =
+        launch(kPrefix + QStringLiteral("/bin/yuming-service"), {"--user", "--idle-exit", "1"});
+    EXPECT_TRUE(waitFor([&] { return record().has_value(); }, 20000));
     ASSERT_TRUE(service->waitForFinished(10000));
     EXPECT_EQ(service->exitCode(), 0);
     EXPECT_FALSE(record());
@@ -166,23 +163,27 @@ TEST_F(InstalledTest, WindowWithoutItsBannerModuleStillComesUpAndStartsTheServic
     QProcess* window = launch(bare.filePath(QStringLiteral("bin/yuming")), {"--report-start"});
     QByteArray said;
     // Outside the build tree it must not fall back on the build's module.
-    EXPECT_TRUE(waitUntil([&] { return (said += window->readAllStandardOutput()).contains("banner failed\n"); }, 30000))
+    EXPECT_TRUE(
+        waitFor([&] { return (said += window->readAllStandardOutput()).contains("banner failed\n"); }, 30000))
         << said.data();
     EXPECT_TRUE(said.startsWith("shown\n")) << said.data();
-    EXPECT_TRUE(waitUntil([&] { return record().has_value(); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return record().has_value(); }, 20000));
     EXPECT_EQ(window->state(), QProcess::Running);
     window->terminate();
     EXPECT_TRUE(window->waitForFinished(10000));
 }
 
 TEST_F(InstalledTest, HelpGoesToStdoutWithSuccess) {
-    const QList<std::pair<const char*, QStringList>> cases = {
-        {"yuming-cli", {"--help"}}, {"yuming-cli", {"search", "help"}}, {"yuming-cli", {"-h"}},
-        {"yuming-service", {"--help"}}, {"yuming", {"--help"}}};
+    const QList<std::pair<const char*, QStringList>> cases = {{"yuming-cli", {"--help"}},
+                                                              {"yuming-cli", {"search", "help"}},
+                                                              {"yuming-cli", {"-h"}},
+                                                              {"yuming-service", {"--help"}},
+                                                              {"yuming", {"--help"}}};
     for (const auto& [program, args] : cases) {
         const Ran r = run(kPrefix + QStringLiteral("/bin/") + QLatin1String(program), args);
         EXPECT_EQ(r.exit, 0) << program << ' ' << args.join(u' ').toStdString();
-        EXPECT_TRUE(r.out.startsWith(u"usage", Qt::CaseInsensitive)) << program << ": " << r.out.toStdString();
+        EXPECT_TRUE(r.out.startsWith(u"usage", Qt::CaseInsensitive))
+            << program << ": " << r.out.toStdString();
     }
     EXPECT_TRUE(services().isEmpty());
 }

@@ -32,19 +32,27 @@ TEST(LookupInput, RefusesEmptyAndWwwInAnyCase) {
         std::optional<QStringView> refusal;
     };
     const Case cases[] = {
-        {u"", lookup_text::kEnterDomain}, {u"www.abc.com", lookup_text::kNoWww}, {u"WwW.abc.com", lookup_text::kNoWww},
-        {u"www.", lookup_text::kNoWww},    {u"www", std::nullopt},               {u"wwwabc.com", std::nullopt},
-        {u"   ", std::nullopt},            {u"abc.com", std::nullopt},           {u"ww", std::nullopt},
+        {u"", u"请输入要查询的域名,开头不要加www！"},
+        {u"www.abc.com", u"域名开头不要加www！"},
+        {u"WwW.abc.com", u"域名开头不要加www！"},
+        {u"www.", u"域名开头不要加www！"},
+        {u"www", std::nullopt},
+        {u"wwwabc.com", std::nullopt},
+        {u"   ", std::nullopt},
+        {u"abc.com", std::nullopt},
+        {u"ww", std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(checkDomainInput(c.text), c.refusal) << QString::fromUtf16(c.text).toStdString();
+    for (const Case& c : cases)
+        EXPECT_EQ(checkDomainInput(c.text), c.refusal) << QString::fromUtf16(c.text).toStdString();
 }
 
 TEST(LookupRequest, CarriesAllParametersButTheRefererOnlyTwo) {
     const QByteArray bytes = lookupRequest(u"   ", ServiceAddress{"example.test", 80});
-    EXPECT_TRUE(bytes.startsWith("GET /whois/?domain=%20%20%20&Whois%5B%5D=1&Whois%5B%5D=2&Whois%5B%5D=3 HTTP/1.1\r\n"
-                                 "Accept: */*\r\n"
-                                 "Referer: http://example.test/whois/?domain=%20%20%20&Whois%5B%5D=2&Whois%5B%5D=3\r\n"
-                                 "Accept-Language: zh-cn\r\n"));
+    EXPECT_TRUE(bytes.startsWith(
+        "GET /whois/?domain=%20%20%20&Whois%5B%5D=1&Whois%5B%5D=2&Whois%5B%5D=3 HTTP/1.1\r\n"
+        "Accept: */*\r\n"
+        "Referer: http://example.test/whois/?domain=%20%20%20&Whois%5B%5D=2&Whois%5B%5D=3\r\n"
+        "Accept-Language: zh-cn\r\n"));
     EXPECT_TRUE(bytes.endsWith("Host: example.test\r\nConnection: Keep-Alive\r\n\r\n"));
     EXPECT_TRUE(lookupRequest(QString::fromUtf8("中国.cn"), ServiceAddress{"h", 80})
                     .startsWith("GET /whois/?domain=\xD6\xD0\xB9\xFA.cn&Whois"));
@@ -59,7 +67,8 @@ TEST(LookupPage, OutcomesOfThePage) {
     const Case cases[] = {
         {"<title>x" + kNotRegistered + "</span>", done + "域名未注册"},
         // Not registered wins over dates on the same page.
-        {kExpiry + "2026-01-01</span>" + kDeletion + "2026-03-17</span>" + kNotRegistered, done + "域名未注册"},
+        {kExpiry + "2026-01-01</span>" + kDeletion + "2026-03-17</span>" + kNotRegistered,
+         done + "域名未注册"},
         {"a" + kExpiry + "2026-01-01 00:00</span>b" + kDeletion + "2026-03-17 02:30</span>",
          done + "域名到期时间：2026-01-01 00:00    域名删除时间：预算 2026-03-17 02:30"},
         // Expiry without deletion is an error, not a partial result.
@@ -69,7 +78,8 @@ TEST(LookupPage, OutcomesOfThePage) {
         {kDeletion + "x</span>" + kExpiry, ""},
         {kExpiry + "</span>" + kDeletion + "</span>", done + "域名到期时间：    域名删除时间：预算 "},
     };
-    for (const Case& c : cases) EXPECT_EQ(lookupResultText(parseLookupPage(c.text)), c.shown) << c.text.toStdString();
+    for (const Case& c : cases)
+        EXPECT_EQ(lookupResultText(parseLookupPage(c.text)), c.shown) << c.text.toStdString();
 }
 
 TEST(LookupPage, SpanWithoutEndRunsToTheNextMarkerOrTheEnd) {
@@ -147,7 +157,8 @@ const QString kSmall = QStringLiteral("<html>下一页</html>");
 TEST(LookupLog, AWriteCutShortLeavesTheLogAsItWasAndTheNextPageFollowsIt) {
     QTemporaryDir dir;
     const QString path = dir.filePath("xxx.txt");
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(appendLookupLog(path, QString(1000, u'页')));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(appendLookupLog(path, QString(1000, u'页')));
     const QByteArray before = readAll(path);
     // As on a nearly full disk: room for 100 more bytes of the 5000.
     Writer writer(path, 5000, {"--fsize-limit", QString::number(before.size() + 100)});

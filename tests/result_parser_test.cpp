@@ -14,18 +14,19 @@ namespace {
 const QString kHeader = QStringLiteral("<th class=\"booking\">预订</th></tr></thead><tbody>\n");
 
 QString row(const QString& domain, const QString& len, const QString& suffix, const QString& when) {
-    return "<tr><td><a href=\"/d/" + domain + "\" target=_blank>" + domain + "</a></td><td>" + len + "</td><td>" +
-           suffix + "</td><td>" + when + "</td><td><a href=#>预订</a></td></tr>\n";
+    return "<tr><td><a href=\"/d/" + domain + "\" target=_blank>" + domain + "</a></td><td>" + len +
+           "</td><td>" + suffix + "</td><td>" + when + "</td><td><a href=#>预订</a></td></tr>\n";
 }
 
 QString page(const QString& count, const QString& rows) {
-    return "HTTP/1.1 200 OK\r\n\r\n<html><body><p><strong>,&#x5171;" + count + "页</strong></p><table><thead><tr><th>域名</th>" +
-           kHeader + rows + "</tbody></table></body></html>";
+    return "HTTP/1.1 200 OK\r\n\r\n<html><body><p><strong>,&#x5171;" + count +
+           "页</strong></p><table><thead><tr><th>域名</th>" + kHeader + rows +
+           "</tbody></table></body></html>";
 }
 
 TEST(ResultParser, CutsPageCountAndRowsInPageOrder) {
-    const ResultPage p = parseResultPage(
-        page("12", row("abc.com", "3", "com", "2026-12-20 02:30") + row("xyz.net", "3", "net", "2026-12-21 02:30")));
+    const ResultPage p = parseResultPage(page("12", row("abc.com", "3", "com", "2026-12-20 02:30") +
+                                                        row("xyz.net", "3", "net", "2026-12-21 02:30")));
     ASSERT_TRUE(p.ok());
     EXPECT_EQ(*p.pageCount, "12");
     ASSERT_EQ(p.rows.size(), 2);
@@ -36,7 +37,8 @@ TEST(ResultParser, CutsPageCountAndRowsInPageOrder) {
 TEST(ResultParser, RowsOutliveTheTextAndThePageTheyWereCutFrom) {
     QList<ResultRow> kept;
     {
-        QString text = page("2", row("abc.com", "3", "com", "2026-12-20 02:30") + row("名字.net", "2", "net", "t"));
+        QString text =
+            page("2", row("abc.com", "3", "com", "2026-12-20 02:30") + row("名字.net", "2", "net", "t"));
         const ResultPage p = parseResultPage(text);
         kept = p.rows;
         text.fill(u'x'); // the text the rows were cut from is gone too
@@ -64,7 +66,7 @@ TEST(ResultParser, FailuresKeepWhatWasCutBefore) {
         {page("3", good + "<tr><td>broken</td></tr>" + good), ResultPage::Outcome::MalformedRow, "3", 1},
         {page("3", good + "<tr><td><a target=_blank>x</a></td><td>1</td><td>com</td></tr>"),
          ResultPage::Outcome::MalformedRow, "3", 1}, // fewer than three cell boundaries
-        {page("3", good + "<tr>"), ResultPage::Outcome::MalformedRow, "3", 1},  // an empty row
+        {page("3", good + "<tr>"), ResultPage::Outcome::MalformedRow, "3", 1}, // an empty row
         {page("0", ""), ResultPage::Outcome::Ok, "0", 0},                      // no rows at all
     };
     for (const Case& c : cases) {
@@ -125,13 +127,26 @@ ResultPage referenceParse(QStringView text) {
 TEST(ResultParser, AgreesWithThePlainCutsOnScrambledRows) {
     // Rows put together from the markers' own pieces in random order, so that markers overlap,
     // repeat, go missing and stand in the wrong cell.
-    const QStringList parts{"<tr>", "target=_blank>", "</a>", "</a></td><td>", "</td><td>", "</td>", "<td>",
-                            "x", "预", "</a></td>", "</tbody>", "页", "<strong>,&#x5171;", "<th class=\"booking\">预订</th>"};
+    const QStringList parts{"<tr>",
+                            "target=_blank>",
+                            "</a>",
+                            "</a></td><td>",
+                            "</td><td>",
+                            "</td>",
+                            "<td>",
+                            "x",
+                            "预",
+                            "</a></td>",
+                            "</tbody>",
+                            "页",
+                            "<strong>,&#x5171;",
+                            "<th class=\"booking\">预订</th>"};
     QRandomGenerator random(20261208);
     for (int round = 0; round < 20000; ++round) {
         QString text = "<strong>,&#x5171;4页<th class=\"booking\">预订</th>";
         const int n = random.bounded(1, 40);
-        for (int i = 0; i < n; ++i) text += parts[random.bounded(parts.size())];
+        for (int i = 0; i < n; ++i)
+            text += parts[random.bounded(parts.size())];
         if (random.bounded(2)) text += "</tbody>";
         const ResultPage got = parseResultPage(text);
         const ResultPage want = referenceParse(text);
@@ -142,8 +157,8 @@ TEST(ResultParser, AgreesWithThePlainCutsOnScrambledRows) {
 }
 
 TEST(PageCaption, ShowsTheCurrentPageCountedFromOne) {
-    EXPECT_EQ(pageCaption(u"12", u"0"), "总共：12 页，当前 1 页");
-    EXPECT_EQ(pageCaption(u" 3 ", u"4"), "总共： 3  页，当前 5 页");
+    EXPECT_EQ(pageCaption(u"12", 0), "总共：12 页，当前 1 页");
+    EXPECT_EQ(pageCaption(u" 3 ", 4), "总共： 3  页，当前 5 页");
 }
 
 // Rows as other programs read them: values exactly as cut, quoted only where CSV needs it.
@@ -156,7 +171,8 @@ TEST(RowFormat, CsvTsvAndJsonKeepEveryValueIntact) {
               QString("中文.com,2,com,2026-12-20 02:30\r\n\"a,b\"\"c\",\"x\r\ny\",\\,\t\r\n").toUtf8());
     EXPECT_EQ(row(Format::Tsv, plain), QString("中文.com\t2\tcom\t2026-12-20 02:30\n").toUtf8());
     EXPECT_EQ(row(Format::Json, odd),
-              QByteArray(R"({"domain":"a,b\"c","length":"x\r\ny","suffix":"\\","deletion":"\t"})" "\n"));
+              QByteArray(R"({"domain":"a,b\"c","length":"x\r\ny","suffix":"\\","deletion":"\t"})"
+                         "\n"));
     EXPECT_TRUE(head(Format::Tsv).isEmpty());
 }
 

@@ -2,6 +2,7 @@
 // service's database read directly.
 #include "lookup/lookup_command.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 #include "support/qt_print.h"
 #include "support/service_process.h"
 
@@ -69,10 +70,10 @@ protected:
         QObject::connect(&lookup, &LookupCommand::resultTextChanged,
                          [this](const QString& s) { result = s; });
     }
-    void runSearch(const SearchControls& controls) {
+    void runSearch(const SearchQuery& filters) {
         rows.clear();
         QSignalSpy done(&search, &SearchCommands::finished);
-        ASSERT_EQ(search.newSearch(controls), CommandResult::started());
+        ASSERT_EQ(search.newSearch(filters), CommandResult::started());
         ASSERT_TRUE(done.wait(10000));
     }
     void runLookup(const QString& domain) {
@@ -83,9 +84,9 @@ protected:
 
     static inline yuming::testing::ServiceProcess* service = nullptr;
     QTemporaryDir dir;
-    Fetch fetch;
-    SearchCommands search{fetch, *ServiceAddress::parse(service->address())};
-    LookupCommand lookup{fetch, *ServiceAddress::parse(service->address()), dir.filePath("xxx.txt")};
+    ServiceLink link;
+    SearchCommands search{link, *ServiceAddress::parse(service->address())};
+    LookupCommand lookup{link, *ServiceAddress::parse(service->address()), dir.filePath("xxx.txt")};
     QStringList rows;
     QString status, result;
 };
@@ -96,11 +97,11 @@ TEST_F(AgainstService, PrefixSearchMatchesTheDatabase) {
     const QString letter = db.rows("SELECT substr(name, 1, 1) AS c FROM listed WHERE suffix IN ('com','net') "
                                    "GROUP BY c ORDER BY count(*) DESC LIMIT 1")
                                .value(0);
-    SearchControls controls;
-    controls.Text1 = letter;
-    controls.Option1 = 1; // the name starts with the keyword
-    controls.Option3 = 1; // alphabetical
-    runSearch(controls);
+    SearchQuery filters;
+    filters.keyword = letter;
+    filters.position = KeyPosition::Starts;
+    filters.sort = SortKey::Alphabetical;
+    runSearch(filters);
     EXPECT_EQ(status, "完成...");
     const QStringList want =
         db.rows("SELECT name || '.' || suffix, length, suffix, deletion FROM listed "
@@ -111,13 +112,13 @@ TEST_F(AgainstService, PrefixSearchMatchesTheDatabase) {
         db.rows("SELECT count(*) FROM listed WHERE name LIKE ?1 || '%' AND suffix IN ('com','net')", letter)
             .value(0)
             .toInt();
-    EXPECT_EQ(search.state().PageCount, QString::number((count + 49) / 50));
+    EXPECT_EQ(search.state().pageCountText, QString::number((count + 49) / 50));
     ASSERT_GT(count, 50);
 
     // The next page continues where the first one ended.
     QSignalSpy done(&search, &SearchCommands::finished);
     rows.clear();
-    ASSERT_EQ(search.nextPage(controls), CommandResult::started());
+    ASSERT_EQ(search.nextPage(filters), CommandResult::started());
     ASSERT_TRUE(done.wait(10000));
     EXPECT_EQ(
         rows,

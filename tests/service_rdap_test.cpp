@@ -2,6 +2,7 @@
 // server of the test's, named by a bootstrap file.
 #include "lookup/lookup_command.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 #include "support/qt_print.h"
 #include "support/rdap_fixture.h"
 #include "support/service_process.h"
@@ -32,14 +33,17 @@ std::string isoTime(qint64 secs) {
 }
 
 std::string shown(qint64 secs) {
-    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc())
+        .toString("yyyy-MM-dd HH:mm:ss")
+        .toStdString();
 }
 
 // An RDAP domain answer with these statuses and events (action, seconds since the epoch).
 std::string domainJson(const std::string& name, const std::vector<std::string>& statuses,
                        const std::vector<std::pair<std::string, qint64>>& events) {
     std::string json = R"({"objectClassName":"domain","ldhName":")" + name + R"(","status":[)";
-    for (std::size_t i = 0; i < statuses.size(); ++i) json += (i ? ",\"" : "\"") + statuses[i] + '"';
+    for (std::size_t i = 0; i < statuses.size(); ++i)
+        json += (i ? ",\"" : "\"") + statuses[i] + '"';
     json += R"(],"events":[)";
     for (std::size_t i = 0; i < events.size(); ++i)
         json += std::string(i ? "," : "") + R"({"eventAction":")" + events[i].first + R"(","eventDate":")" +
@@ -49,7 +53,8 @@ std::string domainJson(const std::string& name, const std::vector<std::string>& 
 
 constexpr qint64 kDay = 24 * 3600;
 
-RdapFixture::Answer answer(std::string body, int status = 200, std::string contentType = "application/rdap+json") {
+RdapFixture::Answer answer(std::string body, int status = 200,
+                           std::string contentType = "application/rdap+json") {
     RdapFixture::Answer made;
     made.status = status;
     made.contentType = std::move(contentType);
@@ -67,10 +72,11 @@ protected:
         bootstrap.close();
         ServiceProcess::Options options;
         options.rows = 500;
-        options.extraArgs = QStringList{"--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--time-zone", "UTC"} + extra;
+        options.extraArgs =
+            QStringList{"--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--time-zone", "UTC"} + extra;
         service = std::make_unique<ServiceProcess>(options);
         ASSERT_TRUE(service->start()) << service->error().toStdString();
-        fetch = std::make_unique<Fetch>();
+        fetch = std::make_unique<ServiceLink>();
         lookupCommand = std::make_unique<LookupCommand>(*fetch, *ServiceAddress::parse(service->address()),
                                                         dir.filePath("xxx.txt"));
     }
@@ -78,7 +84,8 @@ protected:
     // Text6 after the tool's lookup of `domain`.
     QString lookup(const QString& domain) {
         QString result;
-        QObject::connect(lookupCommand.get(), &LookupCommand::resultTextChanged, [&](const QString& s) { result = s; });
+        QObject::connect(lookupCommand.get(), &LookupCommand::resultTextChanged,
+                         [&](const QString& s) { result = s; });
         QSignalSpy done(lookupCommand.get(), &LookupCommand::finished);
         EXPECT_EQ(lookupCommand->lookup(domain), CommandResult::started());
         EXPECT_TRUE(done.wait(30000));
@@ -88,16 +95,17 @@ protected:
 
     // The names the tool's search finds for a keyword.
     QStringList search(const QString& key) {
-        Fetch searchFetch;
-        SearchCommands commands(searchFetch, *ServiceAddress::parse(service->address()));
+        ServiceLink searchLink;
+        SearchCommands commands(searchLink, *ServiceAddress::parse(service->address()));
         QStringList names;
         QObject::connect(&commands, &SearchCommands::rowsAdded, [&](const QList<ResultRow>& rows) {
-            for (const ResultRow& row : rows) names << row.domain().toString() + ' ' + row.deletionTime().toString();
+            for (const ResultRow& row : rows)
+                names << row.domain().toString() + ' ' + row.deletionTime().toString();
         });
-        SearchControls controls;
-        controls.Text1 = key;
+        SearchQuery filters;
+        filters.keyword = key;
         QSignalSpy done(&commands, &SearchCommands::finished);
-        EXPECT_EQ(commands.newSearch(controls), CommandResult::started());
+        EXPECT_EQ(commands.newSearch(filters), CommandResult::started());
         EXPECT_TRUE(done.wait(10000));
         return names;
     }
@@ -127,12 +135,13 @@ protected:
     }
 
     static QString found(const std::string& expiry, const std::string& deletion) {
-        return QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + expiry + "    域名删除时间：预算 " + deletion);
+        return QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + expiry +
+                                      "    域名删除时间：预算 " + deletion);
     }
 
     QTemporaryDir dir;
     std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<Fetch> fetch;
+    std::unique_ptr<ServiceLink> fetch;
     std::unique_ptr<LookupCommand> lookupCommand;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
 };
@@ -150,15 +159,31 @@ TEST_F(OnlineLookup, EachStatusGivesItsDeletionDate) {
         QString text;
     };
     const Case cases[] = {
-        {"redeem.com", {"redemption period", "pending delete"}, {{"expiration", expired}, {"last changed", changed}},
+        {"redeem.com",
+         {"redemption period", "pending delete"},
+         {{"expiration", expired}, {"last changed", changed}},
          found(shown(expired), shown(changed + 35 * kDay) + "（赎回期，注册局数据）")},
-        {"pending.net", {"Pending Delete"}, {{"expiration", expired}, {"last changed", changed}},
+        {"pending.net",
+         {"Pending Delete"},
+         {{"expiration", expired}, {"last changed", changed}},
          found(shown(expired), shown(changed + 5 * kDay) + "（待删除，注册局数据）")},
-        {"grace.org", {"auto renew period"}, {{"expiration", expired}},
-         found(shown(expired), QDateTime::fromSecsSinceEpoch(expired, QTimeZone::utc()).date().addDays(75).toString("yyyy-MM-dd").toStdString() +
+        {"grace.org",
+         {"auto renew period"},
+         {{"expiration", expired}},
+         found(shown(expired), QDateTime::fromSecsSinceEpoch(expired, QTimeZone::utc())
+                                       .date()
+                                       .addDays(75)
+                                       .toString("yyyy-MM-dd")
+                                       .toStdString() +
                                    " 02:30:00（自动续费宽限期，估算）")},
-        {"steady.com", {"active"}, {{"expiration", future}},
-         found(shown(future), QDateTime::fromSecsSinceEpoch(future, QTimeZone::utc()).date().addDays(75).toString("yyyy-MM-dd").toStdString() +
+        {"steady.com",
+         {"active"},
+         {{"expiration", future}},
+         found(shown(future), QDateTime::fromSecsSinceEpoch(future, QTimeZone::utc())
+                                      .date()
+                                      .addDays(75)
+                                      .toString("yyyy-MM-dd")
+                                      .toStdString() +
                                   " 02:30:00（未到期，估算）")},
     };
     for (const Case& c : cases) {
@@ -167,7 +192,8 @@ TEST_F(OnlineLookup, EachStatusGivesItsDeletionDate) {
         EXPECT_EQ(lookup(c.name), c.text);
     }
     // A name in Chinese is asked for in its ASCII form.
-    fixture.set("/rdap/domain/xn--fiqs8s.com", answer(domainJson("xn--fiqs8s.com", {"active"}, {{"expiration", future}})));
+    fixture.set("/rdap/domain/xn--fiqs8s.com",
+                answer(domainJson("xn--fiqs8s.com", {"active"}, {{"expiration", future}})));
     EXPECT_EQ(lookup(QString::fromUtf8("中国.com")), cases[3].text);
     // Not registered: the registry does not know the name.
     EXPECT_EQ(lookup("nobody-has-this.com"), QString("查询完成...\r\n\r\n域名未注册"));
@@ -180,13 +206,12 @@ TEST_F(OnlineLookup, RetryAfterIsWaitedOutAndOneRequestServesConcurrentAskers) {
     RdapFixture fixture;
     startService(fixture, {"--rdap-rate", "50"});
     const std::string body = domainJson("busy.com", {"pending delete"}, {{"last changed", now - kDay}});
-    fixture.setSequence("/rdap/domain/busy.com",
-                        {[] {
-                             RdapFixture::Answer busy = answer("{}", 429);
-                             busy.headers = {{"Retry-After", "2"}};
-                             return busy;
-                         }(),
-                         answer(body)});
+    fixture.setSequence("/rdap/domain/busy.com", {[] {
+                                                      RdapFixture::Answer busy = answer("{}", 429);
+                                                      busy.headers = {{"Retry-After", "2"}};
+                                                      return busy;
+                                                  }(),
+                                                  answer(body)});
     EXPECT_TRUE(lookup("busy.com").contains("（待删除，注册局数据）"));
     const auto times = fixture.hitTimes("/rdap/domain/busy.com");
     ASSERT_EQ(times.size(), 2u);
@@ -203,10 +228,12 @@ TEST_F(OnlineLookup, RetryAfterIsWaitedOutAndOneRequestServesConcurrentAskers) {
             socket.waitForConnected(5000);
             socket.write("GET /whois/?domain=crowd.com HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
             QByteArray answer;
-            while (socket.waitForReadyRead(10000)) answer += socket.readAll();
+            while (socket.waitForReadyRead(10000))
+                answer += socket.readAll();
             return answer;
         }));
-    for (auto& asker : askers) EXPECT_TRUE(asker.get().startsWith("HTTP/1.1 200"));
+    for (auto& asker : askers)
+        EXPECT_TRUE(asker.get().startsWith("HTTP/1.1 200"));
     EXPECT_EQ(fixture.hits("/rdap/domain/crowd.com"), 1);
 }
 
@@ -215,10 +242,12 @@ TEST_F(OnlineLookup, OneRequestASecondToAHost) {
     startService(fixture);
     QElapsedTimer clock;
     clock.start();
-    for (const char* name : {"one.com", "two.com", "three.com"}) EXPECT_EQ(lookup(name), QString("查询完成...\r\n\r\n域名未注册"));
+    for (const char* name : {"one.com", "two.com", "three.com"})
+        EXPECT_EQ(lookup(name), QString("查询完成...\r\n\r\n域名未注册"));
     EXPECT_GE(clock.elapsed(), 1900);
     std::vector<std::chrono::steady_clock::time_point> times;
-    for (const char* name : {"one.com", "two.com", "three.com"}) times.push_back(fixture.hitTimes(std::string("/rdap/domain/") + name).at(0));
+    for (const char* name : {"one.com", "two.com", "three.com"})
+        times.push_back(fixture.hitTimes(std::string("/rdap/domain/") + name).at(0));
     EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(950));
     EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(950));
 }
@@ -240,7 +269,8 @@ TEST_F(OnlineLookup, RegistryDownServesTheKeptAnswerWithItsAgeOrAnError) {
     fixture.stopAnswering(false);
     fixture.set("/rdap/domain/html.com", answer("<html><body>maintenance</body></html>", 200, "text/html"));
     EXPECT_EQ(lookup("html.com"), QString("获取结果出错,请稍后重试..."));
-    EXPECT_EQ(service->log().count("lookup of html.com at its registry failed: not an RDAP domain answer"), 1);
+    EXPECT_EQ(service->log().count("lookup of html.com at its registry failed: not an RDAP domain answer"),
+              1);
 }
 
 TEST_F(OnlineLookup, TheDropListLearnsAndForgets) {
@@ -249,9 +279,11 @@ TEST_F(OnlineLookup, TheDropListLearnsAndForgets) {
     // Redemption began two days ago: deleted in 33 days, and listed although that is past 30.
     const qint64 changed = now - 2 * kDay;
     fixture.set("/rdap/domain/qzlearnt.com",
-                answer(domainJson("qzlearnt.com", {"redemption period"}, {{"expiration", changed - 40 * kDay}, {"last changed", changed}})));
+                answer(domainJson("qzlearnt.com", {"redemption period"},
+                                  {{"expiration", changed - 40 * kDay}, {"last changed", changed}})));
     ASSERT_TRUE(lookup("qzlearnt.com").contains("赎回期"));
-    EXPECT_EQ(search("qzlearnt"), QStringList{QString::fromStdString("qzlearnt.com " + shown(changed + 35 * kDay))});
+    EXPECT_EQ(search("qzlearnt"),
+              QStringList{QString::fromStdString("qzlearnt.com " + shown(changed + 35 * kDay))});
 
     // Renewed since: off the list once the registry is asked again.
     fixture.set("/rdap/domain/qzlearnt.com",
@@ -264,7 +296,8 @@ TEST_F(OnlineLookup, TheDropListLearnsAndForgets) {
 TEST_F(OnlineLookup, AnotherWriterHoldingTheDatabaseHoldsUpNoLookupAndTheAnswerIsKeptAfter) {
     RdapFixture fixture;
     startService(fixture, {"--rdap-rate", "50"});
-    fixture.set("/rdap/domain/held.com", answer(domainJson("held.com", {"pending delete"}, {{"last changed", now}})));
+    fixture.set("/rdap/domain/held.com",
+                answer(domainJson("held.com", {"pending delete"}, {{"last changed", now}})));
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(service->dbPath().toUtf8().constData(), &db), SQLITE_OK);
     sqlite3_busy_timeout(db, 10000);
@@ -275,7 +308,8 @@ TEST_F(OnlineLookup, AnotherWriterHoldingTheDatabaseHoldsUpNoLookupAndTheAnswerI
     EXPECT_LT(clock.elapsed(), 4500);
     ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    for (clock.restart(); clock.elapsed() < 10000 && answers("held.com") == 0;) QThread::msleep(50);
+    for (clock.restart(); clock.elapsed() < 10000 && answers("held.com") == 0;)
+        QThread::msleep(50);
     EXPECT_EQ(answers("held.com"), 1);
     EXPECT_TRUE(lookup("held.com").endsWith("（待删除，注册局数据）"));
     EXPECT_EQ(fixture.hits("/rdap/domain/held.com"), 1);
@@ -284,7 +318,8 @@ TEST_F(OnlineLookup, AnotherWriterHoldingTheDatabaseHoldsUpNoLookupAndTheAnswerI
 TEST_F(OnlineLookup, OverHttpsWithTheTestsOwnCa) {
     RdapFixture fixture(true);
     startService(fixture, {"--rdap-ca", QString::fromStdString(fixture.caFile())});
-    fixture.set("/rdap/domain/secure.org", answer(domainJson("secure.org", {"pending delete"}, {{"last changed", now}})));
+    fixture.set("/rdap/domain/secure.org",
+                answer(domainJson("secure.org", {"pending delete"}, {{"last changed", now}})));
     EXPECT_TRUE(lookup("secure.org").endsWith("（待删除，注册局数据）"));
 }
 

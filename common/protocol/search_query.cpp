@@ -1,5 +1,7 @@
 #include "protocol/search_query.h"
 
+#include "protocol/query_pairs.h"
+
 #include "text/concat.h"
 #include "text/percent.h"
 
@@ -23,22 +25,6 @@ int hexValue(char c) {
 void foldAsciiCase(std::string& text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
-// Calls `visit(name, value)` for every "name=value" pair, both still encoded.
-template <typename Visit> void forEachPair(std::string_view query, Visit&& visit) {
-    while (!query.empty()) {
-        const auto amp = query.find('&');
-        const auto pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
-        if (pair.empty()) continue;
-        const auto eq = pair.find('=');
-        if (eq == std::string_view::npos) {
-            visit(pair, std::string_view{});
-            continue;
-        }
-        visit(pair.substr(0, eq), pair.substr(eq + 1));
-    }
 }
 
 // A length bound: anything that is not a whole number, or is below zero, means no bound.
@@ -109,7 +95,9 @@ std::string_view nameOf(const std::array<std::pair<std::string_view, T>, N>& tab
     return {};
 }
 
-QString latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+QString latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
 
 } // namespace
 
@@ -142,13 +130,15 @@ std::string percentDecode(std::string_view text) {
     return out;
 }
 
-std::string_view suffixName(Suffix suffix) { return nameOf(kSuffixes, suffix); }
+std::string_view suffixName(Suffix suffix) {
+    return nameOf(kSuffixes, suffix);
+}
 
 SearchQueryResult decodeSearchQuery(std::string_view query) {
     SearchQueryResult result;
     SearchFilters& filters = result.filters;
     std::uint8_t ticked = 0;
-    forEachPair(query, [&](std::string_view rawName, std::string_view rawValue) {
+    forEachQueryPair(query, [&](std::string_view rawName, std::string_view rawValue) {
         if (!result.ok()) return;
         const std::string name = percentDecode(rawName);
         std::string value = percentDecode(rawValue);
@@ -190,18 +180,6 @@ SearchQueryResult decodeSearchQuery(std::string_view query) {
     });
     filters.suffixes = ticked == 0 ? kAllSuffixes : ticked;
     return result;
-}
-
-std::string decodeLookupDomain(std::string_view query) {
-    std::string domain;
-    bool found = false;
-    forEachPair(query, [&](std::string_view rawName, std::string_view rawValue) {
-        if (found || percentDecode(rawName) != "domain") return;
-        domain = percentDecode(rawValue);
-        found = true;
-    });
-    foldAsciiCase(domain);
-    return domain;
 }
 
 } // namespace yuming

@@ -1,5 +1,8 @@
 #pragma once
 
+// The lookup query is read by the same pair rules; the service reads both.
+#include "protocol/lookup_request.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -73,10 +76,6 @@ struct SearchQueryResult {
 // Reads the query part of a search request (the bytes after '?', without it). Pure: bytes in,
 // filters out, never throws, accepts any bytes.
 SearchQueryResult decodeSearchQuery(std::string_view query);
-
-// Reads the lookup query and returns the percent-decoded, lower-cased "domain" value (empty if
-// there is none).
-std::string decodeLookupDomain(std::string_view query);
 
 // %XX becomes the byte, '+' a blank; a '%' not followed by two hex digits stays as it is.
 std::string percentDecode(std::string_view text);

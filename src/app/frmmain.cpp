@@ -7,7 +7,7 @@
 #include "controls/property_bag.h"
 #include "lookup/app_path.h"
 #include "lookup/lookup_log.h"
-#include "search/request.h"
+#include "protocol/paths.h"
 #include "search/row_format.h"
 #include "search/user_service.h"
 #include "ui_frmmain.h"
@@ -118,7 +118,7 @@ QString logPathOf(const AppSettings& settings) {
 
 Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Frmmain>()), m_settings(settings),
-      m_search(m_fetch, settings.service), m_lookup(m_fetch, settings.service, logPathOf(settings)) {
+      m_search(m_link, settings.service), m_lookup(m_link, settings.service, logPathOf(settings)) {
     installSongFont();
     InitControlResources();
     ui->setupUi(this);
@@ -172,8 +172,7 @@ void Frmmain::Form_Load() {
     m_homePageUrl = m_settings.homePage;
     if (m_settings.banner) ui->Web->setSilent(true);
     const bool webFollows = m_settings.webFollowsService && m_settings.service.userService;
-    if (m_settings.banner && !webFollows)
-        ui->Web->Navigate(m_settings.webHost + paths::kBanner.toString());
+    if (m_settings.banner && !webFollows) ui->Web->Navigate(m_settings.webHost + paths::kBanner.toString());
     startUserService();
     for (Box* box : {ui->Box1, ui->Box2, ui->Box3}) {
         box->setBackColorValue(kPanelBackColor);
@@ -226,8 +225,8 @@ bool Frmmain::eventFilter(QObject* watched, QEvent* event) {
 void Frmmain::showListMenu(const QPoint& at) {
     QTreeWidget* list = ui->ListView1;
     const bool selected = !list->selectedItems().isEmpty();
-    const bool searched = !m_search.state().PageCount.isEmpty();
-    const bool idle = !m_fetch.inFlight() && !m_export;
+    const bool searched = m_search.state().searched();
+    const bool idle = !m_link.inFlight() && !m_export;
     QMenu menu(this);
     QAction* lookUp = menu.addAction(QStringLiteral("查询此域名"));
     lookUp->setEnabled(selected && idle);
@@ -303,8 +302,8 @@ bool Frmmain::exportShownPage(const QString& path) {
 }
 
 void Frmmain::exportAllPages(const QString& path, int pauseMs) {
-    if (m_export || m_fetch.inFlight()) return;
-    m_export = new PageExport(m_fetch, m_settings.service, m_search.state(), path, pauseMs, this);
+    if (m_export || m_link.inFlight()) return;
+    m_export = new PageExport(m_link, m_settings.service, m_search.state(), path, pauseMs, this);
     auto* dialog = new QProgressDialog(this);
     dialog->setObjectName(QStringLiteral("ExportProgress"));
     dialog->setWindowTitle(QStringLiteral("导出全部页"));
@@ -328,7 +327,10 @@ void Frmmain::exportAllPages(const QString& path, int pauseMs) {
         QString text;
         switch (end.kind) {
         case Kind::Complete:
-            text = QStringLiteral("已导出全部 %1 页，共 %2 行：\n%3").arg(end.pagesWritten).arg(end.rowsWritten).arg(path);
+            text = QStringLiteral("已导出全部 %1 页，共 %2 行：\n%3")
+                       .arg(end.pagesWritten)
+                       .arg(end.rowsWritten)
+                       .arg(path);
             break;
         case Kind::Cancelled:
             text = QStringLiteral("导出已取消，停在第 %1 页。文件只含前 %2 页（共 %3 行）：\n%4")
@@ -405,8 +407,8 @@ void Frmmain::wire() {
     connect(ui->Label23, &LinkLabel::Click, this, &Frmmain::Label23_Click);
     connect(ui->Web, &Banner::loadFinished, this, &Frmmain::bannerLoaded);
     // The window shows only its own texts; why a request failed goes to the terminal, if any.
-    connect(&m_fetch, &Fetch::finished, this, [this] {
-        if (!m_fetch.problem().isEmpty()) qWarning().noquote() << "yuming:" << m_fetch.problem();
+    connect(&m_link, &ServiceLink::ended, this, [](const Outcome& outcome) {
+        if (!outcome.reason.isEmpty()) qWarning().noquote() << "yuming:" << outcome.reason;
     });
 
     connect(&m_search, &SearchCommands::showSearchPanel, this, &Frmmain::showSearchPanel);
@@ -424,7 +426,7 @@ void Frmmain::wire() {
 }
 
 void Frmmain::Command1_Click() {
-    answer(m_search.newSearch(filterControls()));
+    answer(m_search.newSearch(searchFilters()));
 }
 
 void Frmmain::Command2_Click() {
@@ -432,15 +434,15 @@ void Frmmain::Command2_Click() {
 }
 
 void Frmmain::Command3_Click() {
-    answer(m_search.previousPage(filterControls()));
+    answer(m_search.previousPage(searchFilters()));
 }
 
 void Frmmain::Command4_Click() {
-    answer(m_search.nextPage(filterControls()));
+    answer(m_search.nextPage(searchFilters()));
 }
 
 void Frmmain::Command5_Click() {
-    answer(m_search.jumpToPage(filterControls(), ui->Text5->text()));
+    answer(m_search.jumpToPage(searchFilters(), ui->Text5->text()));
 }
 
 void Frmmain::Command6_Click() {
@@ -452,10 +454,10 @@ void Frmmain::Label23_Click() {
 }
 
 // Started before the first request needs it: a first start seeds the service's database, and
-// the window goes on meanwhile. A search made before it listens waits for it in the fetch.
+// the window goes on meanwhile. A search made before it listens waits for it in the link.
 void Frmmain::startUserService() {
     if (!m_settings.service.userService) return;
-    yuming::UserService& service = m_fetch.userService();
+    yuming::UserService& service = m_link.userService();
     if (m_settings.webFollowsService) {
         connect(&service, &yuming::UserService::ready, this, [this](const yuming::ServiceAddress& address) {
             const QString home = address.origin() + u'/';
@@ -467,23 +469,41 @@ void Frmmain::startUserService() {
     service.ensure();
 }
 
-SearchControls Frmmain::filterControls() const {
-    const auto selected = [](const auto& group) {
-        for (int i = 0; i < int(group.size()); ++i) {
-            if (group[i]->isChecked()) return i;
-        }
-        return 0;
-    };
-    SearchControls controls;
-    controls.Text1 = ui->Text1->text();
-    controls.Option1 = selected(Option1);
-    controls.Text2 = ui->Text2->text();
-    controls.Text3 = ui->Text3->text();
-    controls.Option2 = selected(Option2);
-    controls.Option3 = selected(Option3);
-    for (int i = 0; i < int(Check1.size()); ++i)
-        controls.Check1[i] = Check1[i]->isChecked();
-    return controls;
+namespace {
+
+// The checked button's place in its group; the window always has one checked.
+template <size_t N> int checkedIndex(const std::array<QRadioButton*, N>& group) {
+    for (size_t i = 0; i < N; ++i)
+        if (group[i]->isChecked()) return int(i);
+    return 0;
+}
+
+// Each group's values in the order of its buttons.
+constexpr std::array kPositions{KeyPosition::Anywhere, KeyPosition::Starts, KeyPosition::Ends,
+                                KeyPosition::StartsOrEnds};
+constexpr std::array kKinds{CharKind::Any, CharKind::Letters, CharKind::Digits};
+constexpr std::array kSorts{SortKey::DeletionTime, SortKey::Alphabetical, SortKey::Suffix, SortKey::Length,
+                            SortKey::DeletionDateThenLength};
+constexpr std::array<Suffix, 3> kSuffixBoxes{Com, Net, Org};
+
+} // namespace
+
+SearchQuery Frmmain::searchFilters() const {
+    static_assert(std::tuple_size_v<decltype(Option1)> == kPositions.size() &&
+                  std::tuple_size_v<decltype(Option2)> == kKinds.size() &&
+                  std::tuple_size_v<decltype(Option3)> == kSorts.size() &&
+                  std::tuple_size_v<decltype(Check1)> == kSuffixBoxes.size());
+    SearchQuery query;
+    query.keyword = ui->Text1->text();
+    query.position = kPositions[checkedIndex(Option1)];
+    query.minLength = ui->Text2->text();
+    query.maxLength = ui->Text3->text();
+    query.kind = kKinds[checkedIndex(Option2)];
+    query.sort = kSorts[checkedIndex(Option3)];
+    query.suffixes = 0;
+    for (size_t i = 0; i < Check1.size(); ++i)
+        if (Check1[i]->isChecked()) query.suffixes |= kSuffixBoxes[i];
+    return query;
 }
 
 void Frmmain::answer(const CommandResult& result) {
@@ -529,15 +549,17 @@ void Frmmain::setPageLabel(const QString& text) {
     label->setText(text);
     label->adjustSize();
     const QRect stored = m_label17Place;
-    label->move(label->width() > stored.width() ? stored.right() + 1 - label->width() : stored.left(), stored.top());
+    label->move(label->width() > stored.width() ? stored.right() + 1 - label->width() : stored.left(),
+                stored.top());
 }
 
 void Frmmain::addRows(const QList<ResultRow>& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(rows.size());
     for (const ResultRow& row : rows)
-        items.append(new QTreeWidgetItem(QStringList{row.domain().toString(), row.length().toString(),
-                                                     row.suffix().toString(), row.deletionTime().toString()}));
+        items.append(
+            new QTreeWidgetItem(QStringList{row.domain().toString(), row.length().toString(),
+                                            row.suffix().toString(), row.deletionTime().toString()}));
     ui->ListView1->addTopLevelItems(items);
 }
 

@@ -6,6 +6,7 @@
 #include "search/fetch.h"
 #include "search/page_export.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 
 #include <QList>
 #include <QPointer>
@@ -39,12 +40,13 @@ public:
     const yuming::AppSettings& settings() const { return m_settings; }
     yuming::SearchCommands& searchCommands() { return m_search; }
     yuming::LookupCommand& lookupCommand() { return m_lookup; }
-    yuming::Fetch& fetch() { return m_fetch; }
+    yuming::ServiceLink& link() { return m_link; }
+    yuming::Fetch& fetch() { return m_link.fetch(); }
 
     // What the list's context menu does, without its file dialogs.
-    void lookUpSelectedRow();                              // 查询此域名, double-click, Enter
-    void copySelectedRows(bool wholeRows);                 // 复制域名 (Ctrl+C), 复制整行
-    bool exportShownPage(const QString& path);             // 导出本页…
+    void lookUpSelectedRow();                                    // 查询此域名, double-click, Enter
+    void copySelectedRows(bool wholeRows);                       // 复制域名 (Ctrl+C), 复制整行
+    bool exportShownPage(const QString& path);                   // 导出本页…
     void exportAllPages(const QString& path, int pauseMs = 300); // 导出全部页…
 
     // The window's title: the program's name and its version.
@@ -78,7 +80,8 @@ private:
     void Command6_Click();
     void Label23_Click();
 
-    yuming::SearchControls filterControls() const;
+    // The filter controls as a search: the one place where a button stands for a value.
+    yuming::SearchQuery searchFilters() const;
     void answer(const yuming::CommandResult& result);
     void lockButtons(bool locked);
     void showSearchPanel();
@@ -98,12 +101,12 @@ private:
     std::array<QRadioButton*, 5> Option3{};
     std::array<QCheckBox*, 3> Check1{};
     yuming::AppSettings m_settings;
-    yuming::Fetch m_fetch;
+    yuming::ServiceLink m_link;
     yuming::SearchCommands m_search;
     yuming::LookupCommand m_lookup;
     QString m_homePageUrl; // where the home-page link opens; the caption keeps the stored text
     bool m_shown = false;
     QPointer<yuming::PageExport> m_export; // the export of every page, while it runs
-    QPointer<QWidget> m_focusBeforeLock; // given back when the buttons are unlocked
-    QRect m_label17Place;                // the page label's place at its stored text
+    QPointer<QWidget> m_focusBeforeLock;   // given back when the buttons are unlocked
+    QRect m_label17Place;                  // the page label's place at its stored text
 };

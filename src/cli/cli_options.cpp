@@ -2,20 +2,49 @@
 
 #include "lookup/app_path.h"
 #include "lookup/lookup_log.h"
+#include "search/search_state.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 
 namespace yuming::cli {
 namespace {
 
-// Each option group's names, in the order of the window's buttons.
-const QStringList kPositions{"any", "left", "right", "both"};
-const QStringList kKinds{"any", "letters", "digits"};
-const QStringList kSorts{"time", "letters", "suffix", "length", "date"};
-const QStringList kSuffixes{"com", "net", "org"};
+template <typename T> struct Named {
+    QLatin1StringView name;
+    T value;
+};
 
-std::optional<int> choice(const QStringList& names, const QString& value) {
-    const qsizetype i = names.indexOf(value);
-    if (i >= 0) return static_cast<int>(i);
+// Each option's names for the values it takes, in the order the usage lists them.
+constexpr Named<KeyPosition> kPositions[] = {{QLatin1StringView("any"), KeyPosition::Anywhere},
+                                             {QLatin1StringView("left"), KeyPosition::Starts},
+                                             {QLatin1StringView("right"), KeyPosition::Ends},
+                                             {QLatin1StringView("both"), KeyPosition::StartsOrEnds}};
+constexpr Named<CharKind> kKinds[] = {{QLatin1StringView("any"), CharKind::Any},
+                                      {QLatin1StringView("letters"), CharKind::Letters},
+                                      {QLatin1StringView("digits"), CharKind::Digits}};
+constexpr Named<SortKey> kSorts[] = {{QLatin1StringView("time"), SortKey::DeletionTime},
+                                     {QLatin1StringView("letters"), SortKey::Alphabetical},
+                                     {QLatin1StringView("suffix"), SortKey::Suffix},
+                                     {QLatin1StringView("length"), SortKey::Length},
+                                     {QLatin1StringView("date"), SortKey::DeletionDateThenLength}};
+constexpr Named<Suffix> kSuffixes[] = {
+    {QLatin1StringView("com"), Com}, {QLatin1StringView("net"), Net}, {QLatin1StringView("org"), Org}};
+constexpr Named<row_format::Format> kFormats[] = {{QLatin1StringView("tsv"), row_format::Format::Tsv},
+                                                  {QLatin1StringView("csv"), row_format::Format::Csv},
+                                                  {QLatin1StringView("json"), row_format::Format::Json}};
+
+template <typename T, size_t N> std::optional<T> named(const Named<T> (&names)[N], const QString& value) {
+    for (const Named<T>& n : names)
+        if (n.name == value) return n.value;
     return std::nullopt;
+}
+
+template <typename T, size_t N> QString choices(const Named<T> (&names)[N]) {
+    QStringList list;
+    for (const Named<T>& n : names)
+        list << n.name;
+    return list.join(QLatin1Char('|'));
 }
 
 } // namespace
@@ -54,107 +83,188 @@ QString usage() {
         "or bad usage, 130 stopped by Ctrl+C (after the request in flight; output ends on a whole line).\n");
 }
 
+namespace {
+
+constexpr QLatin1StringView kFlags[] = {QLatin1StringView("all-pages"), QLatin1StringView("quiet")};
+constexpr QLatin1StringView kValued[] = {
+    QLatin1StringView("service"), QLatin1StringView("key"),    QLatin1StringView("pos"),
+    QLatin1StringView("min"),     QLatin1StringView("max"),    QLatin1StringView("kind"),
+    QLatin1StringView("sort"),    QLatin1StringView("suffix"), QLatin1StringView("page"),
+    QLatin1StringView("log"),     QLatin1StringView("file"),   QLatin1StringView("delay"),
+    QLatin1StringView("format")};
+
+template <size_t N> bool listed(const QLatin1StringView (&names)[N], QStringView name) {
+    for (QLatin1StringView n : names)
+        if (n == name) return true;
+    return false;
+}
+
+std::optional<std::uint8_t> suffixSet(const QString& list, QString& error) {
+    std::uint8_t set = 0;
+    for (const QString& s : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const auto suffix = named(kSuffixes, s.trimmed());
+        if (!suffix) {
+            error = QStringLiteral("unknown suffix: ") + s;
+            return std::nullopt;
+        }
+        set |= *suffix;
+    }
+    return set;
+}
+
+std::optional<int> delayOf(const QString& text) {
+    bool ok = false;
+    const int ms = text.toInt(&ok);
+    if (!ok || ms < 0 || ms > 3600000) return std::nullopt;
+    return ms;
+}
+
+// Why an option's value is no good, or nothing.
+QString valueProblem(QStringView name, const QString& value) {
+    const QString option = QStringLiteral("--") + name.toString();
+    QString error;
+    if (name == u"service" && !ServiceAddress::parse(value))
+        return QStringLiteral("bad service address: ") + value;
+    if (name == u"pos" && !named(kPositions, value))
+        return option + QStringLiteral(" takes one of ") + choices(kPositions);
+    if (name == u"kind" && !named(kKinds, value))
+        return option + QStringLiteral(" takes one of ") + choices(kKinds);
+    if (name == u"sort" && !named(kSorts, value))
+        return option + QStringLiteral(" takes one of ") + choices(kSorts);
+    if (name == u"suffix" && !suffixSet(value, error)) return error;
+    if (name == u"delay" && !delayOf(value)) return QStringLiteral("--delay takes milliseconds");
+    if (name == u"format" && !named(kFormats, value))
+        return QStringLiteral("--format takes one of ") + choices(kFormats);
+    return {};
+}
+
+std::optional<Job> jobNamed(QStringView name) {
+    if (name == u"search") return Job::Search;
+    if (name == u"preset") return Job::Preset;
+    if (name == u"lookup") return Job::Lookup;
+    return std::nullopt;
+}
+
+// The arguments in their order, checked one by one: the first that is wrong is the one reported,
+// and a request for help counts only if it comes before any. What passes is handed to the parser
+// in a form it cannot read otherwise: every option with its value, then the plain arguments.
+struct Walk {
+    QStringList forParser{QStringLiteral("yuming-cli")};
+    QStringList plain;
+    bool help = false;
+    QString error;
+};
+
+Walk walk(const QStringList& args) {
+    Walk w;
+    std::optional<Job> job;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg == QLatin1String("help")) {
+            w.help = true;
+            return w;
+        }
+        if (!arg.startsWith(QLatin1String("--"))) {
+            if (!job) job = jobNamed(arg);
+            if (!job) {
+                w.error = QStringLiteral("unknown command: ") + arg;
+                return w;
+            }
+            // The command, then a lookup's one domain.
+            if (w.plain.size() >= (*job == Job::Lookup ? 2 : 1)) {
+                w.error = QStringLiteral("unexpected argument: ") + arg;
+                return w;
+            }
+            w.plain << arg;
+            continue;
+        }
+        const QStringView name = QStringView(arg).mid(2);
+        if (listed(kFlags, name)) {
+            w.forParser << arg;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            w.error = arg + QStringLiteral(" needs a value");
+            return w;
+        }
+        const QString& value = args[++i];
+        if (!listed(kValued, name)) {
+            w.error = QStringLiteral("unknown option: ") + arg;
+            return w;
+        }
+        if (w.error = valueProblem(name, value); !w.error.isEmpty()) return w;
+        w.forParser << arg << value;
+    }
+    w.forParser << QStringLiteral("--") << w.plain;
+    return w;
+}
+
+} // namespace
+
 std::optional<Options> parseOptions(const QStringList& args, QString& error) {
+    const Walk w = walk(args);
     Options o;
     o.logPath = lookupLogPath(GetAppPath());
-    bool haveJob = false;
-    bool haveDomain = false;
-    auto fail = [&error](const QString& why) {
+    if (w.help) {
+        o.help = true;
+        return o;
+    }
+    if (!w.error.isEmpty()) {
+        error = w.error;
+        return std::nullopt;
+    }
+    QCommandLineParser parser;
+    for (QLatin1StringView flag : kFlags)
+        parser.addOption(QCommandLineOption(flag));
+    for (QLatin1StringView valued : kValued)
+        parser.addOption(QCommandLineOption(valued, {}, QStringLiteral("value")));
+    parser.addPositionalArgument(QStringLiteral("command"), {});
+    // Every argument is checked above; this cannot fail.
+    const bool parsed = parser.parse(w.forParser);
+    Q_ASSERT(parsed);
+    Q_UNUSED(parsed);
+    const auto value = [&parser](const char* name) { return parser.value(QLatin1StringView(name)); };
+    const auto given = [&parser](const char* name) { return parser.isSet(QLatin1StringView(name)); };
+
+    const QStringList plain = parser.positionalArguments();
+    if (plain.isEmpty()) {
+        error = QStringLiteral("no command given");
+        return std::nullopt;
+    }
+    o.job = *jobNamed(plain[0]);
+    const bool haveDomain = plain.size() > 1;
+    if (haveDomain) o.domain = plain[1];
+    if (given("service")) o.service = *ServiceAddress::parse(value("service"));
+    if (given("key")) o.filters.keyword = value("key");
+    if (given("min")) o.filters.minLength = value("min");
+    if (given("max")) o.filters.maxLength = value("max");
+    if (given("pos")) o.filters.position = *named(kPositions, value("pos"));
+    if (given("kind")) o.filters.kind = *named(kKinds, value("kind"));
+    if (given("sort")) o.filters.sort = *named(kSorts, value("sort"));
+    if (given("suffix")) o.filters.suffixes = *suffixSet(value("suffix"), error);
+    if (given("format")) o.format = *named(kFormats, value("format"));
+    if (given("delay")) o.delayMs = *delayOf(value("delay"));
+    if (given("log")) o.logPath = value("log");
+    o.page = value("page");
+    o.lookupFile = value("file");
+    o.allPages = given("all-pages");
+    o.quiet = given("quiet");
+
+    const auto fail = [&error](const QString& why) {
         error = why;
         return std::nullopt;
     };
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        auto value = [&]() -> std::optional<QString> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg == QLatin1String("help")) {
-            o.help = true;
-            return o;
-        }
-        if (!arg.startsWith(QLatin1String("--"))) {
-            if (!haveJob) {
-                if (arg == QLatin1String("search")) o.job = Job::Search;
-                else if (arg == QLatin1String("preset")) o.job = Job::Preset;
-                else if (arg == QLatin1String("lookup")) o.job = Job::Lookup;
-                else return fail(QStringLiteral("unknown command: ") + arg);
-                haveJob = true;
-                continue;
-            }
-            if (o.job == Job::Lookup && !haveDomain) {
-                o.domain = arg;
-                haveDomain = true;
-                continue;
-            }
-            return fail(QStringLiteral("unexpected argument: ") + arg);
-        }
-        if (arg == QLatin1String("--all-pages")) {
-            o.allPages = true;
-            continue;
-        }
-        if (arg == QLatin1String("--quiet")) {
-            o.quiet = true;
-            continue;
-        }
-        const auto v = value();
-        if (!v) return fail(arg + QStringLiteral(" needs a value"));
-        if (arg == QLatin1String("--service")) {
-            const auto s = ServiceAddress::parse(*v);
-            if (!s) return fail(QStringLiteral("bad service address: ") + *v);
-            o.service = *s;
-        } else if (arg == QLatin1String("--key")) {
-            o.controls.Text1 = *v;
-        } else if (arg == QLatin1String("--min")) {
-            o.controls.Text2 = *v;
-        } else if (arg == QLatin1String("--max")) {
-            o.controls.Text3 = *v;
-        } else if (arg == QLatin1String("--pos") || arg == QLatin1String("--kind") || arg == QLatin1String("--sort")) {
-            const QStringList& names = arg == QLatin1String("--pos") ? kPositions
-                                       : arg == QLatin1String("--kind") ? kKinds : kSorts;
-            const auto c = choice(names, *v);
-            if (!c) return fail(arg + QStringLiteral(" takes one of ") + names.join(QLatin1Char('|')));
-            (arg == QLatin1String("--pos") ? o.controls.Option1
-             : arg == QLatin1String("--kind") ? o.controls.Option2 : o.controls.Option3) = *c;
-        } else if (arg == QLatin1String("--suffix")) {
-            o.controls.Check1 = {false, false, false};
-            for (const QString& s : v->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                const auto c = choice(kSuffixes, s.trimmed());
-                if (!c) return fail(QStringLiteral("unknown suffix: ") + s);
-                o.controls.Check1[static_cast<size_t>(*c)] = true;
-            }
-        } else if (arg == QLatin1String("--page")) {
-            o.page = *v;
-        } else if (arg == QLatin1String("--log")) {
-            o.logPath = *v;
-        } else if (arg == QLatin1String("--file")) {
-            o.lookupFile = *v;
-        } else if (arg == QLatin1String("--delay")) {
-            bool ok = false;
-            o.delayMs = v->toInt(&ok);
-            if (!ok || o.delayMs < 0 || o.delayMs > 3600000) return fail(QStringLiteral("--delay takes milliseconds"));
-        } else if (arg == QLatin1String("--format")) {
-            static const QStringList formats{"tsv", "csv", "json"};
-            const auto c = choice(formats, *v);
-            if (!c) return fail(QStringLiteral("--format takes one of tsv|csv|json"));
-            o.format = static_cast<row_format::Format>(*c);
-        } else {
-            return fail(QStringLiteral("unknown option: ") + arg);
-        }
-    }
-    if (!haveJob) return fail(QStringLiteral("no command given"));
     // Paging after a preset search reads the filter controls, as the window does; for the
     // preset those are the window's start state with org ticked as well, which is what the
     // preset itself asks for.
-    if (o.job == Job::Preset) {
-        o.controls = SearchControls();
-        o.controls.Check1 = {true, true, true};
-    }
+    if (o.job == Job::Preset) o.filters = presetQuery();
     if (o.job == Job::Lookup && haveDomain == !o.lookupFile.isEmpty())
         return fail(QStringLiteral("lookup needs a DOMAIN or --file, not both"));
     if (o.job != Job::Lookup && !o.lookupFile.isEmpty()) return fail(QStringLiteral("--file is for lookup"));
-    if (o.job == Job::Lookup && o.allPages) return fail(QStringLiteral("--all-pages is for search and preset"));
-    if (o.allPages && !o.page.isEmpty()) return fail(QStringLiteral("--all-pages and --page do not go together"));
+    if (o.job == Job::Lookup && o.allPages)
+        return fail(QStringLiteral("--all-pages is for search and preset"));
+    if (o.allPages && !o.page.isEmpty())
+        return fail(QStringLiteral("--all-pages and --page do not go together"));
     return o;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "protocol/search_query.h"
 #include "search/row_format.h"
-#include "search/search_query.h"
 #include "search/service_address.h"
 
 #include <QString>
@@ -16,16 +16,16 @@ enum class Job { Search, Preset, Lookup };
 struct Options {
     Job job = Job::Search;
     ServiceAddress service = ServiceAddress::fromBuild();
-    SearchControls controls;
+    SearchQuery filters;
     QString page;   // as typed into the page box, counted from 1; empty for the first page
     QString domain; // lookup
     QString logPath;
-    bool allPages = false;      // search/preset: every page, one after another
-    QString lookupFile;         // lookup: one domain per line from this file ("-": stdin)
-    int delayMs = 300;          // between the requests of --all-pages and --file
+    bool allPages = false; // search/preset: every page, one after another
+    QString lookupFile;    // lookup: one domain per line from this file ("-": stdin)
+    int delayMs = 300;     // between the requests of --all-pages and --file
     row_format::Format format = row_format::Format::Tsv;
-    bool quiet = false;         // no progress on stderr
-    bool help = false; // --help, -h or help: print usage() and exit 0
+    bool quiet = false; // no progress on stderr
+    bool help = false;  // --help, -h or help: print usage() and exit 0
 };
 
 // Parses the arguments after the program name. On a usage error returns nullopt and sets `error`.

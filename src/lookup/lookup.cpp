@@ -4,9 +4,9 @@
 
 namespace yuming {
 
-std::optional<QStringView> checkDomainInput(QStringView Text4) {
-    if (Text4.isEmpty()) return lookup_text::kEnterDomain;
-    if (Text4.first(qMin<qsizetype>(4, Text4.size())).compare(u"www.", Qt::CaseInsensitive) == 0)
+std::optional<QStringView> checkDomainInput(QStringView domain) {
+    if (domain.isEmpty()) return lookup_text::kEnterDomain;
+    if (domain.first(qMin<qsizetype>(4, domain.size())).compare(u"www.", Qt::CaseInsensitive) == 0)
         return lookup_text::kNoWww;
     return std::nullopt;
 }

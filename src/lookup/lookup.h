@@ -23,9 +23,9 @@ inline constexpr QStringView kEstimated = markers::kEstimated;
 
 // The refusal for a domain as typed, or nullopt when it may be looked up. The text is used as
 // typed: a domain of blanks passes.
-std::optional<QStringView> checkDomainInput(QStringView Text4);
+std::optional<QStringView> checkDomainInput(QStringView domain);
 
-// What Text6 shows for a parsed page (empty for a failed one).
+// The lookup result text for a parsed page (empty for a failed one).
 QString lookupResultText(const LookupPage& page);
 
 } // namespace yuming

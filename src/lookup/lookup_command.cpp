@@ -4,62 +4,69 @@
 #include "lookup/lookup_log.h"
 #include "search/request.h"
 #include "search/search_commands.h"
+#include "search/service_link.h"
 
 namespace yuming {
 
-LookupCommand::LookupCommand(Fetch& fetch, ServiceAddress service, QString logPath, QObject* parent)
-    : QObject(parent), m_fetch(fetch), m_service(std::move(service)), m_logPath(std::move(logPath)) {}
+LookupCommand::LookupCommand(ServiceLink& link, ServiceAddress service, QString logPath, QObject* parent)
+    : QObject(parent), m_link(link), m_service(std::move(service)), m_logPath(std::move(logPath)) {}
 
-CommandResult LookupCommand::lookup(const QString& Text4, std::function<QString()> currentText4) {
-    if (m_fetch.inFlight()) return CommandResult::busy();
-    if (const auto refusal = checkDomainInput(Text4)) return CommandResult::refused(*refusal);
+CommandResult LookupCommand::lookup(const QString& domain, std::function<QString()> domainAtConnect) {
+    if (m_link.inFlight()) return CommandResult::busy();
+    if (const auto refusal = checkDomainInput(domain)) return CommandResult::refused(*refusal);
     Q_EMIT showLookupPanel();
     Q_EMIT buttonsLocked(true);
-    if (!currentText4) currentText4 = [Text4] { return Text4; };
-    GetDaoQi(std::move(currentText4));
+    if (!domainAtConnect) domainAtConnect = [domain] { return domain; };
+    GetDaoQi(std::move(domainAtConnect));
     return CommandResult::started();
 }
 
 void LookupCommand::GetDaoQi(std::function<QString()> domain) {
     Q_EMIT rowsCleared();
     Q_EMIT statusChanged(status::kConnecting.toString());
-    RunningRequest* running = m_fetch.run(
-        m_service, Request::builtOnConnect([this, domain = std::move(domain)](const ServiceAddress& connectedTo) {
-            const QString d = domain();
-            Q_EMIT resultTextChanged(lookup_text::kQuerying.toString());
-            return lookupRequest(d, connectedTo);
-        }));
+    RunningRequest* running =
+        m_link.run(m_service, [domain = std::move(domain)](const ServiceAddress& address) {
+            return Request::builtOnConnect(
+                [domain, address] { return lookupRequest(LookupRequest{domain()}, address); });
+        });
     // The guard in lookup() checked that nothing is in flight.
     Q_ASSERT(running);
+    connect(running, &RunningRequest::connected, this,
+            [this] { Q_EMIT resultTextChanged(lookup_text::kQuerying.toString()); });
     connect(running, &RunningRequest::finished, this, &LookupCommand::onFinished);
 }
 
 void LookupCommand::onFinished(const Outcome& outcome) {
-    m_end = End{End::Kind::Failed, {}, {}, outcome.reason};
-    if (outcome.kind == Outcome::Kind::TimedOut) {
-        m_end.kind = End::Kind::TimedOut;
+    LookupResult result{LookupResult::Kind::Failed, {}, {}, outcome.reason};
+    if (outcome.kind == Outcome::Kind::TimedOut || outcome.kind == Outcome::Kind::NoService) {
+        result.kind = outcome.kind == Outcome::Kind::TimedOut ? LookupResult::Kind::TimedOut
+                                                              : LookupResult::Kind::NoService;
         Q_EMIT statusChanged(status::kConnectTimeout.toString());
         // The status line sits on the hidden search panel; the lookup panel says it too.
         Q_EMIT resultTextChanged(status::kConnectTimeout.toString());
     } else if (!outcome.answered()) {
         Q_EMIT resultTextChanged(status::kFailed.toString());
-    } else if (!logPage(outcome.text)) {
-        m_end.reason = QStringLiteral("the page could not be added to the log");
-        Q_EMIT resultTextChanged(status::kFailed.toString());
     } else {
-        const LookupPage page = parseLookupPage(outcome.text);
-        if (page.outcome == LookupPage::Outcome::Failed) {
-            m_end.reason = QStringLiteral("the answer is not a lookup page");
-            Q_EMIT resultTextChanged(status::kFailed.toString());
-        } else {
-            m_end = page.outcome == LookupPage::Outcome::NotRegistered
-                        ? End{End::Kind::NotRegistered, {}, {}, {}}
-                        : End{End::Kind::Registered, page.expiry, page.deletion, {}};
-            Q_EMIT resultTextChanged(lookupResultText(page));
-        }
+        result = readAnswer(outcome.text);
     }
     Q_EMIT buttonsLocked(false);
-    Q_EMIT finished();
+    Q_EMIT finished(result);
+}
+
+LookupResult LookupCommand::readAnswer(const QString& text) {
+    if (!logPage(text)) {
+        Q_EMIT resultTextChanged(status::kFailed.toString());
+        return {LookupResult::Kind::Failed, {}, {}, QStringLiteral("the page could not be added to the log")};
+    }
+    const LookupPage page = parseLookupPage(text);
+    if (page.outcome == LookupPage::Outcome::Failed) {
+        Q_EMIT resultTextChanged(status::kFailed.toString());
+        return {LookupResult::Kind::Failed, {}, {}, QStringLiteral("the answer is not a lookup page")};
+    }
+    Q_EMIT resultTextChanged(lookupResultText(page));
+    if (page.outcome == LookupPage::Outcome::NotRegistered)
+        return {LookupResult::Kind::NotRegistered, {}, {}, {}};
+    return {LookupResult::Kind::Registered, page.expiry, page.deletion, {}};
 }
 
 bool LookupCommand::logPage(const QString& page) {

@@ -12,48 +12,54 @@
 
 namespace yuming {
 
-// The window's lookup command (Command2, Enter in Text4) and GetDaoQi, without the window.
+class ServiceLink;
+
+// How a lookup ended, for callers that decide by it rather than by the result text.
+struct LookupResult {
+    enum class Kind { Registered, NotRegistered, TimedOut, NoService, Failed };
+    Kind kind = Kind::Failed;
+    QString expiry, deletion; // as cut from the page, for a registered name
+    QString reason;           // why it failed, in one plain line, where known
+    bool answered() const { return kind == Kind::Registered || kind == Kind::NotRegistered; }
+};
+
+// The lookup command and GetDaoQi, without the window.
 class LookupCommand : public QObject {
     Q_OBJECT
 public:
     // `logPath` is the file every fetched lookup page is appended to.
-    LookupCommand(Fetch& fetch, ServiceAddress service, QString logPath, QObject* parent = nullptr);
+    LookupCommand(ServiceLink& link, ServiceAddress service, QString logPath, QObject* parent = nullptr);
 
-    // `Text4` is the domain as typed. `currentText4`, when given, is read again once connected:
-    // the request carries the box's text as it reads then.
-    CommandResult lookup(const QString& Text4, std::function<QString()> currentText4 = {});
+    // `domain` is the domain as typed. `domainAtConnect`, when given, is read again once
+    // connected: the request carries the domain as the input reads then.
+    CommandResult lookup(const QString& domain, std::function<QString()> domainAtConnect = {});
 
     void setService(const ServiceAddress& service) { m_service = service; }
-
-    // How the last lookup ended, for callers that decide by it rather than by the result text.
-    struct End {
-        enum class Kind { Registered, NotRegistered, TimedOut, Failed };
-        Kind kind = Kind::Failed;
-        QString expiry, deletion; // as cut from the page, for a registered name
-        QString reason;           // why it failed, in one plain line, where known
-    };
-    const End& lastEnd() const { return m_end; }
     const QString& logPath() const { return m_logPath; }
 
 Q_SIGNALS:
-    void showLookupPanel();                     // show Box3, then hide Box2
-    void buttonsLocked(bool locked);            // Enabled = !locked on Command1..Command6, in order
-    void statusChanged(const QString& text);    // Label16
-    void resultTextChanged(const QString& text);// Text6
-    void rowsCleared();                         // ListView1 emptied
+    // The lookup's result takes the place of the result list.
+    void showLookupPanel();
+    // While a request runs every command is locked, the search's too.
+    void buttonsLocked(bool locked);
+    void statusChanged(const QString& text);
+    // The lookup's result text, or what it is doing or why it failed.
+    void resultTextChanged(const QString& text);
+    void rowsCleared();
     // Why the page could not go into the log, or what was cut off its end first; for stderr.
     void logNotice(const QString& text);
-    void finished();                            // after the buttons are unlocked
+    // After the commands are unlocked again.
+    void finished(const yuming::LookupResult& result);
 
 private:
     void GetDaoQi(std::function<QString()> domain);
     void onFinished(const Outcome& outcome);
+    LookupResult readAnswer(const QString& text);
     bool logPage(const QString& page);
 
-    Fetch& m_fetch;
+    ServiceLink& m_link;
     ServiceAddress m_service;
     QString m_logPath;
-    End m_end;
 };
 
 } // namespace yuming

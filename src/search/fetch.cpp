@@ -1,15 +1,13 @@
 #include "search/fetch.h"
 
-#include "search/user_service.h"
-
 #include <utility>
-
 
 namespace yuming {
 
 namespace {
 
-QString connectProblem(QAbstractSocket::SocketError error, const QTcpSocket& socket, const ServiceAddress& to) {
+QString connectProblem(QAbstractSocket::SocketError error, const QTcpSocket& socket,
+                       const ServiceAddress& to) {
     const QString where = to.host + u':' + QString::number(to.port);
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
@@ -23,14 +21,16 @@ QString connectProblem(QAbstractSocket::SocketError error, const QTcpSocket& soc
 
 } // namespace
 
-Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m_silence(this), m_answer(this) {
+Fetch::Fetch(QObject* parent)
+    : QObject(parent), Winsock1(this), Timer1(this), m_silence(this), m_answer(this) {
     Timer1.setInterval(m_limits.TickMs);
     m_silence.setSingleShot(true);
     m_answer.setSingleShot(true);
     connect(&Timer1, &QTimer::timeout, this, &Fetch::onTick);
     connect(&m_silence, &QTimer::timeout, this, [this] {
         if (m_state == State::Awaiting)
-            finish(State::Failed, QStringLiteral("the service sent nothing for %1 s").arg(m_limits.SilenceMs / 1000.0));
+            finish(State::Failed,
+                   QStringLiteral("the service sent nothing for %1 s").arg(m_limits.SilenceMs / 1000.0));
     });
     // A server that sends a byte now and then never falls silent; the whole answer has a bound too.
     connect(&m_answer, &QTimer::timeout, this, [this] {
@@ -41,17 +41,7 @@ Fetch::Fetch(QObject* parent) : QObject(parent), Winsock1(this), Timer1(this), m
     connect(&Winsock1, &QTcpSocket::connected, this, &Fetch::onConnected);
     connect(&Winsock1, &QTcpSocket::readyRead, this, &Fetch::onReadyRead);
     connect(&Winsock1, &QTcpSocket::disconnected, this, &Fetch::onDisconnected);
-    // A refused or unresolvable connection is not reported early: the connect wait runs its
-    // ticks as usual. Once connected, a socket error means the answer is lost. This user's own
-    // service refusing means it has just gone away (it leaves when idle): look for it once more.
-    connect(&Winsock1, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (m_state == State::Awaiting) onDisconnected();
-        if (m_state == State::Connecting) m_connectProblem = connectProblem(error, Winsock1, m_target);
-        if (m_state == State::Connecting && m_target.userService && !m_relocated && !m_locating) {
-            m_relocated = true;
-            locate();
-        }
-    });
+    connect(&Winsock1, &QTcpSocket::errorOccurred, this, &Fetch::onError);
 }
 
 Fetch::~Fetch() {
@@ -61,72 +51,32 @@ Fetch::~Fetch() {
     Winsock1.abort();
 }
 
-bool Fetch::start(const ServiceAddress& service, std::function<QByteArray()> request) {
-    return start(service, Request([request = std::move(request)](const ServiceAddress&) {
-                     return request ? request() : QByteArray();
-                 }));
-}
-
-bool Fetch::start(const ServiceAddress& service, Request request) {
-    return run(service, yuming::Request::builtOnConnect(std::move(request))) != nullptr;
-}
-
-RunningRequest* Fetch::run(const ServiceAddress& service, yuming::Request request) {
+RunningRequest* Fetch::run(const ServiceAddress& address, Request request, OnConnectError onConnectError) {
     if (inFlight()) return nullptr;
     m_request = std::move(request);
+    m_onConnectError = onConnectError;
     m_running = new RunningRequest(this);
     m_recv.reset();
     m_recv.setMaxBytes(m_limits.MaxAnswerBytes);
     m_state = State::Connecting;
     m_Ticks = 0;
-    m_target = service;
-    m_locating = false;
-    m_relocated = false;
-    m_problem.clear();
+    m_target = address;
     m_connectProblem.clear();
     // The previous answer's connection is still open; every request gets a new one.
     Winsock1.abort();
-    if (!service.userService) {
-        connectTo(service);
-        return m_running;
-    }
-    if (const auto address = userService().running()) {
-        connectTo(ServiceAddress{address->host, address->port, true});
-        return m_running;
-    }
-    locate();
-    return m_running;
-}
-
-UserService& Fetch::userService() {
-    if (m_userService) return *m_userService;
-    m_userService = new UserService(this);
-    connect(m_userService, &UserService::ready, this, [this](const ServiceAddress& address) {
-        if (m_state != State::Connecting || !m_locating) return;
-        m_locating = false;
-        connectTo(ServiceAddress{address.host, address.port, true});
-    });
-    connect(m_userService, &UserService::failed, this, [this](const QString& reason) {
-        if (m_state != State::Connecting || !m_locating) return;
-        m_locating = false;
-        finish(State::TimedOut, QStringLiteral("yuming-service could not be started: ") + reason);
-    });
-    return *m_userService;
-}
-
-void Fetch::locate() {
-    Timer1.stop();
-    Winsock1.abort();
-    m_locating = true;
-    userService().ensure();
-}
-
-void Fetch::connectTo(const ServiceAddress& address) {
-    m_target = address;
-    m_Ticks = 0;
     Timer1.setInterval(m_limits.TickMs);
     Timer1.start();
     Winsock1.connectToHost(address.host, address.port);
+    return m_running;
+}
+
+// A refused or unresolvable connection is not reported early unless asked: the connect wait runs
+// its ticks as usual. Once connected, a socket error means the answer is lost.
+void Fetch::onError(QAbstractSocket::SocketError error) {
+    if (m_state == State::Awaiting) return onDisconnected();
+    if (m_state != State::Connecting) return;
+    m_connectProblem = connectProblem(error, Winsock1, m_target);
+    if (m_onConnectError == OnConnectError::Report) finish(State::ConnectFailed, m_connectProblem);
 }
 
 void Fetch::onTick() {
@@ -144,15 +94,14 @@ void Fetch::onConnected() {
     if (m_state != State::Connecting) return;
     Timer1.stop();
     m_state = State::Awaiting;
-    Q_EMIT connected();
     if (m_running) Q_EMIT m_running->connected();
-    const QByteArray bytes = m_request.build(m_target);
+    const QByteArray bytes = m_request.build();
     if (m_state != State::Awaiting) return;
     m_silence.start(m_limits.SilenceMs);
     m_answer.start(m_limits.AnswerMs);
-    if (Winsock1.write(bytes) != bytes.size()) finish(State::Failed, QStringLiteral("the request could not be sent"));
+    if (Winsock1.write(bytes) != bytes.size())
+        finish(State::Failed, QStringLiteral("the request could not be sent"));
 }
-
 void Fetch::onReadyRead() {
     const QByteArray bytes = Winsock1.readAll();
     if (m_state != State::Awaiting || bytes.isEmpty()) return;
@@ -174,12 +123,12 @@ void Fetch::onDisconnected() {
     // The last bytes may come together with the close.
     if (Winsock1.bytesAvailable() > 0) onReadyRead();
     if (m_state == State::Awaiting)
-        finish(State::Failed, QStringLiteral("the service closed the connection before the answer was complete"));
+        finish(State::Failed,
+               QStringLiteral("the service closed the connection before the answer was complete"));
 }
 
 void Fetch::finish(State outcome, QString problem) {
     m_state = outcome;
-    m_problem = std::move(problem);
     Timer1.stop();
     m_silence.stop();
     m_answer.stop();
@@ -187,15 +136,10 @@ void Fetch::finish(State outcome, QString problem) {
     if (outcome != State::Answered) Winsock1.abort();
     // Taken first: a slot of finished() may already start the next request.
     RunningRequest* running = std::exchange(m_running, nullptr);
-    const Outcome::Kind kind = outcome == State::Answered   ? Outcome::Kind::Answered
-                               : outcome == State::TimedOut ? Outcome::Kind::TimedOut
-                                                            : Outcome::Kind::Failed;
-    const Outcome result{kind, kind == Outcome::Kind::Answered ? RecvText() : QString(), m_problem};
-    Q_EMIT finished(outcome);
-    if (running) {
-        Q_EMIT running->finished(result);
-        running->deleteLater();
-    }
+    if (!running) return;
+    Q_EMIT running->finished(
+        Outcome{outcome, outcome == State::Answered ? RecvText() : QString(), std::move(problem)});
+    running->deleteLater();
 }
 
 } // namespace yuming

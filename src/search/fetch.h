@@ -10,44 +10,49 @@
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 namespace yuming {
 
-class UserService;
+// Where a request stands. The last five are how it ended.
+enum class FetchState {
+    Idle,          // never started
+    Connecting,    // waiting for the connection, at most ConnectTicks ticks of Timer1
+    Awaiting,      // request sent, waiting for "</html>"
+    Answered,      // the whole answer is here
+    TimedOut,      // no connection within the connect wait
+    Failed,        // the connection broke, went silent, took too long or grew too large
+    ConnectFailed, // the connection failed at once, for a caller that asked to hear of it
+    NoService,     // this user's own service could not be found or started
+};
 
 // What a request came to: the whole answer, or why there is none.
 struct Outcome {
-    enum class Kind {
-        Answered, // `text` holds the whole answer, decoded
-        TimedOut, // no connection within the connect wait
-        Failed,   // the connection broke, went silent, took too long or grew too large
-    };
+    using Kind = FetchState;
     Kind kind = Kind::Failed;
     QString text;
     QString reason; // one plain line, for a script's user; empty for an answer
     bool answered() const { return kind == Kind::Answered; }
 };
 
-// A request as a value: the bytes to send, or how to build them once the connection is made
-// (for a flow that reads a control only then), told the address actually connected to.
+// A request as a value: its bytes, or how to make them once the connection is made (for a flow
+// that reads a control only then).
 class Request {
 public:
-    using Build = std::function<QByteArray(const ServiceAddress& connectedTo)>;
+    using Build = std::function<QByteArray()>;
     Request() = default;
     static Request bytes(QByteArray bytes) {
-        return Request([bytes = std::move(bytes)](const ServiceAddress&) { return bytes; });
+        return Request([bytes = std::move(bytes)] { return bytes; });
     }
     static Request builtOnConnect(Build build) { return Request(std::move(build)); }
-    QByteArray build(const ServiceAddress& connectedTo) const { return m_build ? m_build(connectedTo) : QByteArray(); }
+    QByteArray build() const { return m_build ? m_build() : QByteArray(); }
 
 private:
     explicit Request(Build build) : m_build(std::move(build)) {}
     Build m_build;
 };
 
-// One request on its way. It reports once, with finished(), and is deleted by its connection
-// soon after; hold it in a QPointer when keeping it past that signal.
+// One request on its way. It reports once, with finished(), and is deleted by its owner soon
+// after; hold it in a QPointer when keeping it past that signal.
 class RunningRequest : public QObject {
     Q_OBJECT
 public:
@@ -58,29 +63,26 @@ Q_SIGNALS:
     void finished(const yuming::Outcome& outcome);
 };
 
-// The tool's own connection and the one request on it at a time. It is driven entirely by the
-// socket's and the timers' signals: run() returns at once and the running request reports its
-// outcome, so the window keeps running and a reply is handled the moment it arrives.
+// The tool's connection to an address known beforehand and the one request on it at a time. It is
+// driven entirely by the socket's and the timers' signals: run() returns at once and the running
+// request reports its outcome, so the window keeps running and a reply is handled the moment it
+// arrives.
 class Fetch : public QObject {
     Q_OBJECT
 public:
-    enum class State {
-        Idle,       // never started
-        Connecting, // waiting for the connection, at most ConnectTicks ticks of Timer1
-        Awaiting,   // request sent, waiting for "</html>"
-        Answered,   // RecvText holds the whole answer
-        TimedOut,   // no connection within ConnectTicks ticks
-        Failed,     // the connection broke, went silent or the answer grew too large
-    };
-    Q_ENUM(State)
+    using State = FetchState;
 
     struct Limits {
-        int TickMs = 1000;                       // Timer1's interval
-        int ConnectTicks = 15;                   // ticks to wait for the connection
-        int SilenceMs = 30000;                   // an answer that stalls this long has failed
-        int AnswerMs = 120000;                   // an answer not complete this long after the request has failed
+        int TickMs = 1000;     // Timer1's interval
+        int ConnectTicks = 15; // ticks to wait for the connection
+        int SilenceMs = 30000; // an answer that stalls this long has failed
+        int AnswerMs = 120000; // an answer not complete this long after the request has failed
         qsizetype MaxAnswerBytes = 16 * 1024 * 1024;
     };
+
+    // What a failed connection attempt does: nothing early (the connect wait runs out as usual),
+    // or end the request as ConnectFailed at once.
+    enum class OnConnectError { Wait, Report };
 
     explicit Fetch(QObject* parent = nullptr);
     // A request in flight is abandoned: its connection is closed without reporting back.
@@ -89,16 +91,10 @@ public:
     void setLimits(const Limits& limits) { m_limits = limits; }
     const Limits& limits() const { return m_limits; }
 
-    // Runs `request` on a new connection to `service`. Returns nothing, changing nothing, while
-    // a request is in flight: requests run one at a time. For this user's own service
-    // (ServiceAddress::userService) the service is found, or started, first; the connect wait
-    // begins once its address is known.
-    RunningRequest* run(const ServiceAddress& service, yuming::Request request);
-
-    // The same, reported only through this object's own connected() and finished(State).
-    using Request = yuming::Request::Build;
-    bool start(const ServiceAddress& service, Request request);
-    bool start(const ServiceAddress& service, std::function<QByteArray()> request);
+    // Runs `request` on a new connection to `address`. Returns nothing, changing nothing, while
+    // a request is in flight: requests run one at a time.
+    RunningRequest* run(const ServiceAddress& address, Request request,
+                        OnConnectError onConnectError = OnConnectError::Wait);
     bool inFlight() const { return m_state == State::Connecting || m_state == State::Awaiting; }
     State state() const { return m_state; }
 
@@ -107,27 +103,14 @@ public:
     const QByteArray& RecvBytes() const { return m_recv.RecvBytes(); }
     bool RecvDone() const { return m_recv.RecvDone(); }
     qint32 Ticks() const { return m_Ticks; }
-    // Why the last fetch ended without an answer, in one plain line for a script's user (the
-    // window shows only its own texts); empty after an answer or while one is awaited.
-    const QString& problem() const { return m_problem; }
-
-    // The finder of this user's own service, made on first use.
-    UserService& userService();
-
-Q_SIGNALS:
-    // Connected; the request is about to be sent.
-    void connected();
-    // The fetch has ended with Answered, TimedOut or Failed.
-    void finished(yuming::Fetch::State outcome);
 
 private:
     void onTick();
     void onConnected();
     void onReadyRead();
     void onDisconnected();
+    void onError(QAbstractSocket::SocketError error);
     void finish(State outcome, QString problem = {});
-    void connectTo(const ServiceAddress& address);
-    void locate();
 
     QTcpSocket Winsock1;
     QTimer Timer1;
@@ -137,14 +120,11 @@ private:
     qint32 m_Ticks = 0;
     Limits m_limits;
     State m_state = State::Idle;
-    yuming::Request m_request;
+    Request m_request;
+    OnConnectError m_onConnectError = OnConnectError::Wait;
     RunningRequest* m_running = nullptr; // a child until it has reported
-    QString m_problem;
-    QString m_connectProblem;   // the last connect attempt's error, reported if the wait runs out
-    ServiceAddress m_target;    // where the connection goes
-    bool m_locating = false;    // waiting for this user's service to be found or started
-    bool m_relocated = false;   // looked for it again after it refused the connection
-    UserService* m_userService = nullptr; // a child, made on first use
+    QString m_connectProblem;            // the last connect attempt's error, reported if the wait runs out
+    ServiceAddress m_target;             // where the connection goes
 };
 
 } // namespace yuming

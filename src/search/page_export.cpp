@@ -1,16 +1,15 @@
 #include "search/page_export.h"
 
-#include "search/request.h"
 #include "protocol/search_page.h"
+#include "search/request.h"
 #include "search/row_format.h"
 
 namespace yuming {
 
-PageExport::PageExport(Fetch& fetch, ServiceAddress service, SearchState shown, QString path, int pauseMs,
-                       QObject* parent)
-    : QObject(parent), m_fetch(fetch), m_service(std::move(service)), m_state(std::move(shown)),
-      m_path(std::move(path)), m_pauseMs(pauseMs), m_pause(this) {
-    m_pages = qMax<qint64>(0, m_state.PageCount.trimmed().toLongLong());
+PageExport::PageExport(ServiceLink& link, ServiceAddress service, const SearchState& shown, QString path,
+                       int pauseMs, QObject* parent)
+    : QObject(parent), m_link(link), m_service(std::move(service)), m_query(shown.query),
+      m_path(std::move(path)), m_pauseMs(pauseMs), m_pages(shown.pageCount), m_pause(this) {
     m_pause.setSingleShot(true);
     connect(&m_pause, &QTimer::timeout, this, &PageExport::fetchPage);
 }
@@ -35,12 +34,11 @@ void PageExport::cancel() {
 
 void PageExport::fetchPage() {
     if (m_cancelled) return end(End::Kind::Cancelled);
-    m_state.PageNo = QString::number(m_next);
-    composeQueryString(m_state);
-    const QString query = m_state.QueryString;
-    RunningRequest* running = m_fetch.run(m_service, Request::builtOnConnect([query](const ServiceAddress& to) {
-                                              return searchRequest(query, to);
-                                          }));
+    SearchQuery query = m_query;
+    query.page = m_next;
+    RunningRequest* running = m_link.run(m_service, [query](const ServiceAddress& address) {
+        return Request::bytes(searchRequest(query, address));
+    });
     if (!running) return end(End::Kind::Busy, QStringLiteral("another request is in flight"));
     connect(running, &RunningRequest::finished, this, &PageExport::pageAnswered);
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "search/fetch.h"
-#include "search/search_query.h"
+#include "search/search_state.h"
 #include "search/service_address.h"
+#include "search/service_link.h"
 
 #include <QObject>
 #include <QPointer>
@@ -31,8 +32,8 @@ public:
     };
 
     // `shown` is the search as it stands after its last page: its filters and page count.
-    PageExport(Fetch& fetch, ServiceAddress service, SearchState shown, QString path, int pauseMs = 300,
-               QObject* parent = nullptr);
+    PageExport(ServiceLink& link, ServiceAddress service, const SearchState& shown, QString path,
+               int pauseMs = 300, QObject* parent = nullptr);
 
     qint64 pageCount() const { return m_pages; }
     // Opens the file and asks for the first page; finished() reports the end, also a failure to start.
@@ -49,9 +50,9 @@ private:
     void pageAnswered(const Outcome& outcome);
     void end(End::Kind kind, QString reason = {});
 
-    Fetch& m_fetch;
+    ServiceLink& m_link;
     ServiceAddress m_service;
-    SearchState m_state;
+    SearchQuery m_query;
     QString m_path;
     int m_pauseMs;
     qint64 m_pages = 0;

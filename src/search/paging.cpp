@@ -1,5 +1,6 @@
 #include "search/paging.h"
 
+#include "protocol/search_query.h"
 #include "text/concat.h"
 
 #include <cmath>
@@ -7,8 +8,12 @@
 namespace yuming {
 namespace {
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
 
 // Length of the number at the start of `text`: [sign] digits [. digits] [e [sign] digits],
 // with at least one digit before the exponent; 0 when there is none.
@@ -16,17 +21,20 @@ qsizetype numberLength(QStringView text) {
     qsizetype i = 0;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ++i;
     qsizetype digits = 0;
-    while (i < text.size() && isDigit(text[i])) ++i, ++digits;
+    while (i < text.size() && isDigit(text[i]))
+        ++i, ++digits;
     if (i < text.size() && text[i] == u'.') {
         ++i;
-        while (i < text.size() && isDigit(text[i])) ++i, ++digits;
+        while (i < text.size() && isDigit(text[i]))
+            ++i, ++digits;
     }
     if (digits == 0) return 0;
     if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
         qsizetype j = i + 1;
         if (j < text.size() && (text[j] == u'+' || text[j] == u'-')) ++j;
         const qsizetype expStart = j;
-        while (j < text.size() && isDigit(text[j])) ++j;
+        while (j < text.size() && isDigit(text[j]))
+            ++j;
         if (j > expStart) i = j;
     }
     return i;
@@ -34,7 +42,8 @@ qsizetype numberLength(QStringView text) {
 
 QStringView skipBlanks(QStringView text) {
     qsizetype i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
     return text.mid(i);
 }
 
@@ -64,29 +73,32 @@ std::optional<double> wholeNumber(QStringView text) {
     return value;
 }
 
-QString pageNumberText(double value) { return QString::number(value, 'f', 0); }
-
-PageMove previousPageNo(QStringView PageNo) {
-    const double page = textValue(PageNo);
-    if (!(page > 0)) return {std::nullopt, refusal::kFirstPage};
-    return {pageNumberText(page - 1), {}};
+std::int64_t pageCountValue(QStringView text) {
+    const double value = std::ceil(textValue(text));
+    if (!(value > 0)) return 0;
+    return value >= double(kMaxPage) ? kMaxPage : static_cast<std::int64_t>(value);
 }
 
-PageMove nextPageNo(QStringView PageNo, QStringView PageCount) {
-    const double page = textValue(PageNo);
-    if (!(page + 1 < textValue(PageCount))) return {std::nullopt, refusal::kLastPage};
-    return {pageNumberText(page + 1), {}};
+PageMove previousPage(std::int64_t page) {
+    if (page <= 0) return {std::nullopt, refusal::kFirstPage};
+    return {page - 1, {}};
 }
 
-PageMove jumpPageNo(QStringView Text5, QStringView PageCount) {
-    const auto wanted = wholeNumber(Text5);
-    if (!wanted || *wanted < 1 || *wanted > textValue(PageCount)) return {std::nullopt, refusal::kPageOutOfRange};
+PageMove nextPage(std::int64_t page, std::int64_t pageCount) {
+    if (page + 1 >= pageCount) return {std::nullopt, refusal::kLastPage};
+    return {page + 1, {}};
+}
+
+PageMove jumpPage(QStringView pageBox, std::int64_t pageCount) {
+    const auto wanted = wholeNumber(pageBox);
+    if (!wanted || *wanted < 1 || *wanted > double(pageCount))
+        return {std::nullopt, refusal::kPageOutOfRange};
     // std::nearbyint rounds halves to the even neighbour in the default rounding mode.
-    return {pageNumberText(std::nearbyint(*wanted) - 1), {}};
+    return {static_cast<std::int64_t>(std::nearbyint(*wanted)) - 1, {}};
 }
 
-QString pageCaption(QStringView pageCount, QStringView pageNo) {
-    return concat(u"总共：", pageCount, u" 页，当前 ", pageNumberText(textValue(pageNo) + 1), u" 页");
+QString pageCaption(QStringView pageCountText, std::int64_t page) {
+    return concat(u"总共：", pageCountText, u" 页，当前 ", QString::number(page + 1), u" 页");
 }
 
 } // namespace yuming

@@ -1,22 +1,18 @@
 #include "search/request.h"
 
+#include "protocol/paths.h"
 #include "protocol/request_lines.h"
 #include "text/concat.h"
 #include "text/gbk.h"
-#include "text/percent.h"
 
 namespace yuming {
 
 using namespace request_lines;
 
 QByteArray requestBytes(QStringView target, QStringView referer, const ServiceAddress& service) {
-    const QString text = concat(kMethod, target, kVersion, kCrLf,
-                                kAccept, kCrLf,
-                                kReferer, referer, kCrLf,
-                                kLanguage, kCrLf,
-                                kUserAgent, kCrLf,
-                                kHost, service.authority(), kCrLf,
-                                kConnection, kCrLf, kCrLf);
+    const QString text =
+        concat(kMethod, target, kVersion, kCrLf, kAccept, kCrLf, kReferer, referer, kCrLf, kLanguage, kCrLf,
+               kUserAgent, kCrLf, kHost, service.authority(), kCrLf, kConnection, kCrLf, kCrLf);
     return toGbk(text);
 }
 
@@ -25,11 +21,17 @@ QByteArray searchRequest(QStringView queryString, const ServiceAddress& service)
                         service);
 }
 
+QByteArray searchRequest(const SearchQuery& query, const ServiceAddress& service) {
+    return searchRequest(query.encode(), service);
+}
+
 QByteArray lookupRequest(QStringView domain, const ServiceAddress& service) {
-    const QString d = escapeTargetValue(domain);
-    const QString page = concat(paths::kLookup, kLookupDomain, d);
-    return requestBytes(concat(page, paths::kLookupParams),
-                        concat(service.origin(), page, paths::kLookupRefererParams), service);
+    return lookupRequest(LookupRequest{domain.toString()}, service);
+}
+
+QByteArray lookupRequest(const LookupRequest& lookup, const ServiceAddress& service) {
+    const LookupRequest::Encoded encoded = lookup.encode();
+    return requestBytes(encoded.target, concat(service.origin(), encoded.referer), service);
 }
 
 } // namespace yuming

@@ -2,57 +2,49 @@
 
 #include "search/paging.h"
 #include "search/request.h"
+#include "search/service_link.h"
 
 namespace yuming {
 
-SearchCommands::SearchCommands(Fetch& fetch, ServiceAddress service, QObject* parent)
-    : QObject(parent), m_fetch(fetch), m_service(std::move(service)) {}
+SearchCommands::SearchCommands(ServiceLink& link, ServiceAddress service, QObject* parent)
+    : QObject(parent), m_link(link), m_service(std::move(service)) {}
 
-CommandResult SearchCommands::newSearch(const SearchControls& controls) {
-    if (m_fetch.inFlight()) return CommandResult::busy();
+CommandResult SearchCommands::newSearch(const SearchQuery& filters) {
+    if (m_link.inFlight()) return CommandResult::busy();
     Q_EMIT showSearchPanel();
-    m_state.PageNo = QStringLiteral("0");
-    buildSearchQuery(controls, m_state);
-    return run();
+    return moveTo(filters, 0);
 }
 
-CommandResult SearchCommands::previousPage(const SearchControls& controls) {
-    if (m_fetch.inFlight()) return CommandResult::busy();
-    const PageMove move = previousPageNo(m_state.PageNo);
-    if (!move.pageNo) return CommandResult::refused(move.refusal);
-    m_state.PageNo = *move.pageNo;
-    buildSearchQuery(controls, m_state);
-    return run();
+CommandResult SearchCommands::previousPage(const SearchQuery& filters) {
+    if (m_link.inFlight()) return CommandResult::busy();
+    const PageMove move = yuming::previousPage(m_state.query.page);
+    if (!move.page) return CommandResult::refused(move.refusal);
+    return moveTo(filters, *move.page);
 }
 
-CommandResult SearchCommands::nextPage(const SearchControls& controls) {
-    if (m_fetch.inFlight()) return CommandResult::busy();
-    const PageMove move = nextPageNo(m_state.PageNo, m_state.PageCount);
-    if (!move.pageNo) return CommandResult::refused(move.refusal);
-    m_state.PageNo = *move.pageNo;
-    buildSearchQuery(controls, m_state);
-    return run();
+CommandResult SearchCommands::nextPage(const SearchQuery& filters) {
+    if (m_link.inFlight()) return CommandResult::busy();
+    const PageMove move = yuming::nextPage(m_state.query.page, m_state.pageCount);
+    if (!move.page) return CommandResult::refused(move.refusal);
+    return moveTo(filters, *move.page);
 }
 
-CommandResult SearchCommands::jumpToPage(const SearchControls& controls, QStringView Text5) {
-    if (m_fetch.inFlight()) return CommandResult::busy();
-    const PageMove move = jumpPageNo(Text5, m_state.PageCount);
-    if (!move.pageNo) return CommandResult::refused(move.refusal);
-    m_state.PageNo = *move.pageNo;
-    buildSearchQuery(controls, m_state);
-    return run();
+CommandResult SearchCommands::jumpToPage(const SearchQuery& filters, QStringView pageBox) {
+    if (m_link.inFlight()) return CommandResult::busy();
+    const PageMove move = jumpPage(pageBox, m_state.pageCount);
+    if (!move.page) return CommandResult::refused(move.refusal);
+    return moveTo(filters, *move.page);
 }
 
 CommandResult SearchCommands::presetSearch() {
-    if (m_fetch.inFlight()) return CommandResult::busy();
+    if (m_link.inFlight()) return CommandResult::busy();
     Q_EMIT showSearchPanel();
-    m_state.PageNo = QStringLiteral("0");
-    presetFilters(m_state);
-    composeQueryString(m_state);
-    return run();
+    return moveTo(presetQuery(), 0);
 }
 
-CommandResult SearchCommands::run() {
+CommandResult SearchCommands::moveTo(const SearchQuery& filters, std::int64_t page) {
+    m_state.query = filters;
+    m_state.query.page = page;
     Q_EMIT buttonsLocked(true);
     GetResult();
     return CommandResult::started();
@@ -61,35 +53,37 @@ CommandResult SearchCommands::run() {
 void SearchCommands::GetResult() {
     Q_EMIT rowsCleared();
     Q_EMIT statusChanged(status::kConnecting.toString());
-    const QString query = m_state.QueryString;
-    RunningRequest* running =
-        m_fetch.run(m_service, Request::builtOnConnect([query](const ServiceAddress& connectedTo) {
-                        return searchRequest(query, connectedTo);
-                    }));
+    const SearchQuery query = m_state.query;
+    RunningRequest* running = m_link.run(m_service, [query](const ServiceAddress& address) {
+        return Request::bytes(searchRequest(query, address));
+    });
     // The guards above checked that nothing is in flight.
     Q_ASSERT(running);
-    connect(running, &RunningRequest::connected, this, [this] { Q_EMIT statusChanged(status::kFetching.toString()); });
+    connect(running, &RunningRequest::connected, this,
+            [this] { Q_EMIT statusChanged(status::kFetching.toString()); });
     connect(running, &RunningRequest::finished, this, &SearchCommands::onFinished);
 }
 
 void SearchCommands::onFinished(const Outcome& outcome) {
-    m_outcome = outcome;
-    m_pageRead = false;
+    SearchResult result{outcome, false};
     QStringView text = status::kFailed;
-    if (outcome.kind == Outcome::Kind::TimedOut) text = status::kConnectTimeout;
+    // The window has one text for a service it could not reach, whatever the reason.
+    if (outcome.kind == Outcome::Kind::TimedOut || outcome.kind == Outcome::Kind::NoService)
+        text = status::kConnectTimeout;
     if (outcome.answered()) {
         const ResultPage page = parseResultPage(outcome.text);
         if (page.pageCount) {
-            m_state.PageCount = *page.pageCount;
-            Q_EMIT pageLabelChanged(pageCaption(m_state.PageCount, m_state.PageNo));
+            m_state.pageCountText = *page.pageCount;
+            m_state.pageCount = pageCountValue(*page.pageCount);
+            Q_EMIT pageLabelChanged(pageCaption(*page.pageCount, m_state.query.page));
         }
         if (!page.rows.isEmpty()) Q_EMIT rowsAdded(page.rows);
-        m_pageRead = page.ok();
+        result.pageRead = page.ok();
         if (page.ok()) text = status::kDone;
     }
     Q_EMIT statusChanged(text.toString());
     Q_EMIT buttonsLocked(false);
-    Q_EMIT finished();
+    Q_EMIT finished(result);
 }
 
 } // namespace yuming

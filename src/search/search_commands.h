@@ -1,9 +1,10 @@
 #pragma once
 
+#include "protocol/search_page.h"
+#include "protocol/search_query.h"
 #include "search/command_result.h"
 #include "search/fetch.h"
-#include "protocol/search_page.h"
-#include "search/search_query.h"
+#include "search/search_state.h"
 #include "search/service_address.h"
 
 #include <QList>
@@ -11,6 +12,8 @@
 #include <QString>
 
 namespace yuming {
+
+class ServiceLink;
 
 // Status line texts of a search.
 namespace status {
@@ -22,45 +25,51 @@ inline constexpr QStringView kConnectTimeout = u"连接服务器超时,请稍后
 inline constexpr QStringView kFailed = u"获取结果出错,请稍后重试...";
 } // namespace status
 
-// The window's search commands (new search, previous, next, jump, preset) and GetResult,
-// without the window: the window forwards clicks and Enter keys here and binds the signals
-// to its controls.
+// How a search request ended: its outcome, and whether its page was read whole.
+struct SearchResult {
+    Outcome outcome;
+    bool pageRead = false;
+};
+
+// The search commands (new search, previous, next, jump to a page, the preset search) without
+// the window. Each takes the filters as the window holds them at the click (their page is not
+// read: the command decides it); the paging commands take the filters anew, as a new search does.
 class SearchCommands : public QObject {
     Q_OBJECT
 public:
-    SearchCommands(Fetch& fetch, ServiceAddress service, QObject* parent = nullptr);
+    SearchCommands(ServiceLink& link, ServiceAddress service, QObject* parent = nullptr);
 
-    CommandResult newSearch(const SearchControls& controls);                       // Command1, Enter in Text1
-    CommandResult previousPage(const SearchControls& controls);                    // Command3
-    CommandResult nextPage(const SearchControls& controls);                        // Command4
-    CommandResult jumpToPage(const SearchControls& controls, QStringView Text5);   // Command5
-    CommandResult presetSearch();                                                  // Command6
+    CommandResult newSearch(const SearchQuery& filters);
+    CommandResult previousPage(const SearchQuery& filters);
+    CommandResult nextPage(const SearchQuery& filters);
+    // `pageBox` is the page as typed, counted from 1.
+    CommandResult jumpToPage(const SearchQuery& filters, QStringView pageBox);
+    CommandResult presetSearch();
 
     const SearchState& state() const { return m_state; }
-    // How the last search ended: its request's outcome, and whether its page was read whole.
-    const Outcome& lastOutcome() const { return m_outcome; }
-    bool lastPageRead() const { return m_pageRead; }
     void setService(const ServiceAddress& service) { m_service = service; }
 
 Q_SIGNALS:
-    void showSearchPanel();                    // hide Box3, then show Box2
-    void buttonsLocked(bool locked);           // Enabled = !locked on Command1..Command6, in order
-    void statusChanged(const QString& text);   // Label16
-    void pageLabelChanged(const QString& text);// Label17
-    void rowsCleared();                        // ListView1 emptied
+    // The result list takes the place of the lookup's result.
+    void showSearchPanel();
+    // While a request runs every command is locked, the lookup's too.
+    void buttonsLocked(bool locked);
+    void statusChanged(const QString& text);
+    // The page caption: the page count and the current page.
+    void pageLabelChanged(const QString& text);
+    void rowsCleared();
     void rowsAdded(const QList<yuming::ResultRow>& rows);
-    void finished();                           // after the buttons are unlocked
+    // After the commands are unlocked again.
+    void finished(const yuming::SearchResult& result);
 
 private:
-    CommandResult run();
+    CommandResult moveTo(const SearchQuery& filters, std::int64_t page);
     void GetResult();
     void onFinished(const Outcome& outcome);
 
-    Fetch& m_fetch;
+    ServiceLink& m_link;
     ServiceAddress m_service;
     SearchState m_state;
-    Outcome m_outcome;
-    bool m_pageRead = false;
 };
 
 } // namespace yuming

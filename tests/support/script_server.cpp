@@ -49,6 +49,8 @@ quint16 ScriptServer::closedPort() {
 void ScriptServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         ++m_connections;
+        ++m_open;
+        connect(socket, &QTcpSocket::disconnected, this, [this] { --m_open; });
         const qsizetype index = m_requests.size();
         m_requests.append(QByteArray());
         QPointer<QTcpSocket> guarded(socket);
@@ -95,7 +97,8 @@ ScriptServer::Unaccepted::Unaccepted() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(m_listener, 0) != 0) return;
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(m_listener, 0) != 0)
+        return;
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
     m_port = ntohs(addr.sin_port);
     // With a backlog of 0 the kernel queues one connection; two more make sure the queue is
@@ -108,6 +111,7 @@ ScriptServer::Unaccepted::Unaccepted() {
 }
 
 ScriptServer::Unaccepted::~Unaccepted() {
-    for (int client : m_clients) ::close(client);
+    for (int client : m_clients)
+        ::close(client);
     if (m_listener >= 0) ::close(m_listener);
 }

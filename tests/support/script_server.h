@@ -42,6 +42,8 @@ public:
 
     const QList<QByteArray>& requests() const { return m_requests; }
     int connections() const { return m_connections; }
+    // Connections the other side has not closed yet.
+    int openConnections() const { return m_open; }
 
     // A port on loopback where nothing listens: connections to it are refused.
     static quint16 closedPort();
@@ -74,5 +76,6 @@ private:
     QList<Step> m_script;
     QList<QByteArray> m_requests;
     int m_connections = 0;
+    int m_open = 0;
     bool m_onConnect = false;
 };

@@ -1,0 +1,37 @@
+#include "cli/search_job.h"
+
+namespace yuming::cli {
+
+SearchJob::SearchJob(Options options, QIODevice& out, QIODevice& err, QObject* parent)
+    : CliJob(std::move(options), out, err, parent), m_search(m_link, m_options.service) {
+    connect(&m_search, &SearchCommands::statusChanged, this,
+            [this](const QString& text) { m_err << text << Qt::endl; });
+    connect(&m_search, &SearchCommands::rowsCleared, this, [this] { m_rows.clear(); });
+    connect(&m_search, &SearchCommands::rowsAdded, this,
+            [this](const QList<ResultRow>& rows) { m_rows += rows; });
+    connect(&m_search, &SearchCommands::finished, this, &SearchJob::searched);
+}
+
+std::optional<int> SearchJob::start() {
+    return refusal(m_options.job == Job::Search ? m_search.newSearch(m_options.filters)
+                                                : m_search.presetSearch());
+}
+
+void SearchJob::searched(const SearchResult& result) {
+    if (!result.pageRead) return end(1);
+    // The page box counts from 1, and the first page is already here.
+    if (!m_jumped && !m_options.page.isEmpty() && m_options.page.trimmed() != QLatin1String("1")) {
+        m_jumped = true;
+        if (const auto exit = refusal(m_search.jumpToPage(m_options.filters, m_options.page))) end(*exit);
+        return;
+    }
+    const SearchState& state = m_search.state();
+    m_out << "pages\t" << state.pageCountText.value_or(QString()) << "\tcurrent\t" << state.query.page + 1
+          << '\n';
+    for (const ResultRow& row : m_rows)
+        m_out << row.domain() << '\t' << row.length() << '\t' << row.suffix() << '\t' << row.deletionTime()
+              << '\n';
+    end(0);
+}
+
+} // namespace yuming::cli
