@@ -3,6 +3,7 @@
 #include "app/service_options.h"
 #include "protocol/lookup_page.h"
 #include "protocol/search_page.h"
+#include "protocol/lookup_request.h"
 #include "protocol/search_query.h"
 #include "text/gbk.h"
 

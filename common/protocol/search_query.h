@@ -1,8 +1,5 @@
 #pragma once
 
-// The lookup query is read by the same pair rules; the service reads both.
-#include "protocol/lookup_request.h"
-
 #include <QString>
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include "registry/domain_name.h"
 #include "registry/online_lookups.h"
 
+#include "protocol/lookup_request.h"
 #include "protocol/moment.h"
 #include "protocol/paths.h"
 

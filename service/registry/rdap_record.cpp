@@ -210,10 +210,11 @@ RdapParse parseRdapDomain(std::string_view json) {
 
     const QJsonValue className = object.value(QLatin1String("objectClassName"));
     if (absent(className) && object.contains(QLatin1String("errorCode"))) {
+        std::string reason = "an RDAP error answer: ";
+        reason += std::to_string(object.value(QLatin1String("errorCode")).toInteger());
         const QString title = object.value(QLatin1String("title")).toString();
-        return failed(
-            "an RDAP error answer: " + std::to_string(object.value(QLatin1String("errorCode")).toInteger()) +
-            (title.isEmpty() ? "" : " " + title.toStdString()));
+        if (!title.isEmpty()) reason += ' ' + title.toStdString();
+        return failed(reason);
     }
     if (!absent(className) && className.toString().compare(QLatin1String("domain"), Qt::CaseInsensitive) != 0)
         return failed("not a domain object: objectClassName is " +

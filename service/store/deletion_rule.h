@@ -30,9 +30,4 @@ inline Moment deletionEstimate(const Moment& expiry, Suffix suffix) {
     return {expiry.date.addDays(deletionDay(suffix)), deletionTime(suffix)};
 }
 
-// The text of `moment`, for the callers that still name it so; Moment::text is the one writer.
-inline std::string timeText(const Moment& moment) {
-    return moment.text();
-}
-
 } // namespace yuming::service

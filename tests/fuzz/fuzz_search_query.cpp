@@ -1,3 +1,4 @@
+#include "protocol/lookup_request.h"
 #include "protocol/search_query.h"
 
 #include <cstddef>
