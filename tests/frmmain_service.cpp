@@ -5,9 +5,9 @@
 #include "lookup/lookup.h"
 #include "search/search_commands.h"
 #include "support/service_process.h"
+#include "support/wait_for.h"
 
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -23,19 +23,10 @@
 
 using namespace yuming;
 
-namespace {
+using yuming::testing::waitFor;
 
-template <class Condition> bool waitFor(Condition condition, int timeoutMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-} // namespace
+// Waits on the real service allow more time than on a scripted server.
+constexpr int kServiceWaitMs = 20000;
 
 // The window against the real reference service: what a user sees after typing a keyword and
 // pressing Enter, paging on, and looking up the first domain of the list.
@@ -141,7 +132,7 @@ TEST_F(FrmmainTest, ListRowsBecomeLookupsCopiesAndExports) {
     int boxes = MessageBox::shownCount();
     MessageBox::setNextAnswer(MessageBox::Ok);
     window->exportAllPages(all, 0);
-    ASSERT_TRUE(waitFor([&] { return MessageBox::shownCount() > boxes; }));
+    ASSERT_TRUE(waitFor([&] { return MessageBox::shownCount() > boxes; }, kServiceWaitMs));
     EXPECT_EQ(csvLines(all), want);
     EXPECT_EQ(list->topLevelItem(0)->text(0), first);
     EXPECT_TRUE(child<Command>("Command1")->isEnabled());
@@ -153,11 +144,11 @@ TEST_F(FrmmainTest, ListRowsBecomeLookupsCopiesAndExports) {
     auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("ExportProgress"));
     ASSERT_NE(progress, nullptr);
     EXPECT_FALSE(child<Command>("Command1")->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return progress->value() >= 1; }));
+    ASSERT_TRUE(waitFor([&] { return progress->value() >= 1; }, kServiceWaitMs));
     const auto buttons = progress->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 1);
     QTest::mouseClick(buttons.first(), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return MessageBox::shownCount() > boxes; }));
+    ASSERT_TRUE(waitFor([&] { return MessageBox::shownCount() > boxes; }, kServiceWaitMs));
     EXPECT_EQ(csvLines(part), want.mid(0, 50));
     EXPECT_TRUE(MessageBox::lastShown().text.contains(QStringLiteral("取消")))
         << MessageBox::lastShown().text.toStdString();
