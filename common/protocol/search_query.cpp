@@ -60,6 +60,16 @@ std::optional<T> lookUp(const std::array<std::pair<std::string_view, T>, N>& tab
     return std::nullopt;
 }
 
+// Sets `out` to the item `value` names, or `error` to what the parameter takes.
+template <typename T, std::size_t N>
+void pick(const std::array<std::pair<std::string_view, T>, N>& table, std::string_view value, T& out,
+          std::string& error, const char* takes) {
+    if (const auto item = lookUp(table, value))
+        out = *item;
+    else
+        error = takes;
+}
+
 constexpr std::array<std::pair<std::string_view, KeyPosition>, 4> kPositions{{
     {"radom", KeyPosition::Anywhere},
     {"starts", KeyPosition::Starts},
@@ -146,23 +156,12 @@ SearchQueryResult decodeSearchQuery(std::string_view query) {
             foldAsciiCase(value);
             filters.keyword = std::move(value);
         } else if (name == "kaiwei") {
-            const auto position = lookUp(kPositions, value);
-            if (!position)
-                result.error = "kaiwei must be radom, starts, end or startsend";
-            else
-                filters.position = *position;
+            pick(kPositions, value, filters.position, result.error,
+                 "kaiwei must be radom, starts, end or startsend");
         } else if (name == "op") {
-            const auto kind = lookUp(kKinds, value);
-            if (!kind)
-                result.error = "op must be zahe, char or num";
-            else
-                filters.kind = *kind;
+            pick(kKinds, value, filters.kind, result.error, "op must be zahe, char or num");
         } else if (name == "o") {
-            const auto sort = lookUp(kSortKeys, value);
-            if (!sort)
-                result.error = "o must be one of o_1 to o_5";
-            else
-                filters.sort = *sort;
+            pick(kSortKeys, value, filters.sort, result.error, "o must be one of o_1 to o_5");
         } else if (name == "min") {
             filters.minLength = lengthBound(value);
         } else if (name == "max") {
