@@ -3,7 +3,6 @@
 #include "protocol/paths.h"
 #include "protocol/query_pairs.h"
 #include "protocol/request_lines.h"
-#include "protocol/search_query.h"
 #include "text/concat.h"
 #include "text/percent.h"
 
@@ -22,8 +21,7 @@ std::string decodeLookupDomain(std::string_view query) {
         domain = percentDecode(rawValue);
         found = true;
     });
-    for (char& c : domain)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    foldAsciiCase(domain);
     return domain;
 }
 

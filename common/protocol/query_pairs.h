@@ -1,7 +1,9 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
+// Reading a request's query, as both the search and the lookup page do.
 namespace yuming {
 
 // Calls `visit(name, value)` for every "name=value" pair of a query, both still encoded. A pair
@@ -20,5 +22,11 @@ template <typename Visit> void forEachQueryPair(std::string_view query, Visit&& 
         visit(pair.substr(0, eq), pair.substr(eq + 1));
     }
 }
+
+// %XX becomes the byte, '+' a blank; a '%' not followed by two hex digits stays as it is.
+std::string percentDecode(std::string_view text);
+
+// ASCII letters to lower case; bytes of other scripts (GBK) stay as they are.
+void foldAsciiCase(std::string& text);
 
 } // namespace yuming

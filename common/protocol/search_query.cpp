@@ -15,18 +15,6 @@ namespace yuming {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-void foldAsciiCase(std::string& text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
 // A length bound: anything that is not a whole number, or is below zero, means no bound.
 int lengthBound(std::string_view text) {
     long long value = 0;
@@ -119,25 +107,6 @@ QString SearchQuery::encode() const {
                   u"&min=", escapeTargetValue(minLength), u"&max=", escapeTargetValue(maxLength), u"&op=",
                   latin1(nameOf(kKinds, kind)), u"&o=", latin1(nameOf(kSortKeys, sort)), suffixPairs,
                   u"&tsym=0&d=0&do=do&page=", QString::number(page));
-}
-
-std::string percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+') {
-            out += ' ';
-            continue;
-        }
-        if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-            continue;
-        }
-        out += c;
-    }
-    return out;
 }
 
 std::string_view suffixName(Suffix suffix) {

@@ -74,9 +74,6 @@ struct SearchQueryResult {
 // filters out, never throws, accepts any bytes.
 SearchQueryResult decodeSearchQuery(std::string_view query);
 
-// %XX becomes the byte, '+' a blank; a '%' not followed by two hex digits stays as it is.
-std::string percentDecode(std::string_view text);
-
 std::string_view suffixName(Suffix suffix);
 
 } // namespace yuming
