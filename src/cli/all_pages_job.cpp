@@ -8,19 +8,14 @@
 namespace yuming::cli {
 
 AllPagesJob::AllPagesJob(Options options, QIODevice& out, QIODevice& err, QObject* parent)
-    : CliJob(std::move(options), out, err, parent), m_search(m_link, m_options.service) {
+    : SearchingJob(std::move(options), out, err, parent) {
     connect(&m_search, &SearchCommands::statusChanged, this,
             [this](const QString& text) { m_lastStatus = text; });
-    connect(&m_search, &SearchCommands::rowsCleared, this, [this] { m_rows.clear(); });
-    connect(&m_search, &SearchCommands::rowsAdded, this,
-            [this](const QList<ResultRow>& rows) { m_rows += rows; });
-    connect(&m_search, &SearchCommands::finished, this, &AllPagesJob::searched);
 }
 
 std::optional<int> AllPagesJob::start() {
     stopAfterTheCurrentRequest();
-    return refusal(m_options.job == Job::Search ? m_search.newSearch(m_options.filters)
-                                                : m_search.presetSearch());
+    return refusal(firstPage());
 }
 
 void AllPagesJob::searched(const SearchResult& result) {
