@@ -11,8 +11,7 @@ BatchLookupJob::BatchLookupJob(Options options, QIODevice& out, QIODevice& err, 
                                QObject* parent)
     : CliJob(std::move(options), out, err, parent), m_lookup(m_link, m_options.service, m_options.logPath),
       m_in(in) {
-    connect(&m_lookup, &LookupCommand::logNotice, this,
-            [this](const QString& text) { m_err << "yuming-cli: " << text << Qt::endl; });
+    connect(&m_lookup, &LookupCommand::logNotice, this, &BatchLookupJob::note);
     connect(&m_lookup, &LookupCommand::finished, this, &BatchLookupJob::lookedUp);
 }
 
@@ -24,8 +23,8 @@ std::optional<int> BatchLookupJob::start() {
                                 ? file.open(stdin, QIODevice::ReadOnly)
                                 : (file.setFileName(m_options.lookupFile), file.open(QIODevice::ReadOnly));
         if (!opened) {
-            m_err << "yuming-cli: cannot read " << m_options.lookupFile << ": " << file.errorString()
-                  << Qt::endl;
+            note(QStringLiteral("cannot read ") + m_options.lookupFile + QStringLiteral(": ") +
+                 file.errorString());
             return 2;
         }
         source = &file;
@@ -47,7 +46,7 @@ void BatchLookupJob::nextLookup() {
         const CommandResult result = m_lookup.lookup(domain);
         if (result.kind == CommandResult::Kind::Started) return;
         writeLine(domain, QStringLiteral("refused"), {}, {});
-        m_err << "yuming-cli: " << domain << ": " << result.message << Qt::endl;
+        note(domain + QStringLiteral(": ") + result.message);
         m_unanswered = true;
         ++m_next;
     }

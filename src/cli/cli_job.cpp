@@ -11,7 +11,7 @@ CliJob::CliJob(Options options, QIODevice& out, QIODevice& err, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_outDevice(out), m_out(&out), m_err(&err) {
     // The status texts say that a request failed; this line says why, for a script's user.
     connect(&m_link, &ServiceLink::ended, this, [this](const Outcome& outcome) {
-        if (!outcome.reason.isEmpty()) m_err << "yuming-cli: " << outcome.reason << Qt::endl;
+        if (!outcome.reason.isEmpty()) note(outcome.reason);
     });
 }
 
@@ -25,8 +25,11 @@ void CliJob::sayWhereTheLogIs() {
     const QString folder = GetAppPath();
     const QString& log = m_options.logPath;
     if (log != folder + kLookupLogName.toString() && log == lookupLogPath(folder))
-        m_err << "yuming-cli: the program's folder cannot hold the lookup log; it is kept in " << log
-              << Qt::endl;
+        note(QStringLiteral("the program's folder cannot hold the lookup log; it is kept in ") + log);
+}
+
+void CliJob::note(const QString& text) {
+    m_err << "yuming-cli: " << text << Qt::endl;
 }
 
 void CliJob::writeBytes(const QByteArray& bytes) {

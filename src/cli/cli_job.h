@@ -36,6 +36,8 @@ protected:
     // The log beside the program is where a user looks for it; says so when it is elsewhere
     // without having been asked for (--log).
     void sayWhereTheLogIs();
+    // One line on stderr, after the program's name: why something failed, or where a file went.
+    void note(const QString& text);
     // Bytes as they are, after what the text stream holds.
     void writeBytes(const QByteArray& bytes);
     void end(int exitStatus);

@@ -7,8 +7,7 @@ LookupJob::LookupJob(Options options, QIODevice& out, QIODevice& err, QObject* p
     const auto toErr = [this](const QString& text) { m_err << text << Qt::endl; };
     connect(&m_lookup, &LookupCommand::statusChanged, this, toErr);
     connect(&m_lookup, &LookupCommand::resultTextChanged, this, toErr);
-    connect(&m_lookup, &LookupCommand::logNotice, this,
-            [this](const QString& text) { m_err << "yuming-cli: " << text << Qt::endl; });
+    connect(&m_lookup, &LookupCommand::logNotice, this, &LookupJob::note);
     connect(&m_lookup, &LookupCommand::finished, this, &LookupJob::lookedUp);
 }
 
