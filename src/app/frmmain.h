@@ -40,7 +40,6 @@ public:
     const yuming::AppSettings& settings() const { return m_settings; }
     yuming::SearchCommands& searchCommands() { return m_search; }
     yuming::LookupCommand& lookupCommand() { return m_lookup; }
-    yuming::ServiceLink& link() { return m_link; }
     yuming::Fetch& fetch() { return m_link.fetch(); }
 
     // What the list's context menu does, without its file dialogs.

@@ -23,7 +23,6 @@ public:
     // follows, never from inside this call.
     virtual std::optional<int> start() = 0;
 
-    ServiceLink& link() { return m_link; }
     // Progress is drawn as a bar redrawn in place when stderr is a terminal, as lines otherwise.
     void setTerminal(bool terminal) { m_terminal = terminal; }
 
