@@ -38,7 +38,7 @@ void LookupCommand::GetDaoQi(std::function<QString()> domain) {
 
 void LookupCommand::onFinished(const Outcome& outcome) {
     LookupResult result{LookupResult::Kind::Failed, {}, {}, outcome.reason};
-    if (outcome.kind == Outcome::Kind::TimedOut || outcome.kind == Outcome::Kind::NoService) {
+    if (outcome.unreached()) {
         result.kind = outcome.kind == Outcome::Kind::TimedOut ? LookupResult::Kind::TimedOut
                                                               : LookupResult::Kind::NoService;
         Q_EMIT statusChanged(status::kConnectTimeout.toString());

@@ -32,6 +32,9 @@ struct Outcome {
     QString text;
     QString reason; // one plain line, for a script's user; empty for an answer
     bool answered() const { return kind == Kind::Answered; }
+    // No service to talk to: none answered the connection in time, or this user's could not be
+    // started. The window has one text for both.
+    bool unreached() const { return kind == Kind::TimedOut || kind == Kind::NoService; }
 };
 
 // A request as a value: its bytes, or how to make them once the connection is made (for a flow

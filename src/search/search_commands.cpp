@@ -67,9 +67,7 @@ void SearchCommands::GetResult() {
 void SearchCommands::onFinished(const Outcome& outcome) {
     SearchResult result{outcome, false};
     QStringView text = status::kFailed;
-    // The window has one text for a service it could not reach, whatever the reason.
-    if (outcome.kind == Outcome::Kind::TimedOut || outcome.kind == Outcome::Kind::NoService)
-        text = status::kConnectTimeout;
+    if (outcome.unreached()) text = status::kConnectTimeout;
     if (outcome.answered()) {
         const ResultPage page = parseResultPage(outcome.text);
         if (page.pageCount) {
