@@ -1,6 +1,7 @@
 #include "http/pages.h"
 
 #include "protocol/lookup_page.h"
+#include "protocol/moment.h"
 #include "protocol/search_page.h"
 #include "text/gbk.h"
 
@@ -75,6 +76,23 @@ void appendRow(std::string& out, const Catalog::Row& row) {
     writeRow(out, domain, row.name.size(), suffix, row.deletion);
 }
 
+// How the lookup page names what a registry's estimate rests on (UTF-8).
+std::string basisText(DeletionBasis basis) {
+    switch (basis) {
+    case DeletionBasis::PendingDelete:
+        return "待删除，注册局数据";
+    case DeletionBasis::Redemption:
+        return "赎回期，注册局数据";
+    case DeletionBasis::AutoRenewGrace:
+        return "自动续费宽限期，估算";
+    case DeletionBasis::Expired:
+        return "已过期，估算";
+    case DeletionBasis::Active:
+        return "未到期，估算";
+    }
+    return {};
+}
+
 } // namespace
 
 std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::int64_t pageNo) {
@@ -129,6 +147,19 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     return out;
 }
 
+std::string registryLookupPage(std::string_view domain, const LookupOutcome& outcome) {
+    const std::string age = outcome.staleFor ? ageText(*outcome.staleFor) : std::string{};
+    if (outcome.kind != LookupOutcome::Kind::Registered) {
+        const std::string note = age.empty() ? std::string{} : "注册局暂时无法访问，此为" + age + "的结果。";
+        return lookupPage(domain, std::nullopt, note);
+    }
+    const std::string basis = basisText(outcome.basis) + (age.empty() ? std::string{} : "，" + age);
+    const Registration shown{outcome.expiry.isValid() ? Moment::of(outcome.expiry).text()
+                                                      : std::string("（注册局未提供）"),
+                             Moment::of(outcome.deletion).text() + "（" + basis + "）"};
+    return lookupPage(domain, shown);
+}
+
 std::string bannerPage(std::size_t listedCount) {
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
@@ -174,22 +205,6 @@ std::string errorPage(int status, std::string_view message) {
         "</body>");
     const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
     return ended(gbk(page.arg(status).arg(text.toHtmlEscaped())));
-}
-
-std::string basisText(DeletionBasis basis) {
-    switch (basis) {
-    case DeletionBasis::PendingDelete:
-        return "待删除，注册局数据";
-    case DeletionBasis::Redemption:
-        return "赎回期，注册局数据";
-    case DeletionBasis::AutoRenewGrace:
-        return "自动续费宽限期，估算";
-    case DeletionBasis::Expired:
-        return "已过期，估算";
-    case DeletionBasis::Active:
-        return "未到期，估算";
-    }
-    return {};
 }
 
 std::string ageText(std::int64_t seconds) {

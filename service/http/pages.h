@@ -1,7 +1,7 @@
 #pragma once
 
 #include "catalog/catalog.h"
-#include "registry/registry_estimate.h"
+#include "registry/lookup_outcome.h"
 #include "store/store.h"
 
 #include <optional>
@@ -20,12 +20,13 @@ std::string searchPage(const Catalog& catalog, const Catalog::Page& page, std::i
 // `registration` in UTF-8; `note`, if any, is shown under it.
 std::string lookupPage(std::string_view domain, const std::optional<Registration>& registration,
                        std::string_view note = {});
+// The lookup page for what the registries said about `domain` (Registered or NotRegistered). A
+// kept answer used because the registry could not be asked says how old it is.
+std::string registryLookupPage(std::string_view domain, const LookupOutcome& outcome);
 std::string bannerPage(std::size_t listedCount);
 std::string homePage(std::size_t listedCount);
 std::string errorPage(int status, std::string_view message);
 
-// How the lookup page names what a registry's estimate rests on (UTF-8).
-std::string basisText(DeletionBasis basis);
 // How long ago the registry was asked, for the lookup page (UTF-8): minutes under an hour,
 // hours under two days, days after that.
 std::string ageText(std::int64_t seconds);

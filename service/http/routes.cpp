@@ -5,7 +5,6 @@
 #include "registry/online_lookups.h"
 
 #include "protocol/lookup_request.h"
-#include "protocol/moment.h"
 #include "protocol/paths.h"
 
 #include <algorithm>
@@ -94,25 +93,9 @@ Store& threadStore(const std::string& path) {
     return *store;
 }
 
-// The lookup page for what the registries said about `domain` (as the asker wrote it). A kept
-// answer used because the registry could not be asked says how old it is.
+// What the registries said about `domain` (as the asker wrote it), or why they said nothing usable.
 Reply onlineReply(std::string_view domain, const LookupOutcome& outcome) {
-    const std::string age = outcome.staleFor ? ageText(*outcome.staleFor) : std::string{};
-    switch (outcome.kind) {
-    case LookupOutcome::Kind::NotRegistered: {
-        const std::string note = age.empty() ? std::string{} : "注册局暂时无法访问，此为" + age + "的结果。";
-        return {200, lookupPage(domain, std::nullopt, note)};
-    }
-    case LookupOutcome::Kind::Registered: {
-        const std::string basis = basisText(outcome.basis) + (age.empty() ? std::string{} : "，" + age);
-        const Registration shown{outcome.expiry.isValid() ? yuming::Moment::of(outcome.expiry).text()
-                                                          : std::string("（注册局未提供）"),
-                                 yuming::Moment::of(outcome.deletion).text() + "（" + basis + "）"};
-        return {200, lookupPage(domain, shown)};
-    }
-    case LookupOutcome::Kind::Unavailable:
-        break;
-    }
+    if (outcome.kind != LookupOutcome::Kind::Unavailable) return {200, registryLookupPage(domain, outcome)};
     return errorReply(502, "The registry gave no usable answer about " + std::string(domain) + ": " +
                                outcome.reason);
 }

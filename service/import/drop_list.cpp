@@ -107,12 +107,6 @@ void formatWallTime(WallTime time, char* out) {
     Moment::unpack(day * 1'000'000 + clock, out);
 }
 
-std::string wallTimeText(WallTime time) {
-    std::string text(19, ' ');
-    formatWallTime(time, text.data());
-    return text;
-}
-
 ZoneClock::ZoneClock(const QTimeZone& zone) : m_zone(zone.isValid() ? zone : QTimeZone::utc()) {}
 
 WallTime ZoneClock::at(std::int64_t seconds) {

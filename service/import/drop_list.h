@@ -29,7 +29,6 @@ inline constexpr std::int64_t kSecondsPerDay = 86400;
 
 // The Moment text of `time` into `out` (Moment::kTextSize characters, not terminated).
 void formatWallTime(WallTime time, char* out);
-std::string wallTimeText(WallTime time);
 
 // The wall clock of one zone at given instants. A list's times fall within a few of the zone's
 // spans between transitions, so each span is looked up once.

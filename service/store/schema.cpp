@@ -4,6 +4,10 @@
 #include "store/meta.h"
 #include "store/sqlite_util.h"
 
+#include <optional>
+#include <string>
+#include <utility>
+
 namespace yuming::service {
 
 namespace {
@@ -86,27 +90,35 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
     return setMeta(db, "dated", dayText(today), error);
 }
 
-bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
+// The tables as the service makes them, brought up to date, and the date mark into `dated`. A file
+// without one is new: its names table is empty, or the file is refused.
+bool tablesReady(sqlite3* db, std::optional<std::string>& dated, std::string& error) {
     if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
-    const auto dated = metaValue(db, "dated");
-    if (!dated.ok()) {
-        error = "cannot read the date mark: " + dated.error;
+    auto mark = metaValue(db, "dated");
+    if (!mark.ok()) {
+        error = "cannot read the date mark: " + mark.error;
         return false;
     }
-    if (!dated.value) {
-        // Seeding is for a new file only: names without a date mark are not this service's to
-        // overwrite, whatever happened to them.
-        bool holds = false;
-        if (!holdsNames(db, holds, error)) return false;
-        if (holds) {
-            error = "the database holds names but no date mark";
-            return false;
-        }
-        return seedNew(db, options, today, error);
+    dated = std::move(mark.value);
+    if (dated) return true;
+    // Seeding is for a new file only: names without a date mark are not this service's to
+    // overwrite, whatever happened to them.
+    bool holds = false;
+    if (!holdsNames(db, holds, error)) return false;
+    if (holds) {
+        error = "the database holds names but no date mark";
+        return false;
     }
-    const QDate from = QDate::fromString(QString::fromStdString(*dated.value), Qt::ISODate);
+    return true;
+}
+
+bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::string& error) {
+    std::optional<std::string> dated;
+    if (!tablesReady(db, dated, error)) return false;
+    if (!dated) return seedNew(db, options, today, error);
+    const QDate from = QDate::fromString(QString::fromStdString(*dated), Qt::ISODate);
     if (!from.isValid()) {
-        error = "the database's date mark is damaged: " + *dated.value;
+        error = "the database's date mark is damaged: " + *dated;
         return false;
     }
     return moveDates(db, from, today, error);
@@ -130,20 +142,16 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
 }
 
 bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error) {
-    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
-    const auto dated = metaValue(db, "dated");
+    std::optional<std::string> dated;
+    if (!tablesReady(db, dated, error)) return false;
+    if (!dated) {
+        fresh = true;
+        return setMeta(db, "dated", dayText(today), error);
+    }
     bool holds = false;
-    if (!dated.ok()) {
-        error = "cannot read the date mark: " + dated.error;
-        return false;
-    }
     if (!holdsNames(db, holds, error)) return false;
-    if (holds && !dated.value) {
-        error = "the database holds names but no date mark";
-        return false;
-    }
     fresh = !holds;
-    return dated.value || setMeta(db, "dated", dayText(today), error);
+    return true;
 }
 
 bool dropNameIndexes(sqlite3* db, std::string& error) {
