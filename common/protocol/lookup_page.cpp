@@ -8,17 +8,12 @@
 namespace yuming {
 namespace {
 
-std::string gbk(QStringView text) {
-    const QByteArray bytes = toGbk(text);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 // The markers in GBK, converted once.
 struct Written {
-    std::string notRegistered = gbk(markers::kNotRegistered);
-    std::string expiry = gbk(markers::kExpiry);
-    std::string deletion = gbk(markers::kDeletion);
-    std::string spanEnd = gbk(markers::kSpanEnd);
+    std::string notRegistered = toGbkString(markers::kNotRegistered);
+    std::string expiry = toGbkString(markers::kExpiry);
+    std::string deletion = toGbkString(markers::kDeletion);
+    std::string spanEnd = toGbkString(markers::kSpanEnd);
 };
 
 const Written& written() {

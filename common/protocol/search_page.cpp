@@ -50,26 +50,21 @@ std::optional<RowCuts> cutRow(QStringView row, const TagIndex& tags) {
     return RowCuts{*domain, *length, *suffix, *deletion};
 }
 
-std::string gbk(QStringView text) {
-    const QByteArray bytes = toGbk(text);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 // The markers in GBK, converted once: a page is written from them and ASCII values.
 struct Written {
-    std::string pageCountStart = gbk(kPageCountStart);
-    std::string pageCountEnd = gbk(kPageCountEnd);
-    std::string rowsStart = gbk(kTableHeader) + "</tr></thead>\n<tbody>";
-    std::string rowsEnd = '\n' + gbk(kTableBodyEnd) + "</table>";
-    std::string rowStart = gbk(kRowStart);
-    std::string linkEnd = gbk(kLinkEnd);
-    std::string firstCellEnd = gbk(kFirstCellEnd);
-    std::string cellBoundary = gbk(kCellBoundary);
-    std::string cellEnd = gbk(kCellEnd);
-    std::string pageEnd = gbk(kPageEnd);
-    std::string lookupPath = gbk(paths::kLookup);
-    std::string lookupParams = gbk(paths::kLookupParams);
-    std::string booking = gbk(u">预订</a></td></tr>");
+    std::string pageCountStart = toGbkString(kPageCountStart);
+    std::string pageCountEnd = toGbkString(kPageCountEnd);
+    std::string rowsStart = toGbkString(kTableHeader) + "</tr></thead>\n<tbody>";
+    std::string rowsEnd = '\n' + toGbkString(kTableBodyEnd) + "</table>";
+    std::string rowStart = toGbkString(kRowStart);
+    std::string linkEnd = toGbkString(kLinkEnd);
+    std::string firstCellEnd = toGbkString(kFirstCellEnd);
+    std::string cellBoundary = toGbkString(kCellBoundary);
+    std::string cellEnd = toGbkString(kCellEnd);
+    std::string pageEnd = toGbkString(kPageEnd);
+    std::string lookupPath = toGbkString(paths::kLookup);
+    std::string lookupParams = toGbkString(paths::kLookupParams);
+    std::string booking = toGbkString(u">预订</a></td></tr>");
 };
 
 const Written& written() {

@@ -113,6 +113,10 @@ std::string_view suffixName(Suffix suffix) {
     return nameOf(kSuffixes, suffix);
 }
 
+std::optional<Suffix> suffixNamed(std::string_view name) {
+    return lookUp(kSuffixes, name);
+}
+
 SearchQueryResult decodeSearchQuery(std::string_view query) {
     SearchQueryResult result;
     SearchFilters& filters = result.filters;

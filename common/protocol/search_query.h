@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,5 +76,7 @@ struct SearchQueryResult {
 SearchQueryResult decodeSearchQuery(std::string_view query);
 
 std::string_view suffixName(Suffix suffix);
+// The suffix named `name` ("com", ...), nullopt for one the service does not keep.
+std::optional<Suffix> suffixNamed(std::string_view name);
 
 } // namespace yuming

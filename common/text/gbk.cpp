@@ -155,4 +155,9 @@ QByteArray toGbk(QStringView text, char unmappable) {
     return out;
 }
 
+std::string toGbkString(QStringView text) {
+    const QByteArray bytes = toGbk(text);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
 } // namespace yuming

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <string>
+
 namespace yuming {
 
 // Code page 936 (GBK), the code page of every byte the service sends or receives.
@@ -31,6 +33,8 @@ private:
 QString fromGbk(QByteArrayView bytes);
 // Characters without a GBK form become `unmappable`.
 QByteArray toGbk(QStringView text, char unmappable = '?');
+// The same bytes as a std::string, for the service's pages.
+std::string toGbkString(QStringView text);
 // The GBK bytes of one character, or an empty array when it has none.
 QByteArray gbkBytesOf(char16_t ch);
 

@@ -16,24 +16,19 @@ namespace {
 // The maker shown on the banner and the home page.
 constexpr QStringView kMaker = u"墨柚域名工坊";
 
-std::string gbk(QStringView text) {
-    const QByteArray bytes = toGbk(text);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 // The service's own texts, converted once: pages are built from ASCII values and these pieces.
 struct Texts {
-    std::string searchHead = gbk(u"<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" "
+    std::string searchHead = toGbkString(u"<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" "
                                  u"content=\"text/html; charset=gbk\"><title>过期域名查询</title>");
-    std::string searchSummary = gbk(u"<p class=\"summary\">即将删除的域名共 ");
-    std::string searchSummaryEnd = gbk(u" 个");
-    std::string searchPageOf = gbk(u"</strong>，当前第 ");
+    std::string searchSummary = toGbkString(u"<p class=\"summary\">即将删除的域名共 ");
+    std::string searchSummaryEnd = toGbkString(u" 个");
+    std::string searchPageOf = toGbkString(u"</strong>，当前第 ");
     std::string searchPageOfEnd =
-        gbk(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
+        toGbkString(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
             u"<th>后缀</th><th>删除时间</th>");
-    std::string lookupTitleEnd = gbk(u" 域名到期查询");
-    std::string deletionLabel = gbk(u"<p>域名删除时间：");
-    std::string lookupNote = gbk(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
+    std::string lookupTitleEnd = toGbkString(u" 域名到期查询");
+    std::string deletionLabel = toGbkString(u"<p>域名删除时间：");
+    std::string lookupNote = toGbkString(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
 };
 
 const Texts& texts() {
@@ -56,7 +51,7 @@ std::string escapedEcho(std::string_view raw) {
     const QString text = fromGbk(QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())));
     QString escaped = text.toHtmlEscaped();
     escaped.replace(QChar(0xFFFD), QLatin1Char('?'));
-    return gbk(escaped);
+    return toGbkString(escaped);
 }
 
 std::string ended(std::string page) {
@@ -65,7 +60,7 @@ std::string ended(std::string page) {
 }
 
 std::string bar() {
-    return gbk(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
+    return toGbkString(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
 }
 
 void appendRow(std::string& out, const Catalog::Row& row) {
@@ -124,7 +119,7 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     const std::string shownNote =
         note.empty()
             ? std::string{}
-            : "<p class=\"note\">" + gbk(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
+            : "<p class=\"note\">" + toGbkString(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
@@ -135,7 +130,7 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     }
     // The registries' dates come with their basis in words; the database's are plain ASCII.
     const auto text = [](const std::string& utf8) {
-        return gbk(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+        return toGbkString(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
     };
     out +=
         "</title>" + std::string(kStyle) + "</head><body>\n" + bar() + "\n<main><h1>" + echo + "</h1>\n<p>";
@@ -180,7 +175,7 @@ std::string bannerPage(std::size_t listedCount) {
         "<div class=\"title\">%1</div><div class=\"tag\">每日更新 .com .net .org .cn 即将删除的域名 · "
         "删除时间预算 · 到期一查便知</div></div><div class=\"count\"><b>%2</b>个域名将在30天内删除</div>"
         "</div></body>");
-    return ended(gbk(page.arg(kMaker).arg(listedCount)));
+    return ended(toGbkString(page.arg(kMaker).arg(listedCount)));
 }
 
 std::string homePage(std::size_t listedCount) {
@@ -195,7 +190,7 @@ std::string homePage(std::size_t listedCount) {
         "value=\"2\">"
         "<input type=\"hidden\" name=\"Whois[]\" value=\"3\"><button>查询删除时间</button></form>"
         "<p class=\"note\">删除时间均为预算，仅供参考。</p></main>\n</body>");
-    return ended(gbk(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)));
+    return ended(toGbkString(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)));
 }
 
 std::string errorPage(int status, std::string_view message) {
@@ -204,7 +199,7 @@ std::string errorPage(int status, std::string_view message) {
         "<title>%1 出错了</title></head><body><h1>%1</h1><p>%2</p><p><a href=\"/\">返回首页</a></p>"
         "</body>");
     const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
-    return ended(gbk(page.arg(status).arg(text.toHtmlEscaped())));
+    return ended(toGbkString(page.arg(status).arg(text.toHtmlEscaped())));
 }
 
 std::string ageText(std::int64_t seconds) {

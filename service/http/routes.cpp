@@ -7,7 +7,6 @@
 #include "protocol/lookup_request.h"
 #include "protocol/paths.h"
 
-#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -147,11 +146,8 @@ void Routes::lookup(std::string_view query, Respond respond) const {
     Store& store = threadStore(m_dbPath);
     if (!store.isOpen()) return respond(errorReply(500, "The database cannot be read."));
     if (m_online) {
-        // Registries take names in any letter case.
-        std::string lower = domain;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        if (const auto split = splitDomain(lower); split && m_online->covers(split->suffix))
+        // decodeLookupDomain has folded the name to lower case, as registries take it.
+        if (const auto split = splitDomain(domain); split && m_online->covers(split->suffix))
             return m_online->lookup(store, *split,
                                     [domain, respond = std::move(respond)](LookupOutcome outcome) {
                                         respond(onlineReply(domain, outcome));

@@ -34,19 +34,13 @@ const std::string& listedSql() {
     return sql;
 }
 
-std::optional<Suffix> suffixFromText(std::string_view text) {
-    for (Suffix s : {Com, Net, Org, Cn})
-        if (suffixName(s) == text) return s;
-    return std::nullopt;
-}
-
 std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUse& use) {
     select.reset();
     select.bind(1, Moment::of(now).text());
     select.bind(2, dayText(listEnd(now.date())));
     Step step;
     while ((step = select.step()) == Step::Row)
-        if (const auto suffix = suffixFromText(select.text(1))) use(select.text(0), *suffix, select.text(2));
+        if (const auto suffix = suffixNamed(select.text(1))) use(select.text(0), *suffix, select.text(2));
     std::string error = step == Step::Failed ? select.error() : std::string{};
     select.reset();
     return error;
