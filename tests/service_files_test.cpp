@@ -1,5 +1,6 @@
-// The service's files: a damaged database is refused at start, reported by "check" and never
-// written to, a read that fails while serving is an error page; the log it keeps stays bounded.
+// The service's files: a damaged database, or another program's, is refused at start, reported by
+// "check" and never written to, a read that fails while serving is an error page; a seeding stopped
+// by the file-size limit leaves nothing; the log it keeps stays bounded.
 #include "service_test_util.h"
 
 #include "lookup/lookup.h"
@@ -8,8 +9,10 @@
 #include "store/store.h"
 #include "text/gbk.h"
 
+#include <QCryptographicHash>
 #include <QDate>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,7 +21,10 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <functional>
 #include <random>
 
 using namespace yuming;
@@ -63,8 +69,9 @@ struct Ran {
     QByteArray out, err;
 };
 
-Ran run(const QStringList& arguments) {
+Ran run(const QStringList& arguments, const std::function<void()>& inChild = {}) {
     QProcess process;
+    if (inChild) process.setChildProcessModifier(inChild);
     process.start(ServiceProcess::program(), arguments);
     if (!process.waitForFinished(30000)) process.kill();
     process.waitForFinished();
@@ -295,4 +302,147 @@ TEST(ServiceStoreErrors, ALockedFileIsBusyAndAFileThatIsNoDatabaseIsNot) {
     EXPECT_FALSE(garbage.ok());
     EXPECT_NE(garbage.code, 0);
     EXPECT_FALSE(service::isBusy(garbage.code)) << garbage.code << ' ' << garbage.error;
+}
+
+namespace {
+
+// A hash of the file and of every file beside it that shares its name (its log, its index).
+QByteArray fingerprint(const QString& path) {
+    const QFileInfo file(path);
+    const QDir dir = file.absoluteDir();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& name : dir.entryList({file.fileName() + '*'}, QDir::Files, QDir::Name)) {
+        hash.addData(name.toUtf8());
+        hash.addData(contents(dir.filePath(name)));
+    }
+    return hash.result().toHex();
+}
+
+void withDatabase(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    exec(db, sql);
+    sqlite3_close(db);
+}
+
+// The write-ahead log of another database, copied beside `path` before it was folded into its
+// own: its frames replace the first page with one whose schema has no tables.
+void foreignLogBeside(const QString& path) {
+    const QString other = path + ".other";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(other.toUtf8().constData(), &db), SQLITE_OK);
+    exec(db, "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0; CREATE TABLE t (x); DROP TABLE t");
+    EXPECT_TRUE(QFile::copy(other + "-wal", path + "-wal"));
+    sqlite3_close(db);
+    QFile::remove(other);
+}
+
+const QStringList serving(const QString& path) {
+    return {"--listen", "127.0.0.1:0", "--db", path, "--rows", "500", "--idle-exit", "1"};
+}
+
+} // namespace
+
+TEST(ServiceOtherFiles, RefusedByStartCheckAndImportAndLeftByteIdentical) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath(QStringLiteral("list.txt"));
+    {
+        QFile file(list);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QByteArray day = QDate::currentDate().addDays(3).toString(Qt::ISODate).toLatin1();
+        file.write("first.com " + day + "\nsecond.net " + day + "\nthird.cn " + day + '\n');
+    }
+    const auto imported = [&](const QString& path) {
+        ASSERT_EQ(run({"import", list, "--db", path}).exitCode, 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const QString&)> make;
+        const char* says;
+    } cases[] = {
+        {"unrelated",
+         [](const QString& path) {
+             withDatabase(path, "CREATE TABLE people (name TEXT); CREATE TABLE orders (id INTEGER);"
+                                "INSERT INTO people VALUES ('someone')");
+         },
+         "is not a database of this service: it holds the tables orders, people"},
+        {"table_less", [](const QString& path) { withDatabase(path, "CREATE TABLE t (x); DROP TABLE t"); },
+         "is not a database of this service: it holds no tables"},
+        {"imported_beside_a_foreign_log",
+         [&](const QString& path) {
+             imported(path);
+             foreignLogBeside(path);
+         },
+         "it holds no tables (as read with the write-ahead log "},
+        {"marked_without_its_names",
+         [&](const QString& path) {
+             imported(path);
+             withDatabase(path, "DROP TABLE domains");
+         },
+         "is damaged: table domains is missing"},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        c.make(path);
+        const QByteArray before = fingerprint(path);
+        const Ran served = run(serving(path));
+        EXPECT_EQ(served.exitCode, 1) << c.name;
+        EXPECT_TRUE(served.err.contains(c.says)) << c.name << ": " << served.err.toStdString();
+        EXPECT_FALSE(served.out.contains("listening")) << c.name;
+        const Ran checked = run({"check", "--db", path});
+        EXPECT_EQ(checked.exitCode, 1) << c.name;
+        EXPECT_TRUE((checked.out + checked.err).contains(QByteArray(c.says).split(':').last().trimmed()))
+            << c.name << ": " << checked.err.toStdString();
+        const Ran into = run({"import", list, "--db", path});
+        EXPECT_EQ(into.exitCode, 1) << c.name;
+        EXPECT_TRUE(into.err.contains(c.says)) << c.name << ": " << into.err.toStdString();
+        EXPECT_EQ(fingerprint(path), before) << c.name;
+    }
+}
+
+// A database as an earlier version left it has no mark; its first start adds one and takes the
+// search index stored in it as the names' own.
+TEST(ServiceSchemaMark, WrittenAtCreationAndAddedToAnUnmarkedDatabaseWithoutRebuildingItsIndex) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("marked.sqlite"));
+    const auto mark = [&] {
+        return Database(path).rows("SELECT * FROM pragma_application_id, pragma_user_version");
+    };
+    const auto generation = [&] {
+        return Database(path).rows("SELECT value FROM meta WHERE key = 'generation'");
+    };
+    ASSERT_EQ(run(serving(path)).exitCode, 0);
+    EXPECT_EQ(mark(), (QList<QStringList>{{"1500867945", "1"}}));
+
+    withDatabase(path, "PRAGMA application_id = 0; PRAGMA user_version = 0");
+    const auto before = generation();
+    const Ran again = run(serving(path));
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_FALSE(again.err.contains("building the search index")) << again.err.toStdString();
+    EXPECT_EQ(mark(), (QList<QStringList>{{"1500867945", "1"}}));
+    EXPECT_EQ(generation(), before);
+}
+
+// Past the limit a write fails instead of the signal ending the process without a word; the seeding
+// is taken back to what the file was.
+TEST(ServiceFileSizeLimit, SeedingFailsWithTheReasonAndLeavesNothing) {
+    QTemporaryDir dir;
+    const auto limited = [] {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const rlimit limit{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const QString absent = dir.filePath(QStringLiteral("absent.sqlite"));
+    const QString empty = dir.filePath(QStringLiteral("empty.sqlite"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    for (const QString& path : {absent, empty}) {
+        QStringList arguments = serving(path);
+        arguments.replace(arguments.indexOf("500"), "20000");
+        const Ran ran = run(arguments, limited);
+        EXPECT_EQ(ran.exitCode, 1) << path.toStdString();
+        EXPECT_TRUE(ran.err.contains(": the file-size limit was reached")) << ran.err.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList({QFileInfo(path).fileName() + '*'}, QDir::Files),
+                  path == empty ? QStringList{"empty.sqlite"} : QStringList{});
+        EXPECT_EQ(QFileInfo(empty).size(), 0);
+    }
 }

@@ -1,5 +1,6 @@
 #include "app/database_start.h"
 
+#include "store/schema_mark.h"
 #include "store/store.h"
 
 #include <QDate>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 namespace yuming::service {
 
@@ -19,6 +21,31 @@ namespace {
 // The quick check reads every page; on a very large file it is cut short so the service still
 // starts in time.
 constexpr std::chrono::seconds kStartCheckBudget{2};
+
+void reportDamaged(const std::string& path, const std::vector<std::string>& problems) {
+    std::cerr << "yuming-service: " << path << " is damaged: " << problems.front();
+    if (problems.size() > 1) std::cerr << " (" << problems.size() << " problems in all)";
+    std::cerr << ". Not serving it: \"yuming-service check --db " << path
+              << "\" lists what is wrong; move the file away to start with a new database\n";
+}
+
+void reportNotOurs(const std::string& why) {
+    std::cerr << "yuming-service: " << why
+              << ". Not serving it: --db takes this service's own database, or the name of a new file\n";
+}
+
+// Before anything reads the file as this service's: another program's file is refused as it is,
+// and one with this service's mark that lost tables is damaged.
+bool admitAtStart(const std::string& path) {
+    const auto held = whatFileHolds(path);
+    // One whose tables cannot be listed is for the check to describe.
+    if (!held.ok() || writable(held.value, false)) return true;
+    if (held.value.kind == Holding::Kind::Damaged)
+        reportDamaged(path, missingTables(held.value));
+    else
+        reportNotOurs(refusal(path, held.value));
+    return false;
+}
 
 bool checkAtStart(const std::string& path) {
     const QFileInfo file(QString::fromStdString(path));
@@ -34,10 +61,10 @@ bool checkAtStart(const std::string& path) {
                   << "\" checks it all)\n";
         return true;
     case CheckResult::Outcome::Damaged:
-        std::cerr << "yuming-service: " << path << " is damaged: " << check.problems.front();
-        if (check.problems.size() > 1) std::cerr << " (" << check.problems.size() << " problems in all)";
-        std::cerr << ". Not serving it: \"yuming-service check --db " << path
-                  << "\" lists what is wrong; move the file away to start with a new database\n";
+        reportDamaged(path, check.problems);
+        return false;
+    case CheckResult::Outcome::NotOurs:
+        reportNotOurs(check.problems.front());
         return false;
     case CheckResult::Outcome::Unreadable:
         break;
@@ -68,6 +95,10 @@ int runCheck(const ServiceOptions& options) {
                   << '\n';
         return 1;
     }
+    if (check.outcome == CheckResult::Outcome::NotOurs) {
+        std::cerr << "yuming-service: " << check.problems.front() << '\n';
+        return 1;
+    }
     if (check.outcome == CheckResult::Outcome::Sound) {
         std::cout << "ok" << std::endl;
         return 0;
@@ -85,7 +116,9 @@ std::optional<OpenedCatalogue> openForServing(const ServiceOptions& options) {
     // before anything is written to it or served from it.
     std::optional<OpenedCatalogue> early;
     std::thread reader;
-    if (QFileInfo(QString::fromStdString(options.dbPath)).size() > 0)
+    const bool existing = QFileInfo(QString::fromStdString(options.dbPath)).size() > 0;
+    if (existing && !admitAtStart(options.dbPath)) return std::nullopt;
+    if (existing)
         reader =
             std::thread([&] { early = openCatalogue(options.dbPath, QDateTime::currentDateTime(), false); });
     const bool sound = checkAtStart(options.dbPath);

@@ -7,6 +7,7 @@
 #include "http/http_front.h"
 #include "import/drop_import.h"
 #include "registry/online_lookups.h"
+#include "store/sqlite_util.h"
 
 #include <QTimeZone>
 
@@ -185,6 +186,9 @@ int serve(const ServiceOptions& options) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Every command writes files: one that reaches the file-size limit says so and takes its write
+    // back, where the signal would have ended it silently.
+    failWritesPastFileSizeLimit();
     int exitCode = 0;
     const std::optional<ServiceOptions> options = readOptions(argc, argv, exitCode);
     if (!options) return exitCode;

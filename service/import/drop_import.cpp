@@ -216,11 +216,14 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
 bool writeDatabase(const ImportRequest& request, const ImportedNames& names, ImportCounts& counts,
                    std::string& error) {
     const QString path = QString::fromStdString(request.dbPath);
-    const bool existed = QFileInfo::exists(path);
-    if (!existed) QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!QFileInfo::exists(path)) QDir().mkpath(QFileInfo(path).absolutePath());
     // A running service may be writing a registry's answer; the import waits for it a while.
-    sqlite3* db = openForWriting(request.dbPath, SQLITE_OPEN_CREATE, 10000, error);
+    Admitted admitted;
+    if (!admitFile(request.dbPath, 10000, admitted, error)) return false;
+    const bool existed = !admitted.made;
+    sqlite3* db = openForWriting(request.dbPath, 0, 10000, error);
     if (!db) {
+        if (admitted.made) unmakeFile(request.dbPath, admitted);
         error = "cannot open " + request.dbPath + ": " + error;
         return false;
     }
@@ -229,7 +232,10 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
     execute(db, "PRAGMA threads = 2", ignored);
     const bool ok = execute(db, "BEGIN IMMEDIATE", error) && writeNames(db, names, request, counts, error) &&
                     execute(db, "COMMIT", error);
-    if (!ok) execute(db, "ROLLBACK", ignored);
+    if (!ok) {
+        error = writeFailure(db, error);
+        execute(db, "ROLLBACK", ignored);
+    }
     if (ok) foldLog(db);
     sqlite3_close(db);
     // After a failed write (a full disk) SQLite leaves the rollback to the next connection, which
@@ -241,11 +247,7 @@ bool writeDatabase(const ImportRequest& request, const ImportedNames& names, Imp
         }
         sqlite3_close(db);
     }
-    if (!ok && !existed) {
-        QFile::remove(path);
-        for (const char* beside : {"-journal", "-wal", "-shm"})
-            QFile::remove(path + QLatin1String(beside));
-    }
+    if (!ok && !existed) unmakeFile(request.dbPath, admitted);
     if (!ok) error = request.dbPath + ": " + error;
     return ok;
 }

@@ -1,5 +1,6 @@
 #include "store/check.h"
 
+#include "store/schema_mark.h"
 #include "store/sqlite_util.h"
 
 #include <fcntl.h>
@@ -75,6 +76,16 @@ CheckResult checkDatabase(const std::string& path, CheckDepth depth,
         result.problems.push_back(fd < 0 ? std::strerror(errno) : "not a regular file");
         if (fd >= 0) ::close(fd);
         return finish(CheckResult::Outcome::Unreadable);
+    }
+    // What the file is comes first, read without leaving anything beside it; a file whose tables
+    // cannot even be listed is left to SQLite's check to describe.
+    // (An empty file is the one a service seeds.)
+    if (const auto held = whatFileHolds(path);
+        info.st_size > 0 && held.ok() && !writable(held.value, false)) {
+        const bool damaged = held.value.kind == Holding::Kind::Damaged;
+        result.problems = damaged ? missingTables(held.value) : std::vector{refusal(path, held.value)};
+        ::close(fd);
+        return finish(damaged ? CheckResult::Outcome::Damaged : CheckResult::Outcome::NotOurs);
     }
     // A check walks the pages in tree order, on a cold disk nearly a seek a page; reading the
     // file front to back first brings it in at the disk's streaming rate (a few times faster).

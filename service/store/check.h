@@ -20,6 +20,8 @@ struct CheckResult {
         Damaged,    // `problems` says what SQLite found
         CutShort,   // the time allowed ran out before the check ended
         Unreadable, // the file could not be checked at all: `problems` holds why
+        NotOurs,    // a database of another program (or of a later version): `problems` holds what
+                    // it is, after the file's name
     };
     Outcome outcome = Outcome::Unreadable;
     std::vector<std::string> problems;
@@ -27,7 +29,8 @@ struct CheckResult {
 };
 
 // Checks the structure of the existing database at `path`, read-only: never creates, seeds or
-// changes the file. With a `budget`, the check stops when that time has passed.
+// changes the file. One with this service's mark that lacks some of its tables is damaged. With a `budget`,
+// the check stops when that time has passed.
 CheckResult checkDatabase(const std::string& path, CheckDepth depth,
                           std::optional<std::chrono::milliseconds> budget = std::nullopt);
 

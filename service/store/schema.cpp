@@ -2,7 +2,11 @@
 
 #include "store/listing_rule.h"
 #include "store/meta.h"
+#include "store/schema_mark.h"
 #include "store/sqlite_util.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <optional>
 #include <string>
@@ -93,7 +97,20 @@ bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
 // The tables as the service makes them, brought up to date, and the date mark into `dated`. A file
 // without one is new: its names table is empty, or the file is refused.
 bool tablesReady(sqlite3* db, std::optional<std::string>& dated, std::string& error) {
-    if (!execute(db, kSchema, error) || !addOrigins(db, error)) return false;
+    // Looked at again inside the transaction: the file was admitted before it was opened to write, and
+    // another program may have written to it since.
+    const auto held = whatItHolds(db);
+    if (!held.ok()) {
+        error = "cannot read its tables: " + held.error;
+        return false;
+    }
+    if (!writable(held.value, true)) {
+        error = refusal(sqlite3_db_filename(db, "main"), held.value);
+        return false;
+    }
+    const bool unmarked = held.value.kind != Holding::Kind::Ours;
+    if (!execute(db, kSchema, error) || !addOrigins(db, error) || (unmarked && !writeSchemaMark(db, error)))
+        return false;
     auto mark = metaValue(db, "dated");
     if (!mark.ok()) {
         error = "cannot read the date mark: " + mark.error;
@@ -126,9 +143,71 @@ bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::st
 
 } // namespace
 
+namespace {
+
+// Made in one transaction of a rollback journal, before the file is switched to a write-ahead log:
+// so no crash leaves a file with tables but no mark, or with neither, for the next start to find.
+bool makeMarked(const std::string& path, int busyMs, Admitted& admitted, std::string& error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        error = "cannot open " + path + ": " + sqliteError(db);
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, busyMs);
+    if (!execute(db, "BEGIN IMMEDIATE", error)) {
+        sqlite3_close(db);
+        return false;
+    }
+    const auto held = whatItHolds(db);
+    bool ok = held.ok() && writable(held.value, true);
+    if (!ok) error = held.ok() ? refusal(path, held.value) : held.error;
+    // Another service may have made it meanwhile; then it is that one's to take back.
+    admitted.made = ok && held.value.kind == Holding::Kind::Empty;
+    if (admitted.made) ok = execute(db, kSchema, error) && writeSchemaMark(db, error);
+    ok = ok && execute(db, "COMMIT", error);
+    if (!ok) {
+        error = writeFailure(db, error);
+        std::string ignored;
+        execute(db, "ROLLBACK", ignored);
+    }
+    sqlite3_close(db);
+    if (!ok && admitted.made) unmakeFile(path, admitted);
+    if (!ok) admitted.made = false;
+    return ok;
+}
+
+} // namespace
+
+bool admitFile(const std::string& path, int busyMs, Admitted& admitted, std::string& error) {
+    const QFileInfo file(QString::fromStdString(path));
+    admitted = {false, file.exists()};
+    if (file.size() == 0) return makeMarked(path, busyMs, admitted, error);
+    const auto held = whatFileHolds(path);
+    if (held.ok() && writable(held.value, false)) return true;
+    error = held.ok() ? refusal(path, held.value) : "cannot read " + path + ": " + held.error;
+    return false;
+}
+
+void unmakeFile(const std::string& path, const Admitted& admitted) {
+    const QString name = QString::fromStdString(path);
+    if (admitted.existed)
+        QFile(name).resize(0);
+    else
+        QFile::remove(name);
+    for (const char* beside : {"-journal", "-wal", "-shm"})
+        QFile::remove(name + QLatin1String(beside));
+}
+
 bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate today, std::string& error) {
-    sqlite3* db = openForWriting(path, SQLITE_OPEN_CREATE, 10000, error);
-    if (!db) return false;
+    Admitted admitted;
+    if (!admitFile(path, 10000, admitted, error)) return false;
+    sqlite3* db = openForWriting(path, 0, 10000, error);
+    if (!db) {
+        if (admitted.made) unmakeFile(path, admitted);
+        return false;
+    }
     // Names arrive in random order, so the unique index is written all over; a page cache that
     // holds the whole index while seeding keeps SQLite from reading back what it just wrote.
     std::string ignored;
@@ -136,8 +215,13 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
     // Two services starting on one new file: the second waits here and then finds it seeded.
     bool ok = execute(db, "BEGIN IMMEDIATE", error) && bringUpToDate(db, options, today, error) &&
               execute(db, "COMMIT", error);
-    if (!ok) execute(db, "ROLLBACK", ignored);
+    if (!ok) {
+        error = writeFailure(db, error);
+        execute(db, "ROLLBACK", ignored);
+    }
     sqlite3_close(db);
+    // A file seeded in part is taken back to what it was, as if the service had never started.
+    if (!ok && admitted.made) unmakeFile(path, admitted);
     return ok;
 }
 

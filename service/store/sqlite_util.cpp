@@ -1,5 +1,9 @@
 #include "store/sqlite_util.h"
 
+#include <signal.h>
+
+#include <atomic>
+
 namespace yuming::service {
 
 std::string sqliteError(sqlite3* db) {
@@ -76,6 +80,34 @@ std::string_view Statement::blob(int column) const {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(m_statement, column));
     return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
                 : std::string_view{};
+}
+
+namespace {
+
+std::atomic<bool> fileSizeLimitReached = false;
+
+void noteFileSizeLimit(int) {
+    fileSizeLimitReached.store(true, std::memory_order_relaxed);
+}
+
+} // namespace
+
+void failWritesPastFileSizeLimit() {
+    struct sigaction action {};
+    action.sa_handler = noteFileSizeLimit;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGXFSZ, &action, nullptr);
+}
+
+std::string writeFailure(sqlite3* db, const std::string& error) {
+    // SQLite keeps no errno of its own that outlives the calls made after the failing write, so the
+    // signal the write raised is what tells.
+    const int primary = sqlite3_extended_errcode(db) & 0xff;
+    const bool written = primary == SQLITE_IOERR || primary == SQLITE_FULL;
+    return written && fileSizeLimitReached.load(std::memory_order_relaxed)
+               ? std::string("the file-size limit was reached")
+               : error;
 }
 
 bool execute(sqlite3* db, std::string_view sql, std::string& error) {

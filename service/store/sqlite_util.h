@@ -49,6 +49,13 @@ private:
     int m_code = SQLITE_OK;
 };
 
+// A write past the process's file-size limit (ulimit -f) raises SIGXFSZ, which by default ends the
+// process without a word. From this call on the signal is only noted, the write fails with EFBIG,
+// and SQLite reports that as a disk I/O error or a full disk.
+void failWritesPastFileSizeLimit();
+// `error` of a failed write on `db`, or, when the file-size limit stopped it, that.
+std::string writeFailure(sqlite3* db, const std::string& error);
+
 // Runs statements without results; false (and `error`) on the first failure.
 bool execute(sqlite3* db, std::string_view sql, std::string& error);
 
