@@ -259,6 +259,8 @@ TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndMovesItsDates) {
         db.rows("SELECT key, value FROM meta ORDER BY key"),
         (QList<QStringList>{
             {"dated", today.toString(Qt::ISODate)}, {"generation", "5"}, {"rows", "2"}, {"seed", "9"}}));
+    EXPECT_EQ(db.rows("SELECT * FROM pragma_application_id, pragma_user_version"),
+              (QList<QStringList>{{"1500867945", "1"}}));
     // Generated names join the list 30 days before they go: only the first is on it.
     service::Store store(path.toStdString());
     const auto listed = store.listed(today);
