@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 
@@ -65,7 +66,7 @@ TEST(Cli, SearchPrintsPageCountAndRows) {
 TEST(Cli, PageJumpsAfterTheFirstPageOrIsRefused) {
     ScriptServer server;
     server.setScript({ScriptServer::send(page("4", kRow))});
-    CliRun r = runCli({"--service", server.hostPort(), "preset", "--page", "2.5"});
+    CliRun r = runCli({"--service", server.hostPort(), "preset", "--page", "2"});
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     ASSERT_EQ(server.requests().size(), 2);
     EXPECT_TRUE(server.requests()[1].contains("&com=com&net=net&org=org&tsym=0&d=0&do=do&page=1 HTTP/1.1"));
@@ -182,6 +183,33 @@ TEST(Cli, InterruptStopsABatchAfterTheLookupInFlight) {
         EXPECT_TRUE(line.endsWith("\tnot-registered\t\t")) << line.data();
 }
 
+// An endless line is passed over in constant memory, and Ctrl+C still ends the run.
+TEST(Cli, ABatchOfAnEndlessLineStaysSmall) {
+    QProcess p;
+    p.start(QStringLiteral(YUMING_CLI_BIN),
+            {"--service", "127.0.0.1:1", "lookup", "--file", "/dev/zero", "--log", "/dev/null/x"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray err;
+    for (int i = 0; i < 500 && !err.contains('\n'); ++i) {
+        p.waitForReadyRead(10);
+        err += p.readAllStandardError();
+    }
+    EXPECT_EQ(err, "yuming-cli: /dev/zero:1: line too long\n");
+    QThread::msleep(1000); // some hundreds of megabytes of zeros
+    QFile status(QStringLiteral("/proc/%1/status").arg(p.processId()));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("VmHWM:");
+    ASSERT_GE(at, 0);
+    const qint64 peakKiB =
+        text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ')[0].toLongLong();
+    EXPECT_GT(peakKiB, 0);
+    EXPECT_LT(peakKiB, 50 * 1024);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitCode(), 130);
+}
+
 } // namespace
 
 // The commands inside this process, as main.cpp runs them.
@@ -206,6 +234,9 @@ TEST(CliOptions, ValuesMapByNameAndTheFirstWrongArgumentIsTheOneReported) {
     EXPECT_EQ(o->filters.sort, SortKey::Alphabetical);
     EXPECT_EQ(o->filters.suffixes, Com | Org);
     EXPECT_EQ(o->filters.minLength, "x");
+    // The window sends its length boxes as they stand; so does the CLI, up to the box's limit.
+    EXPECT_EQ(parsed({"search", "--min", " -3", "--max", QString(32767, u'9')})->filters.minLength, " -3");
+    EXPECT_EQ(parsed({"search", "--page", "0012"})->page, "0012");
     EXPECT_EQ(o->format, row_format::Format::Json);
     EXPECT_EQ(parsed({"lookup", "-a.com"})->domain, "-a.com") << "a plain argument even with a dash";
     EXPECT_EQ(parsed({"search", "--key", "--pos"})->filters.keyword, "--pos") << "a value even with dashes";
@@ -226,6 +257,14 @@ TEST(CliOptions, ValuesMapByNameAndTheFirstWrongArgumentIsTheOneReported) {
         {{"search", "x"}, "unexpected argument: x"},
         {{"lookup", "a.com", "--file", "f"}, "lookup needs a DOMAIN or --file, not both"},
         {{"preset", "--all-pages", "--page", "2"}, "--all-pages and --page do not go together"},
+        {{"search", "--page", "1e3"}, "--page takes a page number from 1, in digits"},
+        {{"search", "--page", ""}, "--page takes a page number from 1, in digits"},
+        {{"search", "--page", "+5"}, "--page takes a page number from 1, in digits"},
+        {{"search", "--page", " 5"}, "--page takes a page number from 1, in digits"},
+        {{"search", "--page", "0"}, "--page takes a page number from 1, in digits"},
+        {{"search", "--max", QString(32768, u'9')},
+         "--max takes at most 32767 characters, as the window's box does"},
+        {{"lookup", "a.com", "--log", ""}, "--log takes a file name"},
     };
     for (const auto& c : bad) {
         QString error;
@@ -257,6 +296,32 @@ TEST(CliJobs, AllPagesEndingInAFailedPageSaysHowFarItGot) {
     EXPECT_EQ(QString::fromUtf8(err.data()),
               "page 1/2\nyuming-cli: the service closed the connection before the answer was complete\n"
               "获取结果出错,请稍后重试...\n");
+}
+
+// A line over 4 KiB is refused by its number and the list goes on; one of 4096 bytes, a CRLF end
+// and a last line without one are lines like any other.
+TEST(CliJobs, ABatchRefusesOverlongLinesAndGoesOn) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
+        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>"))))});
+    QTemporaryDir dir;
+    auto options = parsed({"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0", "--log",
+                           dir.filePath("l.txt")});
+    ASSERT_TRUE(options);
+    QBuffer in, out, err;
+    in.setData(QByteArray(70000, 'x') + "\nb.com\r\n#" + QByteArray(4095, 'y') + "\r\n#" +
+               QByteArray(4096, 'z') + "\r\n" + QByteArray(4097, 'w') + "\na.net");
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    BatchLookupJob job(*options, out, err, &in);
+    QSignalSpy finished(&job, &CliJob::finished);
+    ASSERT_EQ(job.start(), std::nullopt);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(finished.first().first().toInt(), 1) << "refused lines say so in the exit status";
+    EXPECT_EQ(out.data(), "b.com\tnot-registered\t\t\na.net\tnot-registered\t\t\n");
+    EXPECT_EQ(err.data(), "yuming-cli: stdin:1: line too long\nyuming-cli: stdin:4: line too long\n"
+                          "yuming-cli: stdin:5: line too long\n");
 }
 
 TEST(CliJobs, ABatchReadsItsListAndAnswersInOrder) {

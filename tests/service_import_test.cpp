@@ -115,7 +115,8 @@ TEST_P(ImportFormat, StoresNamesAndTimesAsTheServiceKeepsThem) {
                                   db.toStdString(),
                                   false,
                                   QTimeZone("Asia/Shanghai"),
-                                  QDate::currentDate()},
+                                  QDate::currentDate(),
+                                  std::nullopt},
                                  quiet);
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(quiet.lines, QStringList());
@@ -203,6 +204,12 @@ TEST(ImportCommand, UsageErrorsAndFilesThatCannotBeReadChangeNothing) {
          1,
          "UTF-16"},
         {{"import", write(dir, "none.txt", "# nothing\nbad\n"), "--db", db}, 1, "no names to import"},
+        {{"import", good, "--db", db, "--date", "2026-1-5"}, 2, "bad option: --date 2026-1-5"},
+        {{"import", good, "--db", db, "--date", "1984-12-31"}, 2, "bad option: --date 1984-12-31"},
+        {{"--date", "2026-12-15", "--db", db}, 2, "unknown option: --date"},
+        {{"import", write(dir, "bare.txt", "a.com\n"), "--db", db},
+         1,
+         "bare.txt: a list of bare names needs --date"},
     };
     for (const auto& c : cases) {
         const Ran ran = run(c.args);
@@ -321,4 +328,105 @@ TEST(ImportCommand, MergeTakesLaterTimesReplaceTakesTheListAndTheServiceServesOn
     ASSERT_EQ(page.rows.size(), 2);
     EXPECT_EQ(page.rows[0].domain(), u"q.com");
     EXPECT_EQ(page.rows[1].domain(), u"x.com");
+}
+
+namespace {
+
+struct Reasons : service::ImportObserver {
+    void reading(std::uint64_t) override {}
+    void skipped(const service::SkippedLine& line) override {
+        const QString file = QFileInfo(QString::fromStdString(line.file)).fileName();
+        lines << file + ':' + QString::number(line.line) + ' ' + QLatin1String(skipReasonText(line.reason));
+    }
+    void read(std::uint64_t) override {}
+    void writing() override {}
+    QStringList lines;
+};
+
+struct Imported {
+    service::ImportResult result;
+    QStringList skipped;
+    QStringList rows;
+};
+
+// Against a fixed today, so the window's far end is a date written here.
+Imported importInto(const QString& db, const QStringList& files, std::optional<QDate> bareDay = {}) {
+    std::vector<std::string> paths;
+    for (const QString& file : files)
+        paths.push_back(file.toStdString());
+    Reasons reasons;
+    const auto result = service::importDropLists(
+        {paths, db.toStdString(), false, QTimeZone::utc(), QDate(2026, 12, 9), bareDay}, reasons);
+    return {result, reasons.lines, QFile::exists(db) ? flat(names(db)) : QStringList()};
+}
+
+} // namespace
+
+TEST(ImportDates, OnlyDatesFrom1985To100YearsAheadAreTaken) {
+    QTemporaryDir dir;
+    const Imported imported =
+        importInto(dir.filePath("d.sqlite"),
+                   {write(dir, "plain.txt",
+                          "year0.com 0000-01-01\nold.com 1984-12-31 23:59\nfirst.com 1985-01-01\n"
+                          "last.com 2126-12-09 23:59\npast.com 2126-12-10\n"),
+                    write(dir, "expiry.csv", "domain,expiry\ne1.com,0000-01-01\ne2.com,2026-10-01\n")});
+    ASSERT_TRUE(imported.result.ok()) << imported.result.error;
+    EXPECT_EQ(imported.skipped, QStringList({"plain.txt:1 bad date", "plain.txt:2 bad date",
+                                             "plain.txt:5 bad date", "expiry.csv:2 bad date"}));
+    EXPECT_EQ(imported.rows, QStringList({"e2.com 2026-10-01 02:30:00 2026-12-15 02:30:00 1",
+                                          "first.com 1984-10-18 02:30:00 1985-01-01 02:30:00 1",
+                                          "last.com 2126-09-25 23:59:00 2126-12-09 23:59:00 1"}));
+}
+
+TEST(ImportDates, BareNamesTakeTheGivenDayOrTheOneInTheirFileName) {
+    QTemporaryDir dir;
+    const QString named = write(dir, "drops-12-15-2026.txt", "a.com\nb.cn\n");
+    const QString compact = write(dir, "list20261216.txt", "\"c.com\"\n");
+    const QString mixed = write(dir, "mixed-2026-12-17.txt", "d.com\ne.com 2026-12-20\nf.com\n");
+    Imported imported = importInto(dir.filePath("1.sqlite"), {named, compact, mixed});
+    ASSERT_TRUE(imported.result.ok()) << imported.result.error;
+    EXPECT_EQ(imported.skipped,
+              QStringList({"mixed-2026-12-17.txt:1 no date", "mixed-2026-12-17.txt:3 no date"}))
+        << "a list that gives times has none for its bare names";
+    EXPECT_EQ(imported.rows, QStringList({"a.com 2026-10-01 02:30:00 2026-12-15 02:30:00 1",
+                                          "b.cn 2026-11-29 04:30:00 2026-12-15 04:30:00 1",
+                                          "c.com 2026-10-02 02:30:00 2026-12-16 02:30:00 1",
+                                          "e.com 2026-10-06 02:30:00 2026-12-20 02:30:00 1"}));
+
+    imported = importInto(dir.filePath("2.sqlite"), {named, mixed}, QDate(2026, 12, 18));
+    ASSERT_TRUE(imported.result.ok()) << imported.result.error;
+    EXPECT_EQ(imported.skipped, QStringList());
+    EXPECT_EQ(imported.rows, QStringList({"a.com 2026-10-04 02:30:00 2026-12-18 02:30:00 1",
+                                          "b.cn 2026-12-02 04:30:00 2026-12-18 04:30:00 1",
+                                          "d.com 2026-10-04 02:30:00 2026-12-18 02:30:00 1",
+                                          "e.com 2026-10-06 02:30:00 2026-12-20 02:30:00 1",
+                                          "f.com 2026-10-04 02:30:00 2026-12-18 02:30:00 1"}));
+
+    const QString undated = write(dir, "bare-2026-12-15-2026-12-16.txt", "g.com\n");
+    imported = importInto(dir.filePath("3.sqlite"), {named, undated});
+    EXPECT_EQ(imported.result.error, undated.toStdString() +
+                                         ": a list of bare names needs --date YYYY-MM-DD (or one date in the "
+                                         "file's name)");
+    EXPECT_FALSE(QFile::exists(dir.filePath("3.sqlite")));
+
+    // The command line's --date, as the import command passes it on.
+    const Ran ran = run({"import", undated, "--db", dir.filePath("4.sqlite"), "--date", "2026-12-18"});
+    EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    EXPECT_EQ(flat(names(dir.filePath("4.sqlite"))),
+              QStringList{"g.com 2026-10-04 02:30:00 2026-12-18 02:30:00 1"});
+}
+
+TEST(ImportDates, TheDateInAFileName) {
+    const QDate today(2026, 12, 9);
+    const std::pair<const char*, std::optional<QDate>> cases[] = {
+        {"drops-2026-12-15.txt", QDate(2026, 12, 15)},
+        {"12-15-2026.csv.gz", QDate(2026, 12, 15)},
+        {"/lists/2020-01-01/pending_20261215", QDate(2026, 12, 15)},
+        {"2026-12-15 then 2026-12-16", std::nullopt},
+        {"list-12345678.txt", std::nullopt},
+        {"202612150.txt", std::nullopt},
+        {"1984-12-31.txt", std::nullopt},
+    };
+    for (const auto& [name, date] : cases)
+        EXPECT_EQ(service::dateInFileName(name, today), date) << name;
 }

@@ -196,7 +196,8 @@ int main(int argc, char* argv[]) {
     case ServiceOptions::Command::Check:
         return runCheck(*options);
     case ServiceOptions::Command::Import:
-        return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone);
+        return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone,
+                         options->bareDate);
     case ServiceOptions::Command::Serve:
         break;
     }

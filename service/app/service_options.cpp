@@ -1,5 +1,6 @@
 #include "app/service_options.h"
 
+#include "import/drop_list.h"
 #include "service_record.h"
 
 #include <QCommandLineParser>
@@ -66,6 +67,7 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("rdap-rate"), {}, QStringLiteral("N")),
         QCommandLineOption(QStringLiteral("time-zone"), {}, QStringLiteral("ZONE")),
         QCommandLineOption(QStringLiteral("replace")),
+        QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
     };
     return options;
 }
@@ -183,14 +185,21 @@ std::string usage() {
            "                      [--idle-exit SECONDS] [--log FILE] [--rdap] [--rdap-bootstrap FILE]\n"
            "                      [--rdap-ca FILE] [--rdap-rate N] [--time-zone ZONE]\n"
            "       yuming-service check [--user | --db FILE]\n"
-           "       yuming-service import FILE... [--user | --db FILE] [--replace] [--time-zone ZONE]\n"
+           "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
+           "                      [--time-zone ZONE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
            "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
            "\"ok\" or what is wrong, and exits with 0 or 1.\n"
            "\"import\" reads drop lists into the database (a new one holds only their names): one\n"
-           "name a line, perhaps with its deletion time after a tab, a comma or blanks, or CSV with\n"
-           "a header naming the domain, deletion and expiry columns; UTF-8 or GBK, plain or gzip.\n"
+           "name a line with its deletion time after a tab, a comma or blanks, or CSV with a header\n"
+           "naming the domain, deletion and expiry columns; UTF-8 or GBK, plain or gzip. A date\n"
+           "without a time of day is taken at the suffix's deletion time (com, net, org 02:30, cn\n"
+           "04:30); dates before 1985-01-01 or more than 100 years ahead are skipped (\"bad date\").\n"
+           "Bare names (no time at all) take their day from --date. Without it, a file of nothing\n"
+           "but bare names takes the one date in its file name (2026-12-15, 12-15-2026 or 20261215)\n"
+           "and fails, saying a bare list needs --date, when the name holds no one date; in a file\n"
+           "whose other lines have times, bare names are skipped (\"no date\").\n"
            "A name already kept takes a later deletion time; with --replace the lists become the\n"
            "drop list. All or nothing: exits with 0, or 1 and the database as it was.\n"
            "\n"
@@ -232,6 +241,7 @@ std::string usage() {
            "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai, and that\n"
            "                      an import turns times with an offset into (default: the system's)\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
+           "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
            "  -h, --help          this text\n"
            "Settings can also be kept in " +
            configPath() +
@@ -277,6 +287,17 @@ bool readConfig(const std::string& path, std::string& text) {
 
 namespace {
 
+// import --date: a day written YYYY-MM-DD, one a list's own dates could be.
+std::string bareDate(const std::string& text, ServiceOptions& options) {
+    const QDate date = QDate::fromString(QString::fromStdString(text), QStringLiteral("yyyy-MM-dd"));
+    if (text.size() != 10 || !date.isValid())
+        return "bad option: --date " + text + " (a day, written YYYY-MM-DD)";
+    if (!saneListDate(date, QDate::currentDate()))
+        return "bad option: --date " + text + " (from 1985-01-01 to 100 years from today)";
+    options.bareDate = text;
+    return {};
+}
+
 // The options and import files after the command word, read by QCommandLineParser. It says in
 // which order it found which options; the arguments are walked in step with that, so the first
 // one that is wrong is the one named, as written. An option is written "--NAME" (or "-h"): the
@@ -321,8 +342,14 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             options.replace = true;
             continue;
         }
+        if (name == "date") {
+            if (!importing) return "unknown option: " + arg;
+            if (i + 1 >= args.size()) return "missing value: " + arg;
+            if (std::string error = bareDate(args[++i], options); !error.empty()) return error;
+            continue;
+        }
         if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone")
-            return "import takes only --db, --user, --replace or --time-zone, not " + arg;
+            return "import takes only --db, --user, --replace, --date or --time-zone, not " + arg;
         if (checking && name != "db" && arg != user_service::kUserOption)
             return "check takes only --db or --user, not " + arg;
         const bool valued = takesValue(arg);

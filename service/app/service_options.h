@@ -44,6 +44,8 @@ struct ServiceOptions {
     // import: the lists, and whether they replace the drop list rather than join it.
     std::vector<std::string> importFiles;
     bool replace = false;
+    // import --date: the deletion day (YYYY-MM-DD) of names listed without a time; empty: none.
+    std::string bareDate;
 };
 
 struct OptionsResult {

@@ -273,8 +273,10 @@ ImportResult importDropLists(const ImportRequest& request, ImportObserver& obser
         // A line of a list is some 30 bytes; a compressed file holds more, and the rest is grown to.
         names.reserve(std::min<std::uint64_t>(bytes / 32, 20'000'000));
         ZoneClock clock(request.zone);
+        const ListDates dates{request.today, request.bareDay};
         for (const auto& file : files) {
-            const std::string error = readDropList(*file, names, clock, result.counts.skipped, observer);
+            const std::string error =
+                readDropList(*file, names, clock, dates, result.counts.skipped, observer);
             if (!error.empty()) return failed(error);
         }
         files.clear();
@@ -371,11 +373,15 @@ private:
 } // namespace
 
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName) {
-    ImportRequest request{files, dbPath, replace,
+              const std::string& zoneName, const std::string& bareDate) {
+    ImportRequest request{files,
+                          dbPath,
+                          replace,
                           zoneName.empty() ? QTimeZone::systemTimeZone()
                                            : QTimeZone(QByteArray::fromStdString(zoneName)),
-                          QDate::currentDate()};
+                          QDate::currentDate(),
+                          std::nullopt};
+    if (!bareDate.empty()) request.bareDay = QDate::fromString(QString::fromStdString(bareDate), Qt::ISODate);
     TerminalReport report;
     const ImportResult result = importDropLists(request, report);
     report.clear();

@@ -6,6 +6,7 @@
 #include <QTimeZone>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@ struct ImportRequest {
     bool replace = false;
     // The zone the service's times are in; a time given with an offset is turned into it.
     QTimeZone zone;
-    // The date mark of a database the import creates.
+    // The date mark of a database the import creates, and the day the lists' dates are checked by.
     QDate today;
+    // The deletion day of names listed without a time.
+    std::optional<QDate> bareDay;
 };
 
 struct ImportCounts {
@@ -54,8 +57,9 @@ ImportResult importDropLists(const ImportRequest& request, ImportObserver& obser
 std::string importSummary(const ImportCounts& counts, std::size_t files, bool replace);
 
 // `yuming-service import`: the summary on stdout, skipped lines and a progress bar (on a terminal)
-// on stderr. `zoneName` empty: the system's zone. 0 imported, 1 failed.
+// on stderr. `zoneName` empty: the system's zone; `bareDate` (YYYY-MM-DD) empty: none given.
+// 0 imported, 1 failed.
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName);
+              const std::string& zoneName, const std::string& bareDate = {});
 
 } // namespace yuming::service

@@ -169,6 +169,69 @@ std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
 
 namespace {
 
+constexpr qint64 kJulianDayOfEpoch = 2440588;
+
+WallTime midnightOf(QDate date) {
+    return (date.toJulianDay() - kJulianDayOfEpoch) * kSecondsPerDay;
+}
+
+QDate latestListDate(QDate today) {
+    return (today.isValid() ? today : QDate::currentDate()).addYears(100);
+}
+
+// `count` digits at `at` of `text`, as a number.
+bool digitsAt(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    if (at + count > text.size()) return false;
+    std::string_view part = text.substr(at, count);
+    return number(part, count, count, value);
+}
+
+// A date written at `at` in one of the forms list files are named with; where it ends in `end`.
+std::optional<QDate> fileNameDateAt(std::string_view text, std::size_t at, std::size_t& end) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    const auto dash = [&](std::size_t i) { return i < text.size() && text[i] == '-'; };
+    if (digitsAt(text, at, 4, year) && dash(at + 4) && digitsAt(text, at + 5, 2, month) && dash(at + 7) &&
+        digitsAt(text, at + 8, 2, day))
+        end = at + 10;
+    else if (digitsAt(text, at, 2, month) && dash(at + 2) && digitsAt(text, at + 3, 2, day) && dash(at + 5) &&
+             digitsAt(text, at + 6, 4, year))
+        end = at + 10;
+    else if (digitsAt(text, at, 4, year) && digitsAt(text, at + 4, 2, month) &&
+             digitsAt(text, at + 6, 2, day))
+        end = at + 8;
+    else
+        return std::nullopt;
+    // Part of a longer number (a serial, a size) is no date.
+    if (end < text.size() && isDigit(text[end])) return std::nullopt;
+    const QDate date(year, month, day);
+    return date.isValid() ? std::optional(date) : std::nullopt;
+}
+
+} // namespace
+
+bool saneListDate(QDate date, QDate today) {
+    return date.isValid() && date >= QDate(1985, 1, 1) && date <= latestListDate(today);
+}
+
+std::optional<QDate> dateInFileName(std::string_view path, QDate today) {
+    const auto slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::optional<QDate> found;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if (!isDigit(name[at]) || (at > 0 && isDigit(name[at - 1]))) continue;
+        std::size_t end = at;
+        const auto date = fileNameDateAt(name, at, end);
+        if (!date || !saneListDate(*date, today)) continue;
+        if (found && *found != *date) return std::nullopt;
+        found = date;
+    }
+    return found;
+}
+
+namespace {
+
 // Labels under a dot, as another suffix would be written: the name is fine, its suffix is not ours.
 bool looksLikeSuffix(std::string_view text) {
     if (text.empty() || text.front() == '.' || text.back() == '.' ||
@@ -485,9 +548,21 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 
 class ListParser {
 public:
-    ListParser(const std::string& file, ImportedNames& names, ZoneClock& clock, SkipCounts& skipped,
-               ListObserver& observer)
-        : m_file(file), m_names(names), m_clock(clock), m_skipped(skipped), m_observer(observer) {}
+    ListParser(const std::string& file, ImportedNames& names, ZoneClock& clock, const ListDates& dates,
+               SkipCounts& skipped, ListObserver& observer)
+        : m_file(file), m_names(names), m_clock(clock), m_skipped(skipped), m_observer(observer),
+          m_earliest(midnightOf(QDate(1985, 1, 1))),
+          m_latest(midnightOf(latestListDate(dates.today)) + kSecondsPerDay - 1) {
+        if (dates.bareDay) {
+            m_bareDay = midnightOf(*dates.bareDay);
+        } else if (const auto named = dateInFileName(file, dates.today)) {
+            m_bareDay = midnightOf(*named);
+            m_bareDayFromName = true;
+        }
+    }
+
+    // A list of names alone, each without any time, and no day to give them.
+    bool lacksItsDay() const { return m_bare && !m_dated && !m_bareDay; }
 
     // Looks at the start of the text; an error when it is no text a list could be in.
     std::string begin(std::string_view& first) {
@@ -529,6 +604,12 @@ public:
         if (!m_carry.empty() || m_overlong) physicalLine(m_carry);
         m_carry.clear();
         if (!m_open.empty()) giveUpOpenRecord();
+        // No line had a time: the whole list is the named day's.
+        for (const Pending& p : m_pending)
+            takeBare(p.line, std::string_view(m_pendingText).substr(p.record, p.recordSize),
+                     std::string_view(m_pendingText).substr(p.name, p.nameSize));
+        m_pending.clear();
+        m_pendingText.clear();
     }
 
 private:
@@ -651,27 +732,61 @@ private:
               std::string_view deletionText, std::string_view expiryText) {
         ListName name;
         if (const auto why = parseListName(nameText, name)) return skip(*why, lineNo, record);
+        if (deletionText.empty() && expiryText.empty()) return bareName(lineNo, record, nameText);
+        dated();
+        // A date alone is taken at the time of day its suffix's names are deleted.
         const auto timeOf = [&](std::string_view text, std::optional<WallTime>& out) {
             if (text.empty()) return true;
             const auto time = parseListTime(text, m_clock);
             if (!time) return false;
             out = time->time +
                   (time->hasTimeOfDay ? 0 : deletionTime(name.suffix).msecsSinceStartOfDay() / 1000);
-            return true;
+            return *out >= m_earliest && *out <= m_latest;
         };
         std::optional<WallTime> deletion;
         std::optional<WallTime> expiry;
         if (!timeOf(deletionText, deletion) || !timeOf(expiryText, expiry))
             return skip(SkipReason::BadDate, lineNo, record);
-        if (!deletion && !expiry) return skip(SkipReason::NoDate, lineNo, record);
         if (!deletion) deletion = estimated(*expiry, name.suffix);
-        if (!expiry) expiry = *deletion - deletionDay(name.suffix) * kSecondsPerDay;
-        if (!m_names.add(name.view(), name.suffix, *expiry, *deletion))
+        keep(lineNo, record, name, *deletion, expiry);
+    }
+
+    void keep(std::int64_t lineNo, std::string_view record, const ListName& name, WallTime deletion,
+              std::optional<WallTime> expiry) {
+        if (!expiry) expiry = deletion - deletionDay(name.suffix) * kSecondsPerDay;
+        if (!m_names.add(name.view(), name.suffix, *expiry, deletion))
             return skip(SkipReason::Duplicate, lineNo, record);
     }
 
+    // A name without any time: the day given for the import, or the day its file is named for
+    // once the file turns out to be names alone; until then it waits. In a list that gives
+    // other names their times it has none.
+    void bareName(std::int64_t lineNo, std::string_view record, std::string_view nameText) {
+        m_bare = true;
+        if (m_bareDay && !m_bareDayFromName) return takeBare(lineNo, record, nameText);
+        if (!m_bareDay || m_dated) return skip(SkipReason::NoDate, lineNo, record);
+        m_pending.push_back({lineNo, m_pendingText.size(), record.size(),
+                             m_pendingText.size() + record.size(), nameText.size()});
+        m_pendingText.append(record).append(nameText);
+    }
+
+    void takeBare(std::int64_t lineNo, std::string_view record, std::string_view nameText) {
+        ListName name;
+        parseListName(nameText, name);
+        keep(lineNo, record, name, *m_bareDay + deletionTime(name.suffix).msecsSinceStartOfDay() / 1000, {});
+    }
+
+    // A line with a time: the names before it that had none were not the day's list after all.
+    void dated() {
+        if (m_dated) return;
+        m_dated = true;
+        for (const Pending& p : m_pending)
+            skip(SkipReason::NoDate, p.line, std::string_view(m_pendingText).substr(p.record, p.recordSize));
+        m_pending.clear();
+        m_pendingText.clear();
+    }
+
     static WallTime estimated(WallTime expiry, Suffix suffix) {
-        constexpr qint64 kJulianDayOfEpoch = 2440588;
         const std::int64_t days = expiry / kSecondsPerDay - (expiry % kSecondsPerDay < 0 ? 1 : 0);
         const Moment from{
             QDate::fromJulianDay(days + kJulianDayOfEpoch),
@@ -704,14 +819,28 @@ private:
     std::vector<std::pair<std::int64_t, std::string>> m_open;
     std::vector<std::string_view> m_fields;
     std::string m_scratch;
+    const WallTime m_earliest;
+    const WallTime m_latest;
+    std::optional<WallTime> m_bareDay; // its midnight
+    bool m_bareDayFromName = false;
+    bool m_bare = false;  // a name without any time was read
+    bool m_dated = false; // a name with a time was read
+    // Names without a time waiting for the end of a file named for a day: where each one's line
+    // and name text stand in m_pendingText.
+    struct Pending {
+        std::int64_t line;
+        std::size_t record, recordSize, name, nameSize;
+    };
+    std::vector<Pending> m_pending;
+    std::string m_pendingText;
 };
 
 } // namespace
 
-std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, SkipCounts& skipped,
-                         ListObserver& observer) {
+std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, const ListDates& dates,
+                         SkipCounts& skipped, ListObserver& observer) {
     ListSource source(file.fd());
-    ListParser parser(file.path(), names, clock, skipped, observer);
+    ListParser parser(file.path(), names, clock, dates, skipped, observer);
     for (bool first = true;; first = false) {
         std::string_view piece;
         std::uint64_t stored = 0;
@@ -727,6 +856,9 @@ std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& 
         parser.feed(piece);
     }
     parser.finish();
+    if (parser.lacksItsDay())
+        return file.path() +
+               ": a list of bare names needs --date YYYY-MM-DD (or one date in the file's name)";
     return {};
 }
 

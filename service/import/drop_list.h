@@ -2,6 +2,7 @@
 
 #include "protocol/search_query.h"
 
+#include <QDate>
 #include <QTimeZone>
 
 #include <array>
@@ -56,6 +57,25 @@ struct ListTime {
 // blanks or a 'T', optionally with an offset or Z, which makes it an instant shown on `clock`.
 // Nothing when `text` is none of these.
 std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock);
+
+// Whether a deletion or expiry may fall on `date`: from 1985-01-01, before any name of these
+// lists was registered, to 100 years after `today`. Dates outside are slips or placeholders
+// ("0000-01-01"), which would otherwise be shown as a time no one could mean.
+bool saneListDate(QDate date, QDate today);
+
+// The one date the name of the file at `path` holds (2026-12-15, 12-15-2026 or 20261215), as a
+// published day's list is named; nothing for none, for one that is no sane date, or for two
+// that differ.
+std::optional<QDate> dateInFileName(std::string_view path, QDate today);
+
+// The days a list is read against.
+struct ListDates {
+    // What "100 years from now" counts from.
+    QDate today;
+    // The deletion day of names given without any time (--date); without it a list made only of
+    // such names takes the date in its file's name.
+    std::optional<QDate> bareDay;
+};
 
 struct ListName {
     char label[63];
@@ -139,8 +159,8 @@ private:
 };
 
 // Reads every line of `file` into `names`, counting the lines skipped. Empty, or why the file
-// could not be read to its end.
-std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, SkipCounts& skipped,
-                         ListObserver& observer);
+// could not be read to its end or holds only names whose day is known from nowhere.
+std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, const ListDates& dates,
+                         SkipCounts& skipped, ListObserver& observer);
 
 } // namespace yuming::service

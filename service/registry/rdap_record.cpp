@@ -1,6 +1,7 @@
 #include "registry/rdap_record.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -114,6 +115,14 @@ bool absent(const QJsonValue& value) {
     return value.isUndefined() || value.isNull();
 }
 
+// A date no domain's event can have (before 1985, or more than 100 years ahead) is a server's
+// placeholder or slip; shown, it would be a deletion time no one could mean.
+bool saneEventTime(qint64 seconds) {
+    const qint64 day = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
+    const QDate date = QDate::fromJulianDay(day + kUnixEpochJulianDay);
+    return date >= QDate(1985, 1, 1) && date <= QDateTime::currentDateTimeUtc().date().addYears(100);
+}
+
 // The first readable date of each event we use wins.
 void readEvent(const QJsonObject& event, RdapRecord& record) {
     const std::string action = normaliseStatus(utf8(event.value(QLatin1String("eventAction"))));
@@ -121,7 +130,9 @@ void readEvent(const QJsonObject& event, RdapRecord& record) {
                                   : action == "last changed" ? &record.lastChanged
                                   : action == "registration" ? &record.registration
                                                              : nullptr;
-    if (slot && !*slot) *slot = TimeReader(utf8(event.value(QLatin1String("eventDate")))).read();
+    if (!slot || *slot) return;
+    const std::optional<qint64> time = TimeReader(utf8(event.value(QLatin1String("eventDate")))).read();
+    if (time && saneEventTime(*time)) *slot = time;
 }
 
 // What the cache line escapes inside a status: its own separators, '%' and control bytes.

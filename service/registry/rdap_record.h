@@ -27,8 +27,8 @@ struct RdapParse {
     std::string error;
 };
 
-// Reads an RDAP domain answer. Unknown statuses are kept; an event whose date cannot be read
-// is left out rather than failing the answer.
+// Reads an RDAP domain answer. Unknown statuses are kept; an event whose date cannot be read,
+// or falls before 1985 or more than 100 years ahead, is left out rather than failing the answer.
 RdapParse parseRdapDomain(std::string_view json);
 
 // A status as RDAP spells it: letter case folded, runs of blanks made one, and EPP's names

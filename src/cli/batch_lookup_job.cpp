@@ -2,7 +2,6 @@
 
 #include "cli/interrupt.h"
 
-#include <QFile>
 #include <QTimer>
 
 namespace yuming::cli {
@@ -16,41 +15,64 @@ BatchLookupJob::BatchLookupJob(Options options, QIODevice& out, QIODevice& err, 
 }
 
 std::optional<int> BatchLookupJob::start() {
-    QFile file;
+    const bool fromStdin = m_options.lookupFile == QLatin1String("-");
     QIODevice* source = m_in;
-    if (m_options.lookupFile != QLatin1String("-") || !source) {
-        const bool opened = m_options.lookupFile == QLatin1String("-")
-                                ? file.open(stdin, QIODevice::ReadOnly)
-                                : (file.setFileName(m_options.lookupFile), file.open(QIODevice::ReadOnly));
+    if (!fromStdin || !source) {
+        const bool opened =
+            fromStdin ? m_file.open(stdin, QIODevice::ReadOnly)
+                      : (m_file.setFileName(m_options.lookupFile), m_file.open(QIODevice::ReadOnly));
         if (!opened) {
             note(QStringLiteral("cannot read ") + m_options.lookupFile + QStringLiteral(": ") +
-                 file.errorString());
+                 m_file.errorString());
             return 2;
         }
-        source = &file;
+        source = &m_file;
     }
-    for (const QByteArray& raw : source->readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (!line.isEmpty() && !line.startsWith(u'#')) m_batch.append(line);
-    }
+    m_reader.emplace(*source);
     stopAfterTheCurrentRequest();
     sayWhereTheLogIs();
-    QTimer::singleShot(0, this, &BatchLookupJob::nextLookup);
+    QTimer::singleShot(0, this, [this] {
+        if (const Read read = readDomain(); read != Read::Domain) return finish(read);
+        nextLookup();
+    });
     return std::nullopt;
 }
 
-void BatchLookupJob::nextLookup() {
-    while (m_next < m_batch.size()) {
-        if (interrupted()) return end(kInterruptedExit);
-        const QString& domain = m_batch[m_next];
-        const CommandResult result = m_lookup.lookup(domain);
-        if (result.kind == CommandResult::Kind::Started) return;
-        writeLine(domain, QStringLiteral("refused"), {}, {});
-        note(domain + QStringLiteral(": ") + result.message);
-        m_unanswered = true;
-        ++m_next;
+BatchLookupJob::Read BatchLookupJob::readDomain() {
+    for (;;) {
+        // Checked between the pieces of an endless line too (/dev/zero), so Ctrl+C ends it.
+        if (interrupted()) return Read::Interrupted;
+        const LineReader::Next line = m_reader->next();
+        switch (line.kind) {
+        case LineReader::Kind::End:
+            return Read::End;
+        case LineReader::Kind::Skipping:
+            continue;
+        case LineReader::Kind::TooLong: {
+            const QString file =
+                m_options.lookupFile == QLatin1String("-") ? QStringLiteral("stdin") : m_options.lookupFile;
+            note(file + u':' + QString::number(line.number) + QStringLiteral(": line too long"));
+            m_unanswered = true;
+            continue;
+        }
+        case LineReader::Kind::Line:
+            break;
+        }
+        m_domain = QString::fromUtf8(line.text).trimmed();
+        if (!m_domain.isEmpty() && !m_domain.startsWith(u'#')) return Read::Domain;
     }
-    end(m_unanswered ? 1 : 0);
+}
+
+void BatchLookupJob::nextLookup() {
+    if (interrupted()) return finish(Read::Interrupted);
+    for (;;) {
+        const CommandResult result = m_lookup.lookup(m_domain);
+        if (result.kind == CommandResult::Kind::Started) return;
+        writeLine(m_domain, QStringLiteral("refused"), {}, {});
+        note(m_domain + QStringLiteral(": ") + result.message);
+        m_unanswered = true;
+        if (const Read read = readDomain(); read != Read::Domain) return finish(read);
+    }
 }
 
 void BatchLookupJob::lookedUp(const LookupResult& result) {
@@ -62,12 +84,15 @@ void BatchLookupJob::lookedUp(const LookupResult& result) {
                             : result.kind == Kind::TimedOut || result.kind == Kind::NoService
                                 ? QStringLiteral("timeout")
                                 : QStringLiteral("error");
-    writeLine(m_batch[m_next], outcome, result.expiry, result.deletion);
+    writeLine(m_domain, outcome, result.expiry, result.deletion);
     m_unanswered = m_unanswered || !result.answered();
-    ++m_next;
-    if (m_next >= m_batch.size()) return end(m_unanswered ? 1 : 0);
-    if (interrupted()) return end(kInterruptedExit);
+    // The next line is read now, so the last lookup ends the batch without a pause after it.
+    if (const Read read = readDomain(); read != Read::Domain) return finish(read);
     QTimer::singleShot(m_options.delayMs, this, &BatchLookupJob::nextLookup);
+}
+
+void BatchLookupJob::finish(Read why) {
+    end(why == Read::Interrupted ? kInterruptedExit : m_unanswered ? 1 : 0);
 }
 
 void BatchLookupJob::writeLine(const QString& domain, const QString& outcome, const QString& expiry,

@@ -112,6 +112,22 @@ std::optional<std::uint8_t> suffixSet(const QString& list, QString& error) {
     return set;
 }
 
+// As the page box counts them, from 1, written as digits alone: the box's other readings (a sign,
+// blanks, a fraction, an exponent) are not what a script means by a page.
+bool isPageNumber(const QString& text) {
+    if (text.isEmpty()) return false;
+    bool nonZero = false;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9') return false;
+        nonZero = nonZero || c != u'0';
+    }
+    return nonZero;
+}
+
+// The window's length boxes hold any text up to the line edit's own limit, and send it as it
+// stands; longer text is what the window could never send.
+constexpr qsizetype kLongestBoxText = 32767;
+
 std::optional<int> delayOf(const QString& text) {
     bool ok = false;
     const int ms = text.toInt(&ok);
@@ -133,6 +149,12 @@ QString valueProblem(QStringView name, const QString& value) {
         return option + QStringLiteral(" takes one of ") + choices(kSorts);
     if (name == u"suffix" && !suffixSet(value, error)) return error;
     if (name == u"delay" && !delayOf(value)) return QStringLiteral("--delay takes milliseconds");
+    if (name == u"page" && !isPageNumber(value))
+        return QStringLiteral("--page takes a page number from 1, in digits");
+    if ((name == u"min" || name == u"max") && value.size() > kLongestBoxText)
+        return option + QStringLiteral(" takes at most ") + QString::number(kLongestBoxText) +
+               QStringLiteral(" characters, as the window's box does");
+    if (name == u"log" && value.isEmpty()) return option + QStringLiteral(" takes a file name");
     if (name == u"format" && !named(kFormats, value))
         return QStringLiteral("--format takes one of ") + choices(kFormats);
     return {};
