@@ -289,6 +289,7 @@ std::optional<RdapRecord> deserialize(std::string_view text) {
     RdapRecord record;
     if (text.empty()) return record;
     bool sawStatuses = false;
+    bool sawTime[3] = {false, false, false};
     const bool ok = forEachPiece(text, ';', [&](std::string_view field) {
         const auto eq = field.find('=');
         if (eq != 1) return false;
@@ -303,13 +304,17 @@ std::optional<RdapRecord> deserialize(std::string_view text) {
                 return true;
             });
         }
-        std::optional<qint64>* slot = field[0] == 'x'   ? &record.expiration
-                                      : field[0] == 'c' ? &record.lastChanged
-                                      : field[0] == 'r' ? &record.registration
-                                                        : nullptr;
-        if (!slot || *slot) return false;
+        const int which = field[0] == 'x' ? 0 : field[0] == 'c' ? 1 : field[0] == 'r' ? 2 : -1;
+        if (which < 0 || sawTime[which]) return false;
+        sawTime[which] = true;
+        std::optional<qint64>* slot = which == 0   ? &record.expiration
+                                      : which == 1 ? &record.lastChanged
+                                                   : &record.registration;
         *slot = wholeNumber(value);
-        return slot->has_value();
+        if (!slot->has_value()) return false;
+        // A line kept by a build that took any date: the date is dropped, the answer kept.
+        if (!saneEventTime(**slot)) slot->reset();
+        return true;
     });
     if (!ok) return std::nullopt;
     return record;
