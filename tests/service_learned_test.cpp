@@ -1,0 +1,144 @@
+// Names learned by lookups laid over a catalogue must search exactly as a catalogue built from the
+// changed list: compared on generated names in every order, under several filters and pages.
+#include "catalog/catalog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace yuming;
+using namespace yuming::service;
+
+namespace {
+
+std::vector<ListedName> generated(std::mt19937& random, int count) {
+    static const std::string letters = "abcdefghij0123-";
+    static const Suffix suffixes[] = {Com, Net, Org, Cn};
+    std::vector<ListedName> rows;
+    for (int i = 0; i < count; ++i) {
+        std::string name;
+        const int length = 1 + static_cast<int>(random() % 9);
+        for (int k = 0; k < length; ++k)
+            name += letters[random() % (k == 0 ? 14 : letters.size())];
+        const std::string day = "2026-06-" + std::to_string(10 + random() % 12);
+        const std::string time = random() % 2 ? " 02:30:00" : " 1" + std::to_string(random() % 10) + ":00:00";
+        rows.push_back({name, suffixes[random() % 4], day + time});
+    }
+    // One row a name and suffix, as the database keeps them.
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return std::pair(a.name, a.suffix) < std::pair(b.name, b.suffix);
+    });
+    rows.erase(
+        std::unique(rows.begin(), rows.end(),
+                    [](const auto& a, const auto& b) { return a.name == b.name && a.suffix == b.suffix; }),
+        rows.end());
+    return rows;
+}
+
+std::vector<std::string> shown(const Catalog& catalog, const Catalog::Page& page) {
+    std::vector<std::string> out;
+    for (std::uint32_t id : page.rows) {
+        const auto row = catalog.row(id);
+        out.push_back(std::string(row.name) + '.' + std::string(suffixName(row.suffix)) + ' ' +
+                      std::string(row.deletion));
+    }
+    return out;
+}
+
+std::vector<SearchFilters> filterSet() {
+    std::vector<SearchFilters> all;
+    const auto add = [&](std::string key, KeyPosition position, auto change) {
+        SearchFilters filters;
+        filters.keyword = std::move(key);
+        filters.position = position;
+        filters.suffixes = kAllSuffixes;
+        change(filters);
+        all.push_back(filters);
+    };
+    const auto same = [](SearchFilters&) {};
+    add("", KeyPosition::Anywhere, same);
+    add("a", KeyPosition::Anywhere, same);
+    add("b1", KeyPosition::Anywhere, same);
+    add("c", KeyPosition::Starts, same);
+    add("0", KeyPosition::Ends, same);
+    add("d", KeyPosition::StartsOrEnds, same);
+    add("", KeyPosition::Anywhere, [](SearchFilters& f) { f.kind = CharKind::Letters; });
+    add("", KeyPosition::Anywhere, [](SearchFilters& f) { f.kind = CharKind::Digits; });
+    add("e", KeyPosition::Anywhere, [](SearchFilters& f) {
+        f.minLength = 3;
+        f.maxLength = 6;
+        f.suffixes = Com | Org;
+    });
+    add("a b", KeyPosition::Anywhere, same);
+    return all;
+}
+
+// Every order, filter and page of `learned` against `expected`.
+void expectSame(const Catalog& learned, const Catalog& expected) {
+    EXPECT_EQ(learned.size(), expected.size());
+    EXPECT_EQ(learned.firstDeletion(), expected.firstDeletion());
+    for (const SortKey sort : {SortKey::DeletionTime, SortKey::Alphabetical, SortKey::Suffix, SortKey::Length,
+                               SortKey::DeletionDateThenLength})
+        for (SearchFilters filters : filterSet()) {
+            filters.sort = sort;
+            const std::int64_t pages = (expected.search(filters, 20).total + 19) / 20;
+            for (const std::int64_t page : {std::int64_t{0}, std::int64_t{1}, pages / 2, pages - 1, pages}) {
+                filters.page = std::max<std::int64_t>(page, 0);
+                const auto want = expected.search(filters, 20);
+                const auto got = learned.search(filters, 20);
+                ASSERT_EQ(got.total, want.total)
+                    << filters.keyword << " sort " << int(sort) << " page " << page;
+                ASSERT_EQ(shown(learned, got), shown(expected, want))
+                    << filters.keyword << " sort " << int(sort) << " page " << page;
+            }
+        }
+}
+
+} // namespace
+
+TEST(CatalogLearned, SearchesAsTheCatalogueOfTheChangedList) {
+    std::mt19937 random(24);
+    std::vector<ListedName> rows = generated(random, 3000);
+    const Catalog before(rows);
+
+    // Taken off, moved to another time (earlier, later, another day), and new names, some of
+    // them a listed name under another suffix; one name learned twice, the last word standing.
+    std::vector<LearnedName> learned;
+    std::vector<ListedName> after;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i % 97 == 5) {
+            learned.push_back({rows[i].name, rows[i].suffix, std::nullopt});
+            continue;
+        }
+        if (i % 89 == 7) {
+            learned.push_back({rows[i].name, rows[i].suffix, "2026-05-30 00:00:00"});
+            rows[i].deletion = i % 2 ? "2026-06-15 23:59:59" : "2026-07-01 01:00:00";
+            learned.push_back({rows[i].name, rows[i].suffix, rows[i].deletion});
+        }
+        after.push_back(rows[i]);
+    }
+    for (const ListedName& added : generated(random, 60)) {
+        const bool listed = std::any_of(rows.begin(), rows.end(), [&](const auto& row) {
+            return row.name == added.name && row.suffix == added.suffix;
+        });
+        if (listed) continue;
+        learned.push_back({added.name, added.suffix, added.deletion});
+        after.push_back(added);
+    }
+    learned.push_back({"zzznever", Com, std::nullopt});
+    ASSERT_GT(learned.size(), 80u);
+
+    const auto merged = before.withLearned(learned);
+    const Catalog expected(after);
+    expectSame(*merged, expected);
+
+    // Time passing takes learned rows off as it does the others.
+    const std::string later = "2026-06-16 12:00:00";
+    expectSame(*merged->since(later), *expected.since(later));
+    expectSame(*before.since(later)->withLearned(learned), *expected.since(later));
+    // Laying nothing over it gives the image back.
+    expectSame(*merged->withLearned({}), before);
+}
