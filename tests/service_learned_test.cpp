@@ -1,10 +1,16 @@
 // Names learned by lookups laid over a catalogue must search exactly as a catalogue built from the
 // changed list: compared on generated names in every order, under several filters and pages.
 #include "catalog/catalog.h"
+#include "catalog/catalog_keeper.h"
+#include "store/schema.h"
+#include "store/store.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <random>
 #include <string>
 #include <vector>
@@ -141,4 +147,54 @@ TEST(CatalogLearned, SearchesAsTheCatalogueOfTheChangedList) {
     expectSame(*before.since(later)->withLearned(learned), *expected.since(later));
     // Laying nothing over it gives the image back.
     expectSame(*merged->withLearned({}), before);
+}
+
+// A lookup's change is served the moment the keeper is told of it, and stays served, once only,
+// after the keeper has built the catalogue of the changed names.
+TEST(CatalogLearned, TheKeeperServesALearnedChangeAtOnceAndFoldsItIn) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("learned.sqlite")).toStdString();
+    const QDate today = QDate::currentDate();
+    std::string error;
+    ASSERT_TRUE(prepareDatabase(path, {.seed = 3, .rows = 300}, today, error)) << error;
+    const OpenedCatalogue opened = openCatalogue(path, QDateTime::currentDateTime());
+    ASSERT_TRUE(opened.catalog) << opened.error;
+    CatalogHolder catalogs(opened.catalog);
+    CatalogKeeper keeper(path, catalogs, opened);
+    SearchFilters all;
+    all.suffixes = kAllSuffixes;
+    const auto first = opened.catalog->search(all, 50);
+    ASSERT_FALSE(first.rows.empty());
+    const auto row = opened.catalog->row(first.rows.back());
+    const ListedName gone{std::string(row.name), row.suffix, std::string(row.deletion)};
+
+    const std::string deletion = today.addDays(40).toString(Qt::ISODate).toStdString() + " 02:30:00";
+    StoreWriter writer(path);
+    ASSERT_TRUE(writer.learn("zzqxtaught", Com, Registration{deletion, deletion}, true, today).value);
+    ASSERT_TRUE(writer.learn(gone.name, gone.suffix, std::nullopt, false, today).value);
+    keeper.learn({"zzqxtaught", Com, deletion});
+    keeper.learn({gone.name, gone.suffix, std::nullopt});
+
+    const auto expectServed = [&] {
+        const auto catalog = catalogs.current();
+        SearchFilters taught = all;
+        taught.keyword = "zzqx";
+        const auto page = catalog->search(taught, 50);
+        ASSERT_EQ(page.total, 1);
+        EXPECT_EQ(catalog->row(page.rows[0]).deletion, deletion);
+        SearchFilters named = all;
+        named.keyword = gone.name;
+        named.position = KeyPosition::Starts;
+        for (std::uint32_t id : catalog->search(named, 50).rows)
+            EXPECT_FALSE(catalog->row(id).name == gone.name && catalog->row(id).suffix == gone.suffix);
+        EXPECT_EQ(catalog->search(all, 50).total, first.total);
+    };
+    expectServed();
+    // A turn of the keeper that begins after the change reads the names with it.
+    for (int turn = 0; turn < 2; ++turn) {
+        std::promise<void> caughtUp;
+        keeper.refresh([&] { caughtUp.set_value(); });
+        ASSERT_EQ(caughtUp.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    }
+    expectServed();
 }
