@@ -5,8 +5,10 @@
 # name it is asked about in pending delete, so each lookup puts a new name on the drop list. Per
 # service and round: the time of each of LOOKUPS such lookups (curl, one after another), whether a
 # search sent right after the lookup's answer finds the name, the service's VmRSS before the
-# lookups, and its VmHWM once the list it rebuilds in the background is swapped in (FOLD_WAIT
-# seconds later, default 40).
+# lookups, and its VmHWM once the list it rebuilds in the background is swapped in (once the
+# service has used no CPU for 3 s, at most FOLD_WAIT seconds, default 120); then `import` of
+# IMPORTED (default 1000) new names beside the running service, and its VmHWM once it has
+# switched to the imported list; last, the time of one search after each switch.
 #
 # usage: BENCH_DB=copy-of-a-large.db bench/learn_lookup.sh BEFORE-SERVICE AFTER-SERVICE
 set -euo pipefail
@@ -17,7 +19,8 @@ after=${2:?usage: BENCH_DB=DB $0 BEFORE AFTER}
 db=${BENCH_DB:?BENCH_DB names the database to copy}
 rounds=${ROUNDS:-2}
 lookups=${LOOKUPS:-5}
-foldWait=${FOLD_WAIT:-40}
+foldWait=${FOLD_WAIT:-120}
+imported=${IMPORTED:-1000}
 work=$(mktemp -d)
 pids=
 cleanup() {
@@ -47,6 +50,24 @@ answer() {
         "$1" "$changed" >"$work/registry/rdap/domain/$1.com"
 }
 
+# settle PID: waits until PID has used no CPU for 3 s in a row (at most $foldWait s); prints the
+# seconds waited.
+settle() {
+    local last="" quiet=0 waited=0 now
+    while [ "$quiet" -lt 3 ] && [ "$waited" -lt "$foldWait" ]; do
+        now=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+        if [ "$now" = "$last" ]; then quiet=$((quiet + 1)); else quiet=0; fi
+        last=$now; sleep 1; waited=$((waited + 1))
+    done
+    echo $((waited - 3))
+}
+
+search_ms() {
+    curl -s -o /dev/null -w '%{time_total}' \
+        "http://127.0.0.1:$1/s/?key=a&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0" |
+        awk '{ printf "%.0f", $1 * 1000 }'
+}
+
 status() { sed -n "s/^$2:[[:space:]]*\([0-9]*\) kB\$/\1/p" "/proc/$1/status"; }
 
 # run LABEL BINARY ROUND
@@ -70,9 +91,22 @@ run() {
         if curl -s "http://127.0.0.1:$port/s/?key=$name&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0" |
             grep -q "$name"; then seen=$((seen + 1)); fi
     done
-    sleep "$foldWait"
-    printf '%-7s round %s: lookup ms%s; found by the next search %s/%s; VmRSS before %s MB, VmHWM after the fold %s MB\n' \
-        "$label" "$round" "$times" "$seen" "$lookups" $(( rss / 1024 )) $(( $(status "$pid" VmHWM) / 1024 ))
+    local folded foldPeak firstSearch switched importPeak importSearch
+    folded=$(settle "$pid")
+    foldPeak=$(( $(status "$pid" VmHWM) / 1024 ))
+    firstSearch=$(search_ms "$port")
+    local deletion
+    deletion=$(date -d '+10 days' '+%Y-%m-%d 02:30:00')
+    for i in $(seq "$imported"); do printf 'qzimport%sx%s.com\t%s\n' "$i" "$round" "$deletion"; done >"$work/list.txt"
+    "$bin" import "$work/list.txt" --db "$work/domains.sqlite" >"$work/$label.import" 2>&1
+    switched=$(settle "$pid")
+    importPeak=$(( $(status "$pid" VmHWM) / 1024 ))
+    importSearch=$(search_ms "$port")
+    printf '%-7s round %s: lookup ms%s; found by the next search %s/%s; VmRSS before %s MB\n' \
+        "$label" "$round" "$times" "$seen" "$lookups" $(( rss / 1024 ))
+    printf '%-7s round %s: fold settled after %s s, VmHWM %s MB, then a search %s ms; import of %s settled after %s s, VmHWM %s MB, then a search %s ms; VmRSS at the end %s MB\n' \
+        "$label" "$round" "$folded" "$foldPeak" "$firstSearch" "$imported" "$switched" "$importPeak" "$importSearch" \
+        $(( $(status "$pid" VmRSS) / 1024 ))
     kill -TERM "$pid"; wait "$pid" 2>/dev/null || true
 }
 

@@ -1,10 +1,12 @@
 // Names learned by lookups laid over a catalogue must search exactly as a catalogue built from the
-// changed list: compared on generated names in every order, under several filters and pages.
+// changed list: compared on generated names in every order, under several filters and pages. And
+// catalogues switched in with their images kept in files read as they did in memory.
 #include "catalog/catalog.h"
 #include "catalog/catalog_keeper.h"
 #include "store/schema.h"
 #include "store/store.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <future>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace yuming;
@@ -197,4 +200,34 @@ TEST(CatalogLearned, TheKeeperServesALearnedChangeAtOnceAndFoldsItIn) {
         ASSERT_EQ(caughtUp.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     }
     expectServed();
+}
+
+// A switch moves the served image into a file under its readers and lets its pages go: what a
+// search reads stays the same, during the switch and after it, and images made meanwhile are
+// made in files too.
+TEST(CatalogSwitch, ImagesInFilesAndLetGoOfReadTheSameBytes) {
+    QTemporaryDir dir;
+    std::mt19937 random(7);
+    const Catalog original(generated(random, 2000));
+    std::string error;
+    const auto served = Catalog::fromImage(CatalogImage::copyOf(original.image()), error);
+    ASSERT_TRUE(served) << error;
+    EXPECT_FALSE(served->storage().inFile());
+    std::shared_ptr<const Catalog> made;
+    {
+        const LeanSwitch lean(dir.path().toStdString(), &served->storage());
+        EXPECT_TRUE(served->storage().inFile());
+        made = Catalog::fromImage(CatalogImage::copyOf(original.image()), error);
+        ASSERT_TRUE(made) << error;
+        EXPECT_TRUE(made->storage().inFile());
+        // Long enough for the pages to be let go of more than once.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(served->image(), original.image());
+        expectSame(*served, original);
+    }
+    EXPECT_EQ(made->image(), original.image());
+    expectSame(*made, original);
+    EXPECT_FALSE(CatalogImage(64).inFile());
+    // Nothing is left in the folder.
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }

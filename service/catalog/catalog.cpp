@@ -46,6 +46,10 @@ std::string_view Catalog::image() const {
     return m_core->image.view();
 }
 
+const CatalogImage& Catalog::storage() const {
+    return m_core->image;
+}
+
 std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
     auto next = sinceImage(now);
     if (!m_learned) return next;

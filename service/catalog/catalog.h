@@ -32,6 +32,8 @@ public:
 
     // The bytes to store, for fromImage.
     std::string_view image() const;
+    // The memory they are held in.
+    const CatalogImage& storage() const;
     // The same names without those deleted before `now` ("yyyy-MM-dd HH:mm:ss"); shares the data.
     std::shared_ptr<const Catalog> since(std::string_view now) const;
     // The earliest deletion time still listed; empty when the list is empty.

@@ -7,10 +7,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <utility>
 
 namespace yuming::service {
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    return dir.empty() ? std::string(".") : dir;
+}
+
+} // namespace
 
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
@@ -159,6 +169,10 @@ void CatalogKeeper::catchUp() {
     if (!generation.ok() && isBusy(generation.code)) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value == m_generation) return;
+    // The catalogue served goes on serving from a file while the next one is made; neither holds
+    // its pages in memory until the switch.
+    const auto served = m_catalogs.current();
+    const LeanSwitch lean(directoryOf(m_dbPath), &served->storage());
     const QDateTime now = QDateTime::currentDateTime();
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
