@@ -7,12 +7,13 @@
 # search sent right after the lookup's answer finds the name, the service's VmRSS before the
 # lookups, and its VmHWM once the list it rebuilds in the background is swapped in (once the
 # service has used no CPU for 3 s, at most FOLD_WAIT seconds, default 120); then `import` of
-# IMPORTED (default 1000) new names beside the running service, and its VmHWM once it has
-# switched to the imported list; last, the time of one search after each switch.
+# IMPORTED (default 1000) new names beside the running service, and its VmHWM (counted afresh)
+# once it has switched to the imported list; last, the time of one search after each switch.
 #
 # usage: BENCH_DB=copy-of-a-large.db bench/learn_lookup.sh BEFORE-SERVICE AFTER-SERVICE
 set -euo pipefail
 . "$(dirname "$0")/await_service.sh"
+here=$(cd "$(dirname "$0")" && pwd)
 
 before=${1:?usage: BENCH_DB=DB $0 BEFORE AFTER}
 after=${2:?usage: BENCH_DB=DB $0 BEFORE AFTER}
@@ -91,21 +92,33 @@ run() {
         if curl -s "http://127.0.0.1:$port/s/?key=$name&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0" |
             grep -q "$name"; then seen=$((seen + 1)); fi
     done
-    local folded foldPeak firstSearch switched importPeak importSearch
+    local folded foldPeak firstSearch switched importPeak importSearch load=""
+    if [ -n "${LOAD:-}" ]; then
+        KIND=$LOAD wrk -t 2 -c 8 -d 15s --latency -s "$here/search_kinds.lua" "http://127.0.0.1:$port" >"$work/$label.wrk"
+        load="; searches ($LOAD) during the fold: $(awk '/Requests\/sec/ { r = $2 } $1 == "99%" { p = $2 } END { print r " req/s, p99 " p }' "$work/$label.wrk")"
+    fi
     folded=$(settle "$pid")
     foldPeak=$(( $(status "$pid" VmHWM) / 1024 ))
     firstSearch=$(search_ms "$port")
     local deletion
     deletion=$(date -d '+10 days' '+%Y-%m-%d 02:30:00')
     for i in $(seq "$imported"); do printf 'qzimport%sx%s.com\t%s\n' "$i" "$round" "$deletion"; done >"$work/list.txt"
+    # The peak is counted afresh for the import's switch.
+    echo 5 >"/proc/$pid/clear_refs"
+    local importStart importSecs
+    importStart=$(date +%s)
     "$bin" import "$work/list.txt" --db "$work/domains.sqlite" >"$work/$label.import" 2>&1
+    importSecs=$(( $(date +%s) - importStart ))
     switched=$(settle "$pid")
     importPeak=$(( $(status "$pid" VmHWM) / 1024 ))
     importSearch=$(search_ms "$port")
-    printf '%-7s round %s: lookup ms%s; found by the next search %s/%s; VmRSS before %s MB\n' \
-        "$label" "$round" "$times" "$seen" "$lookups" $(( rss / 1024 ))
-    printf '%-7s round %s: fold settled after %s s, VmHWM %s MB, then a search %s ms; import of %s settled after %s s, VmHWM %s MB, then a search %s ms; VmRSS at the end %s MB\n' \
-        "$label" "$round" "$folded" "$foldPeak" "$firstSearch" "$imported" "$switched" "$importPeak" "$importSearch" \
+    local shows=no
+    if curl -s "http://127.0.0.1:$port/s/?key=qzimport1x$round&kaiwei=starts&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0" |
+        grep -q "qzimport1x$round"; then shows=yes; fi
+    printf '%-7s round %s: lookup ms%s; found by the next search %s/%s; VmRSS before %s MB%s\n' \
+        "$label" "$round" "$times" "$seen" "$lookups" $(( rss / 1024 )) "$load"
+    printf '%-7s round %s: fold settled after %s s, VmHWM %s MB, then a search %s ms; import of %s (%s s) settled after %s s, VmHWM %s MB, then a search %s ms (imported names shown: %s); VmRSS at the end %s MB\n' \
+        "$label" "$round" "$folded" "$foldPeak" "$firstSearch" "$imported" "$importSecs" "$switched" "$importPeak" "$importSearch" "$shows" \
         $(( $(status "$pid" VmRSS) / 1024 ))
     kill -TERM "$pid"; wait "$pid" 2>/dev/null || true
 }

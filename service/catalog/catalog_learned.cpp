@@ -7,6 +7,7 @@
 #include "catalog/catalog_format.h"
 
 #include <algorithm>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -89,12 +90,10 @@ std::shared_ptr<const Catalog> Catalog::withLearned(std::vector<LearnedName> lea
     if (learned.empty()) return next;
     auto rows = std::make_shared<LearnedRows>();
     // The last word on a name stands.
+    std::set<std::pair<std::string, Suffix>> seen;
     for (auto it = learned.rbegin(); it != learned.rend(); ++it) {
         it->name.resize(std::min<std::size_t>(it->name.size(), 255));
-        const bool known = std::any_of(rows->learned.begin(), rows->learned.end(), [&](const LearnedName& n) {
-            return n.name == it->name && n.suffix == it->suffix;
-        });
-        if (!known) rows->learned.push_back(std::move(*it));
+        if (seen.emplace(it->name, it->suffix).second) rows->learned.push_back(std::move(*it));
     }
     std::reverse(rows->learned.begin(), rows->learned.end());
     for (const LearnedName& name : rows->learned) {

@@ -25,8 +25,8 @@ struct OnlineOptions {
     // The longest a lookup waits for its turn at a registry (a Retry-After included) before it
     // is answered without one: the tool gives up on a page that takes 30 s.
     std::chrono::milliseconds queueLimit{15000};
-    // The longest a lookup that changed the drop list waits for the catalogue to hold the change;
-    // a list of millions of names takes longer to rebuild, and its search catches up soon after.
+    // The longest a lookup that changed the drop list waits for the catalogue to hold the change
+    // (the keeper lays a learned name over the catalogue served at once; this is the bound).
     std::chrono::milliseconds catalogueWait{3000};
     QTimeZone zone = QTimeZone::systemTimeZone();
 };
