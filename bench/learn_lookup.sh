@@ -13,7 +13,6 @@
 # usage: BENCH_DB=copy-of-a-large.db bench/learn_lookup.sh BEFORE-SERVICE AFTER-SERVICE
 set -euo pipefail
 . "$(dirname "$0")/await_service.sh"
-here=$(cd "$(dirname "$0")" && pwd)
 
 before=${1:?usage: BENCH_DB=DB $0 BEFORE AFTER}
 after=${2:?usage: BENCH_DB=DB $0 BEFORE AFTER}
@@ -69,6 +68,24 @@ search_ms() {
         awk '{ printf "%.0f", $1 * 1000 }'
 }
 
+# searches_during PORT SECONDS: 4 clients, one after another each, sending one-letter contains
+# searches (sort o_5) for SECONDS; prints the count, p50 and p99 of their times.
+searches_during() {
+    local end=$(( $(date +%s) + $2 )) c letters=abcdefghijklmnopqrstuvwxyz
+    for c in 1 2 3 4; do
+        (
+            local k=0
+            while [ "$(date +%s)" -lt "$end" ]; do
+                k=$(( (k + 1) % 26 ))
+                curl -s -o /dev/null -w '%{time_total}\n' \
+                    "http://127.0.0.1:$1/s/?key=${letters:k:1}&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&net=net&tsym=0&d=0&do=do&page=0"
+            done
+        ) >"$work/load.$c" &
+    done
+    wait
+    cat "$work"/load.* | sort -n | awk '{ t[NR] = $1 * 1000 } END { printf "%d searches, p50 %.1f ms, p99 %.1f ms", NR, t[int(NR * 0.5) + 1], t[int(NR * 0.99) + 1] }'
+}
+
 status() { sed -n "s/^$2:[[:space:]]*\([0-9]*\) kB\$/\1/p" "/proc/$1/status"; }
 
 # run LABEL BINARY ROUND
@@ -94,8 +111,7 @@ run() {
     done
     local folded foldPeak firstSearch switched importPeak importSearch load=""
     if [ -n "${LOAD:-}" ]; then
-        KIND=$LOAD wrk -t 2 -c 8 -d 15s --latency -s "$here/search_kinds.lua" "http://127.0.0.1:$port" >"$work/$label.wrk"
-        load="; searches ($LOAD) during the fold: $(awk '/Requests\/sec/ { r = $2 } $1 == "99%" { p = $2 } END { print r " req/s, p99 " p }' "$work/$label.wrk")"
+        load="; searches during the fold: $(searches_during "$port" 15)"
     fi
     folded=$(settle "$pid")
     foldPeak=$(( $(status "$pid" VmHWM) / 1024 ))
