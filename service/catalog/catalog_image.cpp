@@ -71,7 +71,9 @@ CatalogImage::CatalogImage(std::size_t size) : m_size(size) {
     if (size == 0) return;
     if (const auto& trim = t_switching) {
         const int fd = unnamedFile(trim->dir);
-        if (fd >= 0 && ::ftruncate(fd, static_cast<off_t>(size)) == 0) {
+        // The file's blocks are taken now: one that ran out of room while being written through the
+        // mapping would end the process. No room, or a file system that cannot promise it: memory.
+        if (fd >= 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(size)) == 0) {
             void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             ::close(fd);
             if (mapped != MAP_FAILED) {
