@@ -111,10 +111,11 @@ bool startData(Serving& serving) {
     auto settings = onlineOptions(serving.options);
     if (!settings) return false;
     CatalogKeeper& keeper = *serving.keeper;
-    serving.online =
-        std::make_unique<OnlineLookups>(std::move(*settings), [&keeper](std::function<void()> inCatalogue) {
-            keeper.refresh(std::move(inCatalogue));
-        });
+    serving.online = std::make_unique<OnlineLookups>(std::move(*settings),
+                                                     [&keeper](LearnedName learned, auto inCatalogue) {
+                                                         keeper.learn(std::move(learned));
+                                                         inCatalogue();
+                                                     });
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "catalog/catalog_builder.h"
 #include "catalog/catalog_format.h"
+#include "catalog/catalog_learned.h"
 
 #include <algorithm>
 #include <utility>
@@ -45,7 +46,17 @@ std::string_view Catalog::image() const {
     return m_core->image.view();
 }
 
+const CatalogImage& Catalog::storage() const {
+    return m_core->image;
+}
+
 std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
+    auto next = sinceImage(now);
+    if (!m_learned) return next;
+    return next->withLearned(learnedNames(*m_learned));
+}
+
+std::shared_ptr<Catalog> Catalog::sinceImage(std::string_view now) const {
     const Core& c = *m_core;
     std::uint32_t lo = 0, hi = c.deletions;
     while (lo < hi) {
@@ -56,6 +67,7 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
             hi = mid;
     }
     auto next = std::shared_ptr<Catalog>(new Catalog(m_core));
+    next->m_since = std::string(now);
     next->m_floor = lo;
     if (lo == 0) return next;
     // The rows gone are the first ones in deletion order; their counts come off the tallies.
@@ -98,7 +110,12 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
 }
 
 std::string_view Catalog::firstDeletion() const {
-    return m_floor < m_core->deletions && m_size > 0 ? m_core->deletionText(m_floor) : std::string_view{};
+    std::string_view first =
+        m_floor < m_core->deletions && m_size > 0 ? m_core->deletionText(m_floor) : std::string_view{};
+    if (!m_learned) return first;
+    for (const ListedName& added : m_learned->added)
+        if (first.empty() || added.deletion < first) first = added.deletion;
+    return first;
 }
 
 std::string_view Catalog::name(std::uint32_t id) const {
@@ -108,6 +125,10 @@ std::string_view Catalog::name(std::uint32_t id) const {
 
 Catalog::Row Catalog::row(std::uint32_t id) const {
     const Core& c = *m_core;
+    if (id >= c.rows) {
+        const ListedName& added = m_learned->added[id - c.rows];
+        return {added.name, added.suffix, added.deletion};
+    }
     return {name(id), static_cast<Suffix>(1u << (c.entries[id].info & 3)),
             c.deletionText(c.entries[id].deletion)};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/catalog_format.h"
+#include "catalog/learned_name.h"
 #include "protocol/search_query.h"
 #include "store/store.h"
 
@@ -8,11 +9,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace yuming::service {
+
+struct LearnedRows;
 
 // The drop list held in memory, searched without ever sorting the whole list: prefix and suffix
 // searches are binary searches in the two name orders, a keyword anywhere comes from the rows
@@ -28,10 +32,16 @@ public:
 
     // The bytes to store, for fromImage.
     std::string_view image() const;
+    // The memory they are held in.
+    const CatalogImage& storage() const;
     // The same names without those deleted before `now` ("yyyy-MM-dd HH:mm:ss"); shares the data.
     std::shared_ptr<const Catalog> since(std::string_view now) const;
     // The earliest deletion time still listed; empty when the list is empty.
     std::string_view firstDeletion() const;
+    // The same list with what lookups learned laid over it, in place of what an earlier call laid:
+    // searched, counted and paged as the catalogue built from the list so changed would be, without
+    // building one. Meant for a few thousand names at most; shares the data.
+    std::shared_ptr<const Catalog> withLearned(std::vector<LearnedName> learned) const;
 
     struct Row {
         std::string_view name;
@@ -47,13 +57,18 @@ public:
     Page search(const SearchFilters& filters, int pageSize) const;
     Row row(std::uint32_t id) const;
     // Names on the list.
-    std::size_t size() const { return m_size; }
+    std::size_t size() const;
 
     using Core = CatalogCore;
 
 private:
     explicit Catalog(std::shared_ptr<const Core> core);
 
+    std::shared_ptr<Catalog> sinceImage(std::string_view now) const;
+    Page searchImage(const SearchFilters& filters, int pageSize) const;
+    Page searchLearned(const SearchFilters& filters, int pageSize) const;
+    // The row listed under this name, if any.
+    std::optional<std::uint32_t> find(std::string_view name, Suffix suffix) const;
     std::string_view name(std::uint32_t id) const;
     bool passes(std::uint32_t id, const SearchFilters& filters) const;
     std::vector<std::uint32_t> edgeMatches(const SearchFilters& filters) const;
@@ -79,6 +94,10 @@ private:
     // length counts every name that long or longer.
     std::shared_ptr<const Tally> m_tally;
     std::shared_ptr<const LetterTally> m_letterTally;
+    // What lookups learned since the image was built (rows added after the image's own, numbered
+    // on from its last), and the time before which names have left the list.
+    std::shared_ptr<const LearnedRows> m_learned;
+    std::string m_since;
 };
 
 // The catalogue being served. When the drop list changes a new one is built aside and put in its

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <tuple>
 #include <utility>
-
-#include <sys/mman.h>
 
 namespace yuming::service {
 
@@ -84,36 +81,6 @@ void gramsOf(std::string_view name, Grams& grams) {
 }
 
 } // namespace catalog_format
-
-CatalogImage::CatalogImage(std::size_t size) : m_size(size) {
-    if (size == 0) return;
-    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) throw std::bad_alloc();
-    ::madvise(mapped, size, MADV_HUGEPAGE);
-    m_data = static_cast<char*>(mapped);
-}
-
-CatalogImage CatalogImage::copyOf(std::string_view bytes) {
-    CatalogImage image(bytes.size());
-    if (!bytes.empty()) std::memcpy(image.data(), bytes.data(), bytes.size());
-    return image;
-}
-
-CatalogImage::~CatalogImage() {
-    if (m_data) ::munmap(m_data, m_size);
-}
-
-CatalogImage::CatalogImage(CatalogImage&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
-
-CatalogImage& CatalogImage::operator=(CatalogImage&& other) noexcept {
-    if (this != &other) {
-        if (m_data) ::munmap(m_data, m_size);
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-    }
-    return *this;
-}
 
 bool CatalogCore::read(std::string& error) {
     const auto fail = [&](const char* why) {

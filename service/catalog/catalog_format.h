@@ -4,6 +4,7 @@
 // writes them and the catalogue reads them back. What is in namespace catalog_format is for those
 // two alone.
 
+#include "catalog/catalog_image.h"
 #include "protocol/search_query.h"
 
 #include <array>
@@ -20,31 +21,6 @@ namespace yuming::service {
 inline constexpr int kSymbols = 37;
 int symbol(char c);
 std::size_t pairGram(char a, char b);
-
-// The bytes of a catalogue, in memory of their own: mapped at once and in large pages where the
-// system has them, since faulting in a few hundred megabytes a page at a time is most of the cost
-// of reading them.
-class CatalogImage {
-public:
-    CatalogImage() = default;
-    // `size` zero bytes.
-    explicit CatalogImage(std::size_t size);
-    static CatalogImage copyOf(std::string_view bytes);
-    ~CatalogImage();
-    CatalogImage(CatalogImage&& other) noexcept;
-    CatalogImage& operator=(CatalogImage&& other) noexcept;
-    CatalogImage(const CatalogImage&) = delete;
-    CatalogImage& operator=(const CatalogImage&) = delete;
-
-    char* data() { return m_data; }
-    const char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    std::string_view view() const { return {m_data, m_size}; }
-
-private:
-    char* m_data = nullptr;
-    std::size_t m_size = 0;
-};
 
 // Rows counted by suffix, structure and length: for each letter and pair of letters up to a
 // length of kLetterLengths - 1, and for every name up to kTallyLengths - 1; the last length counts

@@ -7,10 +7,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <utility>
 
 namespace yuming::service {
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    return dir.empty() ? std::string(".") : dir;
+}
+
+} // namespace
 
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
@@ -96,8 +106,9 @@ void CatalogKeeper::run() {
         catchUp();
         if (Clock::now() >= nextFloor) {
             nextFloor = Clock::now() + std::chrono::minutes(1);
-            const auto current = m_catalogs.current();
             const std::string now = Moment::of(QDateTime::currentDateTime()).text();
+            const std::lock_guard served(m_servedMutex);
+            const auto current = m_catalogs.current();
             if (!current->firstDeletion().empty() && current->firstDeletion() < now)
                 m_catalogs.replace(current->since(now));
         }
@@ -125,23 +136,53 @@ void CatalogKeeper::sayOnce(const std::string& what) {
     m_lastError = what;
 }
 
+void CatalogKeeper::learn(LearnedName learned) {
+    const std::lock_guard served(m_servedMutex);
+    m_learned.emplace_back(++m_taught, std::move(learned));
+    std::vector<LearnedName> names;
+    for (const auto& [ticket, name] : m_learned)
+        names.push_back(name);
+    m_catalogs.replace(m_catalogs.current()->withLearned(std::move(names)));
+}
+
+std::uint64_t CatalogKeeper::taughtSoFar() {
+    const std::lock_guard served(m_servedMutex);
+    return m_taught;
+}
+
+// What was learned by `taught` was in the database before the names of `next` were read.
+void CatalogKeeper::serve(std::shared_ptr<const Catalog> next, std::uint64_t taught) {
+    const std::lock_guard served(m_servedMutex);
+    std::erase_if(m_learned, [&](const auto& learned) { return learned.first <= taught; });
+    if (m_learned.empty()) return m_catalogs.replace(std::move(next));
+    std::vector<LearnedName> names;
+    for (const auto& [ticket, name] : m_learned)
+        names.push_back(name);
+    m_catalogs.replace(next->withLearned(std::move(names)));
+}
+
 void CatalogKeeper::catchUp() {
+    const std::uint64_t taught = taughtSoFar();
     Store store(m_dbPath);
     const auto generation = store.generation();
     // A writer committing holds the file a moment; the next turn asks again.
     if (!generation.ok() && isBusy(generation.code)) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value == m_generation) return;
+    // The catalogue served goes on serving from a file while the next one is made; neither holds
+    // its pages in memory until the switch.
+    const auto served = m_catalogs.current();
+    const LeanSwitch lean(directoryOf(m_dbPath), &served->storage());
     const QDateTime now = QDateTime::currentDateTime();
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
     if (stored.value.catalog) {
-        m_catalogs.replace(std::move(stored.value.catalog));
+        serve(std::move(stored.value.catalog), taught);
         m_unstored = nullptr;
     } else {
         auto built = builtCatalogue(store, now);
         if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);
-        m_catalogs.replace(built.value);
+        serve(built.value, taught);
         m_unstored = std::move(built.value);
         // Lookups that change the list come in runs; the index is stored once they pause.
         m_storeAt = std::chrono::steady_clock::now() + kStoreWhenQuietFor;

@@ -45,9 +45,15 @@ public:
     // After this process changed the names: `done` is called, on the keeper's thread, once the
     // catalogue served holds the change, or when the keeper stops.
     void refresh(std::function<void()> done);
+    // After a lookup taught the database what `learned` says: served when this returns, laid over
+    // the catalogue until the next one built from the names holds it.
+    void learn(LearnedName learned);
     void stop();
 
 private:
+    // Serves `next`, with what was learned after `taught` laid over it.
+    void serve(std::shared_ptr<const Catalog> next, std::uint64_t taught);
+    std::uint64_t taughtSoFar();
     void run();
     void catchUp();
     void storeWhenDue();
@@ -66,6 +72,11 @@ private:
     std::uint64_t m_asked = 0;
     std::vector<std::pair<std::uint64_t, std::function<void()>>> m_waiting;
     bool m_stopping = false;
+    // What lookups taught, numbered, until a catalogue built after it holds it. Whatever replaces
+    // the catalogue served holds m_servedMutex, so no change is lost between reading and replacing.
+    std::mutex m_servedMutex;
+    std::vector<std::pair<std::uint64_t, LearnedName>> m_learned;
+    std::uint64_t m_taught = 0;
     std::thread m_thread;
 };
 

@@ -166,7 +166,7 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
     });
 }
 
-Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const {
+Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) const {
     Page page;
     if (!canMatch(filters.keyword) || pageSize <= 0) return page;
     const std::int64_t first = filters.page * pageSize;

@@ -2,6 +2,8 @@
 
 #include "registry/rdap_record.h"
 #include "registry/registry_estimate.h"
+#include "store/listing_rule.h"
+#include "store/meta.h"
 
 #include "protocol/moment.h"
 #include "text/gbk.h"
@@ -158,7 +160,7 @@ struct OnlineLookups::Impl {
     void failed(const std::string& key, const std::string& reason);
     void finish(const std::string& key, const RegistryAnswer& answer);
     void keep(const std::string& key, const RegistryAnswer& answer);
-    bool learn(const DomainName& name, const RegistryAnswer& answer);
+    std::optional<LearnedName> learn(const DomainName& name, const RegistryAnswer& answer);
     void runWrites();
     void endWrites();
     const OnlineOptions options;
@@ -276,7 +278,7 @@ void OnlineLookups::Impl::keep(const std::string& key, const RegistryAnswer& ans
             if (const std::string error = writer.saveAnswer(key, answer); !error.empty())
                 std::cerr << "yuming-service: cannot keep the registry's answer about " << key << ": "
                           << error << '\n';
-        if (learn(name, answer)) return listChanged(finishHere);
+        if (auto learned = learn(name, answer)) return listChanged(std::move(*learned), finishHere);
         finishHere();
     });
     writesWake.notify_one();
@@ -329,10 +331,11 @@ void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& a
         waiter(outcome);
 }
 
-// Whether the drop list changed.
-bool OnlineLookups::Impl::learn(const DomainName& name, const RegistryAnswer& answer) {
+// What the drop list learned, when it changed: the name listed with its deletion time as the
+// drop list's rule (the one the catalogue is built by) has it now, or off the list.
+std::optional<LearnedName> OnlineLookups::Impl::learn(const DomainName& name, const RegistryAnswer& answer) {
     const Reading reading = read(answer, name.suffix, epochNow(), options.zone);
-    if (reading.found && !reading.estimate) return false;
+    if (reading.found && !reading.estimate) return std::nullopt;
     std::optional<Registration> now;
     bool list = false;
     if (reading.estimate) {
@@ -344,7 +347,14 @@ bool OnlineLookups::Impl::learn(const DomainName& name, const RegistryAnswer& an
     if (!changed.ok())
         std::cerr << "yuming-service: cannot update the drop list with " << name.name << '.'
                   << suffixName(name.suffix) << ": " << changed.error << '\n';
-    return changed.ok() && changed.value && listChanged;
+    if (!changed.ok() || !changed.value || !listChanged) return std::nullopt;
+    LearnedName learned{name.name, name.suffix, std::nullopt};
+    const QDateTime clock = QDateTime::currentDateTime();
+    const Origin origin = list ? Origin::Deleting : Origin::Learned;
+    if (now && now->deletion >= yuming::Moment::of(clock).text() &&
+        (listedAnyDay(origin) || now->deletion < dayText(listEnd(clock.date()))))
+        learned.deletion = now->deletion;
+    return learned;
 }
 
 OnlineLookups::OnlineLookups(OnlineOptions options, ListChanged listChanged)

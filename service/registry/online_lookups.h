@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/learned_name.h"
 #include "registry/domain_name.h"
 #include "registry/lookup_outcome.h"
 #include "registry/rdap_bootstrap.h"
@@ -24,8 +25,8 @@ struct OnlineOptions {
     // The longest a lookup waits for its turn at a registry (a Retry-After included) before it
     // is answered without one: the tool gives up on a page that takes 30 s.
     std::chrono::milliseconds queueLimit{15000};
-    // The longest a lookup that changed the drop list waits for the catalogue to hold the change;
-    // a list of millions of names takes longer to rebuild, and its search catches up soon after.
+    // The longest a lookup that changed the drop list waits for the catalogue to hold the change
+    // (the keeper lays a learned name over the catalogue served at once; this is the bound).
     std::chrono::milliseconds catalogueWait{3000};
     QTimeZone zone = QTimeZone::systemTimeZone();
 };
@@ -34,11 +35,12 @@ struct OnlineOptions {
 // still fresh for the status it reports is used again without asking, and when a registry cannot
 // be reached the last answer is used whatever its age. Names an answer finds about to be deleted
 // go on the drop list, names found renewed or gone come off it. Then `listChanged` is called with
-// a callback, which it calls (on any thread) once the catalogue holds the change; the lookup is
-// answered then, so a search right after agrees, or after `catalogueWait` at the latest.
+// what the list learned and a callback, which it calls (on any thread) once the catalogue holds the
+// change; the lookup is answered then, so a search right after agrees, or after `catalogueWait` at
+// the latest.
 class OnlineLookups {
 public:
-    using ListChanged = std::function<void(std::function<void()> inCatalogue)>;
+    using ListChanged = std::function<void(LearnedName learned, std::function<void()> inCatalogue)>;
     using Answer = std::function<void(LookupOutcome)>;
     OnlineLookups(OnlineOptions options, ListChanged listChanged);
     ~OnlineLookups();
