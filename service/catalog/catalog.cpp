@@ -10,9 +10,10 @@ namespace yuming::service {
 
 using namespace catalog_format;
 
+// The tallies are the image's own until rows leave the list.
 Catalog::Catalog(std::shared_ptr<const Core> core)
-    : m_core(std::move(core)), m_size(m_core->rows), m_tally(std::make_shared<const Tally>(*m_core->tally)),
-      m_letterTally(std::make_shared<const LetterTally>(*m_core->letterTally)) {}
+    : m_core(std::move(core)), m_size(m_core->rows), m_tally(m_core, m_core->tally),
+      m_letterTally(m_core, m_core->letterTally) {}
 
 namespace {
 
@@ -95,6 +96,35 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
     next->m_floorDayRows = std::move(floorDayRows);
     next->m_dayEnd = static_cast<std::size_t>(dayEnd - byDay);
     return next;
+}
+
+// The walks by deletion and by day begin past the rows gone; in the other orders those rows are
+// anywhere, and come off the image's counts.
+const BlockCounts& Catalog::blocks(Order o) const {
+    const Core& c = *m_core;
+    if (o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return c.blocks(o);
+    return m_blocks[o].get([&] {
+        BlockCounts counts = c.blocks(o);
+        std::vector<std::uint64_t> gone(c.words);
+        const std::uint32_t* byDeletion = c.order(ByDeletion);
+        for (std::size_t i = 0; i < m_deletionStart; ++i)
+            gone[byDeletion[i] / 64] |= std::uint64_t{1} << (byDeletion[i] % 64);
+        const std::uint32_t* ids = c.order(o);
+        for (std::size_t position = 0; position < c.rows; ++position)
+            if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)
+                counts.remove(position, RowFacet::of(name(id), c.entries[id].info));
+        return counts;
+    });
+}
+
+const BlockCounts& Catalog::floorDayBlocks() const {
+    return m_floorDayBlocks.get([&] {
+        std::vector<RowFacet> facets;
+        facets.reserve(m_floorDayRows->size());
+        for (const std::uint32_t id : *m_floorDayRows)
+            facets.push_back(RowFacet::of(name(id), m_core->entries[id].info));
+        return BlockCounts(facets);
+    });
 }
 
 std::string_view Catalog::firstDeletion() const {

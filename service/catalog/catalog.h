@@ -60,9 +60,12 @@ private:
     void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
     bool countable(const SearchFilters& filters, int lengths) const;
     std::int64_t counted(const SearchFilters& filters) const;
+    // A walk that may count whole blocks: -1 for every row, or the letter every row holds.
+    static constexpr int kEveryRow = -1;
+    static constexpr int kNoBlocks = -2;
     template <class Wanted>
     std::vector<std::uint32_t> walk(const SearchFilters& filters, std::int64_t first, int count,
-                                    Wanted wanted) const;
+                                    Wanted wanted, int blockLetter = kNoBlocks) const;
     std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, const SearchFilters& filters,
                                      std::int64_t first, int count) const;
 
@@ -79,6 +82,12 @@ private:
     // length counts every name that long or longer.
     std::shared_ptr<const Tally> m_tally;
     std::shared_ptr<const LetterTally> m_letterTally;
+    // Each order's block counts without the rows gone, and the same for m_floorDayRows: worked
+    // out when first walked.
+    const BlockCounts& blocks(catalog_format::Order o) const;
+    const BlockCounts& floorDayBlocks() const;
+    std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> m_blocks;
+    WorkedOut<BlockCounts> m_floorDayBlocks;
 };
 
 // The catalogue being served. When the drop list changes a new one is built aside and put in its

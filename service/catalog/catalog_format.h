@@ -4,6 +4,7 @@
 // writes them and the catalogue reads them back. What is in namespace catalog_format is for those
 // two alone.
 
+#include "catalog/catalog_blocks.h"
 #include "protocol/search_query.h"
 
 #include <array>
@@ -155,6 +156,10 @@ struct CatalogCore {
     // Where each suffix (by rank) begins in the suffix order, and each length in the length order.
     std::array<std::size_t, 5> suffixStart{};
     std::array<std::size_t, 257> lengthStart{};
+    // Each sort order's rows counted block by block, worked out when first walked (the reversed
+    // name order is never walked).
+    const BlockCounts& blocks(catalog_format::Order o) const;
+    std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> orderBlocks;
 
     const std::uint32_t* order(std::size_t o) const { return orders + o * rows; }
     std::string_view deletionText(std::uint32_t d) const {

@@ -61,44 +61,69 @@ std::int64_t Catalog::counted(const SearchFilters& filters) const {
     return sum((*m_letterTally)[gram], kLetterLengths);
 }
 
-// Rows [first, first + count) of those `wanted`, walking the order of `sort`.
+// Rows [first, first + count) of those `wanted`, walking the order of `sort`. With a block letter
+// (every row `wanted` is one the block counts count), whole blocks before the page are counted
+// instead of walked; a length bound is not in the counts, except in the length order, whose range
+// already holds only the lengths asked for.
 template <class Wanted>
 std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int64_t first, int count,
-                                         Wanted wanted) const {
+                                         Wanted wanted, int blockLetter) const {
     const SortKey sort = filters.sort;
     static constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
     const Core& c = *m_core;
-    const std::uint32_t* order = c.order(kOrderOf[static_cast<std::size_t>(sort)]);
+    const Order orderIndex = kOrderOf[static_cast<std::size_t>(sort)];
+    const std::uint32_t* order = c.order(orderIndex);
+    const bool counts = blockLetter != kNoBlocks &&
+                        (sort == SortKey::Length || (filters.minLength <= 0 && filters.maxLength <= 0));
     std::vector<std::uint32_t> out;
     std::int64_t seen = 0;
-    // Whether the page is full.
-    const auto take = [&](const std::uint32_t* from, const std::uint32_t* to) {
-        for (; from < to; ++from) {
-            if (!wanted(*from)) continue;
-            if (seen++ < first) continue;
-            out.push_back(*from);
-            if (static_cast<int>(out.size()) == count) return true;
+    constexpr std::size_t kBlock = BlockCounts::kBlock;
+    // Whether the page is full. `from` and `to` lie in the sequence starting at `base`, whose
+    // blocks `blocks` counts.
+    const auto take = [&](const std::uint32_t* from, const std::uint32_t* to, const std::uint32_t* base,
+                          const BlockCounts* blocks) {
+        while (from < to) {
+            const auto at = static_cast<std::size_t>(from - base);
+            if (blocks && at % kBlock == 0 && static_cast<std::size_t>(to - from) >= kBlock) {
+                const std::uint32_t n =
+                    blocks->count(at / kBlock, blockLetter, filters.suffixes, filters.kind);
+                if (seen + n <= first) {
+                    seen += n;
+                    from += kBlock;
+                    continue;
+                }
+            }
+            const std::uint32_t* stop = blocks ? std::min(to, base + (at / kBlock + 1) * kBlock) : to;
+            for (; from < stop; ++from) {
+                if (!wanted(*from)) continue;
+                if (seen++ < first) continue;
+                out.push_back(*from);
+                if (static_cast<int>(out.size()) == count) return true;
+            }
         }
         return false;
     };
+    const BlockCounts* blocks = counts ? &this->blocks(orderIndex) : nullptr;
     if (sort == SortKey::DeletionTime) {
-        take(order + m_deletionStart, order + c.rows);
+        take(order + m_deletionStart, order + c.rows, order, blocks);
     } else if (sort == SortKey::Suffix) {
         // The order holds each suffix in one run: runs of suffixes not asked for are passed over.
         for (std::size_t rank = 0; rank < 4; ++rank)
             if (filters.suffixes & (1u << ((rank + 3) & 3)) &&
-                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1]))
+                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks))
                 break;
     } else if (sort == SortKey::Length) {
         const auto lowest = static_cast<std::size_t>(std::clamp(filters.minLength, 0, 256));
         const auto highest =
             static_cast<std::size_t>(filters.maxLength > 0 ? std::min(filters.maxLength, 255) : 255);
-        if (lowest <= highest) take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1]);
+        if (lowest <= highest)
+            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks);
     } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
         const std::vector<std::uint32_t>& day = *m_floorDayRows;
-        if (!take(day.data(), day.data() + day.size())) take(order + m_dayEnd, order + c.rows);
+        if (!take(day.data(), day.data() + day.size(), day.data(), counts ? &floorDayBlocks() : nullptr))
+            take(order + m_dayEnd, order + c.rows, order, blocks);
     } else {
-        take(order, order + c.rows);
+        take(order, order + c.rows, order, blocks);
     }
     return out;
 }
@@ -179,9 +204,12 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
         const int letter = key.empty() ? -1 : symbol(key[0]);
-        page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
-            return (letter < 0 || m_core->hasLetter(letter, id)) && passes(id, filters);
-        });
+        page.rows = walk(
+            filters, first, pageSize,
+            [&](std::uint32_t id) {
+                return (letter < 0 || m_core->hasLetter(letter, id)) && passes(id, filters);
+            },
+            letter < 0 ? kEveryRow : letter);
         return page;
     }
     // A pair of letters: counted the same way; the page walked for when the walk is much shorter
