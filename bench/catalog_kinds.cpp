@@ -1,7 +1,8 @@
 // The kinds of search bench/search_kinds.lua sends over HTTP, asked of the catalogue directly on
 // one thread: for each kind the slowest of its keywords, so a figure here says which keyword
 // drives the kind's p99 under wrk. `catalog_kinds DATABASE [RUNS]`: the database's stored search
-// index (built from its names when none fits), each keyword asked RUNS times (default 20).
+// index (built from its names when none fits), each keyword asked RUNS times (default 20), of
+// every kind or only KIND.
 #include "catalog/catalog.h"
 #include "catalog/catalog_store.h"
 #include "http/pages.h"
@@ -104,10 +105,11 @@ std::vector<Kind> kinds() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: catalog_kinds DATABASE [RUNS]\n");
+        std::fprintf(stderr, "usage: catalog_kinds DATABASE [RUNS [KIND]]\n");
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    const std::string only = argc > 3 ? argv[3] : "";
     Store store(argv[1]);
     if (!store.isOpen()) return std::fprintf(stderr, "cannot open %s\n", argv[1]), 1;
     const QDateTime now = QDateTime::currentDateTime();
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
     }
     std::printf("| kind | slowest search | its p50 ms | its max ms | all p50 ms |\n|---|---|---|---|---|\n");
     for (const Kind& kind : kinds()) {
+        if (!only.empty() && only != kind.name) continue;
         std::vector<double> all;
         double worst = -1, worstMax = 0;
         std::string worstLabel;

@@ -64,6 +64,10 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
     const std::uint32_t* end = std::partition_point(
         byDeletion, byDeletion + c.rows, [&](std::uint32_t id) { return c.entries[id].deletion < lo; });
     next->m_deletionStart = static_cast<std::size_t>(end - byDeletion);
+    auto gone = std::make_shared<std::vector<std::uint64_t>>(c.words);
+    for (const std::uint32_t* p = byDeletion; p < end; ++p)
+        (*gone)[*p / 64] |= std::uint64_t{1} << (*p % 64);
+    next->m_gone = gone;
     auto tally = std::make_shared<Tally>(*c.tally);
     auto letterTally = std::make_shared<LetterTally>(*c.letterTally);
     Grams grams;
@@ -105,10 +109,7 @@ const BlockCounts& Catalog::blocks(Order o) const {
     if (o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return c.blocks(o);
     return m_blocks[o].get([&] {
         BlockCounts counts = c.blocks(o);
-        std::vector<std::uint64_t> gone(c.words);
-        const std::uint32_t* byDeletion = c.order(ByDeletion);
-        for (std::size_t i = 0; i < m_deletionStart; ++i)
-            gone[byDeletion[i] / 64] |= std::uint64_t{1} << (byDeletion[i] % 64);
+        const std::vector<std::uint64_t>& gone = *m_gone;
         const std::uint32_t* ids = c.order(o);
         for (std::size_t position = 0; position < c.rows; ++position)
             if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)

@@ -74,6 +74,8 @@ private:
     // first m_deletionStart; in day order the days before, and in part the first day listed,
     // whose rows still listed are m_floorDayRows, then the order goes on from m_dayEnd.
     std::uint32_t m_floor = 0;
+    // A bit for each row gone, when any is.
+    std::shared_ptr<const std::vector<std::uint64_t>> m_gone;
     std::size_t m_deletionStart = 0;
     std::shared_ptr<const std::vector<std::uint32_t>> m_floorDayRows;
     std::size_t m_dayEnd = 0;

@@ -170,6 +170,9 @@ bool CatalogCore::read(std::string& error) {
             if (start[g + 1] < start[g]) return fail("keyword index out of order");
     }
 
+    info.resize(rows);
+    for (std::uint32_t id = 0; id < rows; ++id)
+        info[id] = entries[id].info;
     nameRank.assign(rows, 0);
     const std::uint32_t* byName = order(ByName);
     for (std::uint32_t position = 0; position < rows; ++position)

@@ -150,8 +150,11 @@ struct CatalogCore {
     const std::uint8_t* pairs = nullptr;
     const std::uint64_t* tripleStart = nullptr;
     const std::uint8_t* triples = nullptr;
-    // Worked out when read: each row's place in the name order, each deletion time's day.
+    // Worked out when read: each row's place in the name order, each deletion time's day, and
+    // each row's suffix and structure alone (Entry::info), a byte a row, so that filtering rows
+    // read all over the list touches an eighth of the memory the entries take.
     std::vector<std::uint32_t> nameRank;
+    std::vector<std::uint8_t> info;
     std::vector<std::uint32_t> dayOf;
     // Where each suffix (by rank) begins in the suffix order, and each length in the length order.
     std::array<std::size_t, 5> suffixStart{};

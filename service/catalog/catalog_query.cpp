@@ -19,18 +19,22 @@ bool canMatch(std::string_view keyword) {
     return std::all_of(keyword.begin(), keyword.end(), [](char c) { return symbol(c) >= 0; });
 }
 
+// How many steps of a walk cost as much as sorting one match in (see Catalog::slice).
+constexpr double kWalkSteps = 8;
+
 } // namespace
 
 bool Catalog::passes(std::uint32_t id, const SearchFilters& filters) const {
     const Core& c = *m_core;
-    const Entry& e = c.entries[id];
-    if (e.deletion < m_floor) return false;
-    const std::uint8_t info = e.info;
+    const std::uint8_t info = c.info[id];
     if (!(filters.suffixes & (1u << (info & 3)))) return false;
-    const int length = e.length;
-    if (filters.minLength > 0 && length < filters.minLength) return false;
-    if (filters.maxLength > 0 && length > filters.maxLength) return false;
-    return filters.kind == CharKind::Any || (info >> 2) == static_cast<unsigned>(filters.kind);
+    if (filters.kind != CharKind::Any && (info >> 2) != static_cast<unsigned>(filters.kind)) return false;
+    if (filters.minLength > 0 || filters.maxLength > 0) {
+        const int length = c.entries[id].length;
+        if (filters.minLength > 0 && length < filters.minLength) return false;
+        if (filters.maxLength > 0 && length > filters.maxLength) return false;
+    }
+    return !m_gone || !((*m_gone)[id / 64] >> (id % 64) & 1);
 }
 
 // Whether the tallies can count a search: a length bound at or past the last one they tell
@@ -152,9 +156,12 @@ std::vector<std::uint32_t> Catalog::edgeMatches(const SearchFilters& filters) co
         const std::uint32_t* hi = std::partition_point(
             lo, order + c.rows, [&](std::uint32_t id) { return compareBackwards(name(id), key, k) == 0; });
         // Either end: a name that also starts with the keyword was taken above.
-        const bool both = filters.position == KeyPosition::StartsOrEnds;
+        std::vector<std::uint64_t> taken(filters.position == KeyPosition::StartsOrEnds ? c.words : 0);
+        for (const std::uint32_t id : out)
+            taken[id / 64] |= std::uint64_t{1} << (id % 64);
         for (const std::uint32_t* p = lo; p < hi; ++p)
-            if (passes(*p, filters) && !(both && name(*p).starts_with(key))) out.push_back(*p);
+            if (passes(*p, filters) && (taken.empty() || !(taken[*p / 64] >> (*p % 64) & 1)))
+                out.push_back(*p);
     }
     return out;
 }
@@ -182,13 +189,30 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
         return pairGram(key[i], key[i + 1]) * kSymbols + symbol(key[i + 2]);
     };
     if (key.size() == 3) return c.eachListed(c.tripleStart, c.triples, triple(0), add);
-    // Longer keywords: the rows of their rarest run of three, checked against the whole keyword.
-    std::size_t rarest = triple(0);
-    for (std::size_t i = 1; i + 2 < key.size(); ++i)
-        if (c.listBytes(c.tripleStart, triple(i)) < c.listBytes(c.tripleStart, rarest)) rarest = triple(i);
-    c.eachListed(c.tripleStart, c.triples, rarest, [&](std::uint32_t id) {
-        if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
+    // Longer keywords: the rows listed under their runs of three, the rarest first, as long as
+    // reading a list costs less than checking the rows it would rule out; what is left is
+    // checked against the whole keyword.
+    std::vector<std::size_t> grams;
+    for (std::size_t i = 0; i + 2 < key.size(); ++i)
+        grams.push_back(triple(i));
+    std::sort(grams.begin(), grams.end(), [&](std::size_t a, std::size_t b) {
+        return c.listBytes(c.tripleStart, a) < c.listBytes(c.tripleStart, b);
     });
+    grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+    std::vector<std::uint32_t> rows;
+    c.eachListed(c.tripleStart, c.triples, grams[0], [&](std::uint32_t id) { rows.push_back(id); });
+    for (std::size_t g = 1; g < grams.size() && !rows.empty(); ++g) {
+        if (c.listBytes(c.tripleStart, grams[g]) > rows.size() * 16) break;
+        std::size_t kept = 0, next = 0;
+        c.eachListed(c.tripleStart, c.triples, grams[g], [&](std::uint32_t id) {
+            while (next < rows.size() && rows[next] < id)
+                ++next;
+            if (next < rows.size() && rows[next] == id) rows[kept++] = rows[next++];
+        });
+        rows.resize(kept);
+    }
+    for (const std::uint32_t id : rows)
+        if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
 }
 
 Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const {
@@ -250,7 +274,12 @@ std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, c
     const SortKey sort = filters.sort;
     const Core& c = *m_core;
     const auto end = std::min<std::int64_t>(first + count, static_cast<std::int64_t>(matches.size()));
-    if (matches.size() * 16 >= c.rows) {
+    // A step of the walk reads the order in sequence and tests a bit; sorting reads three values
+    // of each match from all over memory, several times the cost: the walk is taken while it
+    // is the shorter work.
+    const double steps = static_cast<double>(end) * static_cast<double>(c.rows) /
+                         static_cast<double>(std::max<std::size_t>(matches.size(), 1));
+    if (steps < static_cast<double>(matches.size()) * kWalkSteps) {
         std::vector<std::uint64_t> wanted(c.words);
         for (std::uint32_t id : matches)
             wanted[id / 64] |= std::uint64_t{1} << (id % 64);
@@ -278,7 +307,8 @@ std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, c
     for (std::size_t i = 0; i < matches.size(); ++i)
         keyed[i] = keyOf(matches[i]);
     // The key ends with the name rank, which names the row.
-    std::partial_sort(keyed.begin(), keyed.begin() + end, keyed.end());
+    if (first > 0) std::nth_element(keyed.begin(), keyed.begin() + first, keyed.end());
+    std::partial_sort(keyed.begin() + first, keyed.begin() + end, keyed.end());
     std::vector<std::uint32_t> out;
     const std::uint32_t* byName = c.order(ByName);
     for (auto i = first; i < end; ++i)
