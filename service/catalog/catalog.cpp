@@ -4,6 +4,8 @@
 #include "catalog/catalog_format.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace yuming::service {
@@ -21,6 +23,15 @@ std::shared_ptr<const Catalog::Core> readCore(CatalogImage image, std::string& e
     auto core = std::make_shared<Catalog::Core>();
     core->image = std::move(image);
     if (!core->read(error)) return nullptr;
+    if (core->rows <= Catalog::Core::kBlocksWhenRead) {
+        Catalog::Core::workOutBlocks(core);
+        return core;
+    }
+    try {
+        std::thread(&Catalog::Core::workOutBlocks, core).detach();
+    } catch (const std::system_error&) {
+        Catalog::Core::workOutBlocks(core);
+    }
     return core;
 }
 
@@ -104,11 +115,12 @@ std::shared_ptr<const Catalog> Catalog::since(std::string_view now) const {
 
 // The walks by deletion and by day begin past the rows gone; in the other orders those rows are
 // anywhere, and come off the image's counts.
-const BlockCounts& Catalog::blocks(Order o) const {
+const BlockCounts* Catalog::blocks(Order o) const {
     const Core& c = *m_core;
-    if (o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return c.blocks(o);
-    return m_blocks[o].get([&] {
-        BlockCounts counts = c.blocks(o);
+    const BlockCounts* image = c.blocks(o);
+    if (!image || o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return image;
+    return &m_blocks[o].get([&] {
+        BlockCounts counts = *image;
         const std::vector<std::uint64_t>& gone = *m_gone;
         const std::uint32_t* ids = c.order(o);
         for (std::size_t position = 0; position < c.rows; ++position)

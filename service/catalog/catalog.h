@@ -84,9 +84,9 @@ private:
     // length counts every name that long or longer.
     std::shared_ptr<const Tally> m_tally;
     std::shared_ptr<const LetterTally> m_letterTally;
-    // Each order's block counts without the rows gone, and the same for m_floorDayRows: worked
-    // out when first walked.
-    const BlockCounts& blocks(catalog_format::Order o) const;
+    // Each order's block counts without the rows gone (null while the image's are not ready),
+    // and the same for m_floorDayRows: worked out when first walked.
+    const BlockCounts* blocks(catalog_format::Order o) const;
     const BlockCounts& floorDayBlocks() const;
     std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> m_blocks;
     WorkedOut<BlockCounts> m_floorDayBlocks;

@@ -191,15 +191,21 @@ bool CatalogCore::read(std::string& error) {
     return true;
 }
 
-// Worked out on first use rather than when read: at five million names the five orders take
-// about a second, which start-up has not got to spare.
-const BlockCounts& CatalogCore::blocks(Order o) const {
-    return orderBlocks[o].get([&] {
-        std::vector<RowFacet> facets(rows);
-        for (std::uint32_t id = 0; id < rows; ++id)
-            facets[id] = RowFacet::of(names.substr(offsets[id], entries[id].length), entries[id].info);
-        return BlockCounts(order(o), rows, facets.data());
-    });
+void CatalogCore::workOutBlocks(std::shared_ptr<const CatalogCore> core) {
+    std::vector<RowFacet> facets(core->rows);
+    for (std::uint32_t id = 0; id < core->rows; ++id) {
+        const Entry& e = core->entries[id];
+        facets[id] = RowFacet::of(core->names.substr(core->offsets[id], e.length), e.info);
+    }
+    for (const Order o : {ByDayThenLength, ByDeletion, ByName, BySuffix, ByLength})
+        if (!core->blocks(o))
+            core->orderBlocks[o].store(new BlockCounts(core->order(o), core->rows, facets.data()),
+                                       std::memory_order_release);
+}
+
+CatalogCore::~CatalogCore() {
+    for (auto& blocks : orderBlocks)
+        delete blocks.load();
 }
 
 } // namespace yuming::service

@@ -8,9 +8,11 @@
 #include "protocol/search_query.h"
 
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -159,10 +161,20 @@ struct CatalogCore {
     // Where each suffix (by rank) begins in the suffix order, and each length in the length order.
     std::array<std::size_t, 5> suffixStart{};
     std::array<std::size_t, 257> lengthStart{};
-    // Each sort order's rows counted block by block, worked out when first walked (the reversed
-    // name order is never walked).
-    const BlockCounts& blocks(catalog_format::Order o) const;
-    std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> orderBlocks;
+    // Each sort order's rows counted block by block (the reversed name order is never walked):
+    // null until worked out. A list of up to kBlocksWhenRead names has them when read; a longer
+    // one (at five million names they take about a second, which start-up has not got to spare)
+    // once workOutBlocks is done, and its walks step through every row until then.
+    static constexpr std::uint32_t kBlocksWhenRead = 1u << 19;
+    const BlockCounts* blocks(catalog_format::Order o) const {
+        return orderBlocks[o].load(std::memory_order_acquire);
+    }
+    static void workOutBlocks(std::shared_ptr<const CatalogCore> core);
+    mutable std::array<std::atomic<const BlockCounts*>, catalog_format::kOrders> orderBlocks{};
+    CatalogCore() = default;
+    CatalogCore(const CatalogCore&) = delete;
+    CatalogCore& operator=(const CatalogCore&) = delete;
+    ~CatalogCore();
 
     const std::uint32_t* order(std::size_t o) const { return orders + o * rows; }
     std::string_view deletionText(std::uint32_t d) const {

@@ -107,7 +107,7 @@ std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int6
         }
         return false;
     };
-    const BlockCounts* blocks = counts ? &this->blocks(orderIndex) : nullptr;
+    const BlockCounts* blocks = counts ? this->blocks(orderIndex) : nullptr;
     if (sort == SortKey::DeletionTime) {
         take(order + m_deletionStart, order + c.rows, order, blocks);
     } else if (sort == SortKey::Suffix) {
