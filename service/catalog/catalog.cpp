@@ -140,6 +140,15 @@ const BlockCounts& Catalog::floorDayBlocks() const {
     });
 }
 
+const PairBlockCounts& Catalog::floorDayPairBlocks() const {
+    return m_floorDayPairBlocks.get([&] {
+        const std::vector<std::uint32_t>& day = *m_floorDayRows;
+        return PairBlockCounts(
+            day.data(), day.size(),
+            [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) { return m_core->pairsOf(id, pairs); });
+    });
+}
+
 std::string_view Catalog::firstDeletion() const {
     return m_floor < m_core->deletions && m_size > 0 ? m_core->deletionText(m_floor) : std::string_view{};
 }

@@ -63,6 +63,9 @@ private:
     // A walk that may count whole blocks: -1 for every row, or the letter every row holds.
     static constexpr int kEveryRow = -1;
     static constexpr int kNoBlocks = -2;
+    // From this up, the pair of letters (by pairGram) every row holds plus this.
+    static constexpr int kPairBlocks = 64;
+    bool pairBlocksCount(const SearchFilters& filters) const;
     template <class Wanted>
     std::vector<std::uint32_t> walk(const SearchFilters& filters, std::int64_t first, int count,
                                     Wanted wanted, int blockLetter = kNoBlocks) const;
@@ -88,8 +91,10 @@ private:
     // and the same for m_floorDayRows: worked out when first walked.
     const BlockCounts* blocks(catalog_format::Order o) const;
     const BlockCounts& floorDayBlocks() const;
+    const PairBlockCounts& floorDayPairBlocks() const;
     std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> m_blocks;
     WorkedOut<BlockCounts> m_floorDayBlocks;
+    WorkedOut<PairBlockCounts> m_floorDayPairBlocks;
 };
 
 // The catalogue being served. When the drop list changes a new one is built aside and put in its

@@ -53,4 +53,12 @@ std::uint32_t BlockCounts::count(std::size_t block, int letter, std::uint8_t suf
     return total;
 }
 
+std::uint32_t PairBlockCounts::count(std::size_t block, std::size_t pair, std::uint8_t suffixes) const {
+    const std::uint16_t* cells = m_counts.data() + block * kCells + pair * 4;
+    std::uint32_t total = 0;
+    for (std::size_t suffix = 0; suffix < 4; ++suffix)
+        if (suffixes & (1u << suffix)) total += cells[suffix];
+    return total;
+}
+
 } // namespace yuming::service

@@ -50,6 +50,32 @@ private:
     std::vector<std::uint16_t> m_counts;
 };
 
+// The same for each pair of letters a row holds, by suffix alone: kept for the order by day and
+// length only, the one the tool asks for.
+class PairBlockCounts {
+public:
+    static constexpr std::size_t kBlock = BlockCounts::kBlock;
+
+    PairBlockCounts() = default;
+    // Counts of the rows `ids[0, count)`: `row(id, pairs)` fills `pairs` with the row's distinct
+    // pairs and gives its suffix.
+    template <class Row> PairBlockCounts(const std::uint32_t* ids, std::size_t count, Row row) {
+        m_counts.assign((count + kBlock - 1) / kBlock * kCells, 0);
+        std::vector<std::uint32_t> pairs;
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned suffix = row(ids[i], pairs);
+            std::uint16_t* block = m_counts.data() + i / kBlock * kCells;
+            for (const std::uint32_t pair : pairs)
+                ++block[pair * 4 + suffix];
+        }
+    }
+    std::uint32_t count(std::size_t block, std::size_t pair, std::uint8_t suffixes) const;
+
+private:
+    static constexpr std::size_t kCells = 37 * 37 * 4;
+    std::vector<std::uint16_t> m_counts;
+};
+
 // A value worked out by the first one who needs it, while any others who need it then wait.
 template <class T> class WorkedOut {
 public:

@@ -201,11 +201,30 @@ void CatalogCore::workOutBlocks(std::shared_ptr<const CatalogCore> core) {
         if (!core->blocks(o))
             core->orderBlocks[o].store(new BlockCounts(core->order(o), core->rows, facets.data()),
                                        std::memory_order_release);
+    facets = {};
+    if (!core->dayPairBlocks())
+        core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
+                                                 [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
+                                                     return core->pairsOf(id, pairs);
+                                                 }),
+                             std::memory_order_release);
+}
+
+unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const {
+    const std::string_view name = names.substr(offsets[id], entries[id].length);
+    pairs.clear();
+    for (std::size_t i = 0; i + 1 < name.size(); ++i)
+        if (symbol(name[i]) >= 0 && symbol(name[i + 1]) >= 0)
+            pairs.push_back(static_cast<std::uint32_t>(pairGram(name[i], name[i + 1])));
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    return entries[id].info & 3u;
 }
 
 CatalogCore::~CatalogCore() {
     for (auto& blocks : orderBlocks)
         delete blocks.load();
+    delete dayPairs.load();
 }
 
 } // namespace yuming::service

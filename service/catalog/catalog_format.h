@@ -171,6 +171,11 @@ struct CatalogCore {
     }
     static void workOutBlocks(std::shared_ptr<const CatalogCore> core);
     mutable std::array<std::atomic<const BlockCounts*>, catalog_format::kOrders> orderBlocks{};
+    // The order by day and length counted by pairs of letters, the same way.
+    const PairBlockCounts* dayPairBlocks() const { return dayPairs.load(std::memory_order_acquire); }
+    mutable std::atomic<const PairBlockCounts*> dayPairs{};
+    // Fills `pairs` with a row's distinct pairs of letters and gives its suffix.
+    unsigned pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const;
     CatalogCore() = default;
     CatalogCore(const CatalogCore&) = delete;
     CatalogCore& operator=(const CatalogCore&) = delete;

@@ -65,6 +65,13 @@ std::int64_t Catalog::counted(const SearchFilters& filters) const {
     return sum((*m_letterTally)[gram], kLetterLengths);
 }
 
+// Whether a walk for a pair of letters can count whole blocks: in the order by day and length,
+// without a length bound or a structure, once the counts are worked out.
+bool Catalog::pairBlocksCount(const SearchFilters& filters) const {
+    return filters.sort == SortKey::DeletionDateThenLength && filters.kind == CharKind::Any &&
+           filters.minLength <= 0 && filters.maxLength <= 0 && m_core->dayPairBlocks();
+}
+
 // Rows [first, first + count) of those `wanted`, walking the order of `sort`. With a block letter
 // (every row `wanted` is one the block counts count), whole blocks before the page are counted
 // instead of walked; a length bound is not in the counts, except in the length order, whose range
@@ -77,27 +84,33 @@ std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int6
     const Core& c = *m_core;
     const Order orderIndex = kOrderOf[static_cast<std::size_t>(sort)];
     const std::uint32_t* order = c.order(orderIndex);
+    const bool pair = blockLetter >= kPairBlocks;
     const bool counts = blockLetter != kNoBlocks &&
-                        (sort == SortKey::Length || (filters.minLength <= 0 && filters.maxLength <= 0));
+                        (sort == SortKey::Length || (filters.minLength <= 0 && filters.maxLength <= 0)) &&
+                        (!pair || pairBlocksCount(filters));
     std::vector<std::uint32_t> out;
     std::int64_t seen = 0;
     constexpr std::size_t kBlock = BlockCounts::kBlock;
     // Whether the page is full. `from` and `to` lie in the sequence starting at `base`, whose
-    // blocks `blocks` counts.
+    // blocks `blocks` or `pairBlocks` count.
     const auto take = [&](const std::uint32_t* from, const std::uint32_t* to, const std::uint32_t* base,
-                          const BlockCounts* blocks) {
+                          const BlockCounts* blocks, const PairBlockCounts* pairBlocks) {
+        const bool counted = blocks || pairBlocks;
         while (from < to) {
             const auto at = static_cast<std::size_t>(from - base);
-            if (blocks && at % kBlock == 0 && static_cast<std::size_t>(to - from) >= kBlock) {
+            if (counted && at % kBlock == 0 && static_cast<std::size_t>(to - from) >= kBlock) {
                 const std::uint32_t n =
-                    blocks->count(at / kBlock, blockLetter, filters.suffixes, filters.kind);
+                    pairBlocks
+                        ? pairBlocks->count(at / kBlock, static_cast<std::size_t>(blockLetter - kPairBlocks),
+                                            filters.suffixes)
+                        : blocks->count(at / kBlock, blockLetter, filters.suffixes, filters.kind);
                 if (seen + n <= first) {
                     seen += n;
                     from += kBlock;
                     continue;
                 }
             }
-            const std::uint32_t* stop = blocks ? std::min(to, base + (at / kBlock + 1) * kBlock) : to;
+            const std::uint32_t* stop = counted ? std::min(to, base + (at / kBlock + 1) * kBlock) : to;
             for (; from < stop; ++from) {
                 if (!wanted(*from)) continue;
                 if (seen++ < first) continue;
@@ -107,27 +120,30 @@ std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int6
         }
         return false;
     };
-    const BlockCounts* blocks = counts ? this->blocks(orderIndex) : nullptr;
+    const BlockCounts* blocks = counts && !pair ? this->blocks(orderIndex) : nullptr;
+    const PairBlockCounts* pairBlocks = counts && pair ? c.dayPairBlocks() : nullptr;
     if (sort == SortKey::DeletionTime) {
-        take(order + m_deletionStart, order + c.rows, order, blocks);
+        take(order + m_deletionStart, order + c.rows, order, blocks, nullptr);
     } else if (sort == SortKey::Suffix) {
         // The order holds each suffix in one run: runs of suffixes not asked for are passed over.
         for (std::size_t rank = 0; rank < 4; ++rank)
             if (filters.suffixes & (1u << ((rank + 3) & 3)) &&
-                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks))
+                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks, nullptr))
                 break;
     } else if (sort == SortKey::Length) {
         const auto lowest = static_cast<std::size_t>(std::clamp(filters.minLength, 0, 256));
         const auto highest =
             static_cast<std::size_t>(filters.maxLength > 0 ? std::min(filters.maxLength, 255) : 255);
         if (lowest <= highest)
-            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks);
+            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks, nullptr);
     } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
         const std::vector<std::uint32_t>& day = *m_floorDayRows;
-        if (!take(day.data(), day.data() + day.size(), day.data(), counts ? &floorDayBlocks() : nullptr))
-            take(order + m_dayEnd, order + c.rows, order, blocks);
+        const BlockCounts* dayBlocks = blocks ? &floorDayBlocks() : nullptr;
+        const PairBlockCounts* dayPairBlocks = pairBlocks ? &floorDayPairBlocks() : nullptr;
+        if (!take(day.data(), day.data() + day.size(), day.data(), dayBlocks, dayPairBlocks))
+            take(order + m_dayEnd, order + c.rows, order, blocks, pairBlocks);
     } else {
-        take(order, order + c.rows, order, blocks);
+        take(order, order + c.rows, order, blocks, pairBlocks);
     }
     return out;
 }
@@ -244,10 +260,15 @@ Catalog::Page Catalog::search(const SearchFilters& filters, int pageSize) const 
         if (filters.page >= lastPage()) return page;
         const double steps = static_cast<double>(first + pageSize) * static_cast<double>(m_size) /
                              static_cast<double>(page.total);
-        if (steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pairGram(key[0], key[1])))) {
-            page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
-                return passes(id, filters) && name(id).find(key) != std::string_view::npos;
-            });
+        const std::size_t pair = pairGram(key[0], key[1]);
+        const bool skips = pairBlocksCount(filters);
+        if (skips || steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair))) {
+            page.rows = walk(
+                filters, first, pageSize,
+                [&](std::uint32_t id) {
+                    return passes(id, filters) && name(id).find(key) != std::string_view::npos;
+                },
+                skips ? kPairBlocks + static_cast<int>(pair) : kNoBlocks);
             return page;
         }
     }
