@@ -28,7 +28,7 @@ std::shared_ptr<const Catalog::Core> readCore(CatalogImage image, std::string& e
         return core;
     }
     try {
-        std::thread(&Catalog::Core::workOutBlocks, core).detach();
+        std::thread(&Catalog::Core::workOutBlocks, std::weak_ptr<const Catalog::Core>(core)).detach();
     } catch (const std::system_error&) {
         Catalog::Core::workOutBlocks(core);
     }

@@ -191,23 +191,31 @@ bool CatalogCore::read(std::string& error) {
     return true;
 }
 
-void CatalogCore::workOutBlocks(std::shared_ptr<const CatalogCore> core) {
-    std::vector<RowFacet> facets(core->rows);
-    for (std::uint32_t id = 0; id < core->rows; ++id) {
-        const Entry& e = core->entries[id];
-        facets[id] = RowFacet::of(core->names.substr(core->offsets[id], e.length), e.info);
+// Holds the core only while it works on one order, so that a list replaced meanwhile is let go.
+void CatalogCore::workOutBlocks(std::weak_ptr<const CatalogCore> listed) {
+    std::vector<RowFacet> facets;
+    for (const Order o : {ByDayThenLength, ByDeletion, ByName, BySuffix, ByLength}) {
+        const auto core = listed.lock();
+        if (!core) return;
+        if (core->blocks(o)) continue;
+        if (facets.size() != core->rows) {
+            facets.resize(core->rows);
+            for (std::uint32_t id = 0; id < core->rows; ++id) {
+                const Entry& e = core->entries[id];
+                facets[id] = RowFacet::of(core->names.substr(core->offsets[id], e.length), e.info);
+            }
+        }
+        core->orderBlocks[o].store(new BlockCounts(core->order(o), core->rows, facets.data()),
+                                   std::memory_order_release);
     }
-    for (const Order o : {ByDayThenLength, ByDeletion, ByName, BySuffix, ByLength})
-        if (!core->blocks(o))
-            core->orderBlocks[o].store(new BlockCounts(core->order(o), core->rows, facets.data()),
-                                       std::memory_order_release);
     facets = {};
-    if (!core->dayPairBlocks())
-        core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
-                                                 [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
-                                                     return core->pairsOf(id, pairs);
-                                                 }),
-                             std::memory_order_release);
+    const auto core = listed.lock();
+    if (!core || core->dayPairBlocks()) return;
+    core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
+                                             [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
+                                                 return core->pairsOf(id, pairs);
+                                             }),
+                         std::memory_order_release);
 }
 
 unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const {

@@ -169,7 +169,7 @@ struct CatalogCore {
     const BlockCounts* blocks(catalog_format::Order o) const {
         return orderBlocks[o].load(std::memory_order_acquire);
     }
-    static void workOutBlocks(std::shared_ptr<const CatalogCore> core);
+    static void workOutBlocks(std::weak_ptr<const CatalogCore> listed);
     mutable std::array<std::atomic<const BlockCounts*>, catalog_format::kOrders> orderBlocks{};
     // The order by day and length counted by pairs of letters, the same way.
     const PairBlockCounts* dayPairBlocks() const { return dayPairs.load(std::memory_order_acquire); }
