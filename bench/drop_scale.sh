@@ -178,6 +178,8 @@ kinds=(
     "o_5|contains, sort o_5 (day, length)"
     "deep200|contains 1 letter, page=200"
     "deep2000|contains 1 letter, page=2000"
+    "deeptwo|contains 2 letters, pages 500 and 2000"
+    "deepsorts|no keyword, 1 and 2 letters, pages 2000 and 5000, sorts o_1-o_4"
     "nokey|no keyword, pages 0-9"
     "nokey2000|no keyword, page=2000"
     "com|contains, com only"

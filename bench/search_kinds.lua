@@ -15,7 +15,7 @@ local broad = { "a", "e", "i", "o", "n", "g", "h", "u" }
 local pages = { "0", "1", "2", "3", "4", "5", "6", "7", "8", "9" }
 local all4 = "com=com&net=net&org=org&cn=cn"
 
--- key/page: lists rotated through; the other fields replace the defaults.
+-- key/page (and o when a list): lists rotated through; the other fields replace the defaults.
 local kinds = {
   prefix    = { key = mixed, kaiwei = "starts" },
   suffix    = { key = mixed, kaiwei = "end" },
@@ -32,6 +32,8 @@ local kinds = {
   o_5       = { key = mixed, o = "o_5" },
   deep200   = { key = broad, page = { "200" } },
   deep2000  = { key = broad, page = { "2000" } },
+  deeptwo   = { key = two, page = { "500", "2000" } },
+  deepsorts = { key = { "", "a", "an", "e", "" }, page = { "2000", "5000" }, o = { "o_1", "o_2", "o_3", "o_4" } },
   nokey     = { key = { "" }, page = pages },
   nokey2000 = { key = { "" }, page = { "2000" } },
   com       = { key = mixed, suffixes = "com=com" },
@@ -62,8 +64,10 @@ request = function()
   local pageList = kind.page or { "0" }
   local key = keys[(i - 1) % #keys + 1]
   local page = pageList[math.floor((i - 1) / #keys) % #pageList + 1]
+  local o = kind.o or "o_5"
+  if type(o) == "table" then o = o[(i - 1) % #o + 1] end
   local path = "/s/?key=" .. key .. "&kaiwei=" .. (kind.kaiwei or "radom") ..
-               "&min=0&max=0&op=" .. (kind.op or "zahe") .. "&o=" .. (kind.o or "o_5") ..
+               "&min=0&max=0&op=" .. (kind.op or "zahe") .. "&o=" .. o ..
                "&" .. (kind.suffixes or "com=com&net=net") .. "&tsym=0&d=0&do=do&page=" .. page
   return wrk.format("GET", path)
 end

@@ -3,6 +3,11 @@ add_executable(service_catalog_bench service_catalog_bench.cpp)
 target_link_libraries(service_catalog_bench PRIVATE yuming_service_lib benchmark::benchmark)
 yuming_warnings(service_catalog_bench)
 
+# Each kind of search of search_kinds.lua asked of the catalogue on one thread: the slowest keyword.
+add_executable(catalog_kinds catalog_kinds.cpp)
+target_link_libraries(catalog_kinds PRIVATE yuming_service_lib)
+yuming_warnings(catalog_kinds)
+
 # `cmake --build <dir> --target service_load`: the service's figures under wrk (see the script).
 add_custom_target(service_load
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/service_load.sh $<TARGET_FILE:yuming-service>

@@ -20,10 +20,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <random>
+#include <set>
 #include <thread>
+#include <tuple>
 
 using namespace yuming;
 using namespace yuming::service;
@@ -52,6 +56,74 @@ SearchFilters keyword(std::string key, KeyPosition position = KeyPosition::Anywh
     filters.position = position;
     filters.sort = SortKey::DeletionTime;
     return filters;
+}
+
+// Names of a few letters, so that every keyword matches thousands of them and deep pages walk
+// past many blocks; a few of each structure, several times of day and several days.
+std::vector<ListedName> generatedNames(std::size_t count) {
+    std::mt19937 random(7);
+    const std::string letters = "abe0-";
+    const Suffix suffixes[] = {Com, Net, Org, Cn};
+    const char* times[] = {" 02:30:00", " 04:30:00", " 13:15:00"};
+    std::set<std::string> taken;
+    std::vector<ListedName> rows;
+    while (rows.size() < count) {
+        std::string name(1 + random() % 9, 'a');
+        const bool digits = random() % 8 == 0;
+        for (char& c : name)
+            c = digits ? static_cast<char>('0' + random() % 3) : letters[random() % letters.size()];
+        const Suffix suffix = suffixes[random() % 4];
+        if (!taken.insert(name + '.' + std::string(suffixName(suffix))).second) continue;
+        rows.push_back({name, suffix, "2026-05-0" + std::to_string(1 + random() % 6) + times[random() % 3]});
+    }
+    return rows;
+}
+
+// The rows a search should give, found the plain way: every name tested, the matches sorted.
+std::vector<std::string> expectedRows(const std::vector<ListedName>& rows, const SearchFilters& f,
+                                      std::string_view now) {
+    struct Match {
+        std::string day, deletion, name, suffix;
+        std::size_t length;
+    };
+    std::vector<Match> matches;
+    for (const ListedName& row : rows) {
+        const std::string_view name = row.name;
+        const bool starts = name.starts_with(f.keyword), ends = name.ends_with(f.keyword);
+        const bool letters = name.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string_view::npos;
+        const bool digits = name.find_first_not_of("0123456789") == std::string_view::npos;
+        if (row.deletion < now || !(f.suffixes & row.suffix)) continue;
+        if ((f.position == KeyPosition::Anywhere && name.find(f.keyword) == std::string_view::npos) ||
+            (f.position == KeyPosition::Starts && !starts) || (f.position == KeyPosition::Ends && !ends) ||
+            (f.position == KeyPosition::StartsOrEnds && !starts && !ends))
+            continue;
+        if ((f.kind == CharKind::Letters && !letters) || (f.kind == CharKind::Digits && !digits)) continue;
+        if ((f.minLength > 0 && name.size() < std::size_t(f.minLength)) ||
+            (f.maxLength > 0 && name.size() > std::size_t(f.maxLength)))
+            continue;
+        matches.push_back({row.deletion.substr(0, 10), row.deletion, row.name,
+                           std::string(suffixName(row.suffix)), name.size()});
+    }
+    const auto earlier = [&](const Match& a, const Match& b) {
+        switch (f.sort) {
+        case SortKey::DeletionTime:
+            return std::tie(a.deletion, a.name, a.suffix) < std::tie(b.deletion, b.name, b.suffix);
+        case SortKey::Alphabetical:
+            return std::tie(a.name, a.suffix) < std::tie(b.name, b.suffix);
+        case SortKey::Suffix:
+            return std::tie(a.suffix, a.name) < std::tie(b.suffix, b.name);
+        case SortKey::Length:
+            return std::tie(a.length, a.name, a.suffix) < std::tie(b.length, b.name, b.suffix);
+        case SortKey::DeletionDateThenLength:
+            break;
+        }
+        return std::tie(a.day, a.length, a.name, a.suffix) < std::tie(b.day, b.length, b.name, b.suffix);
+    };
+    std::sort(matches.begin(), matches.end(), earlier);
+    std::vector<std::string> out;
+    for (const Match& m : matches)
+        out.push_back(m.name + '.' + m.suffix);
+    return out;
 }
 
 } // namespace
@@ -110,6 +182,48 @@ TEST(CatalogFloor, NamesWhoseTimeHasPassedLeaveEverySearchAndCount) {
     // The original is untouched, and a floor before every name changes nothing.
     EXPECT_EQ(all.search(keyword("a"), 50).total, 5);
     EXPECT_EQ(all.since("2000-01-01 00:00:00")->size(), all.size());
+}
+
+// Every kind of search, each sort and structure, deep pages included, before and after names
+// leave the list: the same count and the same rows as the plain reference.
+TEST(CatalogSearch, EveryPageOfEveryKindIsTheOneTheReferenceGives) {
+    const std::vector<ListedName> rows = generatedNames(30000);
+    const Catalog all(rows);
+    const auto later = all.since("2026-05-03 04:30:00");
+    std::size_t checked = 0;
+    for (const auto& [catalog, now] : {std::pair{&all, ""}, std::pair{later.get(), "2026-05-03 04:30:00"}})
+        for (const std::string key : {"", "a", "e", "0", "ab", "b-", "abe", "aba", "aabe"})
+            for (const KeyPosition position :
+                 {KeyPosition::Anywhere, KeyPosition::Starts, KeyPosition::Ends, KeyPosition::StartsOrEnds}) {
+                if (key.empty() && position != KeyPosition::Anywhere) continue;
+                for (int sort = 0; sort < 5; ++sort)
+                    for (const auto& [kind, suffixes, lengths] :
+                         {std::tuple{CharKind::Any, Com | Net, 0}, std::tuple{CharKind::Letters, 15, 0},
+                          std::tuple{CharKind::Digits, int{Cn}, 0}, std::tuple{CharKind::Any, 15, 3}}) {
+                        SearchFilters f = keyword(key, position);
+                        f.sort = static_cast<SortKey>(sort);
+                        f.kind = kind;
+                        f.suffixes = static_cast<std::uint8_t>(suffixes);
+                        f.minLength = lengths;
+                        f.maxLength = lengths * 2;
+                        const std::vector<std::string> expected = expectedRows(rows, f, now);
+                        const auto pages = static_cast<std::int64_t>(expected.size() + 49) / 50;
+                        for (const std::int64_t page : {std::int64_t{0}, pages / 3, pages - 1, pages}) {
+                            f.page = std::max<std::int64_t>(page, 0);
+                            const auto from = std::min<std::size_t>(expected.size(), f.page * 50);
+                            const std::vector<std::string> want(expected.begin() + from,
+                                                                expected.begin() +
+                                                                    std::min(expected.size(), from + 50));
+                            ASSERT_EQ(catalog->search(f, 50).total, std::int64_t(expected.size()))
+                                << "\"" << key << "\" " << int(position) << " o" << sort << " page "
+                                << f.page;
+                            ASSERT_EQ(names(*catalog, f), want) << "\"" << key << "\" " << int(position)
+                                                                << " o" << sort << " page " << f.page;
+                            ++checked;
+                        }
+                    }
+            }
+    EXPECT_GT(checked, 2000u);
 }
 
 TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearchAndLookUp) {

@@ -5,15 +5,18 @@
 #include "catalog/catalog_learned.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace yuming::service {
 
 using namespace catalog_format;
 
+// The tallies are the image's own until rows leave the list.
 Catalog::Catalog(std::shared_ptr<const Core> core)
-    : m_core(std::move(core)), m_size(m_core->rows), m_tally(std::make_shared<const Tally>(*m_core->tally)),
-      m_letterTally(std::make_shared<const LetterTally>(*m_core->letterTally)) {}
+    : m_core(std::move(core)), m_size(m_core->rows), m_tally(m_core, m_core->tally),
+      m_letterTally(m_core, m_core->letterTally) {}
 
 namespace {
 
@@ -21,6 +24,15 @@ std::shared_ptr<const Catalog::Core> readCore(CatalogImage image, std::string& e
     auto core = std::make_shared<Catalog::Core>();
     core->image = std::move(image);
     if (!core->read(error)) return nullptr;
+    if (core->rows <= Catalog::Core::kBlocksWhenRead) {
+        Catalog::Core::workOutBlocks(core);
+        return core;
+    }
+    try {
+        std::thread(&Catalog::Core::workOutBlocks, std::weak_ptr<const Catalog::Core>(core)).detach();
+    } catch (const std::system_error&) {
+        Catalog::Core::workOutBlocks(core);
+    }
     return core;
 }
 
@@ -75,6 +87,10 @@ std::shared_ptr<Catalog> Catalog::sinceImage(std::string_view now) const {
     const std::uint32_t* end = std::partition_point(
         byDeletion, byDeletion + c.rows, [&](std::uint32_t id) { return c.entries[id].deletion < lo; });
     next->m_deletionStart = static_cast<std::size_t>(end - byDeletion);
+    auto gone = std::make_shared<std::vector<std::uint64_t>>(c.words);
+    for (const std::uint32_t* p = byDeletion; p < end; ++p)
+        (*gone)[*p / 64] |= std::uint64_t{1} << (*p % 64);
+    next->m_gone = gone;
     auto tally = std::make_shared<Tally>(*c.tally);
     auto letterTally = std::make_shared<LetterTally>(*c.letterTally);
     Grams grams;
@@ -107,6 +123,42 @@ std::shared_ptr<Catalog> Catalog::sinceImage(std::string_view now) const {
     next->m_floorDayRows = std::move(floorDayRows);
     next->m_dayEnd = static_cast<std::size_t>(dayEnd - byDay);
     return next;
+}
+
+// The walks by deletion and by day begin past the rows gone; in the other orders those rows are
+// anywhere, and come off the image's counts.
+const BlockCounts* Catalog::blocks(Order o) const {
+    const Core& c = *m_core;
+    const BlockCounts* image = c.blocks(o);
+    if (!image || o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return image;
+    return &m_counts->blocks[o].get([&] {
+        BlockCounts counts = *image;
+        const std::vector<std::uint64_t>& gone = *m_gone;
+        const std::uint32_t* ids = c.order(o);
+        for (std::size_t position = 0; position < c.rows; ++position)
+            if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)
+                counts.remove(position, RowFacet::of(name(id), c.entries[id].info));
+        return counts;
+    });
+}
+
+const BlockCounts& Catalog::floorDayBlocks() const {
+    return m_counts->floorDay.get([&] {
+        std::vector<RowFacet> facets;
+        facets.reserve(m_floorDayRows->size());
+        for (const std::uint32_t id : *m_floorDayRows)
+            facets.push_back(RowFacet::of(name(id), m_core->entries[id].info));
+        return BlockCounts(facets);
+    });
+}
+
+const PairBlockCounts& Catalog::floorDayPairBlocks() const {
+    return m_counts->floorDayPairs.get([&] {
+        const std::vector<std::uint32_t>& day = *m_floorDayRows;
+        return PairBlockCounts(
+            day.data(), day.size(),
+            [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) { return m_core->pairsOf(id, pairs); });
+    });
 }
 
 std::string_view Catalog::firstDeletion() const {

@@ -75,9 +75,15 @@ private:
     void containing(const SearchFilters& filters, std::vector<std::uint32_t>& matches) const;
     bool countable(const SearchFilters& filters, int lengths) const;
     std::int64_t counted(const SearchFilters& filters) const;
+    // A walk that may count whole blocks: -1 for every row, or the letter every row holds.
+    static constexpr int kEveryRow = -1;
+    static constexpr int kNoBlocks = -2;
+    // From this up, the pair of letters (by pairGram) every row holds plus this.
+    static constexpr int kPairBlocks = 64;
+    bool pairBlocksCount(const SearchFilters& filters) const;
     template <class Wanted>
     std::vector<std::uint32_t> walk(const SearchFilters& filters, std::int64_t first, int count,
-                                    Wanted wanted) const;
+                                    Wanted wanted, int blockLetter = kNoBlocks) const;
     std::vector<std::uint32_t> slice(std::vector<std::uint32_t>& matches, const SearchFilters& filters,
                                      std::int64_t first, int count) const;
 
@@ -86,6 +92,8 @@ private:
     // first m_deletionStart; in day order the days before, and in part the first day listed,
     // whose rows still listed are m_floorDayRows, then the order goes on from m_dayEnd.
     std::uint32_t m_floor = 0;
+    // A bit for each row gone, when any is.
+    std::shared_ptr<const std::vector<std::uint64_t>> m_gone;
     std::size_t m_deletionStart = 0;
     std::shared_ptr<const std::vector<std::uint32_t>> m_floorDayRows;
     std::size_t m_dayEnd = 0;
@@ -98,6 +106,18 @@ private:
     // on from its last), and the time before which names have left the list.
     std::shared_ptr<const LearnedRows> m_learned;
     std::string m_since;
+    // Each order's block counts without the rows gone (null while the image's are not ready),
+    // and the same for m_floorDayRows: worked out when first walked.
+    const BlockCounts* blocks(catalog_format::Order o) const;
+    const BlockCounts& floorDayBlocks() const;
+    const PairBlockCounts& floorDayPairBlocks() const;
+    // Shared by the copies that differ only in what lookups learned, since the rows gone are the same.
+    struct SinceCounts {
+        std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> blocks;
+        WorkedOut<BlockCounts> floorDay;
+        WorkedOut<PairBlockCounts> floorDayPairs;
+    };
+    std::shared_ptr<SinceCounts> m_counts = std::make_shared<SinceCounts>();
 };
 
 // The catalogue being served. When the drop list changes a new one is built aside and put in its

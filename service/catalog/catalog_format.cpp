@@ -137,6 +137,9 @@ bool CatalogCore::read(std::string& error) {
             if (start[g + 1] < start[g]) return fail("keyword index out of order");
     }
 
+    info.resize(rows);
+    for (std::uint32_t id = 0; id < rows; ++id)
+        info[id] = entries[id].info;
     nameRank.assign(rows, 0);
     const std::uint32_t* byName = order(ByName);
     for (std::uint32_t position = 0; position < rows; ++position)
@@ -153,6 +156,50 @@ bool CatalogCore::read(std::string& error) {
            [&](std::uint32_t id) { return std::size_t{suffixRank(entries[id].info & 3)}; });
     starts(order(ByLength), lengthStart, [&](std::uint32_t id) { return std::size_t{entries[id].length}; });
     return true;
+}
+
+// Holds the core only while it works on one order, so that a list replaced meanwhile is let go.
+void CatalogCore::workOutBlocks(std::weak_ptr<const CatalogCore> listed) {
+    std::vector<RowFacet> facets;
+    for (const Order o : {ByDayThenLength, ByDeletion, ByName, BySuffix, ByLength}) {
+        const auto core = listed.lock();
+        if (!core) return;
+        if (core->blocks(o)) continue;
+        if (facets.size() != core->rows) {
+            facets.resize(core->rows);
+            for (std::uint32_t id = 0; id < core->rows; ++id) {
+                const Entry& e = core->entries[id];
+                facets[id] = RowFacet::of(core->names.substr(core->offsets[id], e.length), e.info);
+            }
+        }
+        core->orderBlocks[o].store(new BlockCounts(core->order(o), core->rows, facets.data()),
+                                   std::memory_order_release);
+    }
+    facets = {};
+    const auto core = listed.lock();
+    if (!core || core->dayPairBlocks()) return;
+    core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
+                                             [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
+                                                 return core->pairsOf(id, pairs);
+                                             }),
+                         std::memory_order_release);
+}
+
+unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const {
+    const std::string_view name = names.substr(offsets[id], entries[id].length);
+    pairs.clear();
+    for (std::size_t i = 0; i + 1 < name.size(); ++i)
+        if (symbol(name[i]) >= 0 && symbol(name[i + 1]) >= 0)
+            pairs.push_back(static_cast<std::uint32_t>(pairGram(name[i], name[i + 1])));
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    return entries[id].info & 3u;
+}
+
+CatalogCore::~CatalogCore() {
+    for (auto& blocks : orderBlocks)
+        delete blocks.load();
+    delete dayPairs.load();
 }
 
 } // namespace yuming::service

@@ -19,18 +19,22 @@ bool canMatch(std::string_view keyword) {
     return std::all_of(keyword.begin(), keyword.end(), [](char c) { return symbol(c) >= 0; });
 }
 
+// How many steps of a walk cost as much as sorting one match in (see Catalog::slice).
+constexpr double kWalkSteps = 8;
+
 } // namespace
 
 bool Catalog::passes(std::uint32_t id, const SearchFilters& filters) const {
     const Core& c = *m_core;
-    const Entry& e = c.entries[id];
-    if (e.deletion < m_floor) return false;
-    const std::uint8_t info = e.info;
+    const std::uint8_t info = c.info[id];
     if (!(filters.suffixes & (1u << (info & 3)))) return false;
-    const int length = e.length;
-    if (filters.minLength > 0 && length < filters.minLength) return false;
-    if (filters.maxLength > 0 && length > filters.maxLength) return false;
-    return filters.kind == CharKind::Any || (info >> 2) == static_cast<unsigned>(filters.kind);
+    if (filters.kind != CharKind::Any && (info >> 2) != static_cast<unsigned>(filters.kind)) return false;
+    if (filters.minLength > 0 || filters.maxLength > 0) {
+        const int length = c.entries[id].length;
+        if (filters.minLength > 0 && length < filters.minLength) return false;
+        if (filters.maxLength > 0 && length > filters.maxLength) return false;
+    }
+    return !m_gone || !((*m_gone)[id / 64] >> (id % 64) & 1);
 }
 
 // Whether the tallies can count a search: a length bound at or past the last one they tell
@@ -61,44 +65,85 @@ std::int64_t Catalog::counted(const SearchFilters& filters) const {
     return sum((*m_letterTally)[gram], kLetterLengths);
 }
 
-// Rows [first, first + count) of those `wanted`, walking the order of `sort`.
+// Whether a walk for a pair of letters can count whole blocks: in the order by day and length,
+// without a length bound or a structure, once the counts are worked out.
+bool Catalog::pairBlocksCount(const SearchFilters& filters) const {
+    return filters.sort == SortKey::DeletionDateThenLength && filters.kind == CharKind::Any &&
+           filters.minLength <= 0 && filters.maxLength <= 0 && m_core->dayPairBlocks();
+}
+
+// Rows [first, first + count) of those `wanted`, walking the order of `sort`. With a block letter
+// (every row `wanted` is one the block counts count), whole blocks before the page are counted
+// instead of walked; a length bound is not in the counts, except in the length order, whose range
+// already holds only the lengths asked for.
 template <class Wanted>
 std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int64_t first, int count,
-                                         Wanted wanted) const {
+                                         Wanted wanted, int blockLetter) const {
     const SortKey sort = filters.sort;
     static constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
     const Core& c = *m_core;
-    const std::uint32_t* order = c.order(kOrderOf[static_cast<std::size_t>(sort)]);
+    const Order orderIndex = kOrderOf[static_cast<std::size_t>(sort)];
+    const std::uint32_t* order = c.order(orderIndex);
+    const bool pair = blockLetter >= kPairBlocks;
+    const bool counts = blockLetter != kNoBlocks &&
+                        (sort == SortKey::Length || (filters.minLength <= 0 && filters.maxLength <= 0)) &&
+                        (!pair || pairBlocksCount(filters));
     std::vector<std::uint32_t> out;
     std::int64_t seen = 0;
-    // Whether the page is full.
-    const auto take = [&](const std::uint32_t* from, const std::uint32_t* to) {
-        for (; from < to; ++from) {
-            if (!wanted(*from)) continue;
-            if (seen++ < first) continue;
-            out.push_back(*from);
-            if (static_cast<int>(out.size()) == count) return true;
+    constexpr std::size_t kBlock = BlockCounts::kBlock;
+    // Whether the page is full. `from` and `to` lie in the sequence starting at `base`, whose
+    // blocks `blocks` or `pairBlocks` count.
+    const auto take = [&](const std::uint32_t* from, const std::uint32_t* to, const std::uint32_t* base,
+                          const BlockCounts* blocks, const PairBlockCounts* pairBlocks) {
+        const bool counted = blocks || pairBlocks;
+        while (from < to) {
+            const auto at = static_cast<std::size_t>(from - base);
+            if (counted && at % kBlock == 0 && static_cast<std::size_t>(to - from) >= kBlock) {
+                const std::uint32_t n =
+                    pairBlocks
+                        ? pairBlocks->count(at / kBlock, static_cast<std::size_t>(blockLetter - kPairBlocks),
+                                            filters.suffixes)
+                        : blocks->count(at / kBlock, blockLetter, filters.suffixes, filters.kind);
+                if (seen + n <= first) {
+                    seen += n;
+                    from += kBlock;
+                    continue;
+                }
+            }
+            const std::uint32_t* stop = counted ? std::min(to, base + (at / kBlock + 1) * kBlock) : to;
+            for (; from < stop; ++from) {
+                if (!wanted(*from)) continue;
+                if (seen++ < first) continue;
+                out.push_back(*from);
+                if (static_cast<int>(out.size()) == count) return true;
+            }
         }
         return false;
     };
+    const BlockCounts* blocks = counts && !pair ? this->blocks(orderIndex) : nullptr;
+    const PairBlockCounts* pairBlocks = counts && pair ? c.dayPairBlocks() : nullptr;
     if (sort == SortKey::DeletionTime) {
-        take(order + m_deletionStart, order + c.rows);
+        take(order + m_deletionStart, order + c.rows, order, blocks, nullptr);
     } else if (sort == SortKey::Suffix) {
         // The order holds each suffix in one run: runs of suffixes not asked for are passed over.
         for (std::size_t rank = 0; rank < 4; ++rank)
             if (filters.suffixes & (1u << ((rank + 3) & 3)) &&
-                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1]))
+                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks, nullptr))
                 break;
     } else if (sort == SortKey::Length) {
         const auto lowest = static_cast<std::size_t>(std::clamp(filters.minLength, 0, 256));
         const auto highest =
             static_cast<std::size_t>(filters.maxLength > 0 ? std::min(filters.maxLength, 255) : 255);
-        if (lowest <= highest) take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1]);
+        if (lowest <= highest)
+            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks, nullptr);
     } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
         const std::vector<std::uint32_t>& day = *m_floorDayRows;
-        if (!take(day.data(), day.data() + day.size())) take(order + m_dayEnd, order + c.rows);
+        const BlockCounts* dayBlocks = blocks ? &floorDayBlocks() : nullptr;
+        const PairBlockCounts* dayPairBlocks = pairBlocks ? &floorDayPairBlocks() : nullptr;
+        if (!take(day.data(), day.data() + day.size(), day.data(), dayBlocks, dayPairBlocks))
+            take(order + m_dayEnd, order + c.rows, order, blocks, pairBlocks);
     } else {
-        take(order, order + c.rows);
+        take(order, order + c.rows, order, blocks, pairBlocks);
     }
     return out;
 }
@@ -127,9 +172,12 @@ std::vector<std::uint32_t> Catalog::edgeMatches(const SearchFilters& filters) co
         const std::uint32_t* hi = std::partition_point(
             lo, order + c.rows, [&](std::uint32_t id) { return compareBackwards(name(id), key, k) == 0; });
         // Either end: a name that also starts with the keyword was taken above.
-        const bool both = filters.position == KeyPosition::StartsOrEnds;
+        std::vector<std::uint64_t> taken(filters.position == KeyPosition::StartsOrEnds ? c.words : 0);
+        for (const std::uint32_t id : out)
+            taken[id / 64] |= std::uint64_t{1} << (id % 64);
         for (const std::uint32_t* p = lo; p < hi; ++p)
-            if (passes(*p, filters) && !(both && name(*p).starts_with(key))) out.push_back(*p);
+            if (passes(*p, filters) && (taken.empty() || !(taken[*p / 64] >> (*p % 64) & 1)))
+                out.push_back(*p);
     }
     return out;
 }
@@ -157,13 +205,30 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
         return pairGram(key[i], key[i + 1]) * kSymbols + symbol(key[i + 2]);
     };
     if (key.size() == 3) return c.eachListed(c.tripleStart, c.triples, triple(0), add);
-    // Longer keywords: the rows of their rarest run of three, checked against the whole keyword.
-    std::size_t rarest = triple(0);
-    for (std::size_t i = 1; i + 2 < key.size(); ++i)
-        if (c.listBytes(c.tripleStart, triple(i)) < c.listBytes(c.tripleStart, rarest)) rarest = triple(i);
-    c.eachListed(c.tripleStart, c.triples, rarest, [&](std::uint32_t id) {
-        if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
+    // Longer keywords: the rows listed under their runs of three, the rarest first, as long as
+    // reading a list costs less than checking the rows it would rule out; what is left is
+    // checked against the whole keyword.
+    std::vector<std::size_t> grams;
+    for (std::size_t i = 0; i + 2 < key.size(); ++i)
+        grams.push_back(triple(i));
+    std::sort(grams.begin(), grams.end(), [&](std::size_t a, std::size_t b) {
+        return c.listBytes(c.tripleStart, a) < c.listBytes(c.tripleStart, b);
     });
+    grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+    std::vector<std::uint32_t> rows;
+    c.eachListed(c.tripleStart, c.triples, grams[0], [&](std::uint32_t id) { rows.push_back(id); });
+    for (std::size_t g = 1; g < grams.size() && !rows.empty(); ++g) {
+        if (c.listBytes(c.tripleStart, grams[g]) > rows.size() * 16) break;
+        std::size_t kept = 0, next = 0;
+        c.eachListed(c.tripleStart, c.triples, grams[g], [&](std::uint32_t id) {
+            while (next < rows.size() && rows[next] < id)
+                ++next;
+            if (next < rows.size() && rows[next] == id) rows[kept++] = rows[next++];
+        });
+        rows.resize(kept);
+    }
+    for (const std::uint32_t id : rows)
+        if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
 }
 
 Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) const {
@@ -179,9 +244,12 @@ Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) c
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
         const int letter = key.empty() ? -1 : symbol(key[0]);
-        page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
-            return (letter < 0 || m_core->hasLetter(letter, id)) && passes(id, filters);
-        });
+        page.rows = walk(
+            filters, first, pageSize,
+            [&](std::uint32_t id) {
+                return (letter < 0 || m_core->hasLetter(letter, id)) && passes(id, filters);
+            },
+            letter < 0 ? kEveryRow : letter);
         return page;
     }
     // A pair of letters: counted the same way; the page walked for when the walk is much shorter
@@ -192,10 +260,15 @@ Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) c
         if (filters.page >= lastPage()) return page;
         const double steps = static_cast<double>(first + pageSize) * static_cast<double>(m_size) /
                              static_cast<double>(page.total);
-        if (steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pairGram(key[0], key[1])))) {
-            page.rows = walk(filters, first, pageSize, [&](std::uint32_t id) {
-                return passes(id, filters) && name(id).find(key) != std::string_view::npos;
-            });
+        const std::size_t pair = pairGram(key[0], key[1]);
+        const bool skips = pairBlocksCount(filters);
+        if (skips || steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair))) {
+            page.rows = walk(
+                filters, first, pageSize,
+                [&](std::uint32_t id) {
+                    return passes(id, filters) && name(id).find(key) != std::string_view::npos;
+                },
+                skips ? kPairBlocks + static_cast<int>(pair) : kNoBlocks);
             return page;
         }
     }
@@ -222,7 +295,12 @@ std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, c
     const SortKey sort = filters.sort;
     const Core& c = *m_core;
     const auto end = std::min<std::int64_t>(first + count, static_cast<std::int64_t>(matches.size()));
-    if (matches.size() * 16 >= c.rows) {
+    // A step of the walk reads the order in sequence and tests a bit; sorting reads three values
+    // of each match from all over memory, several times the cost: the walk is taken while it
+    // is the shorter work.
+    const double steps = static_cast<double>(end) * static_cast<double>(c.rows) /
+                         static_cast<double>(std::max<std::size_t>(matches.size(), 1));
+    if (steps < static_cast<double>(matches.size()) * kWalkSteps) {
         std::vector<std::uint64_t> wanted(c.words);
         for (std::uint32_t id : matches)
             wanted[id / 64] |= std::uint64_t{1} << (id % 64);
@@ -250,7 +328,8 @@ std::vector<std::uint32_t> Catalog::slice(std::vector<std::uint32_t>& matches, c
     for (std::size_t i = 0; i < matches.size(); ++i)
         keyed[i] = keyOf(matches[i]);
     // The key ends with the name rank, which names the row.
-    std::partial_sort(keyed.begin(), keyed.begin() + end, keyed.end());
+    if (first > 0) std::nth_element(keyed.begin(), keyed.begin() + first, keyed.end());
+    std::partial_sort(keyed.begin() + first, keyed.begin() + end, keyed.end());
     std::vector<std::uint32_t> out;
     const std::uint32_t* byName = c.order(ByName);
     for (auto i = first; i < end; ++i)
