@@ -298,53 +298,57 @@ TEST(CliJobs, AllPagesEndingInAFailedPageSaysHowFarItGot) {
               "获取结果出错,请稍后重试...\n");
 }
 
+struct BatchRun {
+    int exitCode = -1;
+    QByteArray out, err;
+    int connections = 0;
+};
+
+// A batch of lookups read from `list` on stdin, each answered "not registered".
+BatchRun runBatch(const QByteArray& list) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
+        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>"))))});
+    QTemporaryDir dir;
+    auto options = parsed({"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0", "--log",
+                           dir.filePath("l.txt")});
+    BatchRun run;
+    if (!options) {
+        ADD_FAILURE() << "options refused";
+        return run;
+    }
+    QBuffer in, out, err;
+    in.setData(list);
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    BatchLookupJob job(*options, out, err, &in);
+    QSignalSpy finished(&job, &CliJob::finished);
+    EXPECT_EQ(job.start(), std::nullopt);
+    if (!finished.wait(5000)) {
+        ADD_FAILURE() << "the batch did not finish";
+        return run;
+    }
+    return {finished.first().first().toInt(), out.data(), err.data(), server.connections()};
+}
+
 // A line over 4 KiB is refused by its number and the list goes on; one of 4096 bytes, a CRLF end
 // and a last line without one are lines like any other.
 TEST(CliJobs, ABatchRefusesOverlongLinesAndGoesOn) {
-    ScriptServer server;
-    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
-        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>"))))});
-    QTemporaryDir dir;
-    auto options = parsed({"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0", "--log",
-                           dir.filePath("l.txt")});
-    ASSERT_TRUE(options);
-    QBuffer in, out, err;
-    in.setData(QByteArray(70000, 'x') + "\nb.com\r\n#" + QByteArray(4095, 'y') + "\r\n#" +
-               QByteArray(4096, 'z') + "\r\n" + QByteArray(4097, 'w') + "\na.net");
-    in.open(QIODevice::ReadOnly);
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    BatchLookupJob job(*options, out, err, &in);
-    QSignalSpy finished(&job, &CliJob::finished);
-    ASSERT_EQ(job.start(), std::nullopt);
-    ASSERT_TRUE(finished.wait(5000));
-    EXPECT_EQ(finished.first().first().toInt(), 1) << "refused lines say so in the exit status";
-    EXPECT_EQ(out.data(), "b.com\tnot-registered\t\t\na.net\tnot-registered\t\t\n");
-    EXPECT_EQ(err.data(), "yuming-cli: stdin:1: line too long\nyuming-cli: stdin:4: line too long\n"
-                          "yuming-cli: stdin:5: line too long\n");
+    const BatchRun run = runBatch(QByteArray(70000, 'x') + "\nb.com\r\n#" + QByteArray(4095, 'y') + "\r\n#" +
+                                  QByteArray(4096, 'z') + "\r\n" + QByteArray(4097, 'w') + "\na.net");
+    EXPECT_EQ(run.exitCode, 1) << "refused lines say so in the exit status";
+    EXPECT_EQ(run.out, "b.com\tnot-registered\t\t\na.net\tnot-registered\t\t\n");
+    EXPECT_EQ(run.err, "yuming-cli: stdin:1: line too long\nyuming-cli: stdin:4: line too long\n"
+                       "yuming-cli: stdin:5: line too long\n");
 }
 
 TEST(CliJobs, ABatchReadsItsListAndAnswersInOrder) {
-    ScriptServer server;
-    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
-        toGbk(QStringLiteral("<html><title>x</title> 未注册<span id=span_dt_dt></span></html>"))))});
-    QTemporaryDir dir;
-    auto options = parsed({"--service", server.hostPort(), "lookup", "--file", "-", "--delay", "0", "--log",
-                           dir.filePath("l.txt")});
-    ASSERT_TRUE(options);
-    QBuffer in, out, err;
-    in.setData("# names\n\nb.com\nwww.c.com\n a.net \n");
-    in.open(QIODevice::ReadOnly);
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    BatchLookupJob job(*options, out, err, &in);
-    QSignalSpy finished(&job, &CliJob::finished);
-    ASSERT_EQ(job.start(), std::nullopt);
-    ASSERT_TRUE(finished.wait(5000));
-    EXPECT_EQ(finished.first().first().toInt(), 1) << "one name was refused";
-    EXPECT_EQ(out.data(), "b.com\tnot-registered\t\t\nwww.c.com\trefused\t\t\na.net\tnot-registered\t\t\n");
-    EXPECT_EQ(QString::fromUtf8(err.data()), "yuming-cli: www.c.com: 域名开头不要加www！\n");
-    EXPECT_EQ(server.connections(), 2);
+    const BatchRun run = runBatch("# names\n\nb.com\nwww.c.com\n a.net \n");
+    EXPECT_EQ(run.exitCode, 1) << "one name was refused";
+    EXPECT_EQ(run.out, "b.com\tnot-registered\t\t\nwww.c.com\trefused\t\t\na.net\tnot-registered\t\t\n");
+    EXPECT_EQ(QString::fromUtf8(run.err), "yuming-cli: www.c.com: 域名开头不要加www！\n");
+    EXPECT_EQ(run.connections, 2);
 }
 
 } // namespace
