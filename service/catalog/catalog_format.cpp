@@ -176,13 +176,19 @@ void CatalogCore::workOutBlocks(std::weak_ptr<const CatalogCore> listed) {
                                    std::memory_order_release);
     }
     facets = {};
-    const auto core = listed.lock();
-    if (!core || core->dayPairBlocks()) return;
-    core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
-                                             [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
-                                                 return core->pairsOf(id, pairs);
-                                             }),
-                         std::memory_order_release);
+    for (const Order o : {ByDayThenLength, ByDeletion, ByName, BySuffix, ByLength}) {
+        const auto core = listed.lock();
+        if (!core) return;
+        if (core->pairBlocks(o)) continue;
+        const std::size_t block =
+            o == ByDayThenLength ? PairBlockCounts::kBlock : PairBlockCounts::kWideBlock;
+        core->orderPairs[o].store(
+            new PairBlockCounts(
+                core->order(o), core->rows,
+                [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) { return core->pairsOf(id, pairs); },
+                block),
+            std::memory_order_release);
+    }
 }
 
 unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const {
@@ -199,7 +205,8 @@ unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pair
 CatalogCore::~CatalogCore() {
     for (auto& blocks : orderBlocks)
         delete blocks.load();
-    delete dayPairs.load();
+    for (auto& pairs : orderPairs)
+        delete pairs.load();
 }
 
 } // namespace yuming::service
