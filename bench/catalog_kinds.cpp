@@ -2,7 +2,8 @@
 // one thread: for each kind the slowest of its keywords, so a figure here says which keyword
 // drives the kind's p99 under wrk. `catalog_kinds DATABASE [RUNS]`: the database's stored search
 // index (built from its names when none fits), each keyword asked RUNS times (default 20), of
-// every kind or only KIND.
+// every kind or only KIND. Timing begins WAIT_S seconds (default 4) after the read, once the
+// block counts' thread is done (at 5 M names it takes several seconds).
 #include "catalog/catalog.h"
 #include "catalog/catalog_store.h"
 #include "http/pages.h"

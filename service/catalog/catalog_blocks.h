@@ -69,7 +69,14 @@ public:
         for (std::size_t i = 0; i < count; ++i)
             change(i, pairs, row(ids[i], pairs), 1);
     }
+    // No rows yet, room for `count` in blocks of `block` rows.
+    PairBlockCounts(std::size_t count, std::size_t block)
+        : m_block(block), m_counts((count + block - 1) / block * kCells) {}
     std::uint32_t count(std::size_t block, std::size_t pair, std::uint8_t suffixes) const;
+    // The row at `position`, holding `pairs` (distinct), with that suffix, joins the counts.
+    void add(std::size_t position, const std::vector<std::uint32_t>& pairs, unsigned suffix) {
+        change(position, pairs, suffix, 1);
+    }
     // The row at `position`, holding `pairs` (distinct), with that suffix, leaves the counts.
     void remove(std::size_t position, const std::vector<std::uint32_t>& pairs, unsigned suffix) {
         change(position, pairs, suffix, -1);

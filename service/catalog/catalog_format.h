@@ -146,6 +146,7 @@ struct CatalogCore {
         return orderBlocks[o].load(std::memory_order_acquire);
     }
     static void workOutBlocks(std::weak_ptr<const CatalogCore> listed);
+    static void workOutWidePairBlocks(std::weak_ptr<const CatalogCore> listed);
     mutable std::array<std::atomic<const BlockCounts*>, catalog_format::kOrders> orderBlocks{};
     // Each sort order counted by pairs of letters, the same way (the order by day and length
     // first, in narrower blocks).
