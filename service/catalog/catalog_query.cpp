@@ -271,21 +271,23 @@ Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) c
     // A pair of letters: counted the same way; the page walked for when the walk is much shorter
     // than the pair's list (a step of the walk reads a name, several times the cost of a list
     // entry), and the list read whole otherwise. With the order's pair counts the walk steps
-    // only through the blocks holding the page: about a page's worth of rows plus a block.
+    // only through the blocks holding the page, about a page's worth of rows plus a block: it is
+    // taken while that is shorter than sorting the matches in.
     if (key.size() == 2 && filters.position == KeyPosition::Anywhere && countable(filters, kLetterLengths)) {
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
         const double density = static_cast<double>(m_size) / static_cast<double>(page.total);
-        double steps = static_cast<double>(first + pageSize) * density;
+        const double steps = static_cast<double>(first + pageSize) * density;
         const std::size_t pair = pairGram(key[0], key[1]);
         const bool skips = pairBlocksCount(filters);
-        if (skips)
-            steps = std::min(
-                steps,
-                static_cast<double>(pageSize) * density +
-                    static_cast<double>(
-                        m_core->pairBlocks(kOrderOf[static_cast<std::size_t>(filters.sort)])->blockSize()));
-        if (steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair))) {
+        bool walks = steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair));
+        if (skips && !walks) {
+            const std::size_t block =
+                m_core->pairBlocks(kOrderOf[static_cast<std::size_t>(filters.sort)])->blockSize();
+            walks = static_cast<double>(pageSize) * density + static_cast<double>(block) <
+                    static_cast<double>(page.total) * kWalkSteps;
+        }
+        if (walks) {
             page.rows = walk(
                 filters, first, pageSize,
                 [&](std::uint32_t id) {
