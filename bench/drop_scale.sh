@@ -14,13 +14,14 @@
 #   CONNECTIONS  wrk connections (default 8)
 #   IMPORT_FILE  the drop list to import (default: one made by bench/make_drop_list.py)
 #   KEEP=1       keep the work folder (databases, wrk output, service logs)
+#   ONLY         run only these kinds of search (names separated by blanks, e.g. "all4 letters")
 #
 # Only one thing runs at a time: on two cores wrk and the service already compete with each
 # other, so nothing else should run beside this.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { echo "usage: $0 SERVICE_BINARY   (environment: ROWS BENCH_DB DURATION CONNECTIONS IMPORT_FILE KEEP)" >&2; exit 2; }
+usage() { echo "usage: $0 SERVICE_BINARY   (environment: ROWS BENCH_DB DURATION CONNECTIONS IMPORT_FILE KEEP ONLY)" >&2; exit 2; }
 [ $# -eq 1 ] || usage
 bin=$1
 rows=${ROWS:-5000000}
@@ -201,6 +202,7 @@ table=$work/table
 for entry in "${kinds[@]}"; do
     kind=${entry%%|*}
     what=${entry#*|}
+    if [ -n "${ONLY:-}" ] && [[ " $ONLY " != *" $kind "* ]]; then continue; fi
     echo "wrk: $kind ..." >&2
     out=$work/wrk-$kind
     KIND=$kind wrk -t"$threads" -c"$connections" -d"$duration" --timeout 10s --latency \

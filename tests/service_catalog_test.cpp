@@ -79,6 +79,24 @@ std::vector<ListedName> generatedNames(std::size_t count) {
     return rows;
 }
 
+// Names of "a" and "b" alone, 12 to 19 long: "ab" is in nearly every one, so its list is long
+// enough that a deep page is walked by counted blocks in every order.
+std::vector<ListedName> namesOfTwoLetters(std::size_t count) {
+    std::mt19937 random(11);
+    const Suffix suffixes[] = {Com, Net, Org, Cn};
+    std::set<std::string> taken;
+    std::vector<ListedName> rows;
+    while (rows.size() < count) {
+        std::string name(12 + random() % 8, 'a');
+        for (char& c : name)
+            c = random() % 2 ? 'a' : 'b';
+        const Suffix suffix = suffixes[random() % 4];
+        if (!taken.insert(name + '.' + std::string(suffixName(suffix))).second) continue;
+        rows.push_back({name, suffix, "2026-05-0" + std::to_string(1 + random() % 6) + " 02:30:00"});
+    }
+    return rows;
+}
+
 // The rows a search should give, found the plain way: every name tested, the matches sorted.
 std::vector<std::string> expectedRows(const std::vector<ListedName>& rows, const SearchFilters& f,
                                       std::string_view now) {
@@ -224,6 +242,28 @@ TEST(CatalogSearch, EveryPageOfEveryKindIsTheOneTheReferenceGives) {
                     }
             }
     EXPECT_GT(checked, 2000u);
+}
+
+TEST(CatalogSearch, DeepPagesOfACommonPairAreTheOnesTheReferenceGivesInEveryOrder) {
+    const std::vector<ListedName> rows = namesOfTwoLetters(200000);
+    const Catalog all(rows);
+    const auto later = all.since("2026-05-03 04:30:00");
+    for (const auto& [catalog, now] : {std::pair{&all, ""}, std::pair{later.get(), "2026-05-03 04:30:00"}})
+        for (int sort = 0; sort < 5; ++sort) {
+            SearchFilters f = keyword("ab");
+            f.sort = static_cast<SortKey>(sort);
+            f.suffixes = Com | Net | Org;
+            const std::vector<std::string> expected = expectedRows(rows, f, now);
+            const auto pages = static_cast<std::int64_t>(expected.size() + 49) / 50;
+            for (const std::int64_t page : {std::int64_t{0}, std::int64_t{7}, pages / 2 + 3, pages - 1}) {
+                f.page = page;
+                const auto from = static_cast<std::size_t>(page) * 50;
+                const std::vector<std::string> want(expected.begin() + from,
+                                                    expected.begin() + std::min(expected.size(), from + 50));
+                ASSERT_EQ(catalog->search(f, 50).total, std::int64_t(expected.size())) << "o" << sort;
+                ASSERT_EQ(names(*catalog, f), want) << "o" << sort << " page " << page;
+            }
+        }
 }
 
 TEST(CatalogKeeping, ARunningServiceTakesUpNamesWrittenBesideItWhileClientsSearchAndLookUp) {

@@ -142,6 +142,22 @@ const BlockCounts* Catalog::blocks(Order o) const {
     });
 }
 
+const PairBlockCounts* Catalog::pairBlocks(Order o) const {
+    const Core& c = *m_core;
+    const PairBlockCounts* image = c.pairBlocks(o);
+    if (!image || o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return image;
+    return &m_counts->pairs[o].get([&] {
+        PairBlockCounts counts = *image;
+        const std::vector<std::uint64_t>& gone = *m_gone;
+        const std::uint32_t* ids = c.order(o);
+        std::vector<std::uint32_t> pairs;
+        for (std::size_t position = 0; position < c.rows; ++position)
+            if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)
+                counts.remove(position, pairs, c.pairsOf(id, pairs));
+        return counts;
+    });
+}
+
 const BlockCounts& Catalog::floorDayBlocks() const {
     return m_counts->floorDay.get([&] {
         std::vector<RowFacet> facets;

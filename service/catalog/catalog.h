@@ -110,10 +110,12 @@ private:
     // and the same for m_floorDayRows: worked out when first walked.
     const BlockCounts* blocks(catalog_format::Order o) const;
     const BlockCounts& floorDayBlocks() const;
+    const PairBlockCounts* pairBlocks(catalog_format::Order o) const;
     const PairBlockCounts& floorDayPairBlocks() const;
     // Shared by the copies that differ only in what lookups learned, since the rows gone are the same.
     struct SinceCounts {
         std::array<WorkedOut<BlockCounts>, catalog_format::kOrders> blocks;
+        std::array<WorkedOut<PairBlockCounts>, catalog_format::kOrders> pairs;
         WorkedOut<BlockCounts> floorDay;
         WorkedOut<PairBlockCounts> floorDayPairs;
     };

@@ -50,29 +50,48 @@ private:
     std::vector<std::uint16_t> m_counts;
 };
 
-// The same for each pair of letters a row holds, by suffix alone: kept for the order by day and
-// length only, the one the tool asks for.
+// The same for each pair of letters a row holds, by suffix alone. The order by day and length,
+// the one the tool asks for, is counted in blocks of kBlock rows; the other orders in blocks of
+// kWideBlock, a quarter of the memory for a walk through at most one wide block.
 class PairBlockCounts {
 public:
     static constexpr std::size_t kBlock = BlockCounts::kBlock;
+    static constexpr std::size_t kWideBlock = 4 * kBlock;
 
     PairBlockCounts() = default;
-    // Counts of the rows `ids[0, count)`: `row(id, pairs)` fills `pairs` with the row's distinct
-    // pairs and gives its suffix.
-    template <class Row> PairBlockCounts(const std::uint32_t* ids, std::size_t count, Row row) {
-        m_counts.assign((count + kBlock - 1) / kBlock * kCells, 0);
+    // Counts of the rows `ids[0, count)` in blocks of `block` rows: `row(id, pairs)` fills
+    // `pairs` with the row's distinct pairs and gives its suffix.
+    template <class Row>
+    PairBlockCounts(const std::uint32_t* ids, std::size_t count, Row row, std::size_t block = kBlock)
+        : m_block(block) {
+        m_counts.assign((count + block - 1) / block * kCells, 0);
         std::vector<std::uint32_t> pairs;
-        for (std::size_t i = 0; i < count; ++i) {
-            const unsigned suffix = row(ids[i], pairs);
-            std::uint16_t* block = m_counts.data() + i / kBlock * kCells;
-            for (const std::uint32_t pair : pairs)
-                ++block[pair * 4 + suffix];
-        }
+        for (std::size_t i = 0; i < count; ++i)
+            change(i, pairs, row(ids[i], pairs), 1);
     }
+    // No rows yet, room for `count` in blocks of `block` rows.
+    PairBlockCounts(std::size_t count, std::size_t block)
+        : m_block(block), m_counts((count + block - 1) / block * kCells) {}
     std::uint32_t count(std::size_t block, std::size_t pair, std::uint8_t suffixes) const;
+    // The row at `position`, holding `pairs` (distinct), with that suffix, joins the counts.
+    void add(std::size_t position, const std::vector<std::uint32_t>& pairs, unsigned suffix) {
+        change(position, pairs, suffix, 1);
+    }
+    // The row at `position`, holding `pairs` (distinct), with that suffix, leaves the counts.
+    void remove(std::size_t position, const std::vector<std::uint32_t>& pairs, unsigned suffix) {
+        change(position, pairs, suffix, -1);
+    }
+    std::size_t blockSize() const { return m_block; }
 
 private:
     static constexpr std::size_t kCells = 37 * 37 * 4;
+    void change(std::size_t position, const std::vector<std::uint32_t>& pairs, unsigned suffix, int by) {
+        std::uint16_t* block = m_counts.data() + position / m_block * kCells;
+        for (const std::uint32_t pair : pairs)
+            block[pair * 4 + suffix] = static_cast<std::uint16_t>(block[pair * 4 + suffix] + by);
+    }
+
+    std::size_t m_block = kBlock;
     std::vector<std::uint16_t> m_counts;
 };
 

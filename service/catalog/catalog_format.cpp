@@ -176,13 +176,44 @@ void CatalogCore::workOutBlocks(std::weak_ptr<const CatalogCore> listed) {
                                    std::memory_order_release);
     }
     facets = {};
+    {
+        const auto core = listed.lock();
+        if (!core) return;
+        if (!core->dayPairBlocks())
+            core->orderPairs[ByDayThenLength].store(
+                new PairBlockCounts(core->order(ByDayThenLength), core->rows,
+                                    [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
+                                        return core->pairsOf(id, pairs);
+                                    }),
+                std::memory_order_release);
+    }
+    workOutWidePairBlocks(listed);
+}
+
+// The other orders in one pass over the rows: a row's pairs are worked out once, from names read
+// in sequence, and counted in the block each order holds it in.
+void CatalogCore::workOutWidePairBlocks(std::weak_ptr<const CatalogCore> listed) {
+    constexpr Order kWide[] = {ByDeletion, ByName, BySuffix, ByLength};
+    constexpr std::size_t kBlock = PairBlockCounts::kWideBlock;
     const auto core = listed.lock();
-    if (!core || core->dayPairBlocks()) return;
-    core->dayPairs.store(new PairBlockCounts(core->order(ByDayThenLength), core->rows,
-                                             [&](std::uint32_t id, std::vector<std::uint32_t>& pairs) {
-                                                 return core->pairsOf(id, pairs);
-                                             }),
-                         std::memory_order_release);
+    if (!core || core->pairBlocks(ByLength)) return;
+    const std::size_t rows = core->rows;
+    std::vector<std::uint16_t> blockOf(rows * 4);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const std::uint32_t* ids = core->order(kWide[k]);
+        for (std::size_t position = 0; position < rows; ++position)
+            blockOf[std::size_t{ids[position]} * 4 + k] = static_cast<std::uint16_t>(position / kBlock);
+    }
+    std::vector<PairBlockCounts> counts(4, PairBlockCounts(rows, kBlock));
+    std::vector<std::uint32_t> pairs;
+    for (std::uint32_t id = 0; id < rows; ++id) {
+        const unsigned suffix = core->pairsOf(id, pairs);
+        for (std::size_t k = 0; k < 4; ++k)
+            counts[k].add(std::size_t{blockOf[std::size_t{id} * 4 + k]} * kBlock, pairs, suffix);
+    }
+    for (std::size_t k = 0; k < 4; ++k)
+        core->orderPairs[kWide[k]].store(new PairBlockCounts(std::move(counts[k])),
+                                         std::memory_order_release);
 }
 
 unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const {
@@ -199,7 +230,8 @@ unsigned CatalogCore::pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pair
 CatalogCore::~CatalogCore() {
     for (auto& blocks : orderBlocks)
         delete blocks.load();
-    delete dayPairs.load();
+    for (auto& pairs : orderPairs)
+        delete pairs.load();
 }
 
 } // namespace yuming::service

@@ -4,8 +4,8 @@
 // writes them and the catalogue reads them back. What is in namespace catalog_format is for those
 // two alone.
 
-#include "catalog/catalog_image.h"
 #include "catalog/catalog_blocks.h"
+#include "catalog/catalog_image.h"
 #include "protocol/search_query.h"
 
 #include <array>
@@ -146,10 +146,15 @@ struct CatalogCore {
         return orderBlocks[o].load(std::memory_order_acquire);
     }
     static void workOutBlocks(std::weak_ptr<const CatalogCore> listed);
+    static void workOutWidePairBlocks(std::weak_ptr<const CatalogCore> listed);
     mutable std::array<std::atomic<const BlockCounts*>, catalog_format::kOrders> orderBlocks{};
-    // The order by day and length counted by pairs of letters, the same way.
-    const PairBlockCounts* dayPairBlocks() const { return dayPairs.load(std::memory_order_acquire); }
-    mutable std::atomic<const PairBlockCounts*> dayPairs{};
+    // Each sort order counted by pairs of letters, the same way (the order by day and length
+    // first, in narrower blocks).
+    const PairBlockCounts* pairBlocks(catalog_format::Order o) const {
+        return orderPairs[o].load(std::memory_order_acquire);
+    }
+    const PairBlockCounts* dayPairBlocks() const { return pairBlocks(catalog_format::ByDayThenLength); }
+    mutable std::array<std::atomic<const PairBlockCounts*>, catalog_format::kOrders> orderPairs{};
     // Fills `pairs` with a row's distinct pairs of letters and gives its suffix.
     unsigned pairsOf(std::uint32_t id, std::vector<std::uint32_t>& pairs) const;
     CatalogCore() = default;

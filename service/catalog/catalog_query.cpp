@@ -65,11 +65,15 @@ std::int64_t Catalog::counted(const SearchFilters& filters) const {
     return sum((*m_letterTally)[gram], kLetterLengths);
 }
 
-// Whether a walk for a pair of letters can count whole blocks: in the order by day and length,
-// without a length bound or a structure, once the counts are worked out.
+namespace {
+constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
+}
+
+// Whether a walk for a pair of letters can count whole blocks: without a length bound or a
+// structure, once the counts of the order are worked out.
 bool Catalog::pairBlocksCount(const SearchFilters& filters) const {
-    return filters.sort == SortKey::DeletionDateThenLength && filters.kind == CharKind::Any &&
-           filters.minLength <= 0 && filters.maxLength <= 0 && m_core->dayPairBlocks();
+    return filters.kind == CharKind::Any && filters.minLength <= 0 && filters.maxLength <= 0 &&
+           m_core->pairBlocks(kOrderOf[static_cast<std::size_t>(filters.sort)]);
 }
 
 // Rows [first, first + count) of those `wanted`, walking the order of `sort`. With a block letter
@@ -80,7 +84,6 @@ template <class Wanted>
 std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int64_t first, int count,
                                          Wanted wanted, int blockLetter) const {
     const SortKey sort = filters.sort;
-    static constexpr Order kOrderOf[] = {ByDeletion, ByName, BySuffix, ByLength, ByDayThenLength};
     const Core& c = *m_core;
     const Order orderIndex = kOrderOf[static_cast<std::size_t>(sort)];
     const std::uint32_t* order = c.order(orderIndex);
@@ -90,27 +93,27 @@ std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int6
                         (!pair || pairBlocksCount(filters));
     std::vector<std::uint32_t> out;
     std::int64_t seen = 0;
-    constexpr std::size_t kBlock = BlockCounts::kBlock;
     // Whether the page is full. `from` and `to` lie in the sequence starting at `base`, whose
     // blocks `blocks` or `pairBlocks` count.
     const auto take = [&](const std::uint32_t* from, const std::uint32_t* to, const std::uint32_t* base,
                           const BlockCounts* blocks, const PairBlockCounts* pairBlocks) {
         const bool counted = blocks || pairBlocks;
+        const std::size_t block = pairBlocks ? pairBlocks->blockSize() : BlockCounts::kBlock;
         while (from < to) {
             const auto at = static_cast<std::size_t>(from - base);
-            if (counted && at % kBlock == 0 && static_cast<std::size_t>(to - from) >= kBlock) {
+            if (counted && at % block == 0 && static_cast<std::size_t>(to - from) >= block) {
                 const std::uint32_t n =
                     pairBlocks
-                        ? pairBlocks->count(at / kBlock, static_cast<std::size_t>(blockLetter - kPairBlocks),
+                        ? pairBlocks->count(at / block, static_cast<std::size_t>(blockLetter - kPairBlocks),
                                             filters.suffixes)
-                        : blocks->count(at / kBlock, blockLetter, filters.suffixes, filters.kind);
+                        : blocks->count(at / block, blockLetter, filters.suffixes, filters.kind);
                 if (seen + n <= first) {
                     seen += n;
-                    from += kBlock;
+                    from += block;
                     continue;
                 }
             }
-            const std::uint32_t* stop = counted ? std::min(to, base + (at / kBlock + 1) * kBlock) : to;
+            const std::uint32_t* stop = counted ? std::min(to, base + (at / block + 1) * block) : to;
             for (; from < stop; ++from) {
                 if (!wanted(*from)) continue;
                 if (seen++ < first) continue;
@@ -121,21 +124,22 @@ std::vector<std::uint32_t> Catalog::walk(const SearchFilters& filters, std::int6
         return false;
     };
     const BlockCounts* blocks = counts && !pair ? this->blocks(orderIndex) : nullptr;
-    const PairBlockCounts* pairBlocks = counts && pair ? c.dayPairBlocks() : nullptr;
+    const PairBlockCounts* pairBlocks = counts && pair ? this->pairBlocks(orderIndex) : nullptr;
     if (sort == SortKey::DeletionTime) {
-        take(order + m_deletionStart, order + c.rows, order, blocks, nullptr);
+        take(order + m_deletionStart, order + c.rows, order, blocks, pairBlocks);
     } else if (sort == SortKey::Suffix) {
         // The order holds each suffix in one run: runs of suffixes not asked for are passed over.
         for (std::size_t rank = 0; rank < 4; ++rank)
             if (filters.suffixes & (1u << ((rank + 3) & 3)) &&
-                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks, nullptr))
+                take(order + c.suffixStart[rank], order + c.suffixStart[rank + 1], order, blocks, pairBlocks))
                 break;
     } else if (sort == SortKey::Length) {
         const auto lowest = static_cast<std::size_t>(std::clamp(filters.minLength, 0, 256));
         const auto highest =
             static_cast<std::size_t>(filters.maxLength > 0 ? std::min(filters.maxLength, 255) : 255);
         if (lowest <= highest)
-            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks, nullptr);
+            take(order + c.lengthStart[lowest], order + c.lengthStart[highest + 1], order, blocks,
+                 pairBlocks);
     } else if (sort == SortKey::DeletionDateThenLength && m_floorDayRows) {
         const std::vector<std::uint32_t>& day = *m_floorDayRows;
         const BlockCounts* dayBlocks = blocks ? &floorDayBlocks() : nullptr;
@@ -227,8 +231,20 @@ void Catalog::containing(const SearchFilters& filters, std::vector<std::uint32_t
         });
         rows.resize(kept);
     }
-    for (const std::uint32_t id : rows)
+    // Each row's facts, then its name, lie anywhere in memory: both are asked for well ahead of
+    // the check, the facts twice as far ahead, since where the name lies is one of them.
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i + 2 * kAhead < rows.size()) {
+            const std::uint32_t later = rows[i + 2 * kAhead];
+            __builtin_prefetch(c.info.data() + later);
+            __builtin_prefetch(c.offsets + later);
+            __builtin_prefetch(c.entries + later);
+        }
+        if (i + kAhead < rows.size()) __builtin_prefetch(c.names.data() + c.offsets[rows[i + kAhead]]);
+        const std::uint32_t id = rows[i];
         if (passes(id, filters) && name(id).find(key) != std::string_view::npos) matches.push_back(id);
+    }
 }
 
 Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) const {
@@ -254,15 +270,24 @@ Catalog::Page Catalog::searchImage(const SearchFilters& filters, int pageSize) c
     }
     // A pair of letters: counted the same way; the page walked for when the walk is much shorter
     // than the pair's list (a step of the walk reads a name, several times the cost of a list
-    // entry), and the list read whole otherwise.
+    // entry), and the list read whole otherwise. With the order's pair counts the walk steps
+    // only through the blocks holding the page, about a page's worth of rows plus a block: it is
+    // taken while that is shorter than sorting the matches in.
     if (key.size() == 2 && filters.position == KeyPosition::Anywhere && countable(filters, kLetterLengths)) {
         page.total = counted(filters);
         if (filters.page >= lastPage()) return page;
-        const double steps = static_cast<double>(first + pageSize) * static_cast<double>(m_size) /
-                             static_cast<double>(page.total);
+        const double density = static_cast<double>(m_size) / static_cast<double>(page.total);
+        const double steps = static_cast<double>(first + pageSize) * density;
         const std::size_t pair = pairGram(key[0], key[1]);
         const bool skips = pairBlocksCount(filters);
-        if (skips || steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair))) {
+        bool walks = steps * 8 < static_cast<double>(m_core->listBytes(m_core->pairStart, pair));
+        if (skips && !walks) {
+            const std::size_t block =
+                m_core->pairBlocks(kOrderOf[static_cast<std::size_t>(filters.sort)])->blockSize();
+            walks = static_cast<double>(pageSize) * density + static_cast<double>(block) <
+                    static_cast<double>(page.total) * kWalkSteps;
+        }
+        if (walks) {
             page.rows = walk(
                 filters, first, pageSize,
                 [&](std::uint32_t id) {
