@@ -33,6 +33,7 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
     opened.generation = stored.value.generation;
     if (stored.value.catalog) {
         opened.catalog = std::move(stored.value.catalog);
+        opened.unstored = stored.value.moved;
         return opened;
     }
     if (!build) return opened;
@@ -177,8 +178,8 @@ void CatalogKeeper::catchUp() {
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
     if (stored.value.catalog) {
+        m_unstored = stored.value.moved ? stored.value.catalog : nullptr;
         serve(std::move(stored.value.catalog), taught);
-        m_unstored = nullptr;
     } else {
         auto built = builtCatalogue(store, now);
         if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);

@@ -64,6 +64,9 @@ struct StoredImage {
     bool fits = false;           // false: none fits, `note` says why
     std::int64_t generation = 0; // of the names
     std::string note;
+    // The days every deletion time in the image is to be moved by to be today's: the generated
+    // names' dates were shown for another day when it was stored.
+    int moveDays = 0;
 };
 // Where a stored image of `bytes` bytes is to be read into.
 using ImageRoom = std::function<char*(std::size_t bytes)>;
