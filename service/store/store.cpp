@@ -6,6 +6,7 @@
 
 #include "protocol/moment.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -58,12 +59,27 @@ std::string eachListedBy(Statement& select, const QDateTime& now, int shift, con
 // steps of a few pages anyway.
 constexpr std::size_t kPartBytes = 16 << 20;
 
-// Whether every name is generated, as the stored index says or, for one stored before it said,
-// as the names say.
+// How the stored index showed the generated names' dates (the shown shift it was made with) and
+// whether every name was generated then, kept beside it as "GENERATION SHIFT ONLY-GENERATED".
+struct IndexDates {
+    int shift = 0;
+    std::optional<bool> onlyGenerated; // none: not known, the names say
+};
+
+// An older build stores its index without these (and leaves ours, of an earlier generation, as
+// they were): its index was made from rows moved to the day it was made.
+ReadResult<IndexDates> indexDates(sqlite3* db, std::int64_t generation) {
+    const auto kept = metaValue(db, "catalogue_dates");
+    if (!kept.ok()) return {{}, kept.error};
+    long long of = 0;
+    int shift = 0, only = 0;
+    if (!kept.value || std::sscanf(kept.value->c_str(), "%lld %d %d", &of, &shift, &only) != 3 ||
+        of != generation)
+        return {};
+    return {{shift, only != 0}, {}};
+}
+
 ReadResult<bool> onlyGenerated(sqlite3* db) {
-    const auto kept = metaValue(db, "catalogue_generated");
-    if (!kept.ok()) return {false, kept.error};
-    if (kept.value) return {*kept.value == "1", {}};
     Statement any(db, "SELECT NOT EXISTS (SELECT 1 FROM domains WHERE origin <> 0)");
     if (any.step() != Step::Row) return {false, any.error()};
     return {any.integer(0) != 0, {}};
@@ -73,9 +89,10 @@ ReadResult<bool> onlyGenerated(sqlite3* db) {
 // the names as of `movedTo`, while the list is today's; empty when it can. Moving every date of
 // the index by the same days keeps their order and their days apart, so it serves as one built
 // afresh, as long as every name in it moves.
-ReadResult<std::string> whyNotMovable(sqlite3* db, QDate movedTo, QDate today) {
+ReadResult<std::string> whyNotMovable(sqlite3* db, const IndexDates& dates, QDate movedTo, QDate today) {
     if (movedTo > today) return {"the search index was stored for a later day", {}};
-    const auto generated = onlyGenerated(db);
+    const auto generated =
+        dates.onlyGenerated ? ReadResult<bool>{*dates.onlyGenerated, {}} : onlyGenerated(db);
     if (!generated.ok()) return {{}, generated.error};
     if (!generated.value) return {"the generated names' dates moved and other names are kept with them", {}};
     return {};
@@ -121,12 +138,11 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
     }
     const auto shift = shownShift(db);
     if (!shift.ok()) return {{}, shift.error};
-    const auto storedShift = metaValue(db, "catalogue_shift");
-    if (!storedShift.ok()) return {{}, storedShift.error};
-    // An index stored before it kept its shift was made from rows moved to the day it was made.
-    const int moveDays = shift.value - (storedShift.value ? std::atoi(storedShift.value->c_str()) : 0);
+    const auto dates = indexDates(db, generation.value);
+    if (!dates.ok()) return {{}, dates.error};
+    const int moveDays = shift.value - dates.value.shift;
     if (moveDays != 0) {
-        const auto why = whyNotMovable(db, builtOn.addDays(moveDays), now.date());
+        const auto why = whyNotMovable(db, dates.value, builtOn.addDays(moveDays), now.date());
         if (!why.ok()) return {{}, why.error};
         if (!why.value.empty()) {
             result.value.note = why.value;
@@ -196,15 +212,15 @@ bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t gener
         error = shift.error;
         return false;
     }
-    Statement generated(db, "SELECT NOT EXISTS (SELECT 1 FROM domains WHERE origin <> 0)");
-    if (generated.step() != Step::Row) {
-        error = generated.error();
+    const auto generated = onlyGenerated(db);
+    if (!generated.ok()) {
+        error = generated.error;
         return false;
     }
+    const std::string dates =
+        std::to_string(generation) + ' ' + std::to_string(shift.value) + ' ' + (generated.value ? '1' : '0');
     return setMeta(db, "catalogue_generation", std::to_string(generation), error) &&
-           setMeta(db, "catalogue_day", dayText(day), error) &&
-           setMeta(db, "catalogue_shift", std::to_string(shift.value), error) &&
-           setMeta(db, "catalogue_generated", generated.integer(0) != 0 ? "1" : "0", error);
+           setMeta(db, "catalogue_day", dayText(day), error) && setMeta(db, "catalogue_dates", dates, error);
 }
 
 struct Store::Statements {
