@@ -28,8 +28,9 @@ ListedUse into(CatalogBuilder& builder) {
 }
 
 // Moves every deletion time of a stored image by `days` where it lies, each text keeping its
-// length; false when the image is not laid out as one (it is then built afresh).
-bool moveDeletionDays(CatalogImage& image, int days) {
+// length, and gives the earliest as moved; false when the image holds none or is not laid out as
+// one (it is then built afresh).
+bool moveDeletionDays(CatalogImage& image, int days, std::string& first) {
     using namespace catalog_format;
     Header header;
     if (image.size() < sizeof header) return false;
@@ -37,7 +38,7 @@ bool moveDeletionDays(CatalogImage& image, int days) {
     if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.version != kVersion ||
         header.rows > UINT32_MAX || header.deletions > header.rows || header.nameBytes > image.size() ||
         header.deletionBytes > image.size() || header.pairBytes > image.size() ||
-        header.tripleBytes > image.size())
+        header.tripleBytes > image.size() || header.deletions == 0)
         return false;
     const Layout l = layoutFor(header.rows, header.deletions, header.nameBytes, header.deletionBytes,
                                header.pairBytes, header.tripleBytes);
@@ -52,6 +53,7 @@ bool moveDeletionDays(CatalogImage& image, int days) {
         const std::string_view moved = mover(text);
         if (moved.size() != text.size() || moved == text) return false;
         std::memcpy(texts + from, moved.data(), moved.size());
+        if (d == 0) first = moved;
     }
     return true;
 }
@@ -72,11 +74,22 @@ ReadResult<StoredCatalogue> storedCatalogue(Store& store, const QDateTime& now) 
     });
     ReadResult<StoredCatalogue> result{{nullptr, stored.value.generation, stored.value.note}, stored.error};
     if (!stored.ok() || !stored.value.fits) return result;
-    if (stored.value.moveDays != 0 && !moveDeletionDays(image, stored.value.moveDays)) {
-        result.value.note = "the search index's dates cannot be moved";
-        return result;
+    if (stored.value.moveDays != 0) {
+        // The index holds the names from the moment it was made on; moved, that moment may come
+        // after now, and the names between are not in it.
+        std::string first;
+        if (!moveDeletionDays(image, stored.value.moveDays, first)) {
+            result.value.note = "the search index's dates cannot be moved";
+            return result;
+        }
+        const auto missing = store.shownGeneratedIn(Moment::of(now).text(), first);
+        if (!missing.ok()) return {{}, missing.error};
+        if (missing.value) {
+            result.value.note = "names came back on the list since the search index was stored";
+            return result;
+        }
+        result.value.moved = true;
     }
-    result.value.moved = stored.value.moveDays != 0;
     auto catalog = Catalog::fromImage(std::move(image), result.value.note);
     if (catalog) result.value.catalog = catalog->since(Moment::of(now).text());
     return result;

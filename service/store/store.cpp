@@ -291,6 +291,18 @@ ReadResult<std::int64_t> Store::generation() {
     return namesGeneration(m_db);
 }
 
+ReadResult<bool> Store::shownGeneratedIn(const std::string& from, const std::string& to) {
+    if (!isOpen()) return {false, m_error};
+    const auto shift = shownShift(m_db);
+    if (!shift.ok()) return {false, shift.error};
+    Statement any(
+        m_db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? AND origin = 0)");
+    any.bind(1, movedByDays(from, -shift.value));
+    any.bind(2, movedByDays(to, -shift.value));
+    if (any.step() != Step::Row) return {false, any.error()};
+    return {any.integer(0) != 0, {}};
+}
+
 ReadResult<StoredImage> Store::storedImage(const QDateTime& now, const ImageRoom& room) {
     if (!isOpen()) return {{}, m_error};
     std::string error;
