@@ -10,9 +10,6 @@
 # on a copy marked as dated tomorrow). Then each round, for each build, on a fresh copy of that:
 #   first    process start to "listening on": the first start of today;
 #   again    the next start the same day (the file as the first start left it);
-#   later    that file with all of its date marks a day earlier again (dated two days back, shown
-#            and catalogue_day one): for a build that shows generated dates moved instead of moving
-#            the rows, the first start of the next day.
 # ROUNDS (default 3). Prints one line per start and the service's own stderr lines; both builds
 # must say the same number of names on the drop list.
 set -euo pipefail
@@ -31,7 +28,6 @@ trap cleanup EXIT
 
 tomorrow=$(date -d tomorrow +%F)
 yesterday=$(date -d yesterday +%F)
-two_days_back=$(date -d '2 days ago' +%F)
 now_ns() { date +%s%N; }
 
 # Starts $1 on $2 and prints the ms to its "listening on" line; stops it a second later, so the
@@ -55,10 +51,6 @@ timed_start() {
     exec 3<&-
 }
 
-set_back() {
-    sqlite3 "$1" "UPDATE meta SET value = '$yesterday' WHERE key IN ($2)"
-}
-
 made=$work/yesterday.sqlite
 cp "$source_db" "$made"
 sqlite3 "$made" "UPDATE meta SET value = '$tomorrow' WHERE key = 'dated'; DELETE FROM meta WHERE key IN ('shown', 'catalogue_dates')"
@@ -78,10 +70,6 @@ for round in $(seq "$rounds"); do
         echo "round $round $side first: $(timed_start "$bin" "$db") ms"
         sed 's/^/    /' "$work/stderr" | grep -v 'stopped' || true
         echo "round $round $side again: $(timed_start "$bin" "$db") ms"
-        grep 'names on' "$work/stderr" | sed 's/^/    /' || true
-        set_back "$db" "'shown', 'catalogue_day'"
-        sqlite3 "$db" "UPDATE meta SET value = '$two_days_back' WHERE key = 'dated'"
-        echo "round $round $side later: $(timed_start "$bin" "$db") ms"
         sed 's/^/    /' "$work/stderr" | grep -v 'stopped' || true
     done
 done

@@ -4,6 +4,7 @@
 
 #include "service_test_util.h"
 
+#include "catalog/catalog_keeper.h"
 #include "catalog/catalog_store.h"
 #include "import/drop_import.h"
 #include "store/store.h"
@@ -86,7 +87,10 @@ TEST(ServiceShownDates, ADatabaseSeededDaysAgoShowsWhatOneSeededTodayShows) {
     prepare(old, kToday.addDays(-5));
     storeIndex(old, kNoon.addDays(-5));
     const auto storedRows = Database(old).rows("SELECT * FROM domains ORDER BY id");
+    // The service reads the stored index while the file is checked, before it is prepared.
+    const auto early = service::openCatalogue(old.toStdString(), kNoon, false);
     prepare(old, kToday);
+    EXPECT_FALSE(service::stillCurrent(early, old.toStdString())) << "read with the dates of 5 days ago";
     prepare(fresh, kToday);
     EXPECT_EQ(Database(old).rows("SELECT * FROM domains ORDER BY id"), storedRows) << "rows were rewritten";
     bool moved = false, built = false;

@@ -25,6 +25,12 @@ std::string directoryOf(const std::string& path) {
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
+    const auto shift = store.shownShift();
+    if (!shift.ok()) {
+        opened.error = shift.error;
+        return opened;
+    }
+    opened.shift = shift.value;
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) {
         opened.error = stored.error;
@@ -46,6 +52,14 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
     opened.catalog = std::move(built.value);
     opened.unstored = true;
     return opened;
+}
+
+bool stillCurrent(const OpenedCatalogue& opened, const std::string& dbPath) {
+    Store store(dbPath);
+    const auto generation = store.generation();
+    const auto shift = store.shownShift();
+    return generation.ok() && generation.value == opened.generation && shift.ok() &&
+           shift.value == opened.shift;
 }
 
 CatalogKeeper::CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const OpenedCatalogue& opened)

@@ -267,7 +267,7 @@ Store::~Store() {
 
 ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     if (!isOpen()) return {{}, m_error};
-    const auto shift = shownShift(m_db);
+    const auto shift = service::shownShift(m_db);
     if (!shift.ok()) return {{}, shift.error};
     ReadResult<std::vector<ListedName>> result;
     result.error =
@@ -281,7 +281,7 @@ ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
 
 std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
     if (!isOpen()) return m_error;
-    const auto shift = shownShift(m_db);
+    const auto shift = service::shownShift(m_db);
     if (!shift.ok()) return shift.error;
     return eachListedBy(m_statements->listed, now, shift.value, use);
 }
@@ -291,9 +291,14 @@ ReadResult<std::int64_t> Store::generation() {
     return namesGeneration(m_db);
 }
 
+ReadResult<int> Store::shownShift() {
+    if (!isOpen()) return {0, m_error, m_code};
+    return service::shownShift(m_db);
+}
+
 ReadResult<bool> Store::shownGeneratedIn(const std::string& from, const std::string& to) {
     if (!isOpen()) return {false, m_error};
-    const auto shift = shownShift(m_db);
+    const auto shift = service::shownShift(m_db);
     if (!shift.ok()) return {false, shift.error};
     Statement any(
         m_db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? AND origin = 0)");
@@ -339,7 +344,7 @@ template <class Value, class Make> ReadResult<std::optional<Value>> readOne(Stat
 
 ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
     if (!isOpen()) return {std::nullopt, m_error};
-    const auto shift = shownShift(m_db);
+    const auto shift = service::shownShift(m_db);
     if (!shift.ok()) return {std::nullopt, shift.error};
     Statement& select = m_statements->registration;
     select.reset();
@@ -415,7 +420,7 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
         execute(m_db, "ROLLBACK", ignored);
         return ReadResult<bool>{false, std::string(why)};
     };
-    const auto shift = shownShift(m_db);
+    const auto shift = service::shownShift(m_db);
     if (!shift.ok()) return fail(shift.error);
     Statement select(m_db, "SELECT deletion, origin FROM domains WHERE name = ? AND suffix = ?");
     select.bind(1, name);

@@ -91,6 +91,8 @@ public:
     ReadResult<StoredImage> storedImage(const QDateTime& now, const ImageRoom& room);
     // Goes up with every change of the names.
     ReadResult<std::int64_t> generation();
+    // The days generated names' dates are shown moved by (shown_dates.h).
+    ReadResult<int> shownShift();
     // Whether a generated name is shown deleted from `from` to before `to` (date texts).
     ReadResult<bool> shownGeneratedIn(const std::string& from, const std::string& to);
     // No registration (an empty value) only when the database was read and holds none.
