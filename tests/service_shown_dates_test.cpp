@@ -90,12 +90,16 @@ TEST(ServiceShownDates, ADatabaseSeededDaysAgoShowsWhatOneSeededTodayShows) {
     // The service reads the stored index while the file is checked, before it is prepared.
     const auto early = service::openCatalogue(old.toStdString(), kNoon, false);
     prepare(old, kToday);
-    EXPECT_FALSE(service::stillCurrent(early, old.toStdString())) << "read with the dates of 5 days ago";
+    ASSERT_TRUE(early.catalog) << early.error;
+    EXPECT_TRUE(early.unstored) << "moved, to be stored again";
+    EXPECT_TRUE(service::stillCurrent(early, old.toStdString())) << "read with today's dates";
+    const std::string earlyImage(early.catalog->image());
     prepare(fresh, kToday);
     EXPECT_EQ(Database(old).rows("SELECT * FROM domains ORDER BY id"), storedRows) << "rows were rewritten";
     bool moved = false, built = false;
     EXPECT_EQ(seen(old, moved), seen(fresh, built));
     EXPECT_TRUE(moved) << "the index stored 5 days ago is moved and stored again";
+    EXPECT_EQ(QByteArray::fromStdString(earlyImage).toBase64(), seen(fresh, built).last());
 
     // An older build opening the file moves the rows itself and stores an index of its own,
     // leaving the note of the moved index's shift behind: it is not taken for the new index's.

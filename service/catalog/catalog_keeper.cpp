@@ -25,6 +25,7 @@ std::string directoryOf(const std::string& path) {
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
+    if (!build) store.showAsOf(now.date());
     const auto shift = store.shownShift();
     if (!shift.ok()) {
         opened.error = shift.error;

@@ -27,7 +27,8 @@ struct OpenedCatalogue {
     bool unstored = false;
     std::string error;
 };
-// With `build` false, only a stored catalogue is taken (none: a null one, without an error).
+// With `build` false, only a stored catalogue is taken (none: a null one, without an error), read
+// before the file is prepared: with the generated dates as preparing today will show them.
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build = true);
 // Whether a catalogue opened before the database was prepared still is the names' own: neither
 // the names nor the days their dates are shown moved by changed since.

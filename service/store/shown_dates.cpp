@@ -20,9 +20,13 @@ bool digits(std::string_view text) {
 
 } // namespace
 
-ReadResult<int> shownShift(sqlite3* db) {
+ReadResult<int> shownShift(sqlite3* db, std::optional<QDate> shownOn) {
     const auto dated = metaValue(db, "dated");
     if (!dated.ok()) return {0, dated.error, dated.code};
+    if (shownOn) {
+        const QDate from = markedDay(dated.value);
+        return {from.isValid() ? static_cast<int>(from.daysTo(*shownOn)) : 0, {}};
+    }
     const auto shown = metaValue(db, "shown");
     if (!shown.ok()) return {0, shown.error, shown.code};
     const QDate from = markedDay(dated.value);

@@ -4,6 +4,7 @@
 
 #include <QDate>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,8 +18,8 @@ namespace yuming::service {
 // the service last started. Readers add the days between the two to every generated name's
 // dates instead of the rows being rewritten each day.
 
-// The days from `dated` to `shown`; 0 when either is missing.
-ReadResult<int> shownShift(sqlite3* db);
+// The days from `dated` to `shown`, or to `shownOn` when given; 0 when either is missing.
+ReadResult<int> shownShift(sqlite3* db, std::optional<QDate> shownOn = {});
 
 // `text` (yyyy-MM-dd, then anything) with its day moved by `days`; unchanged when it does not
 // begin with a day. The rest of the text, the time of day, stays as it is.

@@ -116,7 +116,8 @@ ReadResult<bool> joinedSince(sqlite3* db, QDate builtOn, int moveDays, int shift
     return {joined.integer(0) != 0, {}};
 }
 
-ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const ImageRoom& room) {
+ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, std::optional<QDate> shownOn,
+                                        const ImageRoom& room) {
     ReadResult<StoredImage> result;
     const auto generation = namesGeneration(db);
     if (!generation.ok()) return {{}, generation.error};
@@ -136,7 +137,7 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
         result.value.note = "the search index's date is damaged";
         return result;
     }
-    const auto shift = shownShift(db);
+    const auto shift = shownShift(db, shownOn);
     if (!shift.ok()) return {{}, shift.error};
     const auto dates = indexDates(db, generation.value);
     if (!dates.ok()) return {{}, dates.error};
@@ -267,7 +268,7 @@ Store::~Store() {
 
 ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     if (!isOpen()) return {{}, m_error};
-    const auto shift = service::shownShift(m_db);
+    const auto shift = service::shownShift(m_db, m_shownOn);
     if (!shift.ok()) return {{}, shift.error};
     ReadResult<std::vector<ListedName>> result;
     result.error =
@@ -281,7 +282,7 @@ ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
 
 std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
     if (!isOpen()) return m_error;
-    const auto shift = service::shownShift(m_db);
+    const auto shift = service::shownShift(m_db, m_shownOn);
     if (!shift.ok()) return shift.error;
     return eachListedBy(m_statements->listed, now, shift.value, use);
 }
@@ -293,12 +294,12 @@ ReadResult<std::int64_t> Store::generation() {
 
 ReadResult<int> Store::shownShift() {
     if (!isOpen()) return {0, m_error, m_code};
-    return service::shownShift(m_db);
+    return service::shownShift(m_db, m_shownOn);
 }
 
 ReadResult<bool> Store::shownGeneratedIn(const std::string& from, const std::string& to) {
     if (!isOpen()) return {false, m_error};
-    const auto shift = service::shownShift(m_db);
+    const auto shift = service::shownShift(m_db, m_shownOn);
     if (!shift.ok()) return {false, shift.error};
     Statement any(
         m_db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? AND origin = 0)");
@@ -313,7 +314,7 @@ ReadResult<StoredImage> Store::storedImage(const QDateTime& now, const ImageRoom
     std::string error;
     // One read transaction, so that a writer cannot change the parts between two reads.
     if (!execute(m_db, "BEGIN", error)) return {{}, error};
-    ReadResult<StoredImage> result = readStoredImage(m_db, now, room);
+    ReadResult<StoredImage> result = readStoredImage(m_db, now, m_shownOn, room);
     std::string ignored;
     execute(m_db, "COMMIT", ignored);
     return result;
@@ -344,7 +345,7 @@ template <class Value, class Make> ReadResult<std::optional<Value>> readOne(Stat
 
 ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
     if (!isOpen()) return {std::nullopt, m_error};
-    const auto shift = service::shownShift(m_db);
+    const auto shift = service::shownShift(m_db, m_shownOn);
     if (!shift.ok()) return {std::nullopt, shift.error};
     Statement& select = m_statements->registration;
     select.reset();

@@ -93,6 +93,9 @@ public:
     ReadResult<std::int64_t> generation();
     // The days generated names' dates are shown moved by (shown_dates.h).
     ReadResult<int> shownShift();
+    // Reads as the file will be once prepared on `day`, which shows the generated dates as of it:
+    // for what is read while the file is checked, before it is prepared.
+    void showAsOf(QDate day) { m_shownOn = day; }
     // Whether a generated name is shown deleted from `from` to before `to` (date texts).
     ReadResult<bool> shownGeneratedIn(const std::string& from, const std::string& to);
     // No registration (an empty value) only when the database was read and holds none.
@@ -104,6 +107,7 @@ private:
     sqlite3* m_db = nullptr;
     std::string m_error;
     int m_code = 0;
+    std::optional<QDate> m_shownOn;
     struct Statements;
     std::unique_ptr<Statements> m_statements;
 };
