@@ -129,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(EachPart, ServiceDamagedDatabase,
                          ::testing::Values(DamageCase{"name_index", "sqlite_autoindex_domains_1", true,
                                                       false},
                                            DamageCase{"names", "domains", true, true},
-                                           DamageCase{"date_mark", "meta", false, false}),
+                                           // Generated names' dates are shown by the day kept there.
+                                           DamageCase{"date_mark", "meta", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServiceDamagedWhileServing, LookupThatCannotReadIsAnErrorPage) {
@@ -227,8 +228,9 @@ void exec(sqlite3* db, const char* sql) {
 } // namespace
 
 // A database from before names had an origin: written here by hand as that version laid it out,
-// dated two days ago, so opening it both adds the column and moves the dates.
-TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndMovesItsDates) {
+// dated two days ago, so opening it adds the column and shows the dates two days on, the rows
+// left as they are.
+TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndShowsItsDatesMoved) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("old.sqlite"));
     const QDate today = QDate::currentDate();
@@ -260,15 +262,17 @@ TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndMovesItsDates) {
     const Database db(path);
     EXPECT_EQ(
         db.rows("SELECT name, suffix, rname, length, expiry, deletion, origin FROM domains ORDER BY id"),
-        (QList<QStringList>{{"soon", "com", "noos", "4",
-                             today.addDays(-72).toString(Qt::ISODate) + " 08:00:00", soon + " 02:30:00", "0"},
-                            {"later", "cn", "retal", "5",
-                             today.addDays(84).toString(Qt::ISODate) + " 09:10:11", later + " 04:30:00",
-                             "0"}}));
-    EXPECT_EQ(
-        db.rows("SELECT key, value FROM meta ORDER BY key"),
         (QList<QStringList>{
-            {"dated", today.toString(Qt::ISODate)}, {"generation", "5"}, {"rows", "2"}, {"seed", "9"}}));
+            {"soon", "com", "noos", "4", today.addDays(-74).toString(Qt::ISODate) + " 08:00:00",
+             today.addDays(1).toString(Qt::ISODate) + " 02:30:00", "0"},
+            {"later", "cn", "retal", "5", today.addDays(82).toString(Qt::ISODate) + " 09:10:11",
+             today.addDays(98).toString(Qt::ISODate) + " 04:30:00", "0"}}));
+    EXPECT_EQ(db.rows("SELECT key, value FROM meta ORDER BY key"),
+              (QList<QStringList>{{"dated", today.addDays(-2).toString(Qt::ISODate)},
+                                  {"generation", "4"},
+                                  {"rows", "2"},
+                                  {"seed", "9"},
+                                  {"shown", today.toString(Qt::ISODate)}}));
     EXPECT_EQ(db.rows("SELECT * FROM pragma_application_id, pragma_user_version"),
               (QList<QStringList>{{"1500867945", "1"}}));
     // Generated names join the list 30 days before they go: only the first is on it.
@@ -278,6 +282,10 @@ TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndMovesItsDates) {
     ASSERT_EQ(listed.value.size(), 1u);
     EXPECT_EQ(listed.value[0].name, "soon");
     EXPECT_EQ(listed.value[0].deletion, (soon + " 02:30:00").toStdString());
+    const auto kept = store.registration("later", "cn");
+    ASSERT_TRUE(kept.ok() && kept.value) << kept.error;
+    EXPECT_EQ(kept.value->expiry, today.addDays(84).toString(Qt::ISODate).toStdString() + " 09:10:11");
+    EXPECT_EQ(kept.value->deletion, (later + " 04:30:00").toStdString());
 }
 
 // A file another connection holds is a failure that passes, told by SQLite's code; one that is

@@ -18,9 +18,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <cstdlib>
 #include <sqlite3.h>
 
 using namespace yuming;
@@ -332,14 +332,14 @@ TEST(ServiceData, SameSeedSameRowsOtherSeedOtherRows) {
     EXPECT_NE(dump(first.dbPath()), dump(other.dbPath()));
 }
 
-TEST(ServiceData, RestartKeepsTheRowsAndMovesOldDatesToToday) {
+TEST(ServiceData, RestartKeepsTheRowsAndShowsOldDatesMovedToToday) {
     QTemporaryDir dir;
     const QString path = dir.filePath("kept.sqlite");
     ServiceProcess seeded({.rows = 300, .seed = 5, .dbPath = path});
     ASSERT_TRUE(seeded.start());
     EXPECT_EQ(seeded.stop(), 0);
-    const auto before = dump(path);
     ASSERT_TRUE(ageDatabase(path, 3));
+    const auto before = dump(path);
 
     // Other options do not reseed an existing database.
     ServiceProcess restarted({.rows = 50, .seed = 6, .dbPath = path});

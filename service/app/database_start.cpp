@@ -124,9 +124,8 @@ std::optional<OpenedCatalogue> openForServing(const ServiceOptions& options) {
     const bool sound = checkAtStart(options.dbPath);
     if (reader.joinable()) reader.join();
     if (!sound || !prepare(options, today)) return std::nullopt;
-    // Preparing moves generated names to today's dates; a catalogue read before that is not theirs.
-    const bool unchanged =
-        early && early->catalog && Store(options.dbPath).generation().value == early->generation;
+    // Preparing shows generated names at today's dates; a catalogue read before that is not theirs.
+    const bool unchanged = early && early->catalog && stillCurrent(*early, options.dbPath);
     OpenedCatalogue opened =
         unchanged ? std::move(*early) : openCatalogue(options.dbPath, QDateTime::currentDateTime());
     if (!opened.catalog) {

@@ -25,6 +25,13 @@ std::string directoryOf(const std::string& path) {
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build) {
     OpenedCatalogue opened;
     Store store(dbPath);
+    if (!build) store.showAsOf(now.date());
+    const auto shift = store.shownShift();
+    if (!shift.ok()) {
+        opened.error = shift.error;
+        return opened;
+    }
+    opened.shift = shift.value;
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) {
         opened.error = stored.error;
@@ -33,6 +40,7 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
     opened.generation = stored.value.generation;
     if (stored.value.catalog) {
         opened.catalog = std::move(stored.value.catalog);
+        opened.unstored = stored.value.moved;
         return opened;
     }
     if (!build) return opened;
@@ -45,6 +53,14 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
     opened.catalog = std::move(built.value);
     opened.unstored = true;
     return opened;
+}
+
+bool stillCurrent(const OpenedCatalogue& opened, const std::string& dbPath) {
+    Store store(dbPath);
+    const auto generation = store.generation();
+    const auto shift = store.shownShift();
+    return generation.ok() && generation.value == opened.generation && shift.ok() &&
+           shift.value == opened.shift;
 }
 
 CatalogKeeper::CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const OpenedCatalogue& opened)
@@ -177,8 +193,8 @@ void CatalogKeeper::catchUp() {
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) return sayOnce("cannot read the search index: " + stored.error);
     if (stored.value.catalog) {
+        m_unstored = stored.value.moved ? stored.value.catalog : nullptr;
         serve(std::move(stored.value.catalog), taught);
-        m_unstored = nullptr;
     } else {
         auto built = builtCatalogue(store, now);
         if (!built.ok()) return sayOnce("cannot read the drop list: " + built.error);

@@ -23,11 +23,16 @@ namespace yuming::service {
 struct OpenedCatalogue {
     std::shared_ptr<const Catalog> catalog; // null: the names could not be read, `error` says why
     std::int64_t generation = 0;
+    int shift = 0; // the generated names' dates shown moved by these days
     bool unstored = false;
     std::string error;
 };
-// With `build` false, only a stored catalogue is taken (none: a null one, without an error).
+// With `build` false, only a stored catalogue is taken (none: a null one, without an error), read
+// before the file is prepared: with the generated dates as preparing today will show them.
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build = true);
+// Whether a catalogue opened before the database was prepared still is the names' own: neither
+// the names nor the days their dates are shown moved by changed since.
+bool stillCurrent(const OpenedCatalogue& opened, const std::string& dbPath);
 
 // Keeps the served catalogue in step with the database while the service runs. Once a second it
 // asks whether the names changed (an import, a lookup that taught the drop list something, another

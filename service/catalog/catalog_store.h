@@ -24,8 +24,11 @@ struct StoredCatalogue {
     std::shared_ptr<const Catalog> catalog; // null: none fits, `note` says why
     std::int64_t generation = 0;            // of the names
     std::string note;
+    // Its dates were moved to today's on reading: it is to be stored again.
+    bool moved = false;
 };
-// The stored catalogue, already without the names deleted before `now`.
+// The stored catalogue, already without the names deleted before `now`, its generated names'
+// dates as shown today.
 ReadResult<StoredCatalogue> storedCatalogue(Store& store, const QDateTime& now);
 
 // Builds the catalogue of the drop list at `now` from the names and stores it with the database as

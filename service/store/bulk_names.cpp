@@ -1,5 +1,6 @@
 #include "store/bulk_names.h"
 
+#include "store/shown_dates.h"
 #include "store/sqlite_util.h"
 
 #include <algorithm>
@@ -33,7 +34,8 @@ bool removeNames(sqlite3* db, std::vector<std::int64_t> ids, std::string& error)
 
 namespace {
 
-std::string mergeSql(std::string_view source, Merge merge) {
+// A generated name's deletion as shown (moved by the shown shift, ?2), which a later one beats.
+std::string mergeSql(std::string_view source, Merge merge, int shift) {
     std::string sql = "INSERT INTO domains(name, suffix, rname, length, expiry, deletion, origin) "
                       "SELECT name, suffix, rname, length, expiry, deletion, ?1 FROM ";
     sql += source;
@@ -42,7 +44,9 @@ std::string mergeSql(std::string_view source, Merge merge) {
     sql += " ON CONFLICT (name, suffix) DO UPDATE SET expiry = excluded.expiry, "
            "deletion = excluded.deletion, origin = excluded.origin WHERE ";
     sql += merge == Merge::Later
-               ? "excluded.deletion > domains.deletion"
+               ? shift == 0 ? "excluded.deletion > domains.deletion"
+                            : "excluded.deletion > CASE WHEN domains.origin = 0 THEN "
+                              "datetime(domains.deletion, ?2) ELSE domains.deletion END"
                : "excluded.deletion <> domains.deletion OR excluded.expiry <> domains.expiry "
                  "OR excluded.origin <> domains.origin";
     return sql;
@@ -52,8 +56,14 @@ std::string mergeSql(std::string_view source, Merge merge) {
 
 bool mergeNames(sqlite3* db, std::string_view source, Origin origin, Merge merge, std::int64_t& changed,
                 std::string& error) {
-    Statement insert(db, mergeSql(source, merge));
+    const auto shift = shownShift(db);
+    if (!shift.ok()) {
+        error = shift.error;
+        return false;
+    }
+    Statement insert(db, mergeSql(source, merge, shift.value));
     insert.bind(1, static_cast<std::int64_t>(origin));
+    if (merge == Merge::Later && shift.value != 0) insert.bind(2, std::to_string(shift.value) + " days");
     if (insert.step() != Step::Done) {
         error = insert.error();
         return false;

@@ -66,7 +66,8 @@ bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& 
     return seedDatabase(db, options, today, error) && execute(db, kIndexes, error) &&
            setMeta(db, "seed", std::to_string(options.seed), error) &&
            setMeta(db, "rows", std::to_string(options.rows), error) &&
-           setMeta(db, "dated", dayText(today), error) && noteDropListChanged(db, error);
+           setMeta(db, "dated", dayText(today), error) && setMeta(db, "shown", dayText(today), error) &&
+           noteDropListChanged(db, error);
 }
 
 // Databases made before names had an origin hold generated names only.
@@ -80,18 +81,15 @@ bool addOrigins(sqlite3* db, std::string& error) {
            execute(db, "ALTER TABLE domains ADD COLUMN origin INTEGER NOT NULL DEFAULT 0", error);
 }
 
-bool moveDates(sqlite3* db, QDate from, QDate today, std::string& error) {
-    const auto days = from.daysTo(today);
-    if (days == 0) return true;
-    Statement shift(db, "UPDATE domains SET expiry = datetime(expiry, ?1), deletion = datetime(deletion, ?1) "
-                        "WHERE origin = 0");
-    shift.bind(1, std::to_string(days) + " days");
-    if (shift.step() != Step::Done) {
-        error = shift.error();
+// The generated names' dates are shown as of today from now on; the rows stay as `dated` has
+// them, so this is a single small write however many names there are.
+bool showDatesOf(sqlite3* db, QDate today, std::string& error) {
+    const auto shown = metaValue(db, "shown");
+    if (!shown.ok()) {
+        error = shown.error;
         return false;
     }
-    if (sqlite3_changes(db) > 0 && !noteDropListChanged(db, error)) return false;
-    return setMeta(db, "dated", dayText(today), error);
+    return shown.value == dayText(today) || setMeta(db, "shown", dayText(today), error);
 }
 
 // The tables as the service makes them, brought up to date, and the date mark into `dated`. A file
@@ -138,7 +136,7 @@ bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::st
         error = "the database's date mark is damaged: " + *dated;
         return false;
     }
-    return moveDates(db, from, today, error);
+    return showDatesOf(db, today, error);
 }
 
 } // namespace

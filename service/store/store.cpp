@@ -1,10 +1,12 @@
 #include "store/store.h"
 
 #include "store/meta.h"
+#include "store/shown_dates.h"
 #include "store/sqlite_util.h"
 
 #include "protocol/moment.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -25,22 +27,29 @@ const std::string& listedAnyDaySql() {
 }
 
 // The drop list: names deleted from now on; those listedAnyDay whenever they go, the others
-// (generated demo names, renewed names a registry told of) before listEnd. A whole-table scan
-// reads the file in order, which beats the deletion index when most rows are wanted.
+// (generated demo names, renewed names a registry told of) before listEnd. Generated names are
+// held to the same bounds moved back by the shown shift (?3, ?4), so their rows are compared as
+// stored. A whole-table scan reads the file in order, which beats the deletion index when most
+// rows are wanted.
 const std::string& listedSql() {
-    static const std::string sql = "SELECT name, suffix, deletion FROM domains NOT INDEXED "
-                                   "WHERE deletion >= ?1 AND (" +
-                                   listedAnyDaySql() + " OR deletion < ?2)";
+    static const std::string sql = "SELECT name, suffix, deletion, origin FROM domains NOT INDEXED "
+                                   "WHERE (origin = 0 AND deletion >= ?3 AND deletion < ?4) OR "
+                                   "(origin <> 0 AND deletion >= ?1 AND (" +
+                                   listedAnyDaySql() + " OR deletion < ?2))";
     return sql;
 }
 
-std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUse& use) {
+std::string eachListedBy(Statement& select, const QDateTime& now, int shift, const ListedUse& use) {
     select.reset();
     select.bind(1, Moment::of(now).text());
     select.bind(2, dayText(listEnd(now.date())));
+    select.bind(3, Moment::of(now.addDays(-shift)).text());
+    select.bind(4, dayText(listEnd(now.date()).addDays(-shift)));
+    DayMover shown(shift);
     Step step;
     while ((step = select.step()) == Step::Row)
-        if (const auto suffix = suffixNamed(select.text(1))) use(select.text(0), *suffix, select.text(2));
+        if (const auto suffix = suffixNamed(select.text(1)))
+            use(select.text(0), *suffix, select.integer(3) == 0 ? shown(select.text(2)) : select.text(2));
     std::string error = step == Step::Failed ? select.error() : std::string{};
     select.reset();
     return error;
@@ -50,7 +59,65 @@ std::string eachListedBy(Statement& select, const QDateTime& now, const ListedUs
 // steps of a few pages anyway.
 constexpr std::size_t kPartBytes = 16 << 20;
 
-ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const ImageRoom& room) {
+// How the stored index showed the generated names' dates (the shown shift it was made with) and
+// whether every name was generated then, kept beside it as "GENERATION SHIFT ONLY-GENERATED".
+struct IndexDates {
+    int shift = 0;
+    std::optional<bool> onlyGenerated; // none: not known, the names say
+};
+
+// An older build stores its index without these (and leaves ours, of an earlier generation, as
+// they were): its index was made from rows moved to the day it was made.
+ReadResult<IndexDates> indexDates(sqlite3* db, std::int64_t generation) {
+    const auto kept = metaValue(db, "catalogue_dates");
+    if (!kept.ok()) return {{}, kept.error};
+    long long of = 0;
+    int shift = 0, only = 0;
+    if (!kept.value || std::sscanf(kept.value->c_str(), "%lld %d %d", &of, &shift, &only) != 3 ||
+        of != generation)
+        return {};
+    return {{shift, only != 0}, {}};
+}
+
+ReadResult<bool> onlyGenerated(sqlite3* db) {
+    Statement any(db, "SELECT NOT EXISTS (SELECT 1 FROM domains WHERE origin <> 0)");
+    if (any.step() != Step::Row) return {false, any.error()};
+    return {any.integer(0) != 0, {}};
+}
+
+// Why an index whose generated dates are to move by whole days cannot be moved, so that it lists
+// the names as of `movedTo`, while the list is today's; empty when it can. Moving every date of
+// the index by the same days keeps their order and their days apart, so it serves as one built
+// afresh, as long as every name in it moves.
+ReadResult<std::string> whyNotMovable(sqlite3* db, const IndexDates& dates, QDate movedTo, QDate today) {
+    if (movedTo > today) return {"the search index was stored for a later day", {}};
+    const auto generated =
+        dates.onlyGenerated ? ReadResult<bool>{*dates.onlyGenerated, {}} : onlyGenerated(db);
+    if (!generated.ok()) return {{}, generated.error};
+    if (!generated.value) return {"the generated names' dates moved and other names are kept with them", {}};
+    return {};
+}
+
+// Whether names joined the list since an index was made on `builtOn` (its generated names then
+// moved by `moveDays`): those not listedAnyDay whose deletion came within the list's 30 days.
+ReadResult<bool> joinedSince(sqlite3* db, QDate builtOn, int moveDays, int shift, QDate today) {
+    Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ?1 AND deletion < ?2 "
+                         "AND origin <> 0 AND NOT " +
+                             listedAnyDaySql() +
+                             ") OR EXISTS (SELECT 1 FROM domains WHERE deletion >= ?3 AND deletion < ?4 "
+                             "AND origin = 0)");
+    joined.bind(1, dayText(listEnd(builtOn)));
+    joined.bind(2, dayText(listEnd(today)));
+    // The generated names as stored: the index held them up to its list's end moved by
+    // `moveDays`, the list wants them up to today's.
+    joined.bind(3, dayText(listEnd(builtOn).addDays(moveDays - shift)));
+    joined.bind(4, dayText(listEnd(today).addDays(-shift)));
+    if (joined.step() != Step::Row) return {false, joined.error()};
+    return {joined.integer(0) != 0, {}};
+}
+
+ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, std::optional<QDate> shownOn,
+                                        const ImageRoom& room) {
     ReadResult<StoredImage> result;
     const auto generation = namesGeneration(db);
     if (!generation.ok()) return {{}, generation.error};
@@ -70,18 +137,28 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
         result.value.note = "the search index's date is damaged";
         return result;
     }
-    if (builtOn != now.date()) {
-        Statement joined(db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? "
-                             "AND NOT " +
-                                 listedAnyDaySql() + ')');
-        joined.bind(1, dayText(listEnd(builtOn)));
-        joined.bind(2, dayText(listEnd(now.date())));
-        if (joined.step() != Step::Row) return {{}, joined.error()};
-        if (joined.integer(0) != 0) {
+    const auto shift = shownShift(db, shownOn);
+    if (!shift.ok()) return {{}, shift.error};
+    const auto dates = indexDates(db, generation.value);
+    if (!dates.ok()) return {{}, dates.error};
+    const int moveDays = shift.value - dates.value.shift;
+    if (moveDays != 0) {
+        const auto why = whyNotMovable(db, dates.value, builtOn.addDays(moveDays), now.date());
+        if (!why.ok()) return {{}, why.error};
+        if (!why.value.empty()) {
+            result.value.note = why.value;
+            return result;
+        }
+    }
+    if (builtOn != now.date() || moveDays != 0) {
+        const auto joined = joinedSince(db, builtOn, moveDays, shift.value, now.date());
+        if (!joined.ok()) return {{}, joined.error};
+        if (joined.value) {
             result.value.note = "names joined the list since the search index was stored";
             return result;
         }
     }
+    result.value.moveDays = moveDays;
     // Each part is read straight into its place, without SQLite's own copy of it.
     Statement parts(db, "SELECT part, length(data) FROM catalogue_parts ORDER BY part");
     std::vector<std::pair<std::int64_t, std::size_t>> sizes;
@@ -112,8 +189,10 @@ ReadResult<StoredImage> readStoredImage(sqlite3* db, const QDateTime& now, const
 } // namespace
 
 std::string eachListed(sqlite3* db, const QDateTime& now, const ListedUse& use) {
+    const auto shift = shownShift(db);
+    if (!shift.ok()) return shift.error;
     Statement select(db, listedSql());
-    return eachListedBy(select, now, use);
+    return eachListedBy(select, now, shift.value, use);
 }
 
 bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t generation, QDate day,
@@ -129,14 +208,26 @@ bool storeCatalogueImage(sqlite3* db, std::string_view image, std::int64_t gener
             return false;
         }
     }
+    const auto shift = shownShift(db);
+    if (!shift.ok()) {
+        error = shift.error;
+        return false;
+    }
+    const auto generated = onlyGenerated(db);
+    if (!generated.ok()) {
+        error = generated.error;
+        return false;
+    }
+    const std::string dates =
+        std::to_string(generation) + ' ' + std::to_string(shift.value) + ' ' + (generated.value ? '1' : '0');
     return setMeta(db, "catalogue_generation", std::to_string(generation), error) &&
-           setMeta(db, "catalogue_day", dayText(day), error);
+           setMeta(db, "catalogue_day", dayText(day), error) && setMeta(db, "catalogue_dates", dates, error);
 }
 
 struct Store::Statements {
     explicit Statements(sqlite3* db)
         : listed(db, listedSql()),
-          registration(db, "SELECT expiry, deletion FROM domains WHERE name = ? AND suffix = ?"),
+          registration(db, "SELECT expiry, deletion, origin FROM domains WHERE name = ? AND suffix = ?"),
           answer(db, "SELECT fetched, found, record FROM rdap_answers WHERE domain = ?") {}
     Statement listed;
     Statement registration;
@@ -177,9 +268,11 @@ Store::~Store() {
 
 ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
     if (!isOpen()) return {{}, m_error};
+    const auto shift = service::shownShift(m_db, m_shownOn);
+    if (!shift.ok()) return {{}, shift.error};
     ReadResult<std::vector<ListedName>> result;
     result.error =
-        eachListedBy(m_statements->listed, QDateTime(today, QTime(0, 0)),
+        eachListedBy(m_statements->listed, QDateTime(today, QTime(0, 0)), shift.value,
                      [&](std::string_view name, Suffix suffix, std::string_view deletion) {
                          result.value.push_back({std::string(name), suffix, std::string(deletion)});
                      });
@@ -189,7 +282,9 @@ ReadResult<std::vector<ListedName>> Store::listed(QDate today) {
 
 std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
     if (!isOpen()) return m_error;
-    return eachListedBy(m_statements->listed, now, use);
+    const auto shift = service::shownShift(m_db, m_shownOn);
+    if (!shift.ok()) return shift.error;
+    return eachListedBy(m_statements->listed, now, shift.value, use);
 }
 
 ReadResult<std::int64_t> Store::generation() {
@@ -197,12 +292,29 @@ ReadResult<std::int64_t> Store::generation() {
     return namesGeneration(m_db);
 }
 
+ReadResult<int> Store::shownShift() {
+    if (!isOpen()) return {0, m_error, m_code};
+    return service::shownShift(m_db, m_shownOn);
+}
+
+ReadResult<bool> Store::shownGeneratedIn(const std::string& from, const std::string& to) {
+    if (!isOpen()) return {false, m_error};
+    const auto shift = service::shownShift(m_db, m_shownOn);
+    if (!shift.ok()) return {false, shift.error};
+    Statement any(
+        m_db, "SELECT EXISTS (SELECT 1 FROM domains WHERE deletion >= ? AND deletion < ? AND origin = 0)");
+    any.bind(1, movedByDays(from, -shift.value));
+    any.bind(2, movedByDays(to, -shift.value));
+    if (any.step() != Step::Row) return {false, any.error()};
+    return {any.integer(0) != 0, {}};
+}
+
 ReadResult<StoredImage> Store::storedImage(const QDateTime& now, const ImageRoom& room) {
     if (!isOpen()) return {{}, m_error};
     std::string error;
     // One read transaction, so that a writer cannot change the parts between two reads.
     if (!execute(m_db, "BEGIN", error)) return {{}, error};
-    ReadResult<StoredImage> result = readStoredImage(m_db, now, room);
+    ReadResult<StoredImage> result = readStoredImage(m_db, now, m_shownOn, room);
     std::string ignored;
     execute(m_db, "COMMIT", ignored);
     return result;
@@ -233,12 +345,15 @@ template <class Value, class Make> ReadResult<std::optional<Value>> readOne(Stat
 
 ReadResult<std::optional<Registration>> Store::registration(std::string_view name, std::string_view suffix) {
     if (!isOpen()) return {std::nullopt, m_error};
+    const auto shift = service::shownShift(m_db, m_shownOn);
+    if (!shift.ok()) return {std::nullopt, shift.error};
     Statement& select = m_statements->registration;
     select.reset();
     select.bind(1, name);
     select.bind(2, suffix);
-    return readOne<Registration>(select, [](Statement& row) {
-        return Registration{std::string(row.text(0)), std::string(row.text(1))};
+    return readOne<Registration>(select, [&](Statement& row) {
+        const int days = row.integer(2) == 0 ? shift.value : 0;
+        return Registration{movedByDays(row.text(0), days), movedByDays(row.text(1), days)};
     });
 }
 
@@ -306,6 +421,8 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
         execute(m_db, "ROLLBACK", ignored);
         return ReadResult<bool>{false, std::string(why)};
     };
+    const auto shift = service::shownShift(m_db);
+    if (!shift.ok()) return fail(shift.error);
     Statement select(m_db, "SELECT deletion, origin FROM domains WHERE name = ? AND suffix = ?");
     select.bind(1, name);
     select.bind(2, suffixName(suffix));
@@ -313,8 +430,8 @@ ReadResult<bool> StoreWriter::learn(std::string_view name, Suffix suffix,
     Origin beforeOrigin = Origin::Generated;
     switch (select.step()) {
     case Step::Row:
-        before = std::string(select.text(0));
         beforeOrigin = static_cast<Origin>(select.integer(1));
+        before = movedByDays(select.text(0), beforeOrigin == Origin::Generated ? shift.value : 0);
         break;
     case Step::Done:
         break;

@@ -64,6 +64,9 @@ struct StoredImage {
     bool fits = false;           // false: none fits, `note` says why
     std::int64_t generation = 0; // of the names
     std::string note;
+    // The days every deletion time in the image is to be moved by to be today's: the generated
+    // names' dates were shown for another day when it was stored.
+    int moveDays = 0;
 };
 // Where a stored image of `bytes` bytes is to be read into.
 using ImageRoom = std::function<char*(std::size_t bytes)>;
@@ -88,6 +91,13 @@ public:
     ReadResult<StoredImage> storedImage(const QDateTime& now, const ImageRoom& room);
     // Goes up with every change of the names.
     ReadResult<std::int64_t> generation();
+    // The days generated names' dates are shown moved by (shown_dates.h).
+    ReadResult<int> shownShift();
+    // Reads as the file will be once prepared on `day`, which shows the generated dates as of it:
+    // for what is read while the file is checked, before it is prepared.
+    void showAsOf(QDate day) { m_shownOn = day; }
+    // Whether a generated name is shown deleted from `from` to before `to` (date texts).
+    ReadResult<bool> shownGeneratedIn(const std::string& from, const std::string& to);
     // No registration (an empty value) only when the database was read and holds none.
     ReadResult<std::optional<Registration>> registration(std::string_view name, std::string_view suffix);
     // The registry's last answer about `domain` (lower case), if one was kept.
@@ -97,6 +107,7 @@ private:
     sqlite3* m_db = nullptr;
     std::string m_error;
     int m_code = 0;
+    std::optional<QDate> m_shownOn;
     struct Statements;
     std::unique_ptr<Statements> m_statements;
 };
