@@ -14,6 +14,8 @@
 #   CONNECTIONS  wrk connections (default 8)
 #   IMPORT_FILE  the drop list to import (default: one made by bench/make_drop_list.py)
 #   KEEP=1       keep the work folder (databases, wrk output, service logs)
+#   WARMUP       length of the warm-up searches after the third start (default 2s; the search
+#                index's block counts are worked out on a thread for the first seconds)
 #   ONLY         run only these kinds of search (names separated by blanks, e.g. "all4 letters")
 #
 # Only one thing runs at a time: on two cores wrk and the service already compete with each
@@ -21,19 +23,21 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage() { echo "usage: $0 SERVICE_BINARY   (environment: ROWS BENCH_DB DURATION CONNECTIONS IMPORT_FILE KEEP ONLY)" >&2; exit 2; }
+usage() { echo "usage: $0 SERVICE_BINARY   (environment: ROWS BENCH_DB DURATION CONNECTIONS IMPORT_FILE KEEP ONLY WARMUP)" >&2; exit 2; }
 [ $# -eq 1 ] || usage
 bin=$1
 rows=${ROWS:-5000000}
 duration=${DURATION:-10s}
 connections=${CONNECTIONS:-8}
 keep=${KEEP:-0}
+warmup=${WARMUP:-2s}
 
 fail() { echo "drop_scale.sh: $*" >&2; exit 2; }
 [ -x "$bin" ] && [ -f "$bin" ] || fail "no service binary at $bin"
 command -v wrk >/dev/null || fail "wrk is not installed (apt-get install wrk)"
 [[ $rows =~ ^[1-9][0-9]*$ ]] || fail "ROWS must be a whole number above 0, not '$rows'"
 [[ $connections =~ ^[1-9][0-9]*$ ]] || fail "CONNECTIONS must be a whole number above 0, not '$connections'"
+[[ $warmup =~ ^[1-9][0-9]*[smh]?$ ]] || fail "WARMUP must be like 2s or 10s, not '$warmup'"
 [[ $duration =~ ^[1-9][0-9]*[smh]?$ ]] || fail "DURATION must be like 10s, 2m or 30, not '$duration'"
 if [ -n "${BENCH_DB:-}" ]; then [ -f "$BENCH_DB" ] && [ -r "$BENCH_DB" ] || fail "BENCH_DB: no readable file at $BENCH_DB"; fi
 if [ -n "${IMPORT_FILE:-}" ]; then [ -f "$IMPORT_FILE" ] && [ -r "$IMPORT_FILE" ] || fail "IMPORT_FILE: no readable file at $IMPORT_FILE"; fi
@@ -161,7 +165,7 @@ hwm_start=$(status_kib VmHWM)
 # 3. Every kind of search, one wrk run each, after a short warm-up.
 base="http://127.0.0.1:$port"
 threads=$((connections < 2 ? 1 : 2))
-KIND=contains2 wrk -t"$threads" -c"$connections" -d2s -s "$here/search_kinds.lua" "$base" >/dev/null
+KIND=contains2 wrk -t"$threads" -c"$connections" -d"$warmup" -s "$here/search_kinds.lua" "$base" >/dev/null
 
 kinds=(
     "prefix|prefix (kaiwei=starts), 1-5 letters"
