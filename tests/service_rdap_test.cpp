@@ -248,8 +248,10 @@ TEST_F(OnlineLookup, OneRequestASecondToAHost) {
     std::vector<std::chrono::steady_clock::time_point> times;
     for (const char* name : {"one.com", "two.com", "three.com"})
         times.push_back(fixture.hitTimes(std::string("/rdap/domain/") + name).at(0));
-    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(950));
-    EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(950));
+    // Arrival times carry each request's own connect and scheduling delay, which on a loaded
+    // machine reaches a tenth of a second: the service spaces the requests it sends.
+    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(850));
+    EXPECT_GE(times[2] - times[1], std::chrono::milliseconds(850));
 }
 
 TEST_F(OnlineLookup, RegistryDownServesTheKeptAnswerWithItsAgeOrAnError) {
