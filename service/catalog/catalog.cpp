@@ -126,36 +126,35 @@ std::shared_ptr<Catalog> Catalog::sinceImage(std::string_view now) const {
 }
 
 // The walks by deletion and by day begin past the rows gone; in the other orders those rows are
-// anywhere, and come off the image's counts.
-const BlockCounts* Catalog::blocks(Order o) const {
-    const Core& c = *m_core;
-    const BlockCounts* image = c.blocks(o);
+// anywhere, and come off the image's counts: `image` as it is when nothing is to come off, else the
+// counts `made` once from a copy of it with `drop(counts, position, id)` for every row gone.
+template <class Counts, class Drop>
+const Counts* Catalog::withoutGone(Order o, const Counts* image, WorkedOut<Counts>& made, Drop drop) const {
     if (!image || o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return image;
-    return &m_counts->blocks[o].get([&] {
-        BlockCounts counts = *image;
+    return &made.get([&] {
+        Counts counts = *image;
         const std::vector<std::uint64_t>& gone = *m_gone;
-        const std::uint32_t* ids = c.order(o);
-        for (std::size_t position = 0; position < c.rows; ++position)
+        const std::uint32_t* ids = m_core->order(o);
+        for (std::size_t position = 0; position < m_core->rows; ++position)
             if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)
-                counts.remove(position, RowFacet::of(name(id), c.entries[id].info));
+                drop(counts, position, id);
         return counts;
     });
 }
 
+const BlockCounts* Catalog::blocks(Order o) const {
+    return withoutGone(o, m_core->blocks(o), m_counts->blocks[o],
+                       [&](BlockCounts& counts, std::size_t position, std::uint32_t id) {
+                           counts.remove(position, RowFacet::of(name(id), m_core->entries[id].info));
+                       });
+}
+
 const PairBlockCounts* Catalog::pairBlocks(Order o) const {
-    const Core& c = *m_core;
-    const PairBlockCounts* image = c.pairBlocks(o);
-    if (!image || o == ByDeletion || o == ByDayThenLength || m_deletionStart == 0) return image;
-    return &m_counts->pairs[o].get([&] {
-        PairBlockCounts counts = *image;
-        const std::vector<std::uint64_t>& gone = *m_gone;
-        const std::uint32_t* ids = c.order(o);
-        std::vector<std::uint32_t> pairs;
-        for (std::size_t position = 0; position < c.rows; ++position)
-            if (const std::uint32_t id = ids[position]; gone[id / 64] >> (id % 64) & 1)
-                counts.remove(position, pairs, c.pairsOf(id, pairs));
-        return counts;
-    });
+    std::vector<std::uint32_t> pairs;
+    return withoutGone(o, m_core->pairBlocks(o), m_counts->pairs[o],
+                       [&](PairBlockCounts& counts, std::size_t position, std::uint32_t id) {
+                           counts.remove(position, pairs, m_core->pairsOf(id, pairs));
+                       });
 }
 
 const BlockCounts& Catalog::floorDayBlocks() const {

@@ -111,6 +111,9 @@ private:
     const BlockCounts* blocks(catalog_format::Order o) const;
     const BlockCounts& floorDayBlocks() const;
     const PairBlockCounts* pairBlocks(catalog_format::Order o) const;
+    template <class Counts, class Drop>
+    const Counts* withoutGone(catalog_format::Order o, const Counts* image, WorkedOut<Counts>& made,
+                              Drop drop) const;
     const PairBlockCounts& floorDayPairBlocks() const;
     // Shared by the copies that differ only in what lookups learned, since the rows gone are the same.
     struct SinceCounts {
