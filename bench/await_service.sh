@@ -12,3 +12,15 @@ await_service() {
     done
     port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1")
 }
+
+# bench_workspace: a work folder in $work and, in $pids, the processes the script starts; both
+# are cleaned up however the script ends (KEEP=1 keeps the folder).
+bench_workspace() {
+    work=$(mktemp -d)
+    pids=
+    trap bench_cleanup EXIT INT TERM
+}
+bench_cleanup() {
+    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+    [ -n "${KEEP:-}" ] || rm -rf "$work"
+}

@@ -21,13 +21,7 @@ rounds=${ROUNDS:-2}
 lookups=${LOOKUPS:-5}
 foldWait=${FOLD_WAIT:-120}
 imported=${IMPORTED:-1000}
-work=$(mktemp -d)
-pids=
-cleanup() {
-    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-    [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+bench_workspace
 
 command -v curl >/dev/null || { echo "curl is not installed" >&2; exit 2; }
 

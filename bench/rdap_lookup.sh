@@ -20,13 +20,7 @@ bin=${1:-$here/../build/service/yuming-service}
 duration=${DURATION:-5s}
 rounds=${ROUNDS:-6}
 distinct=${NAMES:-5000}
-work=$(mktemp -d)
-pids=
-cleanup() {
-    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-    [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+bench_workspace
 
 command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
 command -v python3 >/dev/null || { echo "python3 is not installed" >&2; exit 2; }
