@@ -2,20 +2,12 @@
 
 #include "store/meta.h"
 
-#include <cstdio>
-
 namespace yuming::service {
 
 namespace {
 
 QDate markedDay(const std::optional<std::string>& text) {
     return text ? QDate::fromString(QString::fromStdString(*text), Qt::ISODate) : QDate();
-}
-
-bool digits(std::string_view text) {
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
 }
 
 } // namespace
@@ -36,20 +28,10 @@ ReadResult<int> shownShift(sqlite3* db, std::optional<QDate> shownOn) {
 }
 
 std::string movedByDays(std::string_view text, int days) {
-    if (days == 0 || text.size() < 10 || text[4] != '-' || text[7] != '-' || !digits(text.substr(0, 4)) ||
-        !digits(text.substr(5, 2)) || !digits(text.substr(8, 2)))
-        return std::string(text);
-    const auto number = [&](std::size_t at, std::size_t n) {
-        int value = 0;
-        for (std::size_t i = at; i < at + n; ++i)
-            value = value * 10 + (text[i] - '0');
-        return value;
-    };
-    const QDate day = QDate(number(0, 4), number(5, 2), number(8, 2)).addDays(days);
+    if (days == 0 || text.size() < 10) return std::string(text);
+    const QDate day = QDate::fromString(QLatin1StringView(text.data(), 10), u"yyyy-MM-dd").addDays(days);
     if (!day.isValid() || day.year() < 1 || day.year() > 9999) return std::string(text);
-    char out[16];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02d", day.year(), day.month(), day.day());
-    return out + std::string(text.substr(10));
+    return dayText(day) + std::string(text.substr(10));
 }
 
 std::string_view DayMover::operator()(std::string_view text) {
