@@ -24,3 +24,18 @@ bench_cleanup() {
     for p in $pids; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
     [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
+
+# stand_in_registry: serves $work/registry over HTTP on loopback as the RDAP server of com, net
+# and org, named in $work/bootstrap.json; sets $registry to its port.
+stand_in_registry() {
+    mkdir -p "$work/registry"
+    (cd "$work/registry" && exec python3 -m http.server --bind 127.0.0.1 0 >"$work/registry.out" 2>&1) &
+    pids="$pids $!"
+    tries=0
+    until registry=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/registry.out" | head -1) && [ -n "$registry" ]; do
+        tries=$((tries + 1)); [ "$tries" -lt 100 ] || { echo "the stand-in registry did not start" >&2; exit 1; }
+        sleep 0.1
+    done
+    printf '{"version":"1.0","services":[[["com","net","org"],["http://127.0.0.1:%s/rdap/"]]]}\n' "$registry" \
+        >"$work/bootstrap.json"
+}

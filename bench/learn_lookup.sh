@@ -26,15 +26,7 @@ bench_workspace
 command -v curl >/dev/null || { echo "curl is not installed" >&2; exit 2; }
 
 mkdir -p "$work/registry/rdap/domain"
-(cd "$work/registry" && exec python3 -m http.server --bind 127.0.0.1 0 >"$work/registry.out" 2>&1) &
-pids="$pids $!"
-tries=0
-until registry=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/registry.out" | head -1) && [ -n "$registry" ]; do
-    tries=$((tries + 1)); [ "$tries" -lt 100 ] || { echo "the stand-in registry did not start" >&2; exit 1; }
-    sleep 0.1
-done
-printf '{"version":"1.0","services":[[["com","net","org"],["http://127.0.0.1:%s/rdap/"]]]}\n' "$registry" \
-    >"$work/bootstrap.json"
+stand_in_registry
 
 # answer NAME: the registry has NAME.com in pending delete since an hour ago.
 answer() {

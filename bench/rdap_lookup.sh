@@ -58,15 +58,7 @@ for name in names:
               open(os.path.join(folder, name), "w"))
 PY
 
-(cd "$work/registry" && exec python3 -m http.server --bind 127.0.0.1 0 >"$work/registry.out" 2>&1) &
-pids="$pids $!"
-tries=0
-until registry=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/registry.out" | head -1) && [ -n "$registry" ]; do
-    tries=$((tries + 1)); [ "$tries" -lt 100 ] || { echo "the stand-in registry did not start" >&2; exit 1; }
-    sleep 0.1
-done
-printf '{"version":"1.0","services":[[["com","net","org"],["http://127.0.0.1:%s/rdap/"]]]}\n' "$registry" \
-    >"$work/bootstrap.json"
+stand_in_registry
 
 export LOOKUP_NAMES="$work/names"
 start online --rdap --rdap-bootstrap "$work/bootstrap.json" --rdap-rate 1000
