@@ -34,6 +34,17 @@ TEST(ResultParser, CutsPageCountAndRowsInPageOrder) {
     EXPECT_EQ(p.rows[1].domain(), u"xyz.net");
 }
 
+// The service's sample-data header stays in the text the receive path keeps: it moves nothing.
+TEST(ResultParser, AHeaderInTheAnswersHeadChangesNothing) {
+    QString marked = page("12", row("abc.com", "3", "com", "2026-12-20 02:30"));
+    marked.replace(QStringLiteral("200 OK\r\n"), QStringLiteral("200 OK\r\nX-Yuming-Sample: 1\r\n"));
+    const ResultPage p = parseResultPage(marked);
+    ASSERT_TRUE(p.ok());
+    EXPECT_EQ(*p.pageCount, "12");
+    ASSERT_EQ(p.rows.size(), 1);
+    EXPECT_EQ(p.rows[0], ResultRow(u"abc.com", u"3", u"com", u"2026-12-20 02:30"));
+}
+
 TEST(ResultParser, RowsOutliveTheTextAndThePageTheyWereCutFrom) {
     QList<ResultRow> kept;
     {

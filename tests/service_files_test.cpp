@@ -229,7 +229,7 @@ void exec(sqlite3* db, const char* sql) {
 
 // A database from before names had an origin: written here by hand as that version laid it out,
 // dated two days ago, so opening it adds the column and shows the dates two days on, the rows
-// left as they are.
+// left as they are. Its names were seeded, so it is marked as sample data.
 TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndShowsItsDatesMoved) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("old.sqlite"));
@@ -271,6 +271,7 @@ TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndShowsItsDatesMov
               (QList<QStringList>{{"dated", today.addDays(-2).toString(Qt::ISODate)},
                                   {"generation", "4"},
                                   {"rows", "2"},
+                                  {"sample", "1"},
                                   {"seed", "9"},
                                   {"shown", today.toString(Qt::ISODate)}}));
     EXPECT_EQ(db.rows("SELECT * FROM pragma_application_id, pragma_user_version"),
@@ -286,6 +287,37 @@ TEST(ServiceMigration, AnOldDatabaseGainsOriginsKeepsEveryRowAndShowsItsDatesMov
     ASSERT_TRUE(kept.ok() && kept.value) << kept.error;
     EXPECT_EQ(kept.value->expiry, today.addDays(84).toString(Qt::ISODate).toStdString() + " 09:10:11");
     EXPECT_EQ(kept.value->deletion, (later + " 04:30:00").toStdString());
+}
+
+// Seeded names are sample data until real ones come in; what a registry tells of a name does not
+// end it. A file seeded by a build that kept no mark is told by its rows: imported names are the
+// only ones that build left with an origin of their own.
+TEST(ServiceSampleMark, SetBySeedingKeptByLookupsAndFoundAgainInAnUnmarkedFile) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("seeded.sqlite")).toStdString();
+    const QDate today = QDate::currentDate();
+    std::string error;
+    const auto prepare = [&] {
+        EXPECT_TRUE(service::prepareDatabase(path, {.seed = 2, .rows = 20}, today, error)) << error;
+        return Database(QString::fromStdString(path)).rows("SELECT value FROM meta WHERE key = 'sample'");
+    };
+    EXPECT_EQ(prepare(), QList<QStringList>{{"1"}});
+    const auto learned = service::StoreWriter(path).learn(
+        "learned", Com, service::Registration{"2020-01-01 00:00:00", "2020-02-14 00:00:00"}, true, today);
+    ASSERT_TRUE(learned.ok()) << learned.error;
+    EXPECT_TRUE(service::Store(path).sample().value);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    exec(db, "DELETE FROM meta WHERE key = 'sample'");
+    EXPECT_EQ(prepare(), QList<QStringList>{{"1"}});
+    exec(db, "DELETE FROM meta WHERE key = 'sample'; UPDATE domains SET origin = 1 WHERE id = 5");
+    EXPECT_EQ(prepare(), QList<QStringList>{{"0"}});
+    EXPECT_FALSE(service::Store(path).sample().value);
+    // Once ended it stays so, even when the imported name goes again.
+    exec(db, "UPDATE domains SET origin = 0 WHERE id = 5");
+    EXPECT_EQ(prepare(), QList<QStringList>{{"0"}});
+    sqlite3_close(db);
 }
 
 // A file another connection holds is a failure that passes, told by SQLite's code; one that is

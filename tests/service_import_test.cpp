@@ -6,6 +6,7 @@
 #include "import/drop_import.h"
 #include "protocol/search_page.h"
 #include "search/request.h"
+#include "support/wait_for.h"
 #include "text/gbk.h"
 
 #include <QDate>
@@ -328,6 +329,37 @@ TEST(ImportCommand, MergeTakesLaterTimesReplaceTakesTheListAndTheServiceServesOn
     ASSERT_EQ(page.rows.size(), 2);
     EXPECT_EQ(page.rows[0].domain(), u"q.com");
     EXPECT_EQ(page.rows[1].domain(), u"x.com");
+}
+
+// A seeded database is sample data, and the service says so on its pages, in the head of its
+// search answers and when it starts; an import of one real name ends that while it serves.
+TEST(ImportCommand, RealNamesEndTheSampleDataWhileTheServiceServes) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("seeded.sqlite"));
+    ServiceProcess service({.rows = 300, .seed = 4, .dbPath = db, .extraArgs = {"--no-rdap"}});
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    EXPECT_TRUE(service.log().contains("holds sample data (示例数据)")) << service.log().toStdString();
+    const auto get = [&](const QByteArray& target) {
+        return exchange(service.port(),
+                        "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    };
+    const auto head = [](const QByteArray& answer) { return answer.left(answer.indexOf("\r\n\r\n") + 2); };
+    const QByteArray search =
+        "/s/?key=&kaiwei=radom&min=0&max=0&op=zahe&o=o_5&com=com&tsym=0&d=0&do=do&page=0";
+    const QByteArray sample = toGbk(QStringLiteral("示例数据"));
+    EXPECT_TRUE(bodyOf(get("/asd/yuming.htm")).contains(sample));
+    EXPECT_TRUE(bodyOf(get("/")).contains(sample));
+    EXPECT_TRUE(head(get(search)).contains("\r\nX-Yuming-Sample: 1\r\n"))
+        << get(search).left(300).toStdString();
+
+    const Ran ran = run({"import", write(dir, "list.txt", "real.com " + day(5) + "\n"), "--db", db});
+    ASSERT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    ASSERT_TRUE(waitFor([&] { return !bodyOf(get("/asd/yuming.htm")).contains(sample); }, 10000));
+    EXPECT_TRUE(bodyOf(get("/asd/yuming.htm")).contains(toGbk(QStringLiteral("个域名将在30天内删除"))));
+    EXPECT_FALSE(bodyOf(get("/")).contains(sample));
+    const QByteArray answer = get(search);
+    EXPECT_EQ(statusOf(answer), 200);
+    EXPECT_FALSE(head(answer).contains("X-Yuming-Sample")) << answer.left(300).toStdString();
 }
 
 namespace {

@@ -133,6 +133,12 @@ std::optional<OpenedCatalogue> openForServing(const ServiceOptions& options) {
                   << opened.error << '\n';
         return std::nullopt;
     }
+    if (opened.sample)
+        std::cerr
+            << "yuming-service: " << options.dbPath
+            << " holds sample data (示例数据): generated names, not a real drop list; import a real one "
+               "with \"yuming-service import FILE --db "
+            << options.dbPath << "\"\n";
     return opened;
 }
 

@@ -132,9 +132,13 @@ public:
     explicit CatalogHolder(std::shared_ptr<const Catalog> first) : m_current(std::move(first)) {}
     std::shared_ptr<const Catalog> current() const { return m_current.load(); }
     void replace(std::shared_ptr<const Catalog> next) { m_current.store(std::move(next)); }
+    // Whether the names served are sample data (store/sample_mark.h), not a real drop list.
+    bool sample() const { return m_sample.load(); }
+    void setSample(bool sample) { m_sample.store(sample); }
 
 private:
     std::atomic<std::shared_ptr<const Catalog>> m_current;
+    std::atomic<bool> m_sample = false;
 };
 
 } // namespace yuming::service

@@ -32,6 +32,12 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
         return opened;
     }
     opened.shift = shift.value;
+    const auto sample = store.sample();
+    if (!sample.ok()) {
+        opened.error = sample.error;
+        return opened;
+    }
+    opened.sample = sample.value;
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) {
         opened.error = stored.error;
@@ -59,13 +65,16 @@ bool stillCurrent(const OpenedCatalogue& opened, const std::string& dbPath) {
     Store store(dbPath);
     const auto generation = store.generation();
     const auto shift = store.shownShift();
+    const auto sample = store.sample();
     return generation.ok() && generation.value == opened.generation && shift.ok() &&
-           shift.value == opened.shift;
+           shift.value == opened.shift && sample.ok() && sample.value == opened.sample;
 }
 
 CatalogKeeper::CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const OpenedCatalogue& opened)
     : m_dbPath(std::move(dbPath)), m_catalogs(catalogs), m_generation(opened.generation),
-      m_unstored(opened.unstored ? opened.catalog : nullptr), m_thread([this] { run(); }) {}
+      m_unstored(opened.unstored ? opened.catalog : nullptr), m_thread([this] { run(); }) {
+    m_catalogs.setSample(opened.sample);
+}
 
 CatalogKeeper::~CatalogKeeper() {
     stop();
@@ -185,6 +194,10 @@ void CatalogKeeper::catchUp() {
     if (!generation.ok() && isBusy(generation.code)) return;
     if (!generation.ok()) return sayOnce("cannot read the database: " + generation.error);
     if (generation.value == m_generation) return;
+    // The mark goes only with a change of the names (an import), so it is read with them.
+    const auto sample = store.sample();
+    if (!sample.ok() && isBusy(sample.code)) return;
+    if (!sample.ok()) return sayOnce("cannot read the database: " + sample.error);
     // The catalogue served goes on serving from a file while the next one is made; neither holds
     // its pages in memory until the switch.
     const auto served = m_catalogs.current();
@@ -203,6 +216,7 @@ void CatalogKeeper::catchUp() {
         // Lookups that change the list come in runs; the index is stored once they pause.
         m_storeAt = std::chrono::steady_clock::now() + kStoreWhenQuietFor;
     }
+    m_catalogs.setSample(sample.value);
     m_generation = stored.value.generation;
     m_lastError.clear();
 }

@@ -24,6 +24,7 @@ struct OpenedCatalogue {
     std::shared_ptr<const Catalog> catalog; // null: the names could not be read, `error` says why
     std::int64_t generation = 0;
     int shift = 0; // the generated names' dates shown moved by these days
+    bool sample = false;
     bool unstored = false;
     std::string error;
 };
@@ -31,7 +32,7 @@ struct OpenedCatalogue {
 // before the file is prepared: with the generated dates as preparing today will show them.
 OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, bool build = true);
 // Whether a catalogue opened before the database was prepared still is the names' own: neither
-// the names nor the days their dates are shown moved by changed since.
+// the names, the days their dates are shown moved by nor the sample mark changed since.
 bool stillCurrent(const OpenedCatalogue& opened, const std::string& dbPath);
 
 // Keeps the served catalogue in step with the database while the service runs. Once a second it

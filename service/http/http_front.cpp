@@ -3,6 +3,8 @@
 #include "http/request_head.h"
 #include "http/routes.h"
 
+#include "protocol/sample_header.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -373,6 +375,7 @@ private:
                                                     reasonPhrase(reply.status).size()));
         m_response.set(http::field::content_type, kHtml);
         if (reply.allowHeader) m_response.set(http::field::allow, "GET, HEAD");
+        if (reply.sampleHeader) m_response.set(headers::kSample, headers::kSampleValue);
         if (!keepAlive)
             m_response.set(http::field::connection, "close");
         else if (version == 10)

@@ -155,7 +155,51 @@ std::string registryLookupPage(std::string_view domain, const LookupOutcome& out
     return lookupPage(domain, shown);
 }
 
-std::string bannerPage(std::size_t listedCount) {
+namespace {
+
+// What the banner and the home page say of the names: the list served, or, while the names are
+// sample data, that they are and how a real list comes in. The list's own words are those the
+// pages have always had.
+struct ListWords {
+    QString bannerStyle;
+    QString bannerBadge;
+    QString bannerTag;
+    QString bannerCount;
+    QString homeNotice;
+    QString homeUnit;
+};
+
+const ListWords& listWords(bool sample) {
+    static const ListWords served{
+        {},
+        {},
+        QStringLiteral("每日更新 .com .net .org .cn 即将删除的域名 · 删除时间预算 · 到期一查便知"),
+        QStringLiteral("个域名将在30天内删除"),
+        {},
+        QStringLiteral("个域名")};
+    static const ListWords samples{
+        QStringLiteral(
+            ".sample{display:inline-block;margin-left:14px;padding:1px 8px;border-radius:4px;"
+            "background:rgb(191,87,0);color:#fff;font-size:14px;font-weight:bold;letter-spacing:1px;"
+            "vertical-align:5px}.tag{line-height:20px}.tag b{color:rgb(191,87,0)}"
+            ".count i{display:block;font-style:normal;color:rgb(191,87,0)}"),
+        QStringLiteral("<span class=\"sample\">示例数据</span>"),
+        QStringLiteral(
+            "当前列表为程序生成的示例域名，并非真实的即将删除域名<br>换成真实列表：<b>yuming-service "
+            "import 文件</b>"),
+        QStringLiteral("个示例域名<i>示例计数，非真实数据</i>"),
+        QStringLiteral(
+            "<p style=\"border-left:4px solid rgb(191,87,0);padding:4px 10px;background:rgb(253,243,"
+            "232)\"><strong>示例数据：</strong>当前列表中的域名由程序生成，并非真实的即将删除域名。"
+            "要换成真实列表，请导入一份删除列表：<code>yuming-service import 文件</code></p>"),
+        QStringLiteral("个示例域名")};
+    return sample ? samples : served;
+}
+
+} // namespace
+
+std::string bannerPage(std::size_t listedCount, bool sample) {
+    const ListWords& words = listWords(sample);
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1</title><style>"
@@ -171,18 +215,19 @@ std::string bannerPage(std::size_t listedCount) {
         ".tag{color:#5b6573;font-size:14px;margin-top:4px}"
         ".count{margin-left:auto;text-align:right;color:#5b6573;font-size:13px;border-left:1px solid "
         "rgb(212,213,217);padding-left:24px}.count b{display:block;color:rgb(47,91,138);font-size:30px}"
-        "</style></head><body><div class=\"banner\"><div class=\"logo\">柚</div><div>"
-        "<div class=\"title\">%1</div><div class=\"tag\">每日更新 .com .net .org .cn 即将删除的域名 · "
-        "删除时间预算 · 到期一查便知</div></div><div class=\"count\"><b>%2</b>个域名将在30天内删除</div>"
-        "</div></body>");
-    return ended(toGbkString(page.arg(kMaker).arg(listedCount)));
+        "%3</style></head><body><div class=\"banner\"><div class=\"logo\">柚</div><div>"
+        "<div class=\"title\">%1%4</div><div class=\"tag\">%5</div></div>"
+        "<div class=\"count\"><b>%2</b>%6</div></div></body>");
+    return ended(toGbkString(page.arg(kMaker.toString(), QString::number(listedCount), words.bannerStyle,
+                                      words.bannerBadge, words.bannerTag, words.bannerCount)));
 }
 
-std::string homePage(std::size_t listedCount) {
+std::string homePage(std::size_t listedCount, bool sample) {
+    const ListWords& words = listWords(sample);
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
-        "<title>%1</title>%2</head><body>\n<div class=\"bar\">%1</div>\n<main><h1>%1</h1>"
-        "<p>我们每天整理即将删除的域名，帮您在它们重新开放注册时第一时间拿下。当前列表：%3 个域名。</p>"
+        "<title>%1</title>%2</head><body>\n<div class=\"bar\">%1</div>\n<main><h1>%1</h1>%4"
+        "<p>我们每天整理即将删除的域名，帮您在它们重新开放注册时第一时间拿下。当前列表：%3 %5。</p>"
         "<p><a href=\"/s/?key=&amp;kaiwei=radom&amp;min=0&amp;max=0&amp;op=zahe&amp;o=o_5&amp;com=com&amp;"
         "net=net&amp;tsym=0&amp;d=0&amp;do=do&amp;page=0\">查看即将删除的域名</a></p>"
         "<form action=\"/whois/\" method=\"get\"><input name=\"domain\" placeholder=\"例如 example.com\">"
@@ -190,7 +235,8 @@ std::string homePage(std::size_t listedCount) {
         "value=\"2\">"
         "<input type=\"hidden\" name=\"Whois[]\" value=\"3\"><button>查询删除时间</button></form>"
         "<p class=\"note\">删除时间均为预算，仅供参考。</p></main>\n</body>");
-    return ended(toGbkString(page.arg(kMaker, QString::fromLatin1(kStyle.data(), kStyle.size())).arg(listedCount)));
+    return ended(toGbkString(page.arg(kMaker.toString(), QString::fromLatin1(kStyle.data(), kStyle.size()),
+                                      QString::number(listedCount), words.homeNotice, words.homeUnit)));
 }
 
 std::string errorPage(int status, std::string_view message) {

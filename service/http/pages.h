@@ -23,8 +23,9 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
 // The lookup page for what the registries said about `domain` (Registered or NotRegistered). A
 // kept answer used because the registry could not be asked says how old it is.
 std::string registryLookupPage(std::string_view domain, const LookupOutcome& outcome);
-std::string bannerPage(std::size_t listedCount);
-std::string homePage(std::size_t listedCount);
+// `sample`: the names are sample data (store/sample_mark.h), and the pages say so.
+std::string bannerPage(std::size_t listedCount, bool sample = false);
+std::string homePage(std::size_t listedCount, bool sample = false);
 std::string errorPage(int status, std::string_view message);
 
 // How long ago the registry was asked, for the lookup page (UTF-8): minutes under an hour,

@@ -127,8 +127,9 @@ void Routes::answer(std::string_view method, std::string_view target, Respond re
     const auto [path, query] = splitTarget(target);
     if (path == lookupPath()) return lookup(query, std::move(respond));
     if (path == searchPath()) return respond(search(query));
-    if (path == bannerPath()) return respond({200, bannerPage(m_catalogs.current()->size())});
-    if (path == "/") return respond({200, homePage(m_catalogs.current()->size())});
+    if (path == bannerPath())
+        return respond({200, bannerPage(m_catalogs.current()->size(), m_catalogs.sample())});
+    if (path == "/") return respond({200, homePage(m_catalogs.current()->size(), m_catalogs.sample())});
     respond(errorReply(404));
 }
 
@@ -137,7 +138,9 @@ Reply Routes::search(std::string_view query) const {
     if (!decoded.ok()) return errorReply(400, decoded.error);
     const std::shared_ptr<const Catalog> catalog = m_catalogs.current();
     const Catalog::Page page = catalog->search(decoded.filters, kPageSize);
-    return {200, searchPage(*catalog, page, decoded.filters.page)};
+    Reply reply{200, searchPage(*catalog, page, decoded.filters.page)};
+    reply.sampleHeader = m_catalogs.sample();
+    return reply;
 }
 
 void Routes::lookup(std::string_view query, Respond respond) const {

@@ -14,6 +14,8 @@ struct Reply {
     std::string body;
     // The one page that says which methods are served: 405 carries an Allow header.
     bool allowHeader = false;
+    // A search answer while the names are sample data (protocol/sample_header.h).
+    bool sampleHeader = false;
 };
 
 class OnlineLookups;

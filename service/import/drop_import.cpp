@@ -3,6 +3,7 @@
 #include "catalog/catalog_store.h"
 #include "protocol/moment.h"
 #include "store/bulk_names.h"
+#include "store/sample_mark.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
 #include "text/gbk.h"
@@ -208,8 +209,12 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
     counts.updated = changed - counts.added;
     counts.unchanged = total - changed;
     if (rebuild && !(execute(db, kSortingCache, error) && createNameIndexes(db, error))) return false;
+    // A list of real names ends the sample data, whether or not it changed a name: the service
+    // sees that with the next generation of the names.
+    bool sampleEnded = false;
+    if (!endSample(db, sampleEnded, error)) return false;
     // The search index goes in with the names, so a service reads it at once, now or at its next start.
-    return changed + counts.removed == 0 ||
+    return (changed + counts.removed == 0 && !sampleEnded) ||
            (noteDropListChanged(db, error) && saveCatalogue(db, QDateTime::currentDateTime(), error));
 }
 

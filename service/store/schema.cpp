@@ -2,6 +2,7 @@
 
 #include "store/listing_rule.h"
 #include "store/meta.h"
+#include "store/sample_mark.h"
 #include "store/schema_mark.h"
 #include "store/sqlite_util.h"
 
@@ -67,7 +68,7 @@ bool seedNew(sqlite3* db, const SeedOptions& options, QDate today, std::string& 
            setMeta(db, "seed", std::to_string(options.seed), error) &&
            setMeta(db, "rows", std::to_string(options.rows), error) &&
            setMeta(db, "dated", dayText(today), error) && setMeta(db, "shown", dayText(today), error) &&
-           noteDropListChanged(db, error);
+           markSample(db, error) && noteDropListChanged(db, error);
 }
 
 // Databases made before names had an origin hold generated names only.
@@ -136,7 +137,7 @@ bool bringUpToDate(sqlite3* db, const SeedOptions& options, QDate today, std::st
         error = "the database's date mark is damaged: " + *dated;
         return false;
     }
-    return showDatesOf(db, today, error);
+    return showDatesOf(db, today, error) && recogniseSample(db, error);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "store/store.h"
 
 #include "store/meta.h"
+#include "store/sample_mark.h"
 #include "store/shown_dates.h"
 #include "store/sqlite_util.h"
 
@@ -290,6 +291,11 @@ std::string Store::eachListed(const QDateTime& now, const ListedUse& use) {
 ReadResult<std::int64_t> Store::generation() {
     if (!isOpen()) return {0, m_error, m_code};
     return namesGeneration(m_db);
+}
+
+ReadResult<bool> Store::sample() {
+    if (!isOpen()) return {false, m_error, m_code};
+    return isSample(m_db);
 }
 
 ReadResult<int> Store::shownShift() {

@@ -91,6 +91,8 @@ public:
     ReadResult<StoredImage> storedImage(const QDateTime& now, const ImageRoom& room);
     // Goes up with every change of the names.
     ReadResult<std::int64_t> generation();
+    // Whether the names are sample data (sample_mark.h).
+    ReadResult<bool> sample();
     // The days generated names' dates are shown moved by (shown_dates.h).
     ReadResult<int> shownShift();
     // Reads as the file will be once prepared on `day`, which shows the generated dates as of it:

@@ -47,6 +47,8 @@ protected:
     QTextStream m_out;
     QTextStream m_err;
     bool m_terminal = false;
+    // Said once a run, however many answers come from sample data.
+    bool m_sampleNoted = false;
 };
 
 } // namespace yuming::cli
