@@ -373,6 +373,17 @@ TEST_F(OnlineLookup, AutoAsksTheRegistryFirst) {
     EXPECT_TRUE(lookup(listed.domain)
                     .startsWith(QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + shown(future))));
     EXPECT_EQ(lookup("nobody-has-this.com"), kNotRegistered);
+    // Answers with nothing usable: a listed name keeps its dates, saying so; any other is an
+    // error, each logged once with its reason.
+    const Held other = held("net");
+    fixture.set("/rdap/domain/" + other.domain.toStdString(),
+                answer("<html>maintenance</html>", 200, "text/html"));
+    EXPECT_EQ(lookup(other.domain),
+              found(other.expiry, other.deletion + "（本地数据，注册局未给出可用答复）"));
+    fixture.set("/rdap/domain/undated.com", answer(domainJson("undated.com", {"active"}, {})));
+    EXPECT_EQ(lookup("undated.com"), kFailed);
+    EXPECT_TRUE(reason.contains("no usable answer about undated.com")) << reason.toStdString();
+    EXPECT_EQ(service->log().count("lookup of undated.com: "), 1);
 }
 
 // Offline: a name on the list keeps its dates, saying where they come from; any other is an
