@@ -155,6 +155,8 @@ protected:
     Held held(const char* suffix) {
         sqlite3* db = nullptr;
         sqlite3_open_v2(service->dbPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        // The service may still be storing its search index.
+        sqlite3_busy_timeout(db, 5000);
         sqlite3_stmt* select = nullptr;
         sqlite3_prepare_v2(
             db, "SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE suffix = ? LIMIT 1", -1,
@@ -169,6 +171,7 @@ protected:
         }
         sqlite3_finalize(select);
         sqlite3_close(db);
+        EXPECT_FALSE(row.domain.isEmpty()) << "no " << suffix << " name in the database";
         return row;
     }
 
