@@ -6,7 +6,7 @@
 set -euo pipefail
 build="${1:-$(cd "$(dirname "$0")/.." && pwd)/build}"
 work=$(mktemp -d)
-"$build/service/yuming-service" --db "$work/db.sqlite" --listen 127.0.0.1:0 >"$work/out" 2>/dev/null &
+"$build/service/yuming-service" --db "$work/db.sqlite" --listen 127.0.0.1:0 --no-rdap >"$work/out" 2>/dev/null &
 service=$!
 trap 'kill $service 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 600); do grep -q listening "$work/out" && break; sleep 0.1; done

@@ -6,9 +6,11 @@ set -euo pipefail
 build="${1:-$(cd "$(dirname "$0")/.." && pwd)/build}"
 cli="$build/src/yuming-cli"
 home=$(mktemp -d)
-export HOME="$home" XDG_RUNTIME_DIR="$home/run"
+export HOME="$home" XDG_RUNTIME_DIR="$home/run" XDG_CONFIG_HOME="$home/.config"
 unset XDG_DATA_HOME XDG_CACHE_HOME
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The service the tool starts answers from its database alone.
+mkdir -p "$XDG_CONFIG_HOME/yuming" && echo "rdap = off" >"$XDG_CONFIG_HOME/yuming/service.conf"
 stop() {
   local pid
   pid=$(sed -n 2p "$XDG_RUNTIME_DIR/yuming/service" 2>/dev/null) || true

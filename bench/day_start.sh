@@ -37,7 +37,7 @@ timed_start() {
     rm -f "$work/stdout"
     mkfifo "$work/stdout"
     t0=$(now_ns)
-    "$bin" --listen 127.0.0.1:0 --db "$db" >"$work/stdout" 2>"$work/stderr" &
+    "$bin" --listen 127.0.0.1:0 --db "$db" --no-rdap >"$work/stdout" 2>"$work/stderr" &
     pid=$!
     exec 3<"$work/stdout"
     while IFS= read -r -t 600 line <&3; do

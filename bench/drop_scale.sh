@@ -76,7 +76,7 @@ start_service() {
     mkfifo "$work/stdout"
     local t0
     t0=$(now_ns)
-    "$bin" --listen 127.0.0.1:0 --db "$db" --rows "$rows" --log "$log" >"$work/stdout" &
+    "$bin" --listen 127.0.0.1:0 --db "$db" --rows "$rows" --log "$log" --no-rdap >"$work/stdout" &
     pid=$!
     exec 3<"$work/stdout"
     # Seeding 5 M names takes minutes on this machine; an hour means something is wrong.

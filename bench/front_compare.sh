@@ -35,7 +35,7 @@ busy="busy:8:prefix busy:8:contains busy:64:prefix busy:64:contains busy:256:pre
 # Runs every scenario against one binary; rows go to $work/$2.
 measure() {
     cp "$db" "$work/db.sqlite"
-    "$1" --listen 127.0.0.1:0 --db "$work/db.sqlite" --rows 200000 >"$work/out" 2>/dev/null &
+    "$1" --listen 127.0.0.1:0 --db "$work/db.sqlite" --rows 200000 --no-rdap >"$work/out" 2>/dev/null &
     pid=$!
     await_service "$work/out" /dev/null "$pid"
     # shellcheck disable=SC2086
@@ -48,7 +48,7 @@ measure() {
 
 if [ ! -s "$db" ]; then
     echo "seeding $db (200,000 names)..." >&2
-    "$after" --listen 127.0.0.1:0 --db "$db" --rows 200000 >"$work/out" 2>/dev/null &
+    "$after" --listen 127.0.0.1:0 --db "$db" --rows 200000 --no-rdap >"$work/out" 2>/dev/null &
     pid=$!
     until grep -q '^listening on ' "$work/out" 2>/dev/null; do sleep 0.2; done
     kill -TERM "$pid"; wait "$pid" 2>/dev/null || true; pid=

@@ -39,7 +39,7 @@ p99() { awk '$1 == "99%" { print $2 }' "$1"; }
 rps() { sed -n 's/^Requests\/sec:[[:space:]]*\([0-9.]*\)$/\1/p' "$1"; }
 
 # The database, and 20 of its names: offline, lookups of these read their rows.
-start seed --rows 200000
+start seed --rows 200000 --no-rdap
 stop
 python3 - "$work" <<'PY'
 import sqlite3, sys, os, json, time
@@ -73,7 +73,7 @@ for name in open(sys.argv[2]).read().split():
     conn.getresponse().read()
 PY
 asked=$(grep -c '"GET /rdap/domain/' "$work/registry.out" || true)
-start offline
+start offline --no-rdap
 offline_port=$port
 
 # Both services run side by side and take turns, in the order ABBA, so that the machine's drift

@@ -27,7 +27,7 @@ command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
 [ -x "$bin" ] || { echo "no service binary at $bin" >&2; exit 2; }
 
 # The request log would cost more than the requests; keep only the start-up lines.
-"$bin" --listen 127.0.0.1:0 --db "$db" --rows 200000 >"$work/out" 2>"$work/err" &
+"$bin" --listen 127.0.0.1:0 --db "$db" --rows 200000 --no-rdap >"$work/out" 2>"$work/err" &
 pid=$!
 await_service "$work/out" "$work/err" "$pid"
 base="http://127.0.0.1:$port"

@@ -43,6 +43,12 @@ protected:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         env.remove(QStringLiteral("XDG_DATA_HOME"));
         env.remove(QStringLiteral("XDG_CACHE_HOME"));
+        // The service the tools start answers from its database alone, as this user's settings say.
+        const QString config = home.filePath(QStringLiteral(".config/yuming"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+        QFile conf(config + QStringLiteral("/service.conf"));
+        ASSERT_TRUE(QDir().mkpath(config) && conf.open(QIODevice::WriteOnly) && conf.write("rdap = off\n") == 11);
+        conf.close();
         yuming::testing::ServiceProcess seed(
             {2000, 7,
              home.filePath(QStringLiteral(".local/share/yuming/")) + QLatin1String(us::kDatabaseName)});

@@ -101,7 +101,7 @@ TEST_P(ServiceDamagedDatabase, RefusedAtStartReportedByCheckNeverWrittenAndReadA
     damage(path, c.tree);
     const QByteArray before = contents(path);
 
-    const Ran served = run({"--listen", "127.0.0.1:0", "--db", path, "--idle-exit", "1"});
+    const Ran served = run({"--listen", "127.0.0.1:0", "--db", path, "--idle-exit", "1", "--no-rdap"});
     EXPECT_EQ(served.exitCode, 1);
     EXPECT_TRUE(served.err.contains("is damaged: Page ")) << served.err.toStdString();
     EXPECT_FALSE(served.out.contains("listening"));
@@ -190,7 +190,7 @@ TEST(ServiceLog, MovedAsideAtItsLimitAndKeptToTwoFiles) {
     constexpr qint64 kLimit = 1500;
     QProcess process;
     process.start(ServiceProcess::program(), {"--listen", "127.0.0.1:0", "--db", soundCopy(dir, "logged"),
-                                              "--log", log, "--log-limit", QString::number(kLimit)});
+                                              "--log", log, "--log-limit", QString::number(kLimit), "--no-rdap"});
     ASSERT_TRUE(process.waitForReadyRead(30000));
     const quint16 port = process.readLine().trimmed().split(':').last().toUShort();
     int sent = 0;
@@ -390,7 +390,7 @@ void foreignLogBeside(const QString& path) {
 }
 
 const QStringList serving(const QString& path) {
-    return {"--listen", "127.0.0.1:0", "--db", path, "--rows", "500", "--idle-exit", "1"};
+    return {"--listen", "127.0.0.1:0", "--db", path, "--rows", "500", "--idle-exit", "1", "--no-rdap"};
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 using namespace yuming;
 using namespace yuming::service;
@@ -223,7 +224,7 @@ TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
         "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n";
     const OptionsResult fromFile = parseOptions({}, file, "service.conf");
     ASSERT_TRUE(fromFile.ok()) << fromFile.error;
-    EXPECT_TRUE(fromFile.options.rdap);
+    EXPECT_EQ(fromFile.options.rdap, ServiceOptions::Rdap::On);
     EXPECT_DOUBLE_EQ(fromFile.options.rdapRate, 2.5);
     EXPECT_EQ(fromFile.options.timeZone, "Asia/Shanghai");
     EXPECT_EQ(fromFile.options.port, 81);
@@ -231,8 +232,26 @@ TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
     const OptionsResult overridden =
         parseOptions({"--no-rdap", "--listen", "127.0.0.1:82"}, file, "service.conf");
     ASSERT_TRUE(overridden.ok()) << overridden.error;
-    EXPECT_FALSE(overridden.options.rdap);
+    EXPECT_EQ(overridden.options.rdap, ServiceOptions::Rdap::Off);
     EXPECT_EQ(overridden.options.port, 82);
+
+    // Registries by default; --rdap takes a word, and alone means on.
+    using Rdap = ServiceOptions::Rdap;
+    for (const auto& [args, text, mode] :
+         {std::tuple{std::vector<std::string>{}, "", Rdap::Auto},
+          std::tuple{std::vector<std::string>{"--rdap", "auto"}, "rdap = off\n", Rdap::Auto},
+          std::tuple{std::vector<std::string>{"--rdap", "--listen", "127.0.0.1:83"}, "rdap = auto\n",
+                     Rdap::On},
+          std::tuple{std::vector<std::string>{"--rdap", "off"}, "rdap\n", Rdap::Off},
+          std::tuple{std::vector<std::string>{}, "rdap = no\n", Rdap::Off}}) {
+        const OptionsResult mode_ = parseOptions(args, text, "service.conf");
+        ASSERT_TRUE(mode_.ok()) << mode_.error;
+        EXPECT_EQ(mode_.options.rdap, mode) << text;
+    }
+    EXPECT_EQ(parseOptions({}).options.rdapPauseSeconds, 60);
+    EXPECT_EQ(parseOptions({"--rdap-pause", "5"}).options.rdapPauseSeconds, 5);
+    EXPECT_EQ(parseOptions({"--rdap", "maybe"}).error, "bad option: rdap maybe (auto, on or off)");
+    EXPECT_EQ(parseOptions({"--rdap-pause", "-1"}).error, "bad option: --rdap-pause -1");
 
     // A check reads only where the database is from the file.
     const OptionsResult check = parseOptions({"check"}, file + "db = /tmp/x.sqlite\n", "service.conf");

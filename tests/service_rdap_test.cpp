@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <iostream>
 
 using namespace yuming;
 using yuming::testing::RdapFixture;
@@ -65,10 +66,14 @@ RdapFixture::Answer answer(std::string body, int status = 200,
 class OnlineLookup : public ::testing::Test {
 protected:
     void startService(RdapFixture& fixture, QStringList extra = {}) {
+        startService(fixture.baseUrl(), extra);
+    }
+    // With the registry of com, net and org at `base`.
+    void startService(const std::string& base, QStringList extra) {
         QFile bootstrap(dir.filePath("bootstrap.json"));
         ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
         bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com","net","org"],[")" +
-                                                  fixture.baseUrl() + R"("]]]})"));
+                                                  base + R"("]]]})"));
         bootstrap.close();
         ServiceProcess::Options options;
         options.rows = 500;
@@ -86,10 +91,13 @@ protected:
         QString result;
         QObject::connect(lookupCommand.get(), &LookupCommand::resultTextChanged,
                          [&](const QString& s) { result = s; });
+        QObject::connect(lookupCommand.get(), &LookupCommand::finished,
+                         [&](const LookupResult& r) { reason = r.reason; });
         QSignalSpy done(lookupCommand.get(), &LookupCommand::finished);
         EXPECT_EQ(lookupCommand->lookup(domain), CommandResult::started());
         EXPECT_TRUE(done.wait(30000));
         QObject::disconnect(lookupCommand.get(), &LookupCommand::resultTextChanged, nullptr, nullptr);
+        QObject::disconnect(lookupCommand.get(), &LookupCommand::finished, nullptr, nullptr);
         return result;
     }
 
@@ -139,7 +147,36 @@ protected:
                                       "    域名删除时间：预算 " + deletion);
     }
 
+    // One of the service's own names, with its dates as the drop list has them.
+    struct Held {
+        QString domain;
+        std::string expiry, deletion;
+    };
+    Held held(const char* suffix) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(service->dbPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        // The service may still be storing its search index.
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* select = nullptr;
+        sqlite3_prepare_v2(
+            db, "SELECT name || '.' || suffix, expiry, deletion FROM domains WHERE suffix = ? LIMIT 1", -1,
+            &select, nullptr);
+        sqlite3_bind_text(select, 1, suffix, -1, SQLITE_STATIC);
+        Held row;
+        if (sqlite3_step(select) == SQLITE_ROW) {
+            const auto text = [select](int i) {
+                return std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, i)));
+            };
+            row = {QString::fromStdString(text(0)), text(1), text(2)};
+        }
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+        EXPECT_FALSE(row.domain.isEmpty()) << "no " << suffix << " name in the database";
+        return row;
+    }
+
     QTemporaryDir dir;
+    QString reason; // of the last lookup that failed
     std::unique_ptr<ServiceProcess> service;
     std::unique_ptr<ServiceLink> fetch;
     std::unique_ptr<LookupCommand> lookupCommand;
@@ -323,6 +360,105 @@ TEST_F(OnlineLookup, OverHttpsWithTheTestsOwnCa) {
     fixture.set("/rdap/domain/secure.org",
                 answer(domainJson("secure.org", {"pending delete"}, {{"last changed", now}})));
     EXPECT_TRUE(lookup("secure.org").endsWith("（待删除，注册局数据）"));
+}
+
+const QString kFailed = "获取结果出错,请稍后重试...";
+const QString kNotRegistered = "查询完成...\r\n\r\n域名未注册";
+
+// The default: the registry's answer, and its 404 still "not registered".
+TEST_F(OnlineLookup, AutoAsksTheRegistryFirst) {
+    RdapFixture fixture;
+    startService(fixture.baseUrl(), {"--rdap", "auto", "--rdap-rate", "50"});
+    const Held listed = held("com");
+    const qint64 future = now + 200 * kDay;
+    fixture.set("/rdap/domain/" + listed.domain.toStdString(),
+                answer(domainJson(listed.domain.toStdString(), {"active"}, {{"expiration", future}})));
+    EXPECT_TRUE(lookup(listed.domain)
+                    .startsWith(QString::fromStdString("查询完成...\r\n\r\n域名到期时间：" + shown(future))));
+    EXPECT_EQ(lookup("nobody-has-this.com"), kNotRegistered);
+    // Answers with nothing usable: a listed name keeps its dates, saying so; any other is an
+    // error, each logged once with its reason.
+    const Held other = held("net");
+    fixture.set("/rdap/domain/" + other.domain.toStdString(),
+                answer("<html>maintenance</html>", 200, "text/html"));
+    EXPECT_EQ(lookup(other.domain),
+              found(other.expiry, other.deletion + "（本地数据，注册局未给出可用答复）"));
+    fixture.set("/rdap/domain/undated.com", answer(domainJson("undated.com", {"active"}, {})));
+    EXPECT_EQ(lookup("undated.com"), kFailed);
+    EXPECT_TRUE(reason.contains("no usable answer about undated.com")) << reason.toStdString();
+    EXPECT_EQ(service->log().count("lookup of undated.com: "), 1);
+}
+
+// Offline: a name on the list keeps its dates, saying where they come from; any other is an
+// error with its reason, never "not registered"; and after the first, no lookup waits.
+TEST_F(OnlineLookup, AutoWithTheRegistryUnreachableAnswersAtOnceFromTheListOrWithAnError) {
+    for (const std::string base : {"http://127.0.0.1:1/rdap/", "http://no-such-registry.invalid/rdap/"}) {
+        SCOPED_TRACE(base);
+        startService(base, {"--rdap", "auto"});
+        const Held listed = held("com");
+        const QString local = found(listed.expiry, listed.deletion + "（本地数据，注册局暂时无法访问）");
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(lookup("unheld-first.com"), kFailed);
+        const qint64 first = clock.restart();
+        EXPECT_LT(first, 1000);
+        EXPECT_TRUE(reason.contains("could not be reached about unheld-first.com")) << reason.toStdString();
+        EXPECT_TRUE(reason.contains("the local list does not hold the name")) << reason.toStdString();
+        EXPECT_EQ(lookup(listed.domain), local);
+        const qint64 heldTime = clock.restart();
+        EXPECT_EQ(lookup("unheld-next.net"), kFailed);
+        const qint64 unheldTime = clock.elapsed();
+        EXPECT_LT(heldTime, 200);
+        EXPECT_LT(unheldTime, 200);
+        std::cout << "[ figures  ] " << base << ": first " << first << " ms, held " << heldTime
+                  << " ms, unheld " << unheldTime << " ms\n";
+        const QByteArray log = service->log();
+        for (const QString& name : {QString("unheld-first.com"), listed.domain, QString("unheld-next.net")})
+            EXPECT_EQ(log.count("lookup of " + name.toUtf8() + " at its registry failed: "), 1)
+                << log.toStdString();
+        service.reset();
+    }
+}
+
+// After the pause the next lookup is still answered at once while the registry is asked in the
+// background; its answer is kept, and the lookups after it ask the registry again.
+TEST_F(OnlineLookup, AnUnreachableRegistryIsLeftAloneForThePauseThenAskedAgain) {
+    RdapFixture fixture;
+    startService(fixture.baseUrl(), {"--rdap", "auto", "--rdap-pause", "1", "--rdap-rate", "50"});
+    fixture.stopAnswering(true);
+    EXPECT_EQ(lookup("down-first.com"), kFailed);
+    EXPECT_EQ(lookup("down-paused.com"), kFailed);
+    EXPECT_EQ(fixture.hits("/rdap/domain/down-paused.com"), 0);
+    QThread::msleep(1300);
+    fixture.stopAnswering(false);
+    const qint64 future = now + 200 * kDay;
+    fixture.set("/rdap/domain/probed.com",
+                answer(domainJson("probed.com", {"active"}, {{"expiration", future}})));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(lookup("probed.com"), kFailed);
+    EXPECT_LT(clock.elapsed(), 200);
+    for (clock.restart(); clock.elapsed() < 10000 && answers("probed.com") == 0;)
+        QThread::msleep(20);
+    EXPECT_EQ(fixture.hits("/rdap/domain/probed.com"), 1);
+    EXPECT_TRUE(lookup("probed.com").contains(QString::fromStdString(shown(future))));
+    EXPECT_EQ(lookup("back-again.com"), kNotRegistered);
+    EXPECT_EQ(fixture.hits("/rdap/domain/back-again.com"), 1);
+}
+
+// cn has no registry: a listed name as the list has it, any other unknown rather than free. Off,
+// the list alone answers, as it always has.
+TEST_F(OnlineLookup, AutoNeverCallsANameFreeForWantOfDataButOffDoes) {
+    startService("http://127.0.0.1:1/rdap/", {"--rdap", "auto"});
+    const Held listed = held("cn");
+    EXPECT_EQ(lookup(listed.domain), found(listed.expiry, listed.deletion));
+    EXPECT_EQ(lookup("unheld-name.cn"), kFailed);
+    EXPECT_TRUE(reason.contains("the local list does not hold unheld-name.cn")) << reason.toStdString();
+    EXPECT_EQ(service->log().count("lookup of unheld-name.cn: "), 1);
+
+    startService("http://127.0.0.1:1/rdap/", {"--no-rdap"});
+    EXPECT_EQ(lookup("unheld-name.cn"), kNotRegistered);
+    EXPECT_EQ(lookup("unheld-name.com"), kNotRegistered);
 }
 
 } // namespace

@@ -39,7 +39,7 @@ await_line() {
     return 1
 }
 
-"$service" --listen 127.0.0.1:0 --db "$work/domains.sqlite" --rows 20000 > "$work/service.log" 2>&1 &
+"$service" --listen 127.0.0.1:0 --db "$work/domains.sqlite" --rows 20000 --no-rdap > "$work/service.log" 2>&1 &
 pids+=($!)
 port=$(await_line "$work/service.log" 'listening on' | sed -E 's/.*:([0-9]+)$/\1/')
 

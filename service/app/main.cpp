@@ -55,6 +55,9 @@ std::optional<OnlineOptions> onlineOptions(const ServiceOptions& options) {
     OnlineOptions online;
     online.dbPath = options.dbPath;
     online.rate = options.rdapRate;
+    // On asks the registry every time, as it always has; auto leaves one alone that is down.
+    if (options.rdap == ServiceOptions::Rdap::Auto)
+        online.unreachablePause = std::chrono::seconds(options.rdapPauseSeconds);
     online.http.caFile = options.rdapCa;
     if (!options.timeZone.empty()) online.zone = QTimeZone(QByteArray::fromStdString(options.timeZone));
     if (options.rdapBootstrap.empty()) {
@@ -107,7 +110,7 @@ bool startData(Serving& serving) {
     serving.catalogs = std::make_unique<CatalogHolder>(opened->catalog);
     serving.keeper = std::make_unique<CatalogKeeper>(serving.options.dbPath, *serving.catalogs, *opened);
     opened.reset();
-    if (!serving.options.rdap) return true;
+    if (serving.options.rdap == ServiceOptions::Rdap::Off) return true;
     auto settings = onlineOptions(serving.options);
     if (!settings) return false;
     CatalogKeeper& keeper = *serving.keeper;
@@ -122,8 +125,8 @@ bool startData(Serving& serving) {
 // Listening, published where the tools look, and announced.
 bool startFront(Serving& serving) {
     const ServiceOptions& options = serving.options;
-    serving.front =
-        std::make_unique<HttpFront>(Routes(*serving.catalogs, options.dbPath, serving.online.get()));
+    serving.front = std::make_unique<HttpFront>(Routes(
+        *serving.catalogs, options.dbPath, serving.online.get(), options.rdap == ServiceOptions::Rdap::Auto));
     const int port = serving.front->bind(options.host, options.port);
     if (port < 0) {
         std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';

@@ -65,6 +65,7 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("rdap-bootstrap"), {}, QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("rdap-ca"), {}, QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("rdap-rate"), {}, QStringLiteral("N")),
+        QCommandLineOption(QStringLiteral("rdap-pause"), {}, QStringLiteral("SECONDS")),
         QCommandLineOption(QStringLiteral("time-zone"), {}, QStringLiteral("ZONE")),
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
@@ -81,13 +82,19 @@ bool takesValue(std::string_view arg) {
     return false;
 }
 
-bool onOff(std::string_view text, bool& out) {
+// "auto", or the words for on and off that the setting took before it had a third value.
+bool rdapMode(std::string_view text, ServiceOptions::Rdap& out) {
+    using Rdap = ServiceOptions::Rdap;
+    if (text == "auto") {
+        out = Rdap::Auto;
+        return true;
+    }
     if (text == "on" || text == "yes" || text == "true" || text == "1") {
-        out = true;
+        out = Rdap::On;
         return true;
     }
     if (text == "off" || text == "no" || text == "false" || text == "0") {
-        out = false;
+        out = Rdap::Off;
         return true;
     }
     return false;
@@ -99,15 +106,15 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
         if (arg == user_service::kUserOption)
             options.user = true;
         else if (arg == "--rdap")
-            options.rdap = true;
+            options.rdap = ServiceOptions::Rdap::On;
         else if (arg == "--no-rdap")
-            options.rdap = false;
+            options.rdap = ServiceOptions::Rdap::Off;
         else
             return "unknown option: " + arg;
         return {};
     }
     if (arg == "--rdap")
-        return onOff(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (on or off)";
+        return rdapMode(*value, options.rdap) ? "" : "bad option: rdap " + *value + " (auto, on or off)";
     if ((arg == "--db" || arg == user_service::kLogOption) && value->empty())
         return "bad option: " + arg + ": the file name is empty";
     bool good = true;
@@ -132,6 +139,8 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
         options.rdapCa = *value;
     else if (arg == "--rdap-rate")
         good = number(*value, options.rdapRate, 0.001, 1000.0);
+    else if (arg == "--rdap-pause")
+        good = number(*value, options.rdapPauseSeconds, 0, 3600);
     else if (arg == "--time-zone")
         good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
     else
@@ -182,8 +191,9 @@ std::string applyConfig(std::string_view text, std::string_view fileName, Servic
 std::string usage() {
     using namespace user_service;
     return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
-           "                      [--idle-exit SECONDS] [--log FILE] [--rdap] [--rdap-bootstrap FILE]\n"
-           "                      [--rdap-ca FILE] [--rdap-rate N] [--time-zone ZONE]\n"
+           "                      [--idle-exit SECONDS] [--log FILE] [--rdap auto|on|off]\n"
+           "                      [--no-rdap] [--rdap-bootstrap FILE] [--rdap-ca FILE] [--rdap-rate N]\n"
+           "                      [--rdap-pause SECONDS] [--time-zone ZONE]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
            "                      [--time-zone ZONE]\n"
@@ -231,13 +241,24 @@ std::string usage() {
            ")\n"
            "  --log FILE          write the log (one line per request) to FILE instead of stderr;\n"
            "                      when it reaches 4 MiB it becomes FILE.1, replacing the one before\n"
-           "  --rdap              answer lookups from the registries' RDAP servers (com, net, org;\n"
-           "                      other suffixes from the database), caching each answer in the\n"
-           "                      database; --no-rdap turns it off again\n"
+           "  --rdap auto|on|off  where lookups of com, net and org names are answered from\n"
+           "                      (--rdap alone is on, --no-rdap is off). auto, the default: from\n"
+           "                      the registries' RDAP servers, each answer cached in the database\n"
+           "                      and names found about to be deleted put on the drop list; when a\n"
+           "                      registry cannot be reached, a name the database holds is answered\n"
+           "                      from it, its deletion time marked \"本地数据，注册局暂时无法访问\",\n"
+           "                      and any other name is an error (never \"not registered\"), as is a\n"
+           "                      name of another suffix (cn) the database does not hold. on: the\n"
+           "                      registries alone, an error when they cannot be reached. off: the\n"
+           "                      database alone, a name it does not hold reported not registered\n"
+           "                      (for a demonstration, or a machine that must not reach out)\n"
            "  --rdap-bootstrap FILE  the registries' servers by suffix, in IANA's bootstrap format,\n"
            "                      instead of the list built in\n"
            "  --rdap-ca FILE      trust this CA certificate (PEM) as well as the system's\n"
            "  --rdap-rate N       requests per second to one RDAP server (default 1)\n"
+           "  --rdap-pause SECONDS  auto: how long a registry that could not be reached is left\n"
+           "                      alone (default 60); lookups then are answered at once, and the\n"
+           "                      first one after it asks the registry again in the background\n"
            "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai, and that\n"
            "                      an import turns times with an offset into (default: the system's)\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
@@ -246,7 +267,7 @@ std::string usage() {
            "Settings can also be kept in " +
            configPath() +
            ",\n"
-           "one per line as NAME = VALUE (rdap = on, rdap-rate = 2, ...); the command line wins.\n"
+           "one per line as NAME = VALUE (rdap = off, rdap-rate = 2, ...); the command line wins.\n"
            "Prints \"listening on HOST:PORT\" on stdout once it serves, one line per request on stderr.\n";
 }
 
@@ -352,6 +373,11 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             return "import takes only --db, --user, --replace, --date or --time-zone, not " + arg;
         if (checking && name != "db" && arg != user_service::kUserOption)
             return "check takes only --db or --user, not " + arg;
+        // --rdap alone is on; a word after it that is no option is its value.
+        if (name == "rdap" && i + 1 < args.size() && !args[i + 1].starts_with('-')) {
+            if (std::string error = apply(arg, &args[++i], options, idleExit); !error.empty()) return error;
+            continue;
+        }
         const bool valued = takesValue(arg);
         if (valued && i + 1 >= args.size()) return "missing value: " + arg;
         if (std::string error = apply(arg, valued ? &args[++i] : nullptr, options, idleExit); !error.empty())

@@ -30,8 +30,13 @@ struct ServiceOptions {
     // The log is moved to logPath + ".1" when it has grown to this size.
     std::int64_t logLimit = 4 * 1024 * 1024;
 
-    // Lookups answered from the registries' RDAP servers; off, from the database alone.
-    bool rdap = false;
+    // Where lookups of com, net and org are answered from. Auto: the registries' RDAP servers,
+    // and when one cannot be reached the database for the names it holds, an error for the rest.
+    // On: the registries alone. Off: the database alone, a name it does not hold unregistered.
+    enum class Rdap { Auto, On, Off };
+    Rdap rdap = Rdap::Auto;
+    // Auto: how long a registry that could not be reached is left alone before it is asked again.
+    int rdapPauseSeconds = 60;
     // A bootstrap file of the user's in place of the one built in; empty: the built-in one.
     std::string rdapBootstrap;
     // A CA certificate (PEM) trusted besides the system's.

@@ -155,6 +155,13 @@ std::string registryLookupPage(std::string_view domain, const LookupOutcome& out
     return lookupPage(domain, shown);
 }
 
+std::string localLookupPage(std::string_view domain, Registration registration, bool unreached) {
+    registration.deletion +=
+        unreached ? "（本地数据，注册局暂时无法访问）" : "（本地数据，注册局未给出可用答复）";
+    return lookupPage(domain, registration);
+}
+
+
 namespace {
 
 // What the banner and the home page say of the names: the list served, or, while the names are

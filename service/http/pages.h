@@ -23,6 +23,9 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
 // The lookup page for what the registries said about `domain` (Registered or NotRegistered). A
 // kept answer used because the registry could not be asked says how old it is.
 std::string registryLookupPage(std::string_view domain, const LookupOutcome& outcome);
+// The lookup page of a name the database holds, when its registry could not be reached
+// (`unreached`) or gave no usable answer: the deletion time says the dates are the local list's.
+std::string localLookupPage(std::string_view domain, Registration registration, bool unreached);
 // `sample`: the names are sample data (store/sample_mark.h), and the pages say so.
 std::string bannerPage(std::size_t listedCount, bool sample = false);
 std::string homePage(std::size_t listedCount, bool sample = false);

@@ -6,6 +6,9 @@
 
 #include "protocol/lookup_request.h"
 #include "protocol/paths.h"
+#include "text/gbk.h"
+
+#include <iostream>
 
 #include <map>
 #include <memory>
@@ -92,11 +95,35 @@ Store& threadStore(const std::string& path) {
     return *store;
 }
 
+// The name asked for, as messages and the log show it (UTF-8; the request has it in GBK).
+std::string shown(std::string_view domain) {
+    return fromGbk(QByteArrayView(domain.data(), qsizetype(domain.size()))).toStdString();
+}
+
 // What the registries said about `domain` (as the asker wrote it), or why they said nothing usable.
 Reply onlineReply(std::string_view domain, const LookupOutcome& outcome) {
     if (outcome.kind != LookupOutcome::Kind::Unavailable) return {200, registryLookupPage(domain, outcome)};
-    return errorReply(502, "The registry gave no usable answer about " + std::string(domain) + ": " +
-                               outcome.reason);
+    return errorReply(502,
+                      "The registry gave no usable answer about " + shown(domain) + ": " + outcome.reason);
+}
+
+// The same, falling back on the database's `held` dates when the registry said nothing usable; a
+// name the database does not hold is then unknown, never unregistered.
+Reply onlineOrLocalReply(std::string_view domain, const LookupOutcome& outcome,
+                         const std::optional<Registration>& held, const std::string& readError) {
+    if (outcome.kind != LookupOutcome::Kind::Unavailable) return {200, registryLookupPage(domain, outcome)};
+    if (held) return {200, localLookupPage(domain, *held, outcome.unreached)};
+    const std::string local = readError.empty() ? "the local list does not hold the name"
+                                                : "the database cannot be read: " + readError;
+    return errorReply(502, (outcome.unreached ? "The registry could not be reached about "
+                                              : "The registry gave no usable answer about ") +
+                               shown(domain) + " (" + outcome.reason + ") and " + local + ".");
+}
+
+// A failed lookup the registries had no part in: its one line in the log, and its error page.
+Reply failedLookup(std::string_view domain, int status, const std::string& message) {
+    std::cerr << "yuming-service: lookup of " + shown(domain) + ": " + message + '\n';
+    return errorReply(status, message);
 }
 
 } // namespace
@@ -147,23 +174,36 @@ void Routes::lookup(std::string_view query, Respond respond) const {
     const std::string domain = decodeLookupDomain(query);
     if (domain.empty()) return respond(errorReply(400, "The domain to look up is missing."));
     Store& store = threadStore(m_dbPath);
-    if (!store.isOpen()) return respond(errorReply(500, "The database cannot be read."));
-    if (m_online) {
-        // decodeLookupDomain has folded the name to lower case, as registries take it.
-        if (const auto split = splitDomain(domain); split && m_online->covers(split->suffix))
-            return m_online->lookup(store, *split,
-                                    [domain, respond = std::move(respond)](LookupOutcome outcome) {
-                                        respond(onlineReply(domain, outcome));
-                                    });
-    }
+    if (!store.isOpen()) return respond(failedLookup(domain, 500, "The database cannot be read."));
+    // decodeLookupDomain has folded the name to lower case, as registries take it.
     const std::optional<DomainName> split = splitDomain(domain);
+    const bool online = m_online && split && m_online->covers(split->suffix);
+    if (online && !m_localWhenUnreached)
+        return m_online->lookup(store, *split, [domain, respond = std::move(respond)](LookupOutcome outcome) {
+            respond(onlineReply(domain, outcome));
+        });
     std::optional<Registration> registration;
+    std::string readError;
     if (split) {
         // A read that failed says so; it is never an unregistered name.
         auto read = store.registration(split->name, suffixName(split->suffix));
-        if (!read.ok()) return respond(errorReply(500, "The database cannot be read: " + read.error));
+        if (!read.ok() && !online)
+            return respond(failedLookup(domain, 500, "The database cannot be read: " + read.error));
         registration = std::move(read.value);
+        readError = std::move(read.error);
     }
+    if (online)
+        return m_online->lookup(
+            store, *split,
+            [domain, registration, readError, respond = std::move(respond)](LookupOutcome outcome) {
+                respond(onlineOrLocalReply(domain, outcome, registration, readError));
+            });
+    if (!registration && m_localWhenUnreached)
+        return respond(failedLookup(
+            domain, 502,
+            split ? "No registry is asked about ." + std::string(suffixName(split->suffix)) +
+                        " names and the local list does not hold " + shown(domain) + "."
+                  : "No registry is asked about " + shown(domain) + " and the local list does not hold it."));
     respond({200, lookupPage(domain, registration)});
 }
 

@@ -23,9 +23,13 @@ class OnlineLookups;
 // The service's pages by path: the search, the lookup, the banner and the home page.
 class Routes {
 public:
-    // Without `online`, every lookup is answered from the database.
-    Routes(const CatalogHolder& catalogs, std::string dbPath, OnlineLookups* online = nullptr)
-        : m_catalogs(catalogs), m_dbPath(std::move(dbPath)), m_online(online) {}
+    // Without `online`, every lookup is answered from the database. With `localWhenUnreached`, a
+    // lookup the registry cannot answer is answered from the database when it holds the name, and
+    // no lookup is "not registered" for want of data: a name nobody has data on is an error.
+    Routes(const CatalogHolder& catalogs, std::string dbPath, OnlineLookups* online = nullptr,
+           bool localWhenUnreached = false)
+        : m_catalogs(catalogs), m_dbPath(std::move(dbPath)), m_online(online),
+          m_localWhenUnreached(localWhenUnreached) {}
 
     using Respond = std::function<void(Reply)>;
     // `target` as it came on the request line. Any thread: lookups use a database connection of
@@ -40,6 +44,7 @@ private:
     const CatalogHolder& m_catalogs;
     std::string m_dbPath;
     OnlineLookups* m_online;
+    bool m_localWhenUnreached;
 };
 
 // The error page for a status, with the message said for it when none is more specific.

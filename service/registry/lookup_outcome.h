@@ -26,6 +26,8 @@ struct LookupOutcome {
     // registry could not be asked again; none for a fresh answer.
     std::optional<std::int64_t> staleFor;
     std::string reason;
+    // Unavailable: the registry could not be reached at all (rather than answering unusably).
+    bool unreached = false;
 
     static LookupOutcome notRegistered(std::optional<std::int64_t> staleFor = std::nullopt) {
         LookupOutcome outcome;
@@ -33,9 +35,10 @@ struct LookupOutcome {
         outcome.staleFor = staleFor;
         return outcome;
     }
-    static LookupOutcome unavailable(std::string reason) {
+    static LookupOutcome unavailable(std::string reason, bool unreached = false) {
         LookupOutcome outcome;
         outcome.reason = std::move(reason);
+        outcome.unreached = unreached;
         return outcome;
     }
 };

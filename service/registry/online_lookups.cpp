@@ -124,6 +124,24 @@ std::string hostOf(std::string_view url) {
     return std::string(url.substr(start, url.find('/', start) - start));
 }
 
+// Why a registry gave a lookup nothing usable. Unreached: no HTTP answer came at all (no route, no
+// such host, refused, timed out, TLS); Paused: the host was not asked, having been unreached lately.
+enum class Failure { Unusable, Unreached, Paused };
+
+// The one line on stderr of a lookup the registry did not answer usably: why, and what it got
+// instead. `failure` is empty when the registry was not asked, `outcome` what the asker is told.
+void report(const std::string& key, const std::string& failure, bool kept, const LookupOutcome& outcome) {
+    std::string line = "yuming-service: lookup of " + key;
+    if (!failure.empty()) line += " at its registry failed: " + failure;
+    if (outcome.kind == LookupOutcome::Kind::Unavailable) {
+        if (failure.empty() || kept)
+            line += (failure.empty() ? ": " : "; the kept answer: ") + outcome.reason;
+    } else if (kept) {
+        line += "; answering from the kept answer";
+    }
+    std::cerr << line + '\n';
+}
+
 } // namespace
 
 struct OnlineLookups::Impl {
@@ -148,16 +166,29 @@ struct OnlineLookups::Impl {
         std::vector<Waiter> waiters;
         Clock::time_point started = Clock::now();
         bool retried = false;
+        // Asked in the background after a pause: its askers were answered without it.
+        bool probe = false;
     };
     struct Host {
         Clock::time_point next{};
         Clock::time_point blockedUntil{};
+        // Could not be reached: not asked until `downUntil`, then once by a probe.
+        bool down = false;
+        bool probing = false;
+        Clock::time_point downUntil{};
+        std::string downReason;
     };
 
     void begin(const std::string& key, DomainName name, std::optional<RegistryAnswer> kept, Waiter waiter);
+    Pending& add(const std::string& key, DomainName name, std::optional<RegistryAnswer> kept,
+                 std::string url);
+    void answerPaused(const std::string& key, const DomainName& name,
+                      const std::optional<RegistryAnswer>& kept, const Waiter& waiter,
+                      const std::string& hostName);
+    std::string pausedReason(const std::string& hostName, const Host& host) const;
     void schedule(const std::string& key);
     void answered(const std::string& key, RdapHttpResult result);
-    void failed(const std::string& key, const std::string& reason);
+    void failed(const std::string& key, const std::string& reason, Failure failure = Failure::Unusable);
     void finish(const std::string& key, const RegistryAnswer& answer);
     void keep(const std::string& key, const RegistryAnswer& answer);
     std::optional<LearnedName> learn(const DomainName& name, const RegistryAnswer& answer);
@@ -194,18 +225,50 @@ struct OnlineLookups::Impl {
 void OnlineLookups::Impl::begin(const std::string& key, DomainName name, std::optional<RegistryAnswer> kept,
                                 Waiter waiter) {
     if (stopped) return;
+    std::string url = *options.bootstrap.baseFor(suffixName(name.suffix)) + "domain/" + key;
+    const std::string hostName = hostOf(url);
+    if (Host& host = hosts[hostName]; host.down) {
+        // Offline, a lookup is answered at once rather than after a connect that fails each time.
+        answerPaused(key, name, kept, waiter, hostName);
+        if (host.probing || Clock::now() < host.downUntil || pending.contains(key)) return;
+        host.probing = true;
+        add(key, std::move(name), std::move(kept), std::move(url)).probe = true;
+        return schedule(key);
+    }
     if (const auto found = pending.find(key); found != pending.end()) {
         found->second.waiters.push_back(std::move(waiter));
         return;
     }
+    add(key, std::move(name), std::move(kept), std::move(url)).waiters.push_back(std::move(waiter));
+    schedule(key);
+}
+
+OnlineLookups::Impl::Pending& OnlineLookups::Impl::add(const std::string& key, DomainName name,
+                                                       std::optional<RegistryAnswer> kept, std::string url) {
     Pending& entry = pending[key];
     entry.serial = ++serials;
-    entry.url = *options.bootstrap.baseFor(suffixName(name.suffix)) + "domain/" + key;
-    entry.host = hostOf(entry.url);
+    entry.host = hostOf(url);
+    entry.url = std::move(url);
     entry.name = std::move(name);
     entry.kept = std::move(kept);
-    entry.waiters.push_back(std::move(waiter));
-    schedule(key);
+    return entry;
+}
+
+std::string OnlineLookups::Impl::pausedReason(const std::string& hostName, const Host& host) const {
+    const auto left = std::chrono::ceil<seconds>(host.downUntil - Clock::now()).count();
+    return host.downReason + "; " + hostName +
+           (left > 0 ? " is asked again in " + std::to_string(left) + " s" : " is being asked again");
+}
+
+void OnlineLookups::Impl::answerPaused(const std::string& key, const DomainName& name,
+                                       const std::optional<RegistryAnswer>& kept, const Waiter& waiter,
+                                       const std::string& hostName) {
+    const std::string reason = pausedReason(hostName, hosts[hostName]);
+    LookupOutcome outcome = kept ? outcomeOf(read(*kept, name.suffix, epochNow(), options.zone))
+                                 : LookupOutcome::unavailable(reason, true);
+    outcome.unreached = outcome.kind == LookupOutcome::Kind::Unavailable;
+    report(key, reason, kept.has_value(), outcome);
+    waiter(outcome);
 }
 
 // Every host is asked at most `rate` times a second; a lookup takes the next free turn, and
@@ -224,8 +287,11 @@ void OnlineLookups::Impl::schedule(const std::string& key) {
     auto timer = std::make_shared<asio::steady_timer>(io, turn);
     timer->async_wait([this, key, timer](boost::system::error_code ec) {
         if (ec || stopped || !pending.contains(key)) return;
-        http.get(pending.at(key).url,
-                 [this, key](RdapHttpResult result) { answered(key, std::move(result)); });
+        const Pending& waiting = pending.at(key);
+        // The host went down while this lookup waited its turn.
+        if (const Host& host = hosts[waiting.host]; host.down && !waiting.probe)
+            return failed(key, pausedReason(waiting.host, host), Failure::Paused);
+        http.get(waiting.url, [this, key](RdapHttpResult result) { answered(key, std::move(result)); });
     });
 }
 
@@ -233,11 +299,14 @@ void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result
     const auto found = pending.find(key);
     if (found == pending.end()) return;
     Pending& entry = found->second;
-    if (!result.ok) return failed(key, result.error);
+    if (!result.ok) return failed(key, result.error, Failure::Unreached);
+    Host& host = hosts[entry.host];
+    host.down = false;
+    host.probing = false;
     if (result.status == 429 || result.status == 503) {
         if (result.retryAfter) {
             const auto wait = std::min<seconds>(*result.retryAfter, kLongestBackOff);
-            hosts[entry.host].blockedUntil = Clock::now() + wait;
+            host.blockedUntil = Clock::now() + wait;
             if (!entry.retried) {
                 entry.retried = true;
                 return schedule(key);
@@ -307,16 +376,30 @@ void OnlineLookups::Impl::endWrites() {
     if (writerThread.joinable()) writerThread.join();
 }
 
-void OnlineLookups::Impl::failed(const std::string& key, const std::string& reason) {
+void OnlineLookups::Impl::failed(const std::string& key, const std::string& reason, Failure failure) {
     const auto found = pending.find(key);
     if (found == pending.end()) return;
     Pending entry = std::move(found->second);
     pending.erase(found);
-    std::cerr << "yuming-service: lookup of " << key << " at its registry failed: " << reason
-              << (entry.kept ? "; answering from the kept answer" : "") << '\n';
-    const LookupOutcome outcome =
-        entry.kept ? outcomeOf(read(*entry.kept, entry.name.suffix, epochNow(), options.zone))
-                   : LookupOutcome::unavailable(reason);
+    if (Host& host = hosts[entry.host];
+        failure == Failure::Unreached && options.unreachablePause.count() > 0) {
+        host.down = true;
+        host.probing = false;
+        host.downUntil = Clock::now() + options.unreachablePause;
+        host.downReason = reason;
+    }
+    const bool unreached = failure != Failure::Unusable;
+    LookupOutcome outcome = entry.kept
+                                ? outcomeOf(read(*entry.kept, entry.name.suffix, epochNow(), options.zone))
+                                : LookupOutcome::unavailable(reason, unreached);
+    outcome.unreached = unreached && outcome.kind == LookupOutcome::Kind::Unavailable;
+    if (entry.probe) {
+        std::cerr << "yuming-service: " + entry.host +
+                         (unreached ? " still cannot be reached: " : " answered unusably: ") + reason +
+                         " (asked in the background about " + key + ")\n";
+        return;
+    }
+    report(key, reason, entry.kept.has_value(), outcome);
     for (Waiter& waiter : entry.waiters)
         waiter(outcome);
 }
@@ -327,6 +410,7 @@ void OnlineLookups::Impl::finish(const std::string& key, const RegistryAnswer& a
     Pending entry = std::move(found->second);
     pending.erase(found);
     const LookupOutcome outcome = outcomeOf(read(answer, entry.name.suffix, epochNow(), options.zone));
+    if (outcome.kind == LookupOutcome::Kind::Unavailable) report(key, {}, false, outcome);
     for (Waiter& waiter : entry.waiters)
         waiter(outcome);
 }
@@ -383,7 +467,11 @@ void OnlineLookups::lookup(Store& store, const DomainName& name, Answer answer) 
     auto kept = store.answer(key);
     if (kept.ok() && kept.value) {
         const Reading reading = read(*kept.value, plain.suffix, epochNow(), m_impl->options.zone);
-        if (reading.fresh && reading.readable) return answer(outcomeOf(reading));
+        if (reading.fresh && reading.readable) {
+            const LookupOutcome outcome = outcomeOf(reading);
+            if (outcome.kind == LookupOutcome::Kind::Unavailable) report(key, {}, false, outcome);
+            return answer(outcome);
+        }
     }
     Impl* impl = m_impl.get();
     asio::post(impl->io, [impl, key, plain = std::move(plain), kept = std::move(kept.value),

@@ -29,6 +29,10 @@ struct OnlineOptions {
     // (the keeper lays a learned name over the catalogue served at once; this is the bound).
     std::chrono::milliseconds catalogueWait{3000};
     QTimeZone zone = QTimeZone::systemTimeZone();
+    // A registry host that could not be reached is not asked for this long: lookups are answered
+    // at once (the kept answer, or unavailable), and the first after it asks once in the
+    // background; an answer makes the host reachable again. 0: every lookup asks.
+    std::chrono::seconds unreachablePause{0};
 };
 
 // Lookups answered from the registries' RDAP servers. Every answer is kept in the database; one

@@ -6,7 +6,31 @@
 #include "search/search_commands.h"
 #include "search/service_link.h"
 
+#include <algorithm>
+
 namespace yuming {
+
+namespace {
+
+// The service's own error page says its status and why in "<h1>STATUS</h1><p>MESSAGE</p>" (the
+// message HTML-escaped): "502: The registry could not be reached ...". Empty for any other page.
+QString errorPageReason(QStringView text) {
+    const qsizetype head = text.indexOf(u"<h1>");
+    const qsizetype headEnd = head < 0 ? -1 : text.indexOf(u"</h1><p>", head);
+    const qsizetype end = headEnd < 0 ? -1 : text.indexOf(u"</p>", headEnd);
+    if (end < 0) return {};
+    const QStringView status = text.sliced(head + 4, headEnd - head - 4);
+    if (status.size() != 3 || !std::all_of(status.begin(), status.end(), [](QChar c) { return c.isDigit(); }))
+        return {};
+    QString message = text.sliced(headEnd + 8, end - headEnd - 8).toString();
+    for (const auto& [escaped, plain] :
+         {std::pair{u"&lt;", u"<"}, std::pair{u"&gt;", u">"}, std::pair{u"&quot;", u"\""},
+          std::pair{u"&#39;", u"'"}, std::pair{u"&amp;", u"&"}})
+        message.replace(QString::fromUtf16(escaped), QString::fromUtf16(plain));
+    return status.toString() + QStringLiteral(": ") + message;
+}
+
+} // namespace
 
 LookupCommand::LookupCommand(ServiceLink& link, ServiceAddress service, QString logPath, QObject* parent)
     : QObject(parent), m_link(link), m_service(std::move(service)), m_logPath(std::move(logPath)) {}
@@ -60,8 +84,13 @@ LookupResult LookupCommand::readAnswer(const QString& text) {
     }
     const LookupPage page = parseLookupPage(text);
     if (page.outcome == LookupPage::Outcome::Failed) {
+        const QString served = errorPageReason(text);
+        const QString reason = served.isEmpty() ? QStringLiteral("the answer is not a lookup page")
+                                                : QStringLiteral("the service answered ") + served;
+        // Before the failure text, as a log that cannot be written is said.
+        if (!served.isEmpty()) Q_EMIT logNotice(reason);
         Q_EMIT resultTextChanged(status::kFailed.toString());
-        return {LookupResult::Kind::Failed, {}, {}, QStringLiteral("the answer is not a lookup page")};
+        return {LookupResult::Kind::Failed, {}, {}, reason};
     }
     Q_EMIT resultTextChanged(lookupResultText(page));
     if (page.outcome == LookupPage::Outcome::NotRegistered)

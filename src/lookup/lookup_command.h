@@ -46,7 +46,8 @@ Q_SIGNALS:
     // The lookup's result text, or what it is doing or why it failed.
     void resultTextChanged(const QString& text);
     void rowsCleared();
-    // Why the page could not go into the log, or what was cut off its end first; for stderr.
+    // Why the page could not go into the log, or what was cut off its end first, or the reason on
+    // the service's error page that came instead of a lookup page; for stderr.
     void logNotice(const QString& text);
     // After the commands are unlocked again.
     void finished(const yuming::LookupResult& result);

@@ -20,13 +20,14 @@ bool ServiceProcess::start(int timeoutMs) {
     m_dbPath =
         m_options.dbPath.isEmpty() ? m_dir->filePath(QStringLiteral("domains.sqlite")) : m_options.dbPath;
     m_process = std::make_unique<QProcess>();
+    // The local model unless a test asks for a registry (--rdap after this, in extraArgs).
     // The request log goes to a file, so it can be read at any time without an event loop.
     m_process->setStandardErrorFile(m_dir->filePath(QStringLiteral("service.log")));
     m_process->setProgram(program());
     m_process->setArguments(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                              QStringLiteral("--db"), m_dbPath, QStringLiteral("--rows"),
                              QString::number(m_options.rows), QStringLiteral("--seed"),
-                             QString::number(m_options.seed)} +
+                             QString::number(m_options.seed), QStringLiteral("--no-rdap")} +
                             m_options.extraArgs);
     // The user's own settings file is no part of a test.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -21,7 +21,7 @@ public:
         // Empty: a fresh database in a temporary folder that goes away with this object (as does the
         // service's log).
         QString dbPath;
-        // Given after the usual ones.
+        // Given after the usual ones, --no-rdap among them: a test that asks a registry says --rdap.
         QStringList extraArgs = {};
     };
 
