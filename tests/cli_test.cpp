@@ -29,6 +29,7 @@ using yuming::toGbk;
 struct CliRun {
     int exit = -1;
     QString out, err;
+    QByteArray bytes; // stdout as written: QString::fromUtf8 drops a byte-order mark
 };
 
 CliRun runCli(const QStringList& args) {
@@ -36,8 +37,8 @@ CliRun runCli(const QStringList& args) {
     QSignalSpy finished(&p, &QProcess::finished);
     p.start(QStringLiteral(YUMING_CLI_BIN), args);
     EXPECT_TRUE(finished.wait(10000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    const QByteArray out = p.readAllStandardOutput();
+    return {p.exitCode(), QString::fromUtf8(out), QString::fromUtf8(p.readAllStandardError()), out};
 }
 
 QByteArray page(const QString& count, const QString& rows) {
@@ -75,6 +76,30 @@ TEST(Cli, PageJumpsAfterTheFirstPageOrIsRefused) {
     r = runCli({"--service", server.hostPort(), "search", "--page", "9"});
     EXPECT_EQ(r.exit, 2);
     EXPECT_TRUE(r.err.endsWith("您输入的页码范围不正确！\n")) << r.err.toStdString();
+}
+
+// One page in the format asked for, written as --all-pages writes a search of one page.
+TEST(Cli, OnePageTakesTheFormatAskedFor) {
+    ScriptServer server;
+    server.setScript({ScriptServer::send(page("4", kRow + kRow))});
+    CliRun r = runCli({"--service", server.hostPort(), "search", "--format", "csv"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.bytes.toStdString(),
+              "\xEF\xBB\xBF域名,长度,后缀,删除时间\r\n"
+              "中文.com,2,com,2026-12-20 02:30\r\n中文.com,2,com,2026-12-20 02:30\r\n");
+
+    r = runCli({"--service=" + server.hostPort(), "preset", "--format=json", "--page=3"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    const QString row =
+        "{\"domain\":\"中文.com\",\"length\":\"2\",\"suffix\":\"com\",\"deletion\":\"2026-12-20 02:30\"}\n";
+    EXPECT_EQ(r.out, row + row + "{\"pages\":4,\"fetched\":1,\"rows\":2,\"complete\":true}\n");
+    ASSERT_EQ(server.requests().size(), 3);
+    EXPECT_TRUE(server.requests()[2].contains("&page=2 HTTP/1.1"));
+
+    server.setScript({ScriptServer::close()});
+    r = runCli({"--service", server.hostPort(), "search", "--format", "json"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out, "{\"pages\":0,\"fetched\":0,\"rows\":0,\"complete\":false}\n");
 }
 
 TEST(Cli, FailuresAndRefusalsHaveTheirExitStatus) {
@@ -240,6 +265,13 @@ TEST(CliOptions, ValuesMapByNameAndTheFirstWrongArgumentIsTheOneReported) {
     EXPECT_EQ(o->format, row_format::Format::Json);
     EXPECT_EQ(parsed({"lookup", "-a.com"})->domain, "-a.com") << "a plain argument even with a dash";
     EXPECT_EQ(parsed({"search", "--key", "--pos"})->filters.keyword, "--pos") << "a value even with dashes";
+    const auto joined = parsed({"search", "--format=csv", "--key=a=b", "--min=", "--all-pages", "--delay=5"});
+    ASSERT_TRUE(joined);
+    EXPECT_EQ(joined->format, row_format::Format::Csv);
+    EXPECT_EQ(joined->filters.keyword, "a=b");
+    EXPECT_EQ(joined->filters.minLength, "");
+    EXPECT_EQ(joined->delayMs, 5);
+    EXPECT_TRUE(joined->allPages);
     EXPECT_TRUE(parsed({"search", "--kind", "x", "help"}) == std::nullopt);
     EXPECT_TRUE(parsed({"search", "help", "--kind", "x"})->help);
 
@@ -253,7 +285,11 @@ TEST(CliOptions, ValuesMapByNameAndTheFirstWrongArgumentIsTheOneReported) {
         {{"search", "--sort", "name"}, "--sort takes one of time|letters|suffix|length|date"},
         {{"search", "--suffix", "com,cn"}, "unknown suffix: cn"},
         {{"search", "--bogus"}, "--bogus needs a value"},
-        {{"search", "--key=a", "b"}, "unknown option: --key=a"},
+        {{"search", "--key=a", "b"}, "unexpected argument: b"},
+        {{"search", "--bogus=1"}, "unknown option: --bogus"},
+        {{"search", "--quiet=yes"}, "--quiet takes no value"},
+        {{"search", "--format=xml"}, "--format takes one of tsv|csv|json"},
+        {{"search", "--page="}, "--page takes a page number from 1, in digits"},
         {{"search", "x"}, "unexpected argument: x"},
         {{"lookup", "a.com", "--file", "f"}, "lookup needs a DOMAIN or --file, not both"},
         {{"preset", "--all-pages", "--page", "2"}, "--all-pages and --page do not go together"},

@@ -8,10 +8,14 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace yuming;
@@ -229,4 +233,178 @@ TEST_F(FrmmainSearchTest, FocusStaysOnTheButtonThatRanAndAFiveDigitPageCountStay
     EXPECT_LT(label->geometry().right(), child<Command>("Command3")->x());
     EXPECT_GT(label->x(), child<QLabel>("Label16")->x() + 14 * 12) << "clear of the longest status text";
     EXPECT_TRUE(child<Box>("Box2")->rect().contains(label->geometry()));
+}
+
+namespace {
+
+// The lookup result's context menu as it opens: each item's text and whether it can be chosen;
+// the item named `choose`, if any, is clicked, otherwise the menu is closed.
+QList<QPair<QString, bool>> resultMenu(QPlainTextEdit* pane, const QString& choose = {}) {
+    QList<QPair<QString, bool>> items;
+    QTimer::singleShot(0, pane, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) items.append({action->text(), action->isEnabled()});
+            if (action->text() == choose) chosen = action;
+        }
+        if (chosen)
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        else
+            menu->close();
+    });
+    Q_EMIT pane->customContextMenuRequested(QPoint(10, 10));
+    return items;
+}
+
+QList<QStringList> manyRows(int count) {
+    QList<QStringList> rows;
+    for (int i = 0; i < count; ++i)
+        rows.append({QStringLiteral("name%1.com").arg(i), QStringLiteral("6"), QStringLiteral("com"),
+                     QStringLiteral("2026-12-10")});
+    return rows;
+}
+
+const QByteArray kNotRegistered =
+    ScriptServer::httpAnswer(toGbk(u"<html><title>x</title> 未注册<span id=span_dt_dt>x</span></html>"));
+
+} // namespace
+
+// A lookup from the list keeps the list aside: its menu item or Esc shows it again as it was,
+// rows, page, selection and scrolling, without asking the service again.
+TEST_F(FrmmainSearchTest, ALookupFromTheListGoesBackToTheListAsItWas) {
+    const QList<QStringList> rows = manyRows(60);
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("3"), rows))});
+    open();
+    press("Command1");
+    press("Command4");
+    auto* list = child<QTreeWidget>("ListView1");
+    auto* pane = child<QPlainTextEdit>("Text6");
+    ASSERT_EQ(list->topLevelItemCount(), 60);
+    list->topLevelItem(41)->setSelected(true);
+    list->setCurrentItem(list->topLevelItem(45), 0, QItemSelectionModel::Select);
+    list->verticalScrollBar()->setValue(30);
+    const auto selected = [list] {
+        QList<int> rows;
+        for (QTreeWidgetItem* item : list->selectedItems())
+            rows.append(list->indexOfTopLevelItem(item));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+
+    for (const bool byMenu : {true, false}) {
+        server.setScript({ScriptServer::send(kNotRegistered)});
+        QSignalSpy looked(&window->lookupCommand(), &LookupCommand::finished);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        ASSERT_TRUE(looked.count() == 1 || looked.wait(5000));
+        ASSERT_TRUE(child<Box>("Box3")->isVisible());
+        EXPECT_EQ(list->topLevelItemCount(), 0);
+        const qsizetype requests = server.requests().size();
+        if (byMenu) {
+            EXPECT_EQ(resultMenu(pane, QStringLiteral("返回查询结果")).value(0),
+                      qMakePair(QStringLiteral("返回查询结果"), true));
+        } else {
+            pane->setFocus();
+            QTest::keyClick(pane, Qt::Key_Escape);
+        }
+        EXPECT_TRUE(child<Box>("Box2")->isVisible()) << byMenu;
+        EXPECT_FALSE(child<Box>("Box3")->isVisible());
+        EXPECT_EQ(server.requests().size(), requests) << "nothing asked again";
+        ASSERT_EQ(list->topLevelItemCount(), 60);
+        for (int r : {0, 59})
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(list->topLevelItem(r)->text(c), rows[r][c]);
+        EXPECT_EQ(selected(), (QList<int>{41, 45}));
+        EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), 45);
+        EXPECT_EQ(list->verticalScrollBar()->value(), 30);
+        EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 2 页"));
+        EXPECT_EQ(label("Label16"), QStringLiteral("完成..."));
+    }
+
+    // The list came back with its page: the next page is the third.
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("3"), rows))});
+    press("Command4");
+    EXPECT_TRUE(server.requests().last().startsWith("GET /s/?" + pageQuery(2) + " "));
+}
+
+// Before any search there is no list to go back to; after a new search the one kept is gone.
+TEST_F(FrmmainSearchTest, WithoutAListThereIsNoWayBack) {
+    server.setScript({ScriptServer::send(kNotRegistered)});
+    open();
+    auto* pane = child<QPlainTextEdit>("Text6");
+    QSignalSpy looked(&window->lookupCommand(), &LookupCommand::finished);
+    child<QLineEdit>("Text4")->setText(QStringLiteral("example.com"));
+    QTest::mouseClick(child<Command>("Command2"), Qt::LeftButton);
+    ASSERT_TRUE(looked.wait(5000));
+    EXPECT_EQ(resultMenu(pane).value(0), qMakePair(QStringLiteral("返回查询结果"), false));
+    pane->setFocus();
+    QTest::keyClick(pane, Qt::Key_Escape);
+    EXPECT_TRUE(child<Box>("Box3")->isVisible());
+
+    // A list, a lookup in its place, then the preset search fills the list anew.
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("2"), kRows))});
+    press("Command1");
+    server.setScript({ScriptServer::send(kNotRegistered)});
+    QTest::mouseClick(child<Command>("Command2"), Qt::LeftButton);
+    ASSERT_TRUE(looked.wait(5000));
+    EXPECT_EQ(resultMenu(pane).value(0), qMakePair(QStringLiteral("返回查询结果"), true));
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("2"), {}))});
+    press("Command6");
+    child<QTreeWidget>("ListView1")->setFocus();
+    window->goBackToList();
+    EXPECT_EQ(child<QTreeWidget>("ListView1")->topLevelItemCount(), 0) << "the preset's empty page stays";
+    EXPECT_FALSE(window->canGoBackToList());
+}
+
+TEST_F(FrmmainSearchTest, EnterInThePageBoxJumpsAsItsButtonDoes) {
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("3"), kRows))});
+    open();
+    press("Command1");
+    auto* text5 = child<QLineEdit>("Text5");
+    QSignalSpy finished(&window->searchCommands(), &SearchCommands::finished);
+    QTest::keyClicks(text5, QStringLiteral("3"));
+    QTest::keyClick(text5, Qt::Key_Return);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(server.requests().last(), searchRequest(pageQuery(2), server.hostPort()));
+    EXPECT_EQ(label("Label17"), QStringLiteral("总共：3 页，当前 3 页"));
+
+    const qsizetype requests = server.requests().size();
+    text5->setText(QStringLiteral("4"));
+    MessageBox::setNextAnswer(MessageBox::Ok);
+    const int boxes = MessageBox::shownCount();
+    QTest::keyClick(text5, Qt::Key_Enter);
+    EXPECT_EQ(MessageBox::shownCount(), boxes + 1);
+    EXPECT_EQ(MessageBox::lastShown().text, QStringLiteral("您输入的页码范围不正确！"));
+    EXPECT_EQ(server.requests().size(), requests);
+    EXPECT_EQ(text5->text(), QStringLiteral("4"));
+}
+
+// A selected row is highlighted past its last column up to the scroll bar, in the colour of its
+// cells, whether the list has the focus or not.
+TEST_F(FrmmainSearchTest, ASelectedRowIsHighlightedAcrossTheFreePart) {
+    server.setScript({ScriptServer::send(searchPage(QStringLiteral("1"), kRows))});
+    open();
+    press("Command1");
+    auto* list = child<QTreeWidget>("ListView1");
+    list->topLevelItem(0)->setSelected(true);
+    const int end = list->header()->length();
+    ASSERT_LT(end + 30, list->viewport()->width());
+    const int y0 = list->visualItemRect(list->topLevelItem(0)).center().y();
+    const int y1 = list->visualItemRect(list->topLevelItem(1)).center().y();
+    for (const bool focused : {true, false}) {
+        if (focused)
+            list->setFocus();
+        else
+            child<QLineEdit>("Text1")->setFocus();
+        ASSERT_EQ(list->hasFocus(), focused);
+        const QImage shot = list->viewport()->grab().toImage();
+        const QRgb cell = shot.pixel(end - 6, y0);
+        EXPECT_NE(cell, shot.pixel(end - 6, y1)) << "the row is drawn selected";
+        // Up to the style's edge on the scroll bar's side, without one where the columns end.
+        for (int x : {end - 1, end + 1, end + 20, list->viewport()->width() - 3})
+            EXPECT_EQ(QColor(shot.pixel(x, y0)).name(), QColor(cell).name()) << x << " focused " << focused;
+        EXPECT_EQ(shot.pixel(end + 20, y1), shot.pixel(end - 3, y1)) << "an unselected row stays plain";
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "app/message_box.h"
 #include "app/open_url.h"
+#include "app/report_rows.h"
 #include "controls/artwork.h"
 #include "controls/ole_color.h"
 #include "controls/property_bag.h"
@@ -21,9 +22,11 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QSaveFile>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -136,7 +139,9 @@ Frmmain::Frmmain(const AppSettings& settings, QWidget* parent)
     useArtwork();
     showHomePage();
     ui->ListView1->setItemDelegate(new RowHeightDelegate(ui->ListView1));
+    new ReportRowFill(ui->ListView1);
     wireList();
+    wireResultPane();
     // Below the panel's edge, out of sight: no key should land on it.
     ui->Combo1->setFocusPolicy(Qt::NoFocus);
     wire();
@@ -219,6 +224,11 @@ bool Frmmain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    if (watched == ui->Text6 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && canGoBackToList()) {
+        goBackToList();
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -257,6 +267,24 @@ void Frmmain::showListMenu(const QPoint& at) {
     }
 }
 
+void Frmmain::wireResultPane() {
+    QPlainTextEdit* pane = ui->Text6;
+    pane->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pane, &QPlainTextEdit::customContextMenuRequested, this, &Frmmain::showResultMenu);
+    pane->installEventFilter(this);
+}
+
+void Frmmain::showResultMenu(const QPoint& at) {
+    QPlainTextEdit* pane = ui->Text6;
+    const std::unique_ptr<QMenu> menu(pane->createStandardContextMenu());
+    QAction* back = new QAction(QStringLiteral("返回查询结果"), menu.get());
+    back->setEnabled(canGoBackToList());
+    const QList<QAction*> editing = menu->actions();
+    menu->insertAction(editing.value(0), back);
+    menu->insertSeparator(editing.value(0));
+    if (menu->exec(pane->viewport()->mapToGlobal(at)) == back) goBackToList();
+}
+
 namespace {
 
 ResultRow rowOf(const QTreeWidgetItem* item) {
@@ -279,6 +307,51 @@ void Frmmain::lookUpSelectedRow() {
     // The row's domain goes into the lookup box and the lookup runs as its button runs it.
     ui->Text4->setText(item->text(0));
     Command2_Click();
+}
+
+bool Frmmain::canGoBackToList() const {
+    return m_keptList.canGoBack() && !m_link.inFlight() && !m_export;
+}
+
+void Frmmain::goBackToList() {
+    if (!canGoBackToList()) return;
+    const std::optional<ListSnapshot> list = m_keptList.takeBack();
+    m_search.restoreState(list->paging);
+    showSearchPanel();
+    showList(*list);
+}
+
+ListSnapshot Frmmain::shownList() const {
+    const QTreeWidget* view = ui->ListView1;
+    ListSnapshot list;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        list.rows.append(rowOf(view->topLevelItem(i)));
+        if (view->topLevelItem(i)->isSelected()) list.selected.append(i);
+    }
+    list.current = view->indexOfTopLevelItem(view->currentItem());
+    list.scrolledDown = view->verticalScrollBar()->value();
+    list.scrolledRight = view->horizontalScrollBar()->value();
+    list.status = ui->Label16->text();
+    list.pageCaption = ui->Label17->text();
+    list.paging = m_search.state();
+    return list;
+}
+
+void Frmmain::showList(const ListSnapshot& list) {
+    QTreeWidget* view = ui->ListView1;
+    view->clear();
+    addRows(list.rows);
+    setStatus(list.status);
+    setPageLabel(list.pageCaption);
+    if (QTreeWidgetItem* current = view->topLevelItem(list.current))
+        view->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (int row : list.selected)
+        if (QTreeWidgetItem* item = view->topLevelItem(row)) item->setSelected(true);
+    // The scroll bars take their ranges from the rows laid out, which the view would do later.
+    view->doItemsLayout();
+    view->verticalScrollBar()->setValue(list.scrolledDown);
+    view->horizontalScrollBar()->setValue(list.scrolledRight);
+    view->setFocus(Qt::OtherFocusReason);
 }
 
 void Frmmain::copySelectedRows(bool wholeRows) {
@@ -404,6 +477,7 @@ void Frmmain::wire() {
     // key handling.
     connect(ui->Text1, &QLineEdit::returnPressed, this, &Frmmain::Command1_Click);
     connect(ui->Text4, &QLineEdit::returnPressed, this, &Frmmain::Command2_Click);
+    connect(ui->Text5, &QLineEdit::returnPressed, this, &Frmmain::Command5_Click);
     connect(ui->Label23, &LinkLabel::Click, this, &Frmmain::Label23_Click);
     connect(ui->Web, &Banner::loadFinished, this, &Frmmain::bannerLoaded);
     // The window shows only its own texts; why a request failed goes to the terminal, if any.
@@ -412,6 +486,7 @@ void Frmmain::wire() {
     });
 
     connect(&m_search, &SearchCommands::showSearchPanel, this, &Frmmain::showSearchPanel);
+    connect(&m_search, &SearchCommands::showSearchPanel, this, [this] { m_keptList.searchStarted(); });
     connect(&m_search, &SearchCommands::buttonsLocked, this, &Frmmain::lockButtons);
     connect(&m_search, &SearchCommands::statusChanged, this, &Frmmain::setStatus);
     connect(&m_search, &SearchCommands::pageLabelChanged, this, &Frmmain::setPageLabel);
@@ -533,6 +608,8 @@ void Frmmain::showSearchPanel() {
 }
 
 void Frmmain::showLookupPanel() {
+    // The lookup empties the list it replaces; what it showed is kept for the way back.
+    if (!ui->Box2->isHidden()) m_keptList.lookupReplaces(shownList());
     ui->Box3->setVisible(true);
     ui->Box2->setVisible(false);
 }

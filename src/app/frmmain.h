@@ -4,6 +4,7 @@
 #include "lookup/lookup_command.h"
 #include "search/command_result.h"
 #include "search/fetch.h"
+#include "search/kept_list.h"
 #include "search/page_export.h"
 #include "search/search_commands.h"
 #include "search/service_link.h"
@@ -47,6 +48,9 @@ public:
     void copySelectedRows(bool wholeRows);                       // 复制域名 (Ctrl+C), 复制整行
     bool exportShownPage(const QString& path);                   // 导出本页…
     void exportAllPages(const QString& path, int pauseMs = 300); // 导出全部页…
+    // What the lookup result's context menu adds: 返回查询结果, Esc.
+    void goBackToList();
+    bool canGoBackToList() const;
 
     // The window's title: the program's name and its version.
     static QString title();
@@ -91,6 +95,10 @@ private:
     void setResultText(const QString& text);
     void wireList();
     void showListMenu(const QPoint& at);
+    void wireResultPane();
+    void showResultMenu(const QPoint& at);
+    yuming::ListSnapshot shownList() const;
+    void showList(const yuming::ListSnapshot& list);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::unique_ptr<Ui::Frmmain> ui;
@@ -106,6 +114,7 @@ private:
     QString m_homePageUrl; // where the home-page link opens; the caption keeps the stored text
     bool m_shown = false;
     QPointer<yuming::PageExport> m_export; // the export of every page, while it runs
+    yuming::KeptList m_keptList;           // the list a lookup took the place of
     QPointer<QWidget> m_focusBeforeLock;   // given back when the buttons are unlocked
     QRect m_label17Place;                  // the page label's place at its stored text
 };

@@ -48,9 +48,7 @@ void AllPagesJob::nextPage() {
 
 void AllPagesJob::endAllPages(int exitStatus) {
     if (m_options.format == row_format::Format::Json)
-        m_out << "{\"pages\":" << m_search.state().pageCount << ",\"fetched\":" << m_pagesFetched
-              << ",\"rows\":" << m_rowCount << ",\"complete\":" << (exitStatus == 0 ? "true" : "false")
-              << "}\n";
+        writeJsonSummary(m_pagesFetched, m_rowCount, exitStatus == 0);
     end(exitStatus);
 }
 

@@ -200,22 +200,31 @@ Walk walk(const QStringList& args) {
             w.plain << arg;
             continue;
         }
-        const QStringView name = QStringView(arg).mid(2);
+        // --name=value is the same as --name value; the value may itself hold '='.
+        QStringView name = QStringView(arg).mid(2);
+        const qsizetype equals = name.indexOf(u'=');
+        const bool joined = equals >= 0;
+        if (joined) name = name.first(equals);
+        const QString option = QStringLiteral("--") + name.toString();
         if (listed(kFlags, name)) {
-            w.forParser << arg;
+            if (joined) {
+                w.error = option + QStringLiteral(" takes no value");
+                return w;
+            }
+            w.forParser << option;
             continue;
         }
-        if (i + 1 >= args.size()) {
+        if (!joined && i + 1 >= args.size()) {
             w.error = arg + QStringLiteral(" needs a value");
             return w;
         }
-        const QString& value = args[++i];
+        const QString value = joined ? arg.mid(2 + equals + 1) : args[++i];
         if (!listed(kValued, name)) {
-            w.error = QStringLiteral("unknown option: ") + arg;
+            w.error = QStringLiteral("unknown option: ") + option;
             return w;
         }
         if (w.error = valueProblem(name, value); !w.error.isEmpty()) return w;
-        w.forParser << arg << value;
+        w.forParser << option << value;
     }
     w.forParser << QStringLiteral("--") << w.plain;
     return w;

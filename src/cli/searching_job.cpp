@@ -15,4 +15,9 @@ CommandResult SearchingJob::firstPage() {
     return m_options.job == Job::Search ? m_search.newSearch(m_options.filters) : m_search.presetSearch();
 }
 
+void SearchingJob::writeJsonSummary(qint64 pagesWritten, qint64 rowsWritten, bool complete) {
+    m_out << "{\"pages\":" << m_search.state().pageCount << ",\"fetched\":" << pagesWritten
+          << ",\"rows\":" << rowsWritten << ",\"complete\":" << (complete ? "true" : "false") << "}\n";
+}
+
 } // namespace yuming::cli

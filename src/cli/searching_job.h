@@ -19,6 +19,9 @@ protected:
     CommandResult firstPage();
     // Each request's end, after its rows are in m_rows.
     virtual void searched(const SearchResult& result) = 0;
+    // The last line of JSON output: the page count, the pages and rows written, and whether the
+    // command did all it was asked.
+    void writeJsonSummary(qint64 pagesWritten, qint64 rowsWritten, bool complete);
 
     SearchCommands m_search;
     QList<ResultRow> m_rows;

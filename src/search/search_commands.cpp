@@ -42,6 +42,12 @@ CommandResult SearchCommands::presetSearch() {
     return moveTo(presetQuery(), 0);
 }
 
+bool SearchCommands::restoreState(const SearchState& state) {
+    if (m_link.inFlight()) return false;
+    m_state = state;
+    return true;
+}
+
 CommandResult SearchCommands::moveTo(const SearchQuery& filters, std::int64_t page) {
     m_state.query = filters;
     m_state.query.page = page;

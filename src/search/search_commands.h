@@ -47,6 +47,8 @@ public:
     CommandResult presetSearch();
 
     const SearchState& state() const { return m_state; }
+    // The paging of a list shown again as it was kept aside; not while a request runs.
+    bool restoreState(const SearchState& state);
     void setService(const ServiceAddress& service) { m_service = service; }
 
 Q_SIGNALS:
