@@ -155,7 +155,9 @@ std::string shownName(const QString& name) {
     return '"' + shown.toStdString() + '"';
 }
 
-// Why the answer cannot be taken for one about `asked`; empty when it can.
+// Why the answer cannot be taken for one about `asked`; empty when it can. A registry's server
+// names the domain each answer is about; one that names none could be about any name, so it is no
+// more believed than one that names another.
 std::string otherDomain(const QJsonObject& object, std::string_view asked) {
     const QString askedText = QString::fromUtf8(asked.data(), static_cast<qsizetype>(asked.size()));
     std::string question(asked);
