@@ -1,12 +1,18 @@
 // The pure parts of online lookups: which RDAP server to ask, what its domain answer says, and
-// the deletion date that follows from it.
+// the deletion date that follows from it; then what a real service makes of such answers.
+#include "service_test_util.h"
+
 #include "http/pages.h"
 #include "registry/rdap_bootstrap.h"
 #include "registry/rdap_record.h"
 #include "registry/registry_estimate.h"
+#include "search/request.h"
+#include "support/rdap_fixture.h"
+#include "text/gbk.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -72,7 +78,8 @@ TEST(RdapRecordTest, ReadsStatusesAndEvents) {
                   {"eventAction":"expiration","eventDate":"2026-01-02T11:04:05+08:00"},
                   {"eventAction":"expiration","eventDate":"2030-01-01T00:00:00Z"},
                   {"eventAction":"lastChanged","eventDate":"2026-02-03T04:05:06.789Z"},
-                  {"eventAction":"registration"},{"eventAction":"transfer","eventDate":"2020-01-01T00:00:00Z"}]})");
+                  {"eventAction":"registration"},{"eventAction":"transfer","eventDate":"2020-01-01T00:00:00Z"}]})",
+                                        "a.com");
     ASSERT_TRUE(parsed.record) << parsed.error;
     const RdapRecord& record = *parsed.record;
     EXPECT_EQ(record.statuses,
@@ -99,11 +106,15 @@ TEST(RdapRecordTest, DateForms) {
         {"2026-01-02T24:00:00Z", std::nullopt},
         {"2026-01-02T03:04Z", std::nullopt},
         {"2026-01-02T03:04:05+08:00 PST", std::nullopt},
+        {"0000-00-00", std::nullopt},
+        {"2027-02-30", std::nullopt},
         {"", std::nullopt}};
     for (const auto& [date, expected] : dates) {
         SCOPED_TRACE(date);
         const auto parsed = parseRdapDomain(
-            std::string(R"({"events":[{"eventAction":"expiration","eventDate":")") + date + "\"}]}");
+            std::string(R"({"ldhName":"a.com","events":[{"eventAction":"expiration","eventDate":")") + date +
+                "\"}]}",
+            "a.com");
         ASSERT_TRUE(parsed.record) << parsed.error;
         EXPECT_EQ(parsed.record->expiration, expected);
     }
@@ -117,19 +128,79 @@ TEST(RdapRecordTest, AnswersThatAreNoDomainFail) {
         {"[{\"objectClassName\":\"domain\"}]", "not a domain object"},
         {"{\"objectClassName\":\"entity\"}", "not a domain object: objectClassName is \"entity\""},
         {"{\"errorCode\":404,\"title\":\"Not Found\"}", "an RDAP error answer: 404 Not Found"},
-        {"{\"status\":\"active\"}", "status is not an array"},
-        {"{\"status\":[\"active\",3]}", "status holds"},
-        {"{\"events\":{}}", "events is not an array"},
-        {"{\"events\":[\"expiration\"]}", "events holds"}};
+        {"{\"ldhName\":\"a.com\",\"status\":\"active\"}", "status is not an array"},
+        {"{\"ldhName\":\"a.com\",\"status\":[\"active\",3]}", "status holds"},
+        {"{\"ldhName\":\"a.com\",\"events\":{}}", "events is not an array"},
+        {"{\"ldhName\":\"a.com\",\"events\":[\"expiration\"]}", "events holds"}};
     for (const auto& [json, error] : bad) {
         SCOPED_TRACE(json);
-        const auto parsed = parseRdapDomain(json);
+        const auto parsed = parseRdapDomain(json, "a.com");
         EXPECT_FALSE(parsed.record);
         EXPECT_TRUE(parsed.error.starts_with(error)) << parsed.error;
     }
-    const auto bare = parseRdapDomain("{\"objectClassName\":\"domain\",\"status\":null}");
+    const auto bare =
+        parseRdapDomain("{\"objectClassName\":\"domain\",\"ldhName\":\"a.com\",\"status\":null}", "a.com");
     ASSERT_TRUE(bare.record) << bare.error;
     EXPECT_EQ(*bare.record, RdapRecord{});
+}
+
+TEST(RdapRecordTest, TheAnswerMustBeAboutTheNameAsked) {
+    struct Case {
+        const char* asked;
+        const char* names; // the answer's name fields
+        const char* error; // empty: believed
+    };
+    const Case cases[] = {
+        {"xoth1.com", R"("ldhName":"XOTH1.Com")", ""},
+        {"xoth1.com", R"("ldhName":"xoth1.com.")", ""},
+        {"xoth1.com", R"("ldhName":"SOMEONE-ELSE.COM")",
+         R"(the answer is about "SOMEONE-ELSE.COM" (its ldhName), not about xoth1.com)"},
+        {"xoth1.com", R"("ldhName":"xoth1.com\r\nforged log line")",
+         R"(the answer is about "xoth1.com??forged log line" (its ldhName), not about xoth1.com)"},
+        {"xoth1.com", R"("ldhName":["xoth1.com"])", "the answer's ldhName is not text"},
+        {"xoth1.com", R"("ldhName":null)",
+         "the answer names no domain (it has no ldhName), so it is not taken for one about xoth1.com"},
+        {"xn--fiqs8s.com", R"("ldhName":"XN--FIQS8S.COM","unicodeName":"中国.com")", ""},
+        {"xn--fiqs8s.com", R"("unicodeName":"中国.COM")", ""},
+        {"xn--fiqs8s.com", R"("ldhName":"xn--fiqs8s.com","unicodeName":"美国.com")",
+         R"(the answer is about "美国.com" (its unicodeName), not about xn--fiqs8s.com (中国.com))"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names);
+        const auto parsed = parseRdapDomain(std::string(R"({"objectClassName":"domain",)") + c.names +
+                                                R"(,"status":["redemption period"]})",
+                                            c.asked);
+        EXPECT_EQ(parsed.error, c.error);
+        EXPECT_EQ(parsed.record.has_value(), *c.error == '\0');
+    }
+}
+
+// A last change or a registration cannot lie ahead; more than a day's clock error is a slip.
+TEST(RdapRecordTest, ALastChangeOrRegistrationAheadIsLeftOut) {
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto read = [now](qint64 changedIn, qint64 registeredIn) {
+        const auto event = [now](const char* action, qint64 in) {
+            return std::string(R"({"eventAction":")") + action + R"(","eventDate":")" +
+                   QDateTime::fromSecsSinceEpoch(now + in, QTimeZone::utc())
+                       .toString(Qt::ISODate)
+                       .toStdString() +
+                   "\"}";
+        };
+        return parseRdapDomain(R"({"ldhName":"a.com","events":[)" + event("last changed", changedIn) + ',' +
+                                   event("registration", registeredIn) + ',' +
+                                   event("expiration", 3000 * 86400) + "]}",
+                               "a.com")
+            .record;
+    };
+    const auto ahead = read(3000 * 86400, 2 * 86400);
+    ASSERT_TRUE(ahead);
+    EXPECT_EQ(ahead->lastChanged, std::nullopt);
+    EXPECT_EQ(ahead->registration, std::nullopt);
+    EXPECT_EQ(ahead->expiration, now + 3000 * 86400);
+    const auto skewed = read(12 * 3600, -400 * 86400);
+    ASSERT_TRUE(skewed);
+    EXPECT_EQ(skewed->lastChanged, now + 12 * 3600);
+    EXPECT_EQ(skewed->registration, now - 400 * 86400);
 }
 
 TEST(RdapRecordTest, CacheLineRoundTrips) {
@@ -149,6 +220,11 @@ TEST(RdapRecordTest, CacheLineRoundTrips) {
     // Kept by a build that took any date: 1970 and the year 2400 are dropped, the rest of the answer stays.
     const RdapRecord kept{{"active"}, std::nullopt, std::nullopt, 946684800};
     EXPECT_EQ(deserialize("s=active;x=0;c=13569465600;r=946684800"), kept);
+    // A last change or a registration that far ahead is dropped as well; an expiration is not.
+    const qint64 ahead = QDateTime::currentSecsSinceEpoch() + 3000 * 86400;
+    const std::string aheadText = std::to_string(ahead);
+    EXPECT_EQ(deserialize("x=" + aheadText + ";c=" + aheadText + ";r=" + aheadText),
+              (RdapRecord{{}, ahead, std::nullopt, std::nullopt}));
 }
 
 namespace {
@@ -233,4 +309,75 @@ TEST(RegistryEstimateTest, AgeText) {
         {48 * 3600, "2 天前查得"}, {30 * 86400 + 5, "30 天前查得"}};
     for (const auto& [seconds, text] : ages)
         EXPECT_EQ(ageText(seconds), text) << seconds;
+}
+
+// A real service asking a registry on loopback: what it does not believe it neither keeps nor
+// learns, and an answer without a usable date says so.
+TEST(RegistryAnswerChecks, TheServiceBelievesOnlyAnAnswerAboutTheNameWithDatesThatCanBe) {
+    yuming::testing::RdapFixture fixture;
+    QTemporaryDir dir;
+    QFile bootstrap(dir.filePath(QStringLiteral("bootstrap.json")));
+    ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
+    bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com"],[")" +
+                                              fixture.baseUrl() + R"("]]]})"));
+    bootstrap.close();
+    yuming::testing::ServiceProcess::Options options;
+    options.rows = 100;
+    options.extraArgs = {
+        "--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--rdap-rate", "50", "--time-zone", "UTC"};
+    yuming::testing::ServiceProcess service(options);
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto day = [now](qint64 days) {
+        return QDateTime::fromSecsSinceEpoch(now + days * 86400, QTimeZone::utc());
+    };
+    const QString expired = '"' + day(-20).toString(Qt::ISODate) + '"';
+    const auto body = [](const char* name, const QString& events) {
+        return QStringLiteral(R"({"objectClassName":"domain","ldhName":"%1","status":["redemption period"],)"
+                              R"("events":[%2]})")
+            .arg(QLatin1String(name), events)
+            .toStdString();
+    };
+    const auto expiration = [](const QString& date) {
+        return QStringLiteral(R"({"eventAction":"expiration","eventDate":%1})").arg(date);
+    };
+    const QString changedLater = QStringLiteral(R"({"eventAction":"last changed","eventDate":"%1"})")
+                                     .arg(day(3000).toString(Qt::ISODate));
+    struct Case {
+        const char* asked;
+        std::string body;
+        QString answer;
+    };
+    const Case cases[] = {
+        {"xoth1.com", body("SOMEONE-ELSE.COM", expiration(expired)),
+         "the answer is about &quot;SOMEONE-ELSE.COM&quot; (its ldhName), not about xoth1.com"},
+        {"xoth2.com", body("xoth2.com", changedLater + ',' + expiration(expired)),
+         "预算" + day(15).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + "（赎回期，注册局数据）"},
+        {"numeric.com", body("numeric.com", expiration(QStringLiteral("1767225600"))), "no expiration date"},
+        {"zeros.com", body("zeros.com", expiration(QStringLiteral("\"0000-00-00\""))), "no expiration date"},
+        {"feb30.com", body("feb30.com", expiration(QStringLiteral("\"2027-02-30\""))), "no expiration date"},
+        {"nodate.com", body("nodate.com", expiration(QStringLiteral("null"))), "no expiration date"},
+        {"noevents.com", body("noevents.com", {}), "no expiration date"},
+        {"far.com", body("far.com", expiration(QStringLiteral("\"9999-12-31T00:00:00Z\""))),
+         "no expiration date"},
+    };
+    const ServiceAddress address{service.host(), service.port()};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        fixture.set(std::string("/rdap/domain/") + c.asked, {.body = c.body});
+        const QString answer = fromGbk(
+            yuming::testing::exchange(service.port(), lookupRequest(QString::fromLatin1(c.asked), address)));
+        EXPECT_TRUE(answer.contains(c.answer)) << answer.toStdString();
+    }
+    const yuming::testing::Database database(service.dbPath());
+    const auto listed = [&](const char* name) {
+        return database
+            .rows(QStringLiteral("SELECT origin FROM domains WHERE name = ? AND suffix = 'com'"), {name})
+            .size();
+    };
+    EXPECT_EQ(listed("xoth1"), 0);
+    EXPECT_EQ(listed("xoth2"), 1);
+    EXPECT_EQ(database.rows(QStringLiteral("SELECT 1 FROM rdap_answers WHERE domain = 'xoth1.com'")).size(),
+              0);
 }

@@ -109,6 +109,59 @@ TEST(RdapHttp, FollowsRedirectsWithinTheLimit) {
     EXPECT_EQ(fetch(base + "ftp").error, "redirect to a URL that is not http(s): ftp://example.com/x");
 }
 
+TEST(RdapHttp, RedirectsStayOnPublicAddressesUnlessTheURLAskedIsNotOnOne) {
+    RdapFixture server;
+    const std::string base = server.baseUrl();
+    const std::string port = std::to_string(server.port());
+    server.set("/rdap/to_loopback",
+               answer(302, "", {{"Location", "http://127.0.0.2:" + port + "/rdap/final"}}));
+    server.set("/rdap/to_any", answer(302, "", {{"Location", "http://0.0.0.0:" + port + "/rdap/final"}}));
+    server.set("/rdap/to_name", answer(301, "", {{"Location", "//localhost:" + port + "/rdap/final"}}));
+    server.set("/rdap/final", answer(200, "{}"));
+    RdapHttpOptions publicBase;
+    publicBase.localRedirects = RdapHttpOptions::LocalRedirects::Never;
+    EXPECT_EQ(fetch(base + "to_loopback", publicBase).error,
+              "redirect to http://127.0.0.2:" + port +
+                  "/rdap/final refused: 127.0.0.2 is a loopback address, and redirects are followed only to "
+                  "public ones");
+    EXPECT_EQ(fetch(base + "to_any", publicBase).error,
+              "redirect to http://0.0.0.0:" + port +
+                  "/rdap/final refused: 0.0.0.0 is an unspecified address, and redirects are followed only "
+                  "to public ones");
+    const std::string named = fetch(base + "to_name", publicBase).error;
+    EXPECT_TRUE(named.starts_with("redirect to http://localhost:" + port +
+                                  "/rdap/final refused: localhost resolves to "))
+        << named;
+    EXPECT_NE(named.find(", a loopback address"), std::string::npos) << named;
+    EXPECT_EQ(server.hits("/rdap/final"), 0);
+
+    // From a registry on loopback itself, the same redirect is followed.
+    const RdapHttpResult followed = fetch(base + "to_name");
+    ASSERT_TRUE(followed.ok) << followed.error;
+    EXPECT_EQ(followed.url, "http://localhost:" + port + "/rdap/final");
+    EXPECT_EQ(server.hits("/rdap/final"), 1);
+}
+
+TEST(RdapHttp, AddressesNoPublicServerHas) {
+    const std::pair<const char*, const char*> addresses[] = {{"127.0.0.2", "loopback"},
+                                                             {"::1", "loopback"},
+                                                             {"::ffff:127.0.0.1", "loopback"},
+                                                             {"0.0.0.0", "unspecified"},
+                                                             {"::", "unspecified"},
+                                                             {"10.9.8.7", "private"},
+                                                             {"172.31.255.255", "private"},
+                                                             {"192.168.1.1", "private"},
+                                                             {"fd12::1", "private"},
+                                                             {"169.254.169.254", "link-local"},
+                                                             {"fe80::1", "link-local"},
+                                                             {"172.32.0.1", ""},
+                                                             {"8.8.8.8", ""},
+                                                             {"2001:4860::8888", ""},
+                                                             {"::ffff:8.8.8.8", ""}};
+    for (const auto& [address, kind] : addresses)
+        EXPECT_EQ(nonPublicKind(boost::asio::ip::make_address(address)), kind) << address;
+}
+
 TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
     RdapFixture server;
     struct Case {

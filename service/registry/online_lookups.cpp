@@ -316,7 +316,7 @@ void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result
     }
     RegistryAnswer answer{epochNow(), result.status == 200, {}};
     if (result.status == 200) {
-        const RdapParse parsed = parseRdapDomain(result.body);
+        const RdapParse parsed = parseRdapDomain(result.body, key);
         if (!parsed.record) return failed(key, "not an RDAP domain answer: " + parsed.error);
         answer.record = serialize(*parsed.record);
     } else if (result.status != 404) {

@@ -258,6 +258,29 @@ std::string resolveReference(const RdapUrl& base, std::string_view reference) {
     return origin + removeDotSegments(merged) + std::string(query);
 }
 
+std::string nonPublicKind(const asio::ip::address& address) {
+    if (address.is_v6()) {
+        const asio::ip::address_v6 v6 = address.to_v6();
+        if (v6.is_v4_mapped()) return nonPublicKind(asio::ip::make_address_v4(asio::ip::v4_mapped, v6));
+        if (v6.is_loopback()) return "loopback";
+        if (v6.is_unspecified()) return "unspecified";
+        if (v6.is_link_local()) return "link-local";
+        const asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
+        // fc00::/7, and the site-local addresses they replaced.
+        if ((bytes[0] & 0xfe) == 0xfc || v6.is_site_local()) return "private";
+        // The old IPv4-compatible form, ::a.b.c.d.
+        if (std::all_of(bytes.begin(), bytes.begin() + 12, [](unsigned char b) { return b == 0; }))
+            return nonPublicKind(asio::ip::address_v4({bytes[12], bytes[13], bytes[14], bytes[15]}));
+        return {};
+    }
+    const std::uint32_t v4 = address.to_v4().to_uint();
+    if (v4 >> 24 == 127) return "loopback";
+    if (v4 >> 24 == 0) return "unspecified";
+    if (v4 >> 24 == 10 || v4 >> 20 == 0xAC1 || v4 >> 16 == 0xC0A8) return "private";
+    if (v4 >> 16 == 0xA9FE) return "link-local";
+    return {};
+}
+
 std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now) {
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
@@ -370,10 +393,31 @@ private:
     void onResolved(error_code ec, const tcp::resolver::results_type& found) {
         if (m_finished) return;
         if (ec) return fail("cannot resolve " + m_url.host + ": " + ec.message());
+        if (const std::string refused = refusedRedirect(found); !refused.empty()) return fail(refused);
         asio::async_connect(m_socket, found,
                             [self = shared_from_this()](error_code connected, const tcp::endpoint&) {
                                 self->onConnected(connected);
                             });
+    }
+
+    // A redirect may send the client anywhere, so it is held to public addresses unless the URL
+    // asked was not on one itself. Every address the host resolves to is checked, as the connect
+    // may use any of them. Empty when the fetch may go on.
+    std::string refusedRedirect(const tcp::resolver::results_type& found) {
+        for (const auto& entry : found) {
+            const asio::ip::address address = entry.endpoint().address();
+            const std::string kind = nonPublicKind(address);
+            if (kind.empty()) continue;
+            if (m_redirects == 0)
+                m_localAllowed = m_options.localRedirects == RdapHttpOptions::LocalRedirects::LikeTheUrlAsked;
+            if (m_redirects == 0 || m_localAllowed) return {};
+            const std::string what = address.to_string() == m_url.host
+                                         ? m_url.host + " is"
+                                         : m_url.host + " resolves to " + address.to_string() + ",";
+            return "redirect to " + m_url.text() + " refused: " + what + (kind[0] == 'u' ? " an " : " a ") +
+                   kind + " address, and redirects are followed only to public ones";
+        }
+        return {};
     }
 
     void onConnected(error_code ec) {
@@ -547,6 +591,8 @@ private:
     std::optional<std::uint64_t> m_id;
     RdapUrl m_url;
     int m_redirects = 0;
+    // The URL asked is on a loopback, private or link-local address, so its redirects may be too.
+    bool m_localAllowed = false;
     int m_interim = 0;
     // Each URL fetched counts one, so a connect deadline already due cannot end the next.
     std::uint64_t m_hops = 0;

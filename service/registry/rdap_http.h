@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/ip/address.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -23,6 +24,12 @@ struct RdapHttpOptions {
     // A body over this is refused, by its Content-Length before it is read, or as it arrives.
     std::size_t maxBytes = 1024 * 1024;
     int maxRedirects = 3;
+    // Where a redirect may lead besides the public internet (loopback, private, link-local and
+    // unspecified addresses, checked on what its host resolves to): only where the URL asked is
+    // itself, as a registry on this machine for tests is. `Never` holds a redirect to the rule
+    // even then, so it can be tried against such a registry.
+    enum class LocalRedirects { LikeTheUrlAsked, Never };
+    LocalRedirects localRedirects = LocalRedirects::LikeTheUrlAsked;
 };
 
 struct RdapHttpResult {
@@ -80,6 +87,10 @@ RdapUrl parseRdapUrl(std::string_view url);
 // A Location (absolute, scheme-relative, absolute-path or relative) resolved against the URL it
 // came from; the fragment is dropped.
 std::string resolveReference(const RdapUrl& base, std::string_view reference);
+
+// What kind of address no public server has ("loopback", "private", "link-local", "unspecified"),
+// an IPv4 address written as IPv6 taken as the IPv4 one; empty for any other.
+std::string nonPublicKind(const boost::asio::ip::address& address);
 
 // Retry-After as delta-seconds or an HTTP-date (the fixed form, and the two obsolete ones);
 // nothing when it is neither.

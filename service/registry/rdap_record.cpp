@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <algorithm>
 #include <charconv>
@@ -116,8 +117,11 @@ bool absent(const QJsonValue& value) {
 }
 
 // A date no domain's event can have (before 1985, or more than 100 years ahead) is a server's
-// placeholder or slip; shown, it would be a deletion time no one could mean.
-bool saneEventTime(qint64 seconds) {
+// placeholder or slip; shown, it would be a deletion time no one could mean. A last change or a
+// registration has happened by the time the registry answers: one more than a day ahead (room for
+// any clock's error) is a slip too.
+bool saneEventTime(qint64 seconds, bool happened) {
+    if (happened && seconds > QDateTime::currentSecsSinceEpoch() + kSecondsPerDay) return false;
     const qint64 day = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
     const QDate date = QDate::fromJulianDay(day + kUnixEpochJulianDay);
     return date >= QDate(1985, 1, 1) && date <= QDateTime::currentDateTimeUtc().date().addYears(100);
@@ -132,7 +136,47 @@ void readEvent(const QJsonObject& event, RdapRecord& record) {
                                                              : nullptr;
     if (!slot || *slot) return;
     const std::optional<qint64> time = TimeReader(utf8(event.value(QLatin1String("eventDate")))).read();
-    if (time && saneEventTime(*time)) *slot = time;
+    if (time && saneEventTime(*time, slot != &record.expiration)) *slot = time;
+}
+
+// A domain name as answers are compared with the question: its ASCII form in small letters,
+// without the root's dot. Empty for text that is no domain name.
+std::string comparableName(QString name) {
+    if (name.endsWith(u'.')) name.chop(1);
+    return QUrl::toAce(name).toLower().toStdString();
+}
+
+// A name the server wrote, fit for a message: quoted, at most 64 characters, controls replaced.
+std::string shownName(const QString& name) {
+    QString shown = name.left(64);
+    if (shown.size() < name.size()) shown += QStringLiteral("...");
+    for (QChar& c : shown)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) c = u'?';
+    return '"' + shown.toStdString() + '"';
+}
+
+// Why the answer cannot be taken for one about `asked`; empty when it can. A registry's server
+// names the domain each answer is about; one that names none could be about any name, so it is no
+// more believed than one that names another.
+std::string otherDomain(const QJsonObject& object, std::string_view asked) {
+    const QString askedText = QString::fromUtf8(asked.data(), static_cast<qsizetype>(asked.size()));
+    std::string question(asked);
+    if (const QString unicode = QUrl::fromAce(askedText.toLatin1()); unicode != askedText)
+        question += " (" + unicode.toStdString() + ')';
+    const QJsonValue ldhName = object.value(QLatin1String("ldhName"));
+    const QJsonValue unicodeName = object.value(QLatin1String("unicodeName"));
+    if (absent(ldhName) && absent(unicodeName))
+        return "the answer names no domain (it has no ldhName), so it is not taken for one about " + question;
+    const std::string wanted = comparableName(askedText);
+    for (const auto& [field, value] :
+         {std::pair{"ldhName", ldhName}, std::pair{"unicodeName", unicodeName}}) {
+        if (absent(value)) continue;
+        if (!value.isString()) return "the answer's " + std::string(field) + " is not text";
+        if (wanted.empty() || comparableName(value.toString()) != wanted)
+            return "the answer is about " + shownName(value.toString()) + " (its " + field + "), not about " +
+                   question;
+    }
+    return {};
 }
 
 // What the cache line escapes inside a status: its own separators, '%' and control bytes.
@@ -206,7 +250,7 @@ bool RdapRecord::has(std::string_view status) const {
     return std::find(statuses.begin(), statuses.end(), normaliseStatus(status)) != statuses.end();
 }
 
-RdapParse parseRdapDomain(std::string_view json) {
+RdapParse parseRdapDomain(std::string_view json, std::string_view asked) {
     json = withoutByteOrderMark(json);
     const auto first = json.find_first_not_of(" \t\r\n");
     if (first != std::string_view::npos && json[first] == '<') return failed("not JSON: an HTML or XML page");
@@ -230,6 +274,7 @@ RdapParse parseRdapDomain(std::string_view json) {
     if (!absent(className) && className.toString().compare(QLatin1String("domain"), Qt::CaseInsensitive) != 0)
         return failed("not a domain object: objectClassName is " +
                       (className.isString() ? '"' + utf8(className) + '"' : std::string("not text")));
+    if (std::string error = otherDomain(object, asked); !error.empty()) return failed(std::move(error));
 
     RdapRecord record;
     const QJsonValue statuses = object.value(QLatin1String("status"));
@@ -313,7 +358,7 @@ std::optional<RdapRecord> deserialize(std::string_view text) {
         *slot = wholeNumber(value);
         if (!slot->has_value()) return false;
         // A line kept by a build that took any date: the date is dropped, the answer kept.
-        if (!saneEventTime(**slot)) slot->reset();
+        if (!saneEventTime(**slot, which != 0)) slot->reset();
         return true;
     });
     if (!ok) return std::nullopt;

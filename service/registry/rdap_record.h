@@ -27,9 +27,13 @@ struct RdapParse {
     std::string error;
 };
 
-// Reads an RDAP domain answer. Unknown statuses are kept; an event whose date cannot be read,
-// or falls before 1985 or more than 100 years ahead, is left out rather than failing the answer.
-RdapParse parseRdapDomain(std::string_view json);
+// Reads an RDAP domain answer to a question about `asked` ("example.com", a name in other letters
+// in its ASCII form "xn--fiqs8s.com"). The answer must say it is about that name: its ldhName (any
+// letter case) and, when given, its unicodeName must name it, or the answer fails, as one that
+// names no domain at all does. Unknown statuses are kept; an event whose date cannot be read, falls
+// before 1985 or more than 100 years ahead, or (a last change or a registration) lies more than a
+// day ahead, is left out rather than failing the answer.
+RdapParse parseRdapDomain(std::string_view json, std::string_view asked);
 
 // A status as RDAP spells it: letter case folded, runs of blanks made one, and EPP's names
 // ("pendingDelete", "ok") turned into RDAP's ("pending delete", "active").
