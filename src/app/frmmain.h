@@ -47,6 +47,9 @@ public:
     void copySelectedRows(bool wholeRows);                       // 复制域名 (Ctrl+C), 复制整行
     bool exportShownPage(const QString& path);                   // 导出本页…
     void exportAllPages(const QString& path, int pauseMs = 300); // 导出全部页…
+    // Their file dialog, open until answered; the export runs once a file is chosen there.
+    enum class ExportScope { ShownPage, AllPages };
+    void askExportFile(ExportScope scope);
 
     // The window's title: the program's name and its version.
     static QString title();
