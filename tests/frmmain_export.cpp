@@ -72,6 +72,7 @@ TEST_F(FrmmainExportTest, BothExportsSayWhatHappened) {
     const QString nowhere = dir.filePath(QStringLiteral("gone/page.csv"));
     expectWriteFailed(exportShown(nowhere), nowhere);
     expectWriteFailed(exportAll(nowhere), nowhere);
+    EXPECT_EQ(lastExportFolder(window->settings()), dir.path()) << "where the last file was written";
 
     const QString all = dir.filePath(QStringLiteral("all.csv"));
     box = exportAll(all);
@@ -87,9 +88,7 @@ TEST_F(FrmmainExportTest, BothExportsSayWhatHappened) {
 // The list's export commands ask for the file in a dialog that leaves the window running; the
 // next dialog opens where the last export went.
 TEST_F(FrmmainExportTest, TheDialogAnswersLaterAndTheNextStartsWhereTheLastExportWent) {
-    AppSettings settings = settingsFor(server.hostPort());
-    settings.statePath = dir.filePath(QStringLiteral("yuming.conf"));
-    open(settings);
+    open();
     const auto ask = [&] {
         window->askExportFile(Frmmain::ExportScope::ShownPage);
         return window->findChild<QFileDialog*>(QStringLiteral("ExportDialog"));
@@ -112,7 +111,7 @@ TEST_F(FrmmainExportTest, TheDialogAnswersLaterAndTheNextStartsWhereTheLastExpor
         << "the dialog goes when answered";
 
     window.reset();
-    open(settings);
+    open();
     QFileDialog* next = ask();
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->directory().absolutePath(), dir.filePath(QStringLiteral("out")));

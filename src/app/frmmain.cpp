@@ -301,7 +301,6 @@ void Frmmain::askExportFile(ExportScope scope) {
     connect(
         dialog, &QFileDialog::fileSelected, this,
         [this, scope](const QString& path) {
-            rememberExportFolder(m_settings, QFileInfo(path).absolutePath());
             if (scope == ExportScope::AllPages)
                 exportAllPages(path);
             else
@@ -322,6 +321,7 @@ bool Frmmain::exportShownPage(const QString& path) {
         MessageBox::warning(this, kRefusalTitle.toString(), writeFailedText(file.errorString(), path));
         return false;
     }
+    rememberExportFolder(m_settings, QFileInfo(path).absolutePath());
     MessageBox::information(this, kRefusalTitle.toString(),
                             QStringLiteral("已导出本页 %1 行：\n%2").arg(rows.size()).arg(path));
     return true;
@@ -378,6 +378,8 @@ void Frmmain::exportAllPages(const QString& path, int pauseMs) {
             break;
         }
         if (!end.reason.isEmpty()) qWarning().noquote() << "yuming: export:" << end.reason;
+        // The next export starts where this one put its file, also a stopped one's.
+        if (end.kind != Kind::WriteFailed) rememberExportFolder(m_settings, QFileInfo(path).absolutePath());
         if (end.kind == Kind::Complete || end.kind == Kind::Cancelled)
             MessageBox::information(this, kRefusalTitle.toString(), text);
         else
