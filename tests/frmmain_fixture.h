@@ -12,7 +12,8 @@
 
 #include <memory>
 
-// A window talking to a scripted server on loopback, with its lookup log in a temporary folder.
+// A window talking to a scripted server on loopback, with its lookup log and what it remembers
+// in a temporary folder.
 class FrmmainTest : public ::testing::Test {
 protected:
     yuming::AppSettings settingsFor(const QString& hostPort) {
@@ -21,6 +22,7 @@ protected:
         settings.webHost = hostPort;
         settings.homePage = QStringLiteral("http://%1/").arg(hostPort);
         settings.logPath = dir.filePath(QStringLiteral("xxx.txt"));
+        settings.statePath = dir.filePath(QStringLiteral("yuming.conf"));
         settings.banner = false;
         return settings;
     }

@@ -2,6 +2,8 @@
 
 #include "lookup/lookup_log.h"
 
+#include <QSettings>
+#include <QStandardPaths>
 
 #include <optional>
 
@@ -22,7 +24,23 @@ std::optional<QString> valueOf(const QStringList& arguments, qsizetype& i, QStri
     return arguments[++i];
 }
 
+constexpr QAnyStringView kExportFolderKey = "export/folder";
+
+QString statePathOf(const AppSettings& settings) {
+    if (!settings.statePath.isEmpty()) return settings.statePath;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/yuming/yuming.conf");
+}
+
 } // namespace
+
+QString lastExportFolder(const AppSettings& settings) {
+    return QSettings(statePathOf(settings), QSettings::IniFormat).value(kExportFolderKey).toString();
+}
+
+void rememberExportFolder(const AppSettings& settings, const QString& folder) {
+    QSettings(statePathOf(settings), QSettings::IniFormat).setValue(kExportFolderKey, folder);
+}
 
 QString usage(const QString& program) {
     return QStringLiteral("Usage: %1 [--service HOST[:PORT]] [--web HOST[:PORT]]\n"

@@ -18,7 +18,13 @@ struct AppSettings {
     bool webFollowsService = service.userService && webHost == QStringLiteral(YUMING_SERVICE_HOST);
     QString logPath;    // the lookup log; empty for lookupLogPath()
     bool banner = true; // false leaves the browser engine unstarted (tests that do not need it)
+    QString statePath;  // what the window remembers between runs; empty for this user's own file
 };
+
+// What the window remembers between runs, kept in `settings.statePath` or else in
+// ~/.config/yuming/yuming.conf: the folder the last export was saved in.
+QString lastExportFolder(const AppSettings& settings);
+void rememberExportFolder(const AppSettings& settings, const QString& folder);
 
 struct CommandLine {
     AppSettings settings;

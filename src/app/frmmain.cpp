@@ -1,5 +1,6 @@
 #include "app/frmmain.h"
 
+#include "app/export_dialog.h"
 #include "app/message_box.h"
 #include "app/open_url.h"
 #include "app/report_rows.h"
@@ -15,7 +16,7 @@
 
 #include <QClipboard>
 #include <QDebug>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -251,19 +252,12 @@ void Frmmain::showListMenu(const QPoint& at) {
     QAction* allPages = menu.addAction(QStringLiteral("导出全部页…"));
     allPages->setEnabled(searched && idle);
     QAction* chosen = menu.exec(list->viewport()->mapToGlobal(at));
-    const auto askPath = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), QStringLiteral("domains.csv"),
-                                            QStringLiteral("CSV (*.csv)"));
-    };
     if (chosen == lookUp) {
         lookUpSelectedRow();
     } else if (chosen == copyNames || chosen == copyRows) {
         copySelectedRows(chosen == copyRows);
-    } else if (chosen == thisPage) {
-        if (const QString path = askPath(); !path.isEmpty() && !exportShownPage(path))
-            MessageBox::information(this, kRefusalTitle.toString(), QStringLiteral("无法写入文件：") + path);
-    } else if (chosen == allPages) {
-        if (const QString path = askPath(); !path.isEmpty()) exportAllPages(path);
+    } else if (chosen == thisPage || chosen == allPages) {
+        askExportFile(chosen == allPages ? ExportScope::AllPages : ExportScope::ShownPage);
     }
 }
 
@@ -364,14 +358,46 @@ void Frmmain::copySelectedRows(bool wholeRows) {
     if (!lines.isEmpty()) QGuiApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
 }
 
+namespace {
+
+QString writeFailedText(const QString& reason, const QString& path) {
+    return QStringLiteral("无法写入文件（%1）：\n%2").arg(reason, path);
+}
+
+} // namespace
+
+void Frmmain::askExportFile(ExportScope scope) {
+    auto* dialog = new ExportDialog(this, ExportDialog::startFolder(lastExportFolder(m_settings)));
+    dialog->setObjectName(QStringLiteral("ExportDialog"));
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    // Queued, so that the export and what it says come after the dialog has closed.
+    connect(
+        dialog, &QFileDialog::fileSelected, this,
+        [this, scope](const QString& path) {
+            if (scope == ExportScope::AllPages)
+                exportAllPages(path);
+            else
+                exportShownPage(path);
+        },
+        Qt::QueuedConnection);
+    dialog->open();
+}
+
 bool Frmmain::exportShownPage(const QString& path) {
     QList<ResultRow> rows;
     for (int i = 0; i < ui->ListView1->topLevelItemCount(); ++i)
         rows.append(rowOf(ui->ListView1->topLevelItem(i)));
+    const QByteArray bytes =
+        row_format::head(row_format::Format::Csv) + row_format::rows(row_format::Format::Csv, rows);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(row_format::head(row_format::Format::Csv) + row_format::rows(row_format::Format::Csv, rows));
-    return file.commit();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        MessageBox::warning(this, kRefusalTitle.toString(), writeFailedText(file.errorString(), path));
+        return false;
+    }
+    rememberExportFolder(m_settings, QFileInfo(path).absolutePath());
+    MessageBox::information(this, kRefusalTitle.toString(),
+                            QStringLiteral("已导出本页 %1 行：\n%2").arg(rows.size()).arg(path));
+    return true;
 }
 
 void Frmmain::exportAllPages(const QString& path, int pauseMs) {
@@ -421,11 +447,16 @@ void Frmmain::exportAllPages(const QString& path, int pauseMs) {
                        .arg(path);
             break;
         case Kind::WriteFailed:
-            text = QStringLiteral("无法写入文件（%1）：\n%2").arg(end.reason, path);
+            text = writeFailedText(end.reason, path);
             break;
         }
         if (!end.reason.isEmpty()) qWarning().noquote() << "yuming: export:" << end.reason;
-        MessageBox::information(this, kRefusalTitle.toString(), text);
+        // The next export starts where this one put its file, also a stopped one's.
+        if (end.kind != Kind::WriteFailed) rememberExportFolder(m_settings, QFileInfo(path).absolutePath());
+        if (end.kind == Kind::Complete || end.kind == Kind::Cancelled)
+            MessageBox::information(this, kRefusalTitle.toString(), text);
+        else
+            MessageBox::warning(this, kRefusalTitle.toString(), text);
     });
     lockButtons(true);
     m_export->start();

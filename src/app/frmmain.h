@@ -51,6 +51,9 @@ public:
     // What the lookup result's context menu adds: 返回查询结果, Esc.
     void goBackToList();
     bool canGoBackToList() const;
+    // Their file dialog, open until answered; the export runs once a file is chosen there.
+    enum class ExportScope { ShownPage, AllPages };
+    void askExportFile(ExportScope scope);
 
     // The window's title: the program's name and its version.
     static QString title();

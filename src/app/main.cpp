@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
     QTranslator qtTexts;
     if (qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
+    // Names of file types, as the export dialog shows them, come from the default locale.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     Frmmain window(line.settings);
     QObject::connect(&window.lookupCommand(), &yuming::LookupCommand::logNotice,
                      [&program](const QString& text) {

@@ -10,14 +10,23 @@ MessageBox::Shown MessageBox::s_last;
 int MessageBox::s_count = 0;
 
 MessageBox::Button MessageBox::information(QWidget* parent, const QString& title, const QString& text) {
-    s_last = {title, text};
+    return show(parent, {title, text, Icon::Information});
+}
+
+MessageBox::Button MessageBox::warning(QWidget* parent, const QString& title, const QString& text) {
+    return show(parent, {title, text, Icon::Warning});
+}
+
+MessageBox::Button MessageBox::show(QWidget* parent, const Shown& shown) {
+    s_last = shown;
     ++s_count;
     if (s_nextAnswer != NoButton) {
         const Button answer = s_nextAnswer;
         s_nextAnswer = NoButton;
         return answer;
     }
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    const auto icon = shown.icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::Information;
+    QMessageBox box(icon, shown.title, shown.text, QMessageBox::Ok, parent);
     // The window speaks Chinese whether or not Qt's own translations are installed.
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();

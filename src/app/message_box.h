@@ -11,14 +11,18 @@ namespace yuming {
 class MessageBox {
 public:
     enum Button { NoButton, Ok };
+    enum class Icon { Information, Warning };
 
     struct Shown {
         QString title;
         QString text;
+        Icon icon = Icon::Information;
     };
 
-    // An information box with one OK button, modal to `parent`.
+    // A box with one OK button, modal to `parent`: information says how something went, a
+    // warning that it failed.
     static Button information(QWidget* parent, const QString& title, const QString& text);
+    static Button warning(QWidget* parent, const QString& title, const QString& text);
 
     // The next box is not shown; it returns `button` at once.
     static void setNextAnswer(Button button);
@@ -27,6 +31,8 @@ public:
     static int shownCount();
 
 private:
+    static Button show(QWidget* parent, const Shown& box);
+
     static Button s_nextAnswer;
     static Shown s_last;
     static int s_count;
