@@ -273,6 +273,14 @@ TEST(RdapHttp, VerifiesTheServersCertificate) {
     EXPECT_FALSE(untrusted.ok);
     EXPECT_EQ(untrusted.error.rfind("certificate verify failed: ", 0), 0u) << untrusted.error;
 
+    // Once on TLS, a redirect never leads off it.
+    RdapFixture plain;
+    plain.set("/rdap/final", answer(200, "{}"));
+    server.set("/rdap/down", answer(302, "", {{"Location", plain.baseUrl() + "final"}}));
+    EXPECT_EQ(fetch(server.baseUrl() + "down", trusting).error,
+              "redirect from https to " + plain.baseUrl() + "final refused: it is not https");
+    EXPECT_EQ(plain.hits("/rdap/final"), 0);
+
     RdapHttpOptions missing;
     missing.caFile = "/nonexistent/ca.pem";
     EXPECT_EQ(fetch(server.baseUrl() + "help", missing)

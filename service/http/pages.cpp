@@ -161,7 +161,6 @@ std::string localLookupPage(std::string_view domain, Registration registration, 
     return lookupPage(domain, registration);
 }
 
-
 namespace {
 
 // What the banner and the home page say of the names: the list served, or, while the names are

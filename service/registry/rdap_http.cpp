@@ -521,6 +521,9 @@ private:
                 return fail("more than " + std::to_string(m_options.maxRedirects) + " redirects");
             const RdapUrl next = parseRdapUrl(resolveReference(m_url, location));
             if (!next.ok()) return fail("redirect to " + next.error);
+            // What came over TLS is not sent on in the clear, where anyone on the way could answer.
+            if (m_url.https && !next.https)
+                return fail("redirect from https to " + next.text() + " refused: it is not https");
             return fetch(next);
         }
         RdapHttpResult result;
