@@ -368,18 +368,15 @@ TEST(CatalogKeeping, ARefreshIsAnsweredWithinALookupsWaitWithTheChangeServed) {
 TEST(LookupWaits, ALookupWhoseTurnIsPastTheLimitIsAnsweredAtOnceWithoutTheRegistry) {
     yuming::testing::RdapFixture fixture;
     QTemporaryDir dir;
-    QFile bootstrap(dir.filePath(QStringLiteral("bootstrap.json")));
-    ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
-    bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com"],[")" +
-                                              fixture.baseUrl() + R"("]]]})"));
-    bootstrap.close();
+    const QString bootstrap = QString::fromStdString(
+        yuming::testing::RdapFixture::writeBootstrap(dir.path().toStdString(), fixture.baseUrl()));
     fixture.set(
         "/rdap/domain/first.com",
         {.body = R"({"objectClassName":"domain","ldhName":"first.com","status":["active"],"events":[]})"});
     ServiceProcess::Options options;
     options.rows = 100;
-    options.extraArgs = {
-        "--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--rdap-rate", "0.05", "--time-zone", "UTC"};
+    options.extraArgs = {"--rdap", "--rdap-bootstrap", bootstrap, "--rdap-rate",
+                         "0.05",   "--time-zone",      "UTC"};
     ServiceProcess service(options);
     ASSERT_TRUE(service.start()) << service.error().toStdString();
     const ServiceAddress address{service.host(), service.port()};

@@ -316,15 +316,11 @@ TEST(RegistryEstimateTest, AgeText) {
 TEST(RegistryAnswerChecks, TheServiceBelievesOnlyAnAnswerAboutTheNameWithDatesThatCanBe) {
     yuming::testing::RdapFixture fixture;
     QTemporaryDir dir;
-    QFile bootstrap(dir.filePath(QStringLiteral("bootstrap.json")));
-    ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
-    bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com"],[")" +
-                                              fixture.baseUrl() + R"("]]]})"));
-    bootstrap.close();
+    const QString bootstrap = QString::fromStdString(
+        yuming::testing::RdapFixture::writeBootstrap(dir.path().toStdString(), fixture.baseUrl()));
     yuming::testing::ServiceProcess::Options options;
     options.rows = 100;
-    options.extraArgs = {
-        "--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--rdap-rate", "50", "--time-zone", "UTC"};
+    options.extraArgs = {"--rdap", "--rdap-bootstrap", bootstrap, "--rdap-rate", "50", "--time-zone", "UTC"};
     yuming::testing::ServiceProcess service(options);
     ASSERT_TRUE(service.start()) << service.error().toStdString();
 

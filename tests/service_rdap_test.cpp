@@ -70,15 +70,12 @@ protected:
     }
     // With the registry of com, net and org at `base`.
     void startService(const std::string& base, QStringList extra) {
-        QFile bootstrap(dir.filePath("bootstrap.json"));
-        ASSERT_TRUE(bootstrap.open(QIODevice::WriteOnly));
-        bootstrap.write(QByteArray::fromStdString(R"({"version":"1.0","services":[[["com","net","org"],[")" +
-                                                  base + R"("]]]})"));
-        bootstrap.close();
+        const QString bootstrap =
+            QString::fromStdString(RdapFixture::writeBootstrap(dir.path().toStdString(), base));
         ServiceProcess::Options options;
         options.rows = 500;
         options.extraArgs =
-            QStringList{"--rdap", "--rdap-bootstrap", bootstrap.fileName(), "--time-zone", "UTC"} + extra;
+            QStringList{"--rdap", "--rdap-bootstrap", bootstrap, "--time-zone", "UTC"} + extra;
         service = std::make_unique<ServiceProcess>(options);
         ASSERT_TRUE(service->start()) << service->error().toStdString();
         fetch = std::make_unique<ServiceLink>();

@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -357,6 +358,13 @@ std::string RdapFixture::lastRequest(const std::string& path) const {
     const std::lock_guard guard(m_impl->lock);
     const auto found = m_impl->heads.find(path);
     return found == m_impl->heads.end() ? std::string() : found->second;
+}
+
+std::string RdapFixture::writeBootstrap(const std::string& folder, const std::string& base) {
+    const std::string path = folder + "/bootstrap.json";
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << R"({"version":"1.0","services":[[["com","net","org"],[")" << base << R"("]]]})";
+    return path;
 }
 
 void RdapFixture::stopAnswering(bool down) {

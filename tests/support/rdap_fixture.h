@@ -48,6 +48,9 @@ public:
     std::vector<std::chrono::steady_clock::time_point> hitTimes(const std::string& path) const;
     // The request line and headers of the latest request for `path`, as parsed (CR LF lines).
     std::string lastRequest(const std::string& path) const;
+    // A bootstrap file in `folder` naming `base` (this fixture's baseUrl() or any other) the
+    // registry of com, net and org; its path.
+    static std::string writeBootstrap(const std::string& folder, const std::string& base);
     // While true the registry is down: each request is read and counted, and its connection
     // closed with no answer.
     void stopAnswering(bool down);
