@@ -145,6 +145,11 @@ TEST_F(FrmmainTest, ListRowsBecomeLookupsCopiesAndExports) {
     ASSERT_NE(progress, nullptr);
     EXPECT_FALSE(child<Command>("Command1")->isEnabled());
     ASSERT_TRUE(waitFor([&] { return progress->value() >= 1; }, kServiceWaitMs));
+    // Enter in the boxes starts nothing while the export runs, as their locked buttons would not.
+    child<QLineEdit>("Text4")->setText(first);
+    QTest::keyClick(child<QLineEdit>("Text4"), Qt::Key_Return);
+    QTest::keyClick(child<QLineEdit>("Text1"), Qt::Key_Return);
+    EXPECT_FALSE(child<QWidget>("Box3")->isVisible()) << "no lookup in the middle of the export";
     const auto buttons = progress->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 1);
     QTest::mouseClick(buttons.first(), Qt::LeftButton);

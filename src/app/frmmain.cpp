@@ -532,10 +532,13 @@ void Frmmain::wire() {
 }
 
 void Frmmain::Command1_Click() {
+    // Enter in a box reaches here while an export holds the buttons locked.
+    if (m_export) return;
     answer(m_search.newSearch(searchFilters()));
 }
 
 void Frmmain::Command2_Click() {
+    if (m_export) return;
     answer(m_lookup.lookup(ui->Text4->text(), [this] { return ui->Text4->text(); }));
 }
 
@@ -548,6 +551,7 @@ void Frmmain::Command4_Click() {
 }
 
 void Frmmain::Command5_Click() {
+    if (m_export) return;
     answer(m_search.jumpToPage(searchFilters(), ui->Text5->text()));
 }
 
