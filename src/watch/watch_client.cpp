@@ -89,7 +89,7 @@ void WatchClient::dispatch(Pending pending) {
 void WatchClient::post(const ServiceAddress& address, const QByteArray& token, Pending pending) {
     if (!pending.reply) return;
     QNetworkRequest request(urlOf(address, pending.call.path));
-    request.setRawHeader("Authorization", "Bearer " + token);
+    if (!token.isEmpty()) request.setRawHeader("Authorization", "Bearer " + token);
     request.setTransferTimeout(pending.call.timeoutMs);
     QNetworkReply* network = nullptr;
     if (pending.call.method == WatchCall::Method::Post) {

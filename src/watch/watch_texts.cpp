@@ -18,11 +18,11 @@ constexpr Word kStatuses[] = {
 };
 
 constexpr Word kBases[] = {
-    {u"pending-delete", u"注册局：待删除期"},
-    {u"redemption", u"注册局：赎回期"},
-    {u"auto-renew-grace", u"注册局：续费宽限期"},
-    {u"expired", u"注册局：已过期"},
-    {u"active", u"注册局：到期时间"},
+    {u"pending-delete", u"注册局状态（待删除期）"},
+    {u"redemption", u"注册局状态（赎回期）"},
+    {u"auto-renew-grace", u"注册局状态（续费宽限期）"},
+    {u"expired", u"到期时间（已过期）"},
+    {u"active", u"到期时间"},
     {u"local", u"本服务的删除列表"},
 };
 
