@@ -4,8 +4,10 @@
 #include "cli/watch_output.h"
 #include "watch/watch_calendar.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <QSet>
+#include <QUrl>
 
 namespace yuming::cli {
 
@@ -14,12 +16,6 @@ using namespace yuming::watch;
 WatchJob::WatchJob(Options options, QIODevice& out, QIODevice& err, QIODevice* in, QObject* parent)
     : CliJob(std::move(options), out, err, parent), m_client(m_options.service, m_options.token, this),
       m_in(in), m_names(m_options.names) {}
-
-WatchJob::WatchJob(Options options, UserService::Setup setup, QIODevice& out, QIODevice& err, QIODevice* in,
-                   QObject* parent)
-    : CliJob(std::move(options), out, err, parent),
-      m_client(m_options.service, m_options.token, std::move(setup), this), m_in(in),
-      m_names(m_options.names) {}
 
 std::optional<int> WatchJob::start() {
     if (m_options.watch == WatchCommand::Add && !m_options.lookupFile.isEmpty())
@@ -163,7 +159,8 @@ int WatchJob::writeChecks(const QList<CheckedName>& checked) {
     }
     // The service answers with what is done when its time is up.
     for (const QString& name : m_names) {
-        if (answered.contains(name) || answered.contains(name.toLower())) continue;
+        // Answered in the name's ASCII form.
+        if (answered.contains(name) || answered.contains(QString::fromLatin1(QUrl::toAce(name)))) continue;
         note(name + QStringLiteral(": not checked in the service's time"));
         exit = 1;
     }

@@ -4,7 +4,6 @@
 #include "watch/watch_answers.h"
 #include "watch/watch_client.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <optional>
@@ -19,9 +18,6 @@ public:
     // `in` is read for "-"; a file name opens that file.
     WatchJob(Options options, QIODevice& out, QIODevice& err, QIODevice* in = nullptr,
              QObject* parent = nullptr);
-    // This user's service as `setup` says (tests).
-    WatchJob(Options options, UserService::Setup setup, QIODevice& out, QIODevice& err,
-             QIODevice* in = nullptr, QObject* parent = nullptr);
     std::optional<int> start() override;
 
     // The names one add may hold, as the service takes them.

@@ -89,6 +89,10 @@ void WatchClient::dispatch(Pending pending) {
 void WatchClient::post(const ServiceAddress& address, const QByteArray& token, Pending pending) {
     if (!pending.reply) return;
     QNetworkRequest request(urlOf(address, pending.call.path));
+    // The service takes the API only from a Host that names its own port, even port 80, which
+    // Qt would leave out.
+    const QString host = address.host.contains(u':') ? u'[' + address.host + u']' : address.host;
+    request.setRawHeader("Host", (host + u':' + QString::number(address.port)).toUtf8());
     if (!token.isEmpty()) request.setRawHeader("Authorization", "Bearer " + token);
     request.setTransferTimeout(pending.call.timeoutMs);
     QNetworkReply* network = nullptr;
