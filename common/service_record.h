@@ -42,7 +42,7 @@ struct Record {
     quint16 port = 0;
     qint64 pid = 0;
     // What every request to the watch API carries; a service that keeps no watchlist records none.
-    std::optional<QByteArray> token;
+    std::optional<QByteArray> token = std::nullopt;
 };
 
 // "HOST:PORT\nPID\n", then "TOKEN\n" when there is one.

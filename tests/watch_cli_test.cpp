@@ -1,6 +1,7 @@
 // yuming-cli's watch commands and the watch API client against a loopback server that speaks
 // the API.
 #include "service_record.h"
+#include "support/script_server.h"
 #include "support/watch_api_server.h"
 #include "watch/watch_client.h"
 
@@ -213,6 +214,8 @@ TEST(WatchCli, RefusalsAndFailuresHaveTheirExitStatus) {
         {{"watch", "add"}, "watch add takes NAME..., --file FILE or -"},
         {{"watch", "add", "a.com", "--file", "f"}, "watch add takes NAME..., --file FILE or -"},
         {{"watch", "add", "a.com", "-"}, "- reads the names from stdin, alone"},
+        {{"watch", "add", "-", "--file=f"}, "- reads the names from stdin, alone"},
+        {{"search", "--out", "x.ics"}, "--out is for watch ics"},
         {{"watch", "remove"}, "watch remove needs names"},
         {{"watch", "history", "a.com", "b.com"}, "watch history takes one name"},
         {{"watch", "list", "a.com"}, "unexpected argument: a.com"},
@@ -340,6 +343,19 @@ TEST(WatchClientTest, FindsThisUsersServiceAndItsTokenInItsRecord) {
     EXPECT_EQ(answer.error,
               "this user's yuming-service keeps no watchlist (it recorded no token); restart it");
     EXPECT_EQ(server.requests().size(), 2);
+}
+
+TEST(WatchClientTest, AServiceThatGoesQuietFailsTheCallInItsTime) {
+    ScriptServer server;
+    server.setScript({ScriptServer::stall()});
+    WatchClient client(ServiceAddress{"127.0.0.1", server.port()}, kToken);
+    WatchCall call = WatchCall::check({});
+    call.timeoutMs = 1000;
+    const WatchAnswer answer = sendAndWait(client, call);
+    EXPECT_EQ(answer.kind, WatchAnswer::Kind::Failed);
+    EXPECT_EQ(answer.error, "the service did not answer within 1 s");
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].startsWith("POST /api/watch/check HTTP/1.1\r\n"));
 }
 
 TEST(WatchClientTest, TheRecordKeepsItsTokenAndAnOlderRecordStillReads) {

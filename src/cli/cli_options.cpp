@@ -298,7 +298,7 @@ QString watchProblem(Options& o, const QStringList& plain, bool formatGiven, boo
     }
     switch (o.watch) {
     case WatchCommand::Add:
-        if (o.names == QStringList{QStringLiteral("-")}) {
+        if (!fromFile && o.names == QStringList{QStringLiteral("-")}) {
             o.names.clear();
             o.lookupFile = QStringLiteral("-");
             return {};
@@ -390,6 +390,8 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
             return fail(problem);
         return o;
     }
+    if (!o.outPath.isEmpty()) return fail(QStringLiteral("--out is for watch ics"));
+    if (given("token")) return fail(QStringLiteral("--token is for watch"));
     if (o.job != Job::Lookup && !o.lookupFile.isEmpty()) return fail(QStringLiteral("--file is for lookup"));
     if (o.job == Job::Lookup && o.allPages)
         return fail(QStringLiteral("--all-pages is for search and preset"));

@@ -182,7 +182,8 @@ int WatchJob::writeCalendar(const WatchList& list) {
         note(QStringLiteral("cannot write ") + m_options.outPath + QStringLiteral(": ") + file.errorString());
         return 1;
     }
-    note(QStringLiteral("%1 events written to ").arg(events) + m_options.outPath);
+    note((events == 1 ? QStringLiteral("1 event") : QStringLiteral("%1 events").arg(events)) +
+         QStringLiteral(" written to ") + m_options.outPath);
     return 0;
 }
 

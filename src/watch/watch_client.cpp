@@ -117,6 +117,9 @@ void WatchClient::received(QNetworkReply* network, Pending pending) {
         return finish(pending, failed(QStringLiteral("the service's answer is too long")));
     const QVariant statusAttribute = network->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = network->error();
+    // Qt ends a transfer that went quiet for its timeout by cancelling it.
+    const bool timedOut =
+        error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError;
     if (!statusAttribute.isValid()) {
         if (error == QNetworkReply::ConnectionRefusedError && m_service.userService && !pending.relocated) {
             pending.relocated = true;
@@ -124,13 +127,13 @@ void WatchClient::received(QNetworkReply* network, Pending pending) {
             userService().ensure();
             return;
         }
-        if (error == QNetworkReply::OperationCanceledError)
+        if (timedOut)
             return finish(pending, failed(QStringLiteral("the service did not answer within %1 s")
                                               .arg(pending.call.timeoutMs / 1000)));
         return finish(pending, failed(network->errorString()));
     }
     const int status = statusAttribute.toInt();
-    if (error == QNetworkReply::OperationCanceledError)
+    if (timedOut)
         return finish(pending, failed(QStringLiteral("the service did not finish its answer within %1 s")
                                           .arg(pending.call.timeoutMs / 1000)));
     const QByteArray body = network->readAll();
