@@ -96,7 +96,7 @@ TEST(WatchIcs, TheCalendarOfTheWatchlistReadsBackEventByEvent) {
         {"abc.com@yuming.watch", "2026-12-15T03:00:00Z", "域名删除：abc.com",
          "状态：待删除期\n到期时间：2026-10-01 12:00 UTC\n预计删除：2026-12-15 03:00 "
          "UTC\n依据：注册局状态（待删除期）"},
-        {"xn--fsqu00a.com@yuming.watch", "2027-01-20T09:30:00Z", "域名删除：xn--fsqu00a.com",
+        {"xn--fsqu00a.com@yuming.watch", "2027-01-20T09:30:00Z", "域名删除：例子.com",
          "状态：赎回期\n到期时间：无\n预计删除：2027-01-20 09:30 UTC\n依据：本服务的删除列表"},
     };
     icalcomponent* event = icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT);
