@@ -267,7 +267,8 @@ TEST(WatchCli, AddReadsItsFileWholeOrSendsNothing) {
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.err, "yuming-cli: stdin: no names to add\n");
     r = runCli(at(server, {"watch", "add", "--file", dir.filePath("missing")}));
-    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(r.err, "yuming-cli: cannot read " + dir.filePath("missing") + ": No such file or directory\n");
     EXPECT_EQ(server.requests().size(), 1);
 }
 

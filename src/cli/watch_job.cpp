@@ -33,8 +33,9 @@ std::optional<int> WatchJob::readNames() {
         const bool opened = fromStdin ? file.open(stdin, QIODevice::ReadOnly)
                                       : (file.setFileName(path), file.open(QIODevice::ReadOnly));
         if (!opened) {
+            // As for lookup --file: a list that cannot be opened is a usage error.
             note(QStringLiteral("cannot read ") + path + QStringLiteral(": ") + file.errorString());
-            return 1;
+            return 2;
         }
         source = &file;
     }
