@@ -35,8 +35,9 @@ bool makePrivateFolder(const QString& folder) {
 }
 
 QByteArray formatRecord(const Record& record) {
-    return record.host.toUtf8() + ':' + QByteArray::number(record.port) + '\n' +
-           QByteArray::number(record.pid) + '\n';
+    const QByteArray text = record.host.toUtf8() + ':' + QByteArray::number(record.port) + '\n' +
+                            QByteArray::number(record.pid) + '\n';
+    return record.token ? text + *record.token + '\n' : text;
 }
 
 std::optional<Record> parseRecord(QByteArrayView text) {
@@ -51,6 +52,7 @@ std::optional<Record> parseRecord(QByteArrayView text) {
     const uint port = address.mid(colon + 1).toUInt(&portOk);
     if (!portOk || !pidOk || port == 0 || port > 65535 || record.pid <= 0) return std::nullopt;
     record.port = static_cast<quint16>(port);
+    if (lines.size() > 2 && !lines[2].isEmpty()) record.token = lines[2];
     return record;
 }
 

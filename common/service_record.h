@@ -41,9 +41,11 @@ struct Record {
     QString host;
     quint16 port = 0;
     qint64 pid = 0;
+    // What every request to the watch API carries; a service that keeps no watchlist records none.
+    std::optional<QByteArray> token = std::nullopt;
 };
 
-// "HOST:PORT\nPID\n"
+// "HOST:PORT\nPID\n", then "TOKEN\n" when there is one.
 QByteArray formatRecord(const Record& record);
 
 std::optional<Record> parseRecord(QByteArrayView text);

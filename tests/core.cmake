@@ -26,3 +26,11 @@ target_link_libraries(log_writer PRIVATE yuming_core)
 yuming_warnings(log_writer)
 target_compile_definitions(search_logic_test PRIVATE YUMING_LOG_WRITER="$<TARGET_FILE:log_writer>")
 add_dependencies(search_logic_test log_writer)
+# The watch commands and client against a loopback server speaking the watch API; the calendar
+# read back by a real iCalendar parser (libical, for this test alone).
+pkg_check_modules(LIBICAL REQUIRED IMPORTED_TARGET libical)
+yuming_add_test(watch_test SOURCES watch_cli_test.cpp ical_test.cpp support/watch_api_server.cpp
+  LIBS yuming_cli yuming_watch PkgConfig::LIBICAL)
+target_compile_definitions(watch_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>"
+  YUMING_LOCK_HOLDER="$<TARGET_FILE:lock_holder>")
+add_dependencies(watch_test yuming-cli lock_holder)

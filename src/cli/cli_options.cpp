@@ -55,6 +55,12 @@ QString usage() {
         "       yuming-cli [--service HOST[:PORT]] preset [--page N | --all-pages]\n"
         "       yuming-cli [--service HOST[:PORT]] lookup DOMAIN [--log FILE]\n"
         "       yuming-cli [--service HOST[:PORT]] lookup --file FILE|- [--delay MS] [--log FILE]\n"
+        "       yuming-cli [--service HOST[:PORT]] watch add NAME...|--file FILE|-\n"
+        "       yuming-cli [--service HOST[:PORT]] watch remove NAME...\n"
+        "       yuming-cli [--service HOST[:PORT]] watch list [--format tsv|csv|json]\n"
+        "       yuming-cli [--service HOST[:PORT]] watch check [NAME...]\n"
+        "       yuming-cli [--service HOST[:PORT]] watch history NAME\n"
+        "       yuming-cli [--service HOST[:PORT]] watch ics [--out FILE]\n"
         "search options (defaults are the window's):\n"
         "  --key TEXT            keyword\n"
         "  --pos any|left|right|both\n"
@@ -74,13 +80,30 @@ QString usage() {
         "                        refused, error, timeout), expiry and deletion, tab-separated\n"
         "  --log FILE            the file each lookup page is appended to (default xxx.txt beside\n"
         "                        the program, or in the user's data folder where that is read-only)\n"
+        "watch (the names this user's service keeps checking):\n"
+        "  add                   adds names (--file FILE or -: one per line, blank lines and # comments\n"
+        "                        skipped); prints added and already-watched counts. Any name the\n"
+        "                        service refuses is named on stderr and nothing is added\n"
+        "  remove                stops watching names; prints how many were removed\n"
+        "  list                  name, status, expiry, deletion, basis, seconds left, checked at;\n"
+        "                        times in UTC (ISO 8601), empty (JSON: null) when unknown\n"
+        "  check                 checks the names (default: all) now and waits for the answers;\n"
+        "                        prints name, changed|unchanged|error, from, to for each\n"
+        "  history               the name's status changes, oldest first: time, from, to\n"
+        "  ics                   an iCalendar file of the deletion estimates (--out FILE, default\n"
+        "                        stdout), one event each with an alarm an hour before\n"
+        "  --token TOKEN         with --service: the service's token (default: $YUMING_TOKEN; the\n"
+        "                        environment keeps it out of the process list). This user's own\n"
+        "                        service needs none: its token is read from its record\n"
         "  -h, --help, help      this text\n"
         "Without --service the commands use this user's own yuming-service: the running one, or\n"
         "one they start (it seeds its database on first start and ends after 30 minutes without a\n"
         "request). --service HOST[:PORT] uses exactly that address and starts nothing.\n"
         "Status texts go to stderr; the page count and rows, or the lookup result, to stdout.\n"
         "Exit status: 0 done, 1 failed or timed out (for --file: any domain not answered), 2 refused\n"
-        "or bad usage, 130 stopped by Ctrl+C (after the request in flight; output ends on a whole line).\n");
+        "or bad usage, 130 stopped by Ctrl+C (after the request in flight; output ends on a whole line).\n"
+        "watch: 0 done, 1 failed (the service refused the request or a name's check failed; the\n"
+        "service's reason on stderr), 2 bad usage.\n");
 }
 
 namespace {
@@ -91,7 +114,7 @@ constexpr QLatin1StringView kValued[] = {
     QLatin1StringView("min"),     QLatin1StringView("max"),    QLatin1StringView("kind"),
     QLatin1StringView("sort"),    QLatin1StringView("suffix"), QLatin1StringView("page"),
     QLatin1StringView("log"),     QLatin1StringView("file"),   QLatin1StringView("delay"),
-    QLatin1StringView("format")};
+    QLatin1StringView("format"),  QLatin1StringView("out"),    QLatin1StringView("token")};
 
 template <size_t N> bool listed(const QLatin1StringView (&names)[N], QStringView name) {
     for (QLatin1StringView n : names)
@@ -135,6 +158,18 @@ std::optional<int> delayOf(const QString& text) {
     return ms;
 }
 
+// The service's token: 256 bits in lower-case hex.
+bool isToken(QStringView text) {
+    if (text.size() != 64) return false;
+    for (QChar c : text)
+        if (!(c >= u'0' && c <= u'9') && !(c >= u'a' && c <= u'f')) return false;
+    return true;
+}
+
+QString tokenProblem(const QString& source) {
+    return source + QStringLiteral(" takes the service's token: 64 hex digits, lower case");
+}
+
 // Why an option's value is no good, or nothing.
 QString valueProblem(QStringView name, const QString& value) {
     const QString option = QStringLiteral("--") + name.toString();
@@ -155,6 +190,8 @@ QString valueProblem(QStringView name, const QString& value) {
         return option + QStringLiteral(" takes at most ") + QString::number(kLongestBoxText) +
                QStringLiteral(" characters, as the window's box does");
     if (name == u"log" && value.isEmpty()) return option + QStringLiteral(" takes a file name");
+    if (name == u"out" && value.isEmpty()) return option + QStringLiteral(" takes a file name");
+    if (name == u"token" && !isToken(value)) return tokenProblem(option);
     if (name == u"format" && !named(kFormats, value))
         return QStringLiteral("--format takes one of ") + choices(kFormats);
     return {};
@@ -164,6 +201,17 @@ std::optional<Job> jobNamed(QStringView name) {
     if (name == u"search") return Job::Search;
     if (name == u"preset") return Job::Preset;
     if (name == u"lookup") return Job::Lookup;
+    if (name == u"watch") return Job::Watch;
+    return std::nullopt;
+}
+
+std::optional<WatchCommand> watchCommandNamed(QStringView name) {
+    if (name == u"add") return WatchCommand::Add;
+    if (name == u"remove") return WatchCommand::Remove;
+    if (name == u"list") return WatchCommand::List;
+    if (name == u"check") return WatchCommand::Check;
+    if (name == u"history") return WatchCommand::History;
+    if (name == u"ics") return WatchCommand::Ics;
     return std::nullopt;
 }
 
@@ -192,8 +240,9 @@ Walk walk(const QStringList& args) {
                 w.error = QStringLiteral("unknown command: ") + arg;
                 return w;
             }
-            // The command, then a lookup's one domain.
-            if (w.plain.size() >= (*job == Job::Lookup ? 2 : 1)) {
+            // The command, then a lookup's one domain; watch's own command and its names.
+            const qsizetype most = *job == Job::Lookup ? 2 : *job == Job::Watch ? args.size() : 1;
+            if (w.plain.size() >= most) {
                 w.error = QStringLiteral("unexpected argument: ") + arg;
                 return w;
             }
@@ -228,6 +277,48 @@ Walk walk(const QStringList& args) {
     }
     w.forParser << QStringLiteral("--") << w.plain;
     return w;
+}
+
+// Fills in a watch command from the arguments after "watch", or says why they are no good.
+QString watchProblem(Options& o, const QStringList& plain, bool formatGiven, bool tokenGiven) {
+    if (plain.isEmpty()) return QStringLiteral("watch needs one of add, remove, list, check, history, ics");
+    const auto command = watchCommandNamed(plain[0]);
+    if (!command) return QStringLiteral("unknown watch command: ") + plain[0];
+    o.watch = *command;
+    o.names = plain.mid(1);
+    const bool fromFile = !o.lookupFile.isEmpty();
+    if (fromFile && o.watch != WatchCommand::Add) return QStringLiteral("--file is for lookup and watch add");
+    if (!o.outPath.isEmpty() && o.watch != WatchCommand::Ics) return QStringLiteral("--out is for watch ics");
+    if (formatGiven && o.watch != WatchCommand::List) return QStringLiteral("--format is for watch list");
+    if (o.service.userService && tokenGiven) return QStringLiteral("--token goes with --service");
+    if (!o.service.userService && !tokenGiven) {
+        o.token = qgetenv("YUMING_TOKEN");
+        if (!o.token.isEmpty() && !isToken(QString::fromLatin1(o.token)))
+            return QStringLiteral("YUMING_TOKEN holds no token: 64 hex digits, lower case");
+    }
+    switch (o.watch) {
+    case WatchCommand::Add:
+        if (!fromFile && o.names == QStringList{QStringLiteral("-")}) {
+            o.names.clear();
+            o.lookupFile = QStringLiteral("-");
+            return {};
+        }
+        if (o.names.contains(QStringLiteral("-")))
+            return QStringLiteral("- reads the names from stdin, alone");
+        if (o.names.isEmpty() == !fromFile)
+            return QStringLiteral("watch add takes NAME..., --file FILE or -");
+        return {};
+    case WatchCommand::Remove:
+        return o.names.isEmpty() ? QStringLiteral("watch remove needs names") : QString();
+    case WatchCommand::History:
+        return o.names.size() == 1 ? QString() : QStringLiteral("watch history takes one name");
+    case WatchCommand::Check:
+        return {};
+    case WatchCommand::List:
+    case WatchCommand::Ics:
+        return o.names.isEmpty() ? QString() : QStringLiteral("unexpected argument: ") + o.names[0];
+    }
+    return {};
 }
 
 } // namespace
@@ -280,6 +371,8 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
     o.lookupFile = value("file");
     o.allPages = given("all-pages");
     o.quiet = given("quiet");
+    o.outPath = value("out");
+    o.token = value("token").toLatin1();
 
     const auto fail = [&error](const QString& why) {
         error = why;
@@ -291,6 +384,14 @@ std::optional<Options> parseOptions(const QStringList& args, QString& error) {
     if (o.job == Job::Preset) o.filters = presetQuery();
     if (o.job == Job::Lookup && haveDomain == !o.lookupFile.isEmpty())
         return fail(QStringLiteral("lookup needs a DOMAIN or --file, not both"));
+    if (o.job == Job::Watch) {
+        if (const QString problem = watchProblem(o, plain.mid(1), given("format"), given("token"));
+            !problem.isEmpty())
+            return fail(problem);
+        return o;
+    }
+    if (!o.outPath.isEmpty()) return fail(QStringLiteral("--out is for watch ics"));
+    if (given("token")) return fail(QStringLiteral("--token is for watch"));
     if (o.job != Job::Lookup && !o.lookupFile.isEmpty()) return fail(QStringLiteral("--file is for lookup"));
     if (o.job == Job::Lookup && o.allPages)
         return fail(QStringLiteral("--all-pages is for search and preset"));

@@ -1,9 +1,11 @@
-// yuming-cli: the tool's search, preset search and lookup without a window, over the same core.
+// yuming-cli: the tool's search, preset search and lookup without a window, over the same core,
+// and the watchlist of this user's service.
 #include "cli/all_pages_job.h"
 #include "cli/batch_lookup_job.h"
 #include "cli/cli_options.h"
 #include "cli/lookup_job.h"
 #include "cli/search_job.h"
+#include "cli/watch_job.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -18,6 +20,7 @@ using namespace yuming::cli;
 namespace {
 
 std::unique_ptr<CliJob> jobFor(const Options& options, QIODevice& out, QIODevice& err) {
+    if (options.job == Job::Watch) return std::make_unique<WatchJob>(options, out, err);
     if (options.job == Job::Lookup && !options.lookupFile.isEmpty())
         return std::make_unique<BatchLookupJob>(options, out, err);
     if (options.job == Job::Lookup) return std::make_unique<LookupJob>(options, out, err);

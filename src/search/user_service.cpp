@@ -36,7 +36,8 @@ UserService::UserService(QObject* parent)
                         user_service::dataFolder() + u'/' + QLatin1String(user_service::kLogName)},
                   parent) {}
 
-UserService::UserService(Setup setup, QObject* parent) : QObject(parent), m_setup(std::move(setup)), m_poll(this) {
+UserService::UserService(Setup setup, QObject* parent)
+    : QObject(parent), m_setup(std::move(setup)), m_poll(this) {
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &UserService::poll);
 }
@@ -52,12 +53,16 @@ QString UserService::findProgram() {
 }
 
 std::optional<ServiceAddress> UserService::running() const {
+    const auto found = record();
+    if (!found) return std::nullopt;
+    return ServiceAddress{found->host, found->port};
+}
+
+std::optional<user_service::Record> UserService::record() const {
     if (user_service::lockHolder(lockPath(m_setup.runtimeFolder)) == 0) return std::nullopt;
     QFile file(m_setup.runtimeFolder + u'/' + QLatin1String(user_service::kRecordName));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const auto record = user_service::parseRecord(file.read(256));
-    if (!record) return std::nullopt;
-    return ServiceAddress{record->host, record->port};
+    return user_service::parseRecord(file.read(256));
 }
 
 void UserService::ensure() {

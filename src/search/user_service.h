@@ -1,6 +1,7 @@
 #pragma once
 
 #include "search/service_address.h"
+#include "service_record.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,9 +19,9 @@ class UserService : public QObject {
     Q_OBJECT
 public:
     struct Setup {
-        QString program;       // yuming-service
-        QString runtimeFolder; // where the service records its address
-        QString logPath;       // the started service's log (it keeps the file to a bounded size)
+        QString program;            // yuming-service
+        QString runtimeFolder;      // where the service records its address
+        QString logPath;            // the started service's log (it keeps the file to a bounded size)
         int startLimitMs = 120'000; // a first start seeds its database; a big one takes a while
     };
 
@@ -31,6 +32,8 @@ public:
     // The service's address if it is up now: its lock is held and its record readable. Cheap
     // enough to ask before every request.
     std::optional<ServiceAddress> running() const;
+    // The whole record of the service that is up now, its token among it.
+    std::optional<user_service::Record> record() const;
 
     // Finds the service or starts it; ready() or failed() follows, never from inside this call.
     void ensure();
