@@ -41,9 +41,12 @@ struct Record {
     QString host;
     quint16 port = 0;
     qint64 pid = 0;
+    // The secret a watchlist request must carry: 64 lower-case hex digits. Empty in a record
+    // written by a service from before the watchlist.
+    QByteArray token;
 };
 
-// "HOST:PORT\nPID\n"
+// "HOST:PORT\nPID\n", and "TOKEN\n" after them when there is one.
 QByteArray formatRecord(const Record& record);
 
 std::optional<Record> parseRecord(QByteArrayView text);
