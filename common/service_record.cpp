@@ -38,7 +38,8 @@ bool makePrivateFolder(const QString& folder) {
 
 QByteArray formatRecord(const Record& record) {
     return record.host.toUtf8() + ':' + QByteArray::number(record.port) + '\n' +
-           QByteArray::number(record.pid) + '\n' + (record.token.isEmpty() ? QByteArray() : record.token + '\n');
+           QByteArray::number(record.pid) + '\n' +
+           (record.token.isEmpty() ? QByteArray() : record.token + '\n');
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -130,7 +131,10 @@ void startWatchlist(Serving& serving) {
     const ServiceOptions& options = serving.options;
     WatchChecker checker = makeChecker(options.dbPath, serving.online.get(), zoneOf(options));
     const std::function<void(const WatchEvent&)> sink = logEvent;
-    auto watchlist = std::make_unique<Watchlist>(options.dbPath, WatchSchedule(options.watch), std::move(checker), sink);
+    auto watchlist =
+        std::make_unique<Watchlist>(options.dbPath, WatchSchedule(options.watch), std::move(checker), sink);
+    // A check waits its turn at the registry at most (checks under way) / rate seconds.
+    watchlist->setInFlight(static_cast<std::size_t>(std::clamp(options.rdapRate * 10, 1.0, 4.0)));
     std::string error;
     if (!watchlist->start(error)) {
         std::cerr << "yuming-service: the watchlist cannot be read, and is not served: " << error << '\n';
@@ -179,9 +183,9 @@ bool startData(Serving& serving) {
 // Listening, published where the tools look, and announced.
 bool startFront(Serving& serving) {
     const ServiceOptions& options = serving.options;
-    serving.front = std::make_unique<HttpFront>(Routes(*serving.catalogs, options.dbPath, serving.online.get(),
-                                                       options.rdap == ServiceOptions::Rdap::Auto,
-                                                       serving.watchApi.get()));
+    serving.front = std::make_unique<HttpFront>(
+        Routes(*serving.catalogs, options.dbPath, serving.online.get(),
+               options.rdap == ServiceOptions::Rdap::Auto, serving.watchApi.get()));
     const int port = serving.front->bind(options.host, options.port);
     if (port < 0) {
         std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';

@@ -5,8 +5,8 @@
 
 #include "protocol/sample_header.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/bind_executor.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -73,8 +73,7 @@ struct RequestBody {
             m_body.keep = m_keeps();
             if (m_body.keep && length) m_body.kept.reserve(static_cast<std::size_t>(*length));
         }
-        template <class Buffers>
-        std::size_t put(const Buffers& buffers, error_code& ec) {
+        template <class Buffers> std::size_t put(const Buffers& buffers, error_code& ec) {
             ec = {};
             const std::size_t size = asio::buffer_size(buffers);
             m_body.seen += size;
@@ -96,14 +95,13 @@ std::string_view std_view(boost::beast::string_view text) {
     return {text.data(), text.size()};
 }
 
-
 // The target of a request line ("POST /api/watch/add HTTP/1.1").
 std::string_view targetOf(std::string_view requestLine) {
     const auto first = requestLine.find(' ');
     if (first == std::string_view::npos) return {};
     const auto second = requestLine.find(' ', first + 1);
-    return requestLine.substr(first + 1, second == std::string_view::npos ? std::string_view::npos
-                                                                            : second - first - 1);
+    return requestLine.substr(first + 1,
+                              second == std::string_view::npos ? std::string_view::npos : second - first - 1);
 }
 
 template <class Message> std::string headerValue(const Message& message, http::field field) {
@@ -306,9 +304,8 @@ private:
             const std::size_t size = m_socket.read_some(space, ec);
             if (ec != asio::error::would_block) return onRead(ec, size);
         }
-        m_socket.async_read_some(space, [self = shared_from_this()](error_code ec, std::size_t size) {
-            self->onRead(ec, size);
-        });
+        m_socket.async_read_some(
+            space, [self = shared_from_this()](error_code ec, std::size_t size) { self->onRead(ec, size); });
     }
 
     void onRead(error_code ec, std::size_t size) {
@@ -362,7 +359,8 @@ private:
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(limits.headBytes + 4));
         m_api = isApiTarget(targetOf(m_requestLine));
-        m_parser->body_limit(m_api && m_requestLine.starts_with("POST ") ? limits.apiBodyBytes : limits.bodyBytes);
+        m_parser->body_limit(m_api && m_requestLine.starts_with("POST ") ? limits.apiBodyBytes
+                                                                         : limits.bodyBytes);
         error_code ec;
         m_parser->put(asio::buffer(head.data(), head.size()), ec);
         m_buffer.consume(m_scan.end);
@@ -416,10 +414,11 @@ private:
         m_response = {};
         m_response.version(11);
         m_response.result(static_cast<unsigned>(reply.status));
-        m_response.reason(boost::beast::string_view(reasonPhrase(reply.status).data(),
-                                                    reasonPhrase(reply.status).size()));
+        m_response.reason(
+            boost::beast::string_view(reasonPhrase(reply.status).data(), reasonPhrase(reply.status).size()));
         m_response.set(http::field::content_type, reply.contentType.empty() ? kHtml : reply.contentType);
-        if (reply.allowHeader) m_response.set(http::field::allow, reply.allow.empty() ? "GET, HEAD" : reply.allow);
+        if (reply.allowHeader)
+            m_response.set(http::field::allow, reply.allow.empty() ? "GET, HEAD" : reply.allow);
         if (reply.sampleHeader) m_response.set(headers::kSample, headers::kSampleValue);
         if (!keepAlive)
             m_response.set(http::field::connection, "close");
@@ -518,9 +517,9 @@ int HttpFront::Impl::bind(const std::string& host, int port) {
     const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
     // Address reuse lets a restarted service bind while old connections linger; it does not
     // let two listeners share a port (that would take SO_REUSEPORT).
-    if (acceptor.open(endpoint.protocol(), ec) || acceptor.set_option(tcp::acceptor::reuse_address(true), ec) ||
-        acceptor.bind(endpoint, ec) || acceptor.listen(asio::socket_base::max_listen_connections, ec) ||
-        acceptor.non_blocking(true, ec)) {
+    if (acceptor.open(endpoint.protocol(), ec) ||
+        acceptor.set_option(tcp::acceptor::reuse_address(true), ec) || acceptor.bind(endpoint, ec) ||
+        acceptor.listen(asio::socket_base::max_listen_connections, ec) || acceptor.non_blocking(true, ec)) {
         acceptor.close(ec);
         return -1;
     }
@@ -585,7 +584,8 @@ void HttpFront::Impl::welcome(tcp::socket socket, bool onItsStrand) {
     socket.set_option(tcp::no_delay(true), ec);
     const tcp::endpoint peer = socket.remote_endpoint(ec);
     if (ec) return;
-    auto connection = std::make_shared<Connection>(*this, std::move(socket), peer.address().to_string(), peer.port());
+    auto connection =
+        std::make_shared<Connection>(*this, std::move(socket), peer.address().to_string(), peer.port());
     std::shared_ptr<Connection> victim;
     const bool admitted = admit(*connection, victim);
     if (victim) asio::post(victim->executor(), [victim] { victim->evict(); });
@@ -655,7 +655,8 @@ void HttpFront::Impl::release(Connection& connection) {
     if (!connection.counted) return;
     connection.counted = false;
     --open;
-    if (const auto found = perAddress.find(connection.address()); found != perAddress.end() && --found->second == 0)
+    if (const auto found = perAddress.find(connection.address());
+        found != perAddress.end() && --found->second == 0)
         perAddress.erase(found);
 }
 
@@ -684,7 +685,9 @@ void HttpFront::Impl::work() {
     // A lookup that asks a registry responds later, from elsewhere; this worker goes on at once.
     const auto executor = job.connection->executor();
     auto respond = [executor, connection = job.connection](Reply reply) {
-        asio::post(executor, [connection, reply = std::move(reply)]() mutable { connection->deliver(std::move(reply)); });
+        asio::post(executor, [connection, reply = std::move(reply)]() mutable {
+            connection->deliver(std::move(reply));
+        });
     };
     try {
         routes.answer(job.request, respond);

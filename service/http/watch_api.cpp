@@ -72,7 +72,8 @@ bool namesOf(const Request& request, bool mayBeAbsent, std::vector<std::string>&
         return false;
     }
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parseError);
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         failure = jsonError(400, parseError.error != QJsonParseError::NoError
                                      ? "The body is not JSON: " + parseError.errorString().toStdString()
@@ -98,14 +99,16 @@ bool namesOf(const Request& request, bool mayBeAbsent, std::vector<std::string>&
         if (name)
             names.push_back(*name);
         else
-            bad.append(value.isString() ? value : QJsonValue(QString::fromUtf8(QJsonDocument(QJsonArray{value})
-                                                                                  .toJson(QJsonDocument::Compact))));
+            bad.append(value.isString()
+                           ? value
+                           : QJsonValue(QString::fromUtf8(
+                                 QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact))));
     }
     if (bad.isEmpty()) return true;
-    const QString text = QString::number(bad.size()) +
-                         QLatin1String(bad.size() == 1 ? " name is" : " names are") +
-                         QLatin1String(" not a domain the service watches (one label and com, net, org or cn, "
-                                       "at most 253 bytes); nothing was changed");
+    const QString text =
+        QString::number(bad.size()) + QLatin1String(bad.size() == 1 ? " name is" : " names are") +
+        QLatin1String(" not a domain the service watches (one label and com, net, org or cn, "
+                      "at most 253 bytes); nothing was changed");
     const QJsonObject error{{QStringLiteral("error"), text}, {QStringLiteral("bad"), bad}};
     failure = json(400, QJsonDocument(error).toJson(QJsonDocument::Compact).toStdString());
     return false;
@@ -114,7 +117,8 @@ bool namesOf(const Request& request, bool mayBeAbsent, std::vector<std::string>&
 } // namespace
 
 Reply jsonError(int status, std::string_view message) {
-    const QJsonObject error{{QStringLiteral("error"), QString::fromUtf8(message.data(), qsizetype(message.size()))}};
+    const QJsonObject error{
+        {QStringLiteral("error"), QString::fromUtf8(message.data(), qsizetype(message.size()))}};
     return json(status, QJsonDocument(error).toJson(QJsonDocument::Compact).toStdString());
 }
 
@@ -127,7 +131,8 @@ std::optional<std::string> watchName(std::string_view text, std::string& why) {
     const std::string ascii = QUrl::toAce(name, QUrl::AceProcessingOption::IgnoreIDNWhitelist).toStdString();
     const auto dot = ascii.find('.');
     if (ascii.empty() || ascii.size() > kLongestName || dot == std::string::npos ||
-        ascii.find('.', dot + 1) != std::string::npos || !plainLabel(std::string_view(ascii).substr(0, dot))) {
+        ascii.find('.', dot + 1) != std::string::npos ||
+        !plainLabel(std::string_view(ascii).substr(0, dot))) {
         why = "not a domain";
         return std::nullopt;
     }
@@ -138,7 +143,8 @@ std::optional<std::string> watchName(std::string_view text, std::string& why) {
     return ascii;
 }
 
-WatchApi::WatchApi(Watchlist& watchlist, std::string token) : m_watchlist(watchlist), m_token(std::move(token)) {}
+WatchApi::WatchApi(Watchlist& watchlist, std::string token)
+    : m_watchlist(watchlist), m_token(std::move(token)) {}
 
 // Another site's page in the user's browser can reach a loopback port, and a name that resolves to
 // 127.0.0.1 can make it look same-origin; neither knows the token, nor sends the service's own Host.
@@ -147,8 +153,10 @@ std::optional<Reply> WatchApi::refusal(const Request& request) const {
     const auto own = [&](std::string_view host) {
         return host == "127.0.0.1:" + port || host == "localhost:" + port;
     };
-    if (!own(request.host)) return jsonError(403, "Only Host 127.0.0.1:" + port + " or localhost:" + port + ".");
-    if (!request.origin.empty() && !own(std::string_view(request.origin).substr(request.origin.find("://") + 3)))
+    if (!own(request.host))
+        return jsonError(403, "Only Host 127.0.0.1:" + port + " or localhost:" + port + ".");
+    if (!request.origin.empty() &&
+        !own(std::string_view(request.origin).substr(request.origin.find("://") + 3)))
         return jsonError(403, "Requests from other origins are refused.");
     constexpr std::string_view kBearer = "Bearer ";
     const std::string_view given = request.authorization;
@@ -162,7 +170,8 @@ void WatchApi::answer(const Request& request, Routes::Respond respond) const {
     const std::string_view target = request.target;
     const auto mark = target.find('?');
     const std::string_view path = target.substr(0, mark);
-    const std::string_view query = mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1);
+    const std::string_view query =
+        mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1);
     const bool get = request.method == "GET" || request.method == "HEAD";
     const bool post = request.method == "POST";
     if (path == "/api/watch") return respond(get ? list() : notAllowed("GET, HEAD"));
@@ -191,8 +200,9 @@ Reply WatchApi::list() const {
                 ",\"secondsLeft\":" +
                 (state.deletion.isValid() ? std::to_string(std::max<qint64>(0, now.secsTo(state.deletion)))
                                           : std::string("null")) +
-                ",\"checkedAt\":" + timeText(state.checkedAt) + ",\"nextCheck\":" + timeText(state.nextCheck) +
-                ",\"addedAt\":" + timeText(state.addedAt) + '}';
+                ",\"checkedAt\":" + timeText(state.checkedAt) +
+                ",\"nextCheck\":" + timeText(state.nextCheck) + ",\"addedAt\":" + timeText(state.addedAt) +
+                '}';
     }
     body += "]}";
     return json(200, std::move(body));
@@ -204,8 +214,8 @@ Reply WatchApi::add(const Request& request) const {
     if (!namesOf(request, false, names, failure)) return std::move(*failure);
     const Watchlist::Added added = m_watchlist.add(names);
     if (!added.error.empty()) return jsonError(500, "The watchlist cannot be written: " + added.error);
-    return json(200, "{\"added\":" + std::to_string(added.added) + ",\"already\":" + std::to_string(added.already) +
-                         '}');
+    return json(200, "{\"added\":" + std::to_string(added.added) +
+                         ",\"already\":" + std::to_string(added.already) + '}');
 }
 
 Reply WatchApi::remove(const Request& request) const {
@@ -234,10 +244,11 @@ void WatchApi::check(const Request& request, Routes::Respond respond) const {
         std::string body = "{\"checked\":[";
         for (std::size_t i = 0; i < reports.size(); ++i) {
             const CheckReport& report = reports[i];
-            body += (i ? ",{" : "{") + std::string("\"name\":") + quoted(report.name) +
-                    ",\"changed\":" + (report.changed ? "true" : "false") + ",\"from\":\"" +
-                    std::string(statusName(report.from)) + "\",\"to\":\"" + std::string(statusName(report.to)) +
-                    "\",\"error\":" + (report.error.empty() ? std::string("null") : quoted(report.error)) + '}';
+            body +=
+                (i ? ",{" : "{") + std::string("\"name\":") + quoted(report.name) +
+                ",\"changed\":" + (report.changed ? "true" : "false") + ",\"from\":\"" +
+                std::string(statusName(report.from)) + "\",\"to\":\"" + std::string(statusName(report.to)) +
+                "\",\"error\":" + (report.error.empty() ? std::string("null") : quoted(report.error)) + '}';
         }
         respond(json(200, body + "]}"));
     };
@@ -259,7 +270,8 @@ Reply WatchApi::history(std::string_view query) const {
     for (std::size_t i = 0; i < changes.value.size(); ++i) {
         const WatchChange& change = changes.value[i];
         body += (i ? ",{" : "{") + std::string("\"at\":") + timeText(change.at) + ",\"from\":\"" +
-                std::string(statusName(change.from)) + "\",\"to\":\"" + std::string(statusName(change.to)) + "\"}";
+                std::string(statusName(change.from)) + "\",\"to\":\"" + std::string(statusName(change.to)) +
+                "\"}";
     }
     return json(200, body + "]}");
 }

@@ -107,9 +107,9 @@ WatchAnswer localCheck(Store& store, const std::string& name, const QTimeZone& z
     result.expiry = timeOf(held.value->expiry, zone);
     const qint64 days = now.secsTo(deletion) / 86400;
     result.status = result.expiry.isValid() && now < result.expiry ? WatchStatus::Active
-                    : days < kPendingDays                           ? WatchStatus::PendingDelete
-                    : days < kPendingDays + kRedemptionDays         ? WatchStatus::Redemption
-                                                                    : WatchStatus::AutoRenewGrace;
+                    : days < kPendingDays                          ? WatchStatus::PendingDelete
+                    : days < kPendingDays + kRedemptionDays        ? WatchStatus::Redemption
+                                                                   : WatchStatus::AutoRenewGrace;
     return result;
 }
 
@@ -134,8 +134,9 @@ WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zo
         Store& store = held->get();
         const std::optional<DomainName> split = splitDomain(name);
         if (online && split && online->covers(split->suffix))
-            return online->refresh(store, *split, maxAge,
-                                   [done = std::move(done)](LookupOutcome outcome) { done(checkOf(outcome)); });
+            return online->refresh(store, *split, maxAge, [done = std::move(done)](LookupOutcome outcome) {
+                done(checkOf(outcome));
+            });
         done(localCheck(store, name, zone, QDateTime::currentDateTimeUtc()));
     };
 }

@@ -86,9 +86,9 @@ std::vector<WatchEvent> WatchSchedule::apply(WatchState& state, const WatchAnswe
     if (!result.ok) {
         ++state.failures;
         const int doublings = std::min(state.failures - 1, 20);
-        const qint64 retry = std::min({m_intervals.retryFirst.count() << doublings,
-                                       m_intervals.retryLongest.count(),
-                                       checkInterval(m_intervals, state, at).count()});
+        const qint64 retry =
+            std::min({m_intervals.retryFirst.count() << doublings, m_intervals.retryLongest.count(),
+                      checkInterval(m_intervals, state, at).count()});
         state.nextCheck = at.addSecs(std::max<qint64>(1, retry));
         return {};
     }

@@ -65,14 +65,16 @@ std::string_view statusName(WatchStatus status);
 std::optional<WatchStatus> statusNamed(std::string_view name);
 
 // How long after a check at `now` the next one is due for a name as `state` has it, before jitter.
-std::chrono::seconds checkInterval(const WatchIntervals& intervals, const WatchState& state, const QDateTime& now);
+std::chrono::seconds checkInterval(const WatchIntervals& intervals, const WatchState& state,
+                                   const QDateTime& now);
 
 // The watchlist's rules, without threads or storage: when a name is asked next, what a check's
 // answer changes and which events it makes, and which reminders are due. The clock is the caller's.
 class WatchSchedule {
 public:
     using Clock = std::function<QDateTime()>;
-    explicit WatchSchedule(WatchIntervals intervals, Clock clock = {}, unsigned seed = std::random_device{}());
+    explicit WatchSchedule(WatchIntervals intervals, Clock clock = {},
+                           unsigned seed = std::random_device{}());
 
     QDateTime now() const;
     const WatchIntervals& intervals() const { return m_intervals; }

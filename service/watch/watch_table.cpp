@@ -142,8 +142,9 @@ std::string WatchTable::save(const WatchState& state, const std::optional<WatchC
                 return false;
             }
             if (!change) return true;
-            Statement note(m_db, "INSERT INTO watch_changes (name, at, from_status, to_status) "
-                                 "SELECT ?1, ?2, ?3, ?4 WHERE EXISTS (SELECT 1 FROM watched WHERE name = ?1)");
+            Statement note(m_db,
+                           "INSERT INTO watch_changes (name, at, from_status, to_status) "
+                           "SELECT ?1, ?2, ?3, ?4 WHERE EXISTS (SELECT 1 FROM watched WHERE name = ?1)");
             note.bind(1, state.name);
             bindTime(note, 2, change->at);
             note.bind(3, statusName(change->from));

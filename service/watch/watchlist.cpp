@@ -11,9 +11,6 @@ using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-// Checks under way at once: the registries' own rate limit paces them; this keeps the queue at a
-// registry short, so the searches' own lookups are not kept waiting behind the watchlist.
-constexpr std::size_t kInFlight = 4;
 // Looked at again at least this often, so a clock that is moved (a suspended machine waking up) is
 // noticed within a second.
 constexpr milliseconds kLongestSleep{1000};
@@ -21,7 +18,8 @@ constexpr milliseconds kLongestSleep{1000};
 } // namespace
 
 Watchlist::Watchlist(std::string dbPath, WatchSchedule schedule, WatchChecker checker, WatchSink sink)
-    : m_table(dbPath), m_schedule(std::move(schedule)), m_checker(std::move(checker)), m_sink(std::move(sink)) {}
+    : m_table(dbPath), m_schedule(std::move(schedule)), m_checker(std::move(checker)),
+      m_sink(std::move(sink)) {}
 
 Watchlist::~Watchlist() {
     stop();
@@ -172,13 +170,14 @@ void Watchlist::settle(std::unique_lock<std::mutex>&, std::vector<WatchEvent>& e
         bool changed = false;
         std::vector<WatchEvent> made = m_schedule.apply(state, each.result, &changed);
         const std::optional<WatchChange> change =
-            changed ? std::optional<WatchChange>(WatchChange{state.checkedAt, before, state.status}) : std::nullopt;
+            changed ? std::optional<WatchChange>(WatchChange{state.checkedAt, before, state.status})
+                    : std::nullopt;
         if (const std::string error = m_table.save(state, change); !error.empty())
-            std::cerr << "yuming-service: cannot keep the watchlist's answer about " << state.name << ": " << error
-                      << '\n';
+            std::cerr << "yuming-service: cannot keep the watchlist's answer about " << state.name << ": "
+                      << error << '\n';
         if (!each.result.ok)
-            std::cerr << "yuming-service: watchlist check of " << state.name << " failed: " << each.result.error
-                      << '\n';
+            std::cerr << "yuming-service: watchlist check of " << state.name
+                      << " failed: " << each.result.error << '\n';
         events.insert(events.end(), made.begin(), made.end());
         if (!each.forced) continue;
         for (const auto& request : m_requests)
@@ -196,11 +195,13 @@ void Watchlist::settle(std::unique_lock<std::mutex>&, std::vector<WatchEvent>& e
     }
 }
 
-// Names asked for now go first, then those due, a few at a time.
+// Names asked for now go first, then those due, a few at a time: the registries' own rate limit
+// paces them, and a short queue at a registry keeps the searches' own lookups from waiting behind
+// the watchlist.
 void Watchlist::startDue(std::unique_lock<std::mutex>& lock) {
     const QDateTime now = m_schedule.now();
     std::vector<std::pair<std::string, seconds>> starting;
-    const auto room = [&] { return m_inFlight.size() + starting.size() < kInFlight; };
+    const auto room = [&] { return m_inFlight.size() + starting.size() < m_inFlightMost; };
     for (auto it = m_forced.begin(); it != m_forced.end() && room();) {
         if (m_inFlight.contains(*it)) {
             ++it;
@@ -213,7 +214,8 @@ void Watchlist::startDue(std::unique_lock<std::mutex>& lock) {
     for (const auto& [name, state] : m_names) {
         if (!room()) break;
         if (state.nextCheck > now || m_inFlight.contains(name) || m_forced.contains(name)) continue;
-        if (std::any_of(starting.begin(), starting.end(), [&](const auto& s) { return s.first == name; })) continue;
+        if (std::any_of(starting.begin(), starting.end(), [&](const auto& s) { return s.first == name; }))
+            continue;
         // A kept answer from within half the interval is as good as asking again.
         starting.emplace_back(name, checkInterval(m_schedule.intervals(), state, now) / 2);
     }
@@ -235,8 +237,9 @@ void Watchlist::startDue(std::unique_lock<std::mutex>& lock) {
 }
 
 milliseconds Watchlist::untilNext() const {
-    if (m_inFlight.size() >= kInFlight) return kLongestSleep;
-    if (std::any_of(m_forced.begin(), m_forced.end(), [&](const std::string& name) { return !m_inFlight.contains(name); }))
+    if (m_inFlight.size() >= m_inFlightMost) return kLongestSleep;
+    if (std::any_of(m_forced.begin(), m_forced.end(),
+                    [&](const std::string& name) { return !m_inFlight.contains(name); }))
         return milliseconds(0);
     const QDateTime now = m_schedule.now();
     qint64 soonest = kLongestSleep.count();
@@ -247,9 +250,9 @@ milliseconds Watchlist::untilNext() const {
     }
     for (const auto& request : m_requests)
         soonest = std::min<qint64>(
-            soonest, std::max<qint64>(0, std::chrono::duration_cast<milliseconds>(request->deadline -
-                                                                                    SteadyClock::now())
-                                             .count()));
+            soonest,
+            std::max<qint64>(
+                0, std::chrono::duration_cast<milliseconds>(request->deadline - SteadyClock::now()).count()));
     return milliseconds(soonest);
 }
 
@@ -267,7 +270,8 @@ void Watchlist::answerRequests(bool all) {
         for (const auto& request : ready)
             for (const std::string& name : request->waiting) {
                 const auto found = m_names.find(name);
-                const WatchStatus status = found != m_names.end() ? found->second.status : WatchStatus::Unknown;
+                const WatchStatus status =
+                    found != m_names.end() ? found->second.status : WatchStatus::Unknown;
                 request->reports.push_back({name, false, status, status, "not answered in time"});
             }
     }

@@ -3,6 +3,7 @@
 #include "watch/watch_schedule.h"
 #include "watch/watch_table.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -62,6 +63,9 @@ public:
     // once all are answered, or at `limit` with those left marked unanswered.
     void checkNow(std::vector<std::string> names, std::chrono::milliseconds limit,
                   std::function<void(std::vector<CheckReport>)> done);
+    // Checks under way at once (default 4): fewer for a slow registry rate, so that none waits
+    // at the registry longer than the lookups' queue allows.
+    void setInFlight(std::size_t most) { m_inFlightMost = std::max<std::size_t>(1, most); }
     // The schedule's clock moved (tests): look again at what is due.
     void wake();
     QDateTime now() const { return m_schedule.now(); }
@@ -96,6 +100,7 @@ private:
     std::set<std::string> m_forced; // asked for now, not yet started
     std::vector<Finished> m_finished;
     std::vector<std::shared_ptr<Request>> m_requests;
+    std::size_t m_inFlightMost = 4;
     bool m_stopping = false;
     std::thread m_thread;
 };
