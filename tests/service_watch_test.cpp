@@ -372,6 +372,7 @@ protected:
         ServiceProcess::Options options;
         options.rows = 300;
         options.extraArgs = {"--user"};
+        if (idleExit) options.extraArgs << "--idle-exit" << QString::number(idleExit);
         service = std::make_unique<ServiceProcess>(options);
         ASSERT_TRUE(service->start()) << service->error().toStdString();
         QFile record(runtime.filePath("yuming/service"));
@@ -407,6 +408,7 @@ protected:
         return names;
     }
 
+    int idleExit = 0;
     QTemporaryDir runtime;
     std::unique_ptr<ServiceProcess> service;
     QByteArray recordText;
@@ -495,6 +497,19 @@ TEST_F(WatchApiTest, BadNamesChangeNothingAndTenThousandGoInOneCall) {
         call("POST", "/api/watch/remove", R"({"names":["kept.com","never.com"]})").second["removed"].toInt(),
         1);
     EXPECT_EQ(call("GET", "/api/watch/history?name=kept.com").first, 404);
+}
+
+class WatchIdle : public WatchApiTest {
+protected:
+    WatchIdle() { idleExit = 1; }
+};
+
+TEST_F(WatchIdle, TheServiceStaysWhileNamesAreWatched) {
+    ASSERT_EQ(call("POST", "/api/watch/add", R"({"names":["stay.com"]})").first, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_TRUE(service->isRunning());
+    ASSERT_EQ(call("POST", "/api/watch/remove", R"({"names":["stay.com"]})").first, 200);
+    EXPECT_TRUE(service->waitForExit(10000));
 }
 
 } // namespace

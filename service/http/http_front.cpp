@@ -68,10 +68,9 @@ struct RequestBody {
         template <bool isRequest, class Fields>
         reader(http::header<isRequest, Fields>& head, value_type& body)
             : m_keeps([&head] { return keepsBody(head.method_string(), head.target()); }), m_body(body) {}
-        void init(const boost::optional<std::uint64_t>& length, error_code& ec) {
+        void init(const boost::optional<std::uint64_t>&, error_code& ec) {
             ec = {};
             m_body.keep = m_keeps();
-            if (m_body.keep && length) m_body.kept.reserve(static_cast<std::size_t>(*length));
         }
         template <class Buffers> std::size_t put(const Buffers& buffers, error_code& ec) {
             ec = {};
@@ -372,6 +371,14 @@ private:
             fail(400, {});
             return false;
         }
+        // An API request without the token is refused before its body is read: nobody without
+        // it makes the service hold megabytes. What the client still sends is read past.
+        if (std::optional<Reply> refused =
+                m_api ? m_front.routes.refusal(headOf(m_parser->get())) : std::nullopt) {
+            send(std::move(*refused), m_parser->get().method() == http::verb::head, false,
+                 m_parser->get().version());
+            return false;
+        }
         if (!m_parser->is_done()) {
             m_phase = Phase::Body;
             m_parser->eager(true);
@@ -389,18 +396,23 @@ private:
         m_phase = Phase::Queued;
         ++m_deadlines;
         m_timer.cancel();
-        Request asked;
-        asked.method = std::string(std_view(request.method_string()));
-        asked.target = std::string(std_view(request.target()));
-        if (m_api) {
-            asked.host = headerValue(request, http::field::host);
-            asked.authorization = headerValue(request, http::field::authorization);
-            asked.contentType = headerValue(request, http::field::content_type);
-            asked.origin = headerValue(request, http::field::origin);
-            asked.body = std::move(m_parser->get().body().kept);
-        }
+        Request asked = headOf(request);
+        if (m_api) asked.body = std::move(m_parser->get().body().kept);
         m_front.enqueue({shared_from_this(), std::move(asked)}, m_served == 0);
     }
+    // The request line, and for the API the headers it reads.
+    Request headOf(const http::request<RequestBody>& request) const {
+        Request head;
+        head.method = std::string(std_view(request.method_string()));
+        head.target = std::string(std_view(request.target()));
+        if (!m_api) return head;
+        head.host = headerValue(request, http::field::host);
+        head.authorization = headerValue(request, http::field::authorization);
+        head.contentType = headerValue(request, http::field::content_type);
+        head.origin = headerValue(request, http::field::origin);
+        return head;
+    }
+
     // A request that cannot be read: whatever follows it on the connection is not a request
     // either, so the answer is the last.
     void fail(int status, std::string_view reason) {

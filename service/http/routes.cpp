@@ -166,6 +166,11 @@ void Routes::answer(const Request& request, Respond respond) const {
     answer(request.method, request.target, std::move(respond));
 }
 
+std::optional<Reply> Routes::refusal(const Request& head) const {
+    if (!m_watch || !isApiTarget(head.target)) return std::nullopt;
+    return m_watch->refusal(head);
+}
+
 void Routes::answer(std::string_view method, std::string_view target, Respond respond) const {
     if (method != "GET" && method != "HEAD") return respond(errorReply(405));
     const auto [path, query] = splitTarget(target);

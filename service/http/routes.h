@@ -3,6 +3,7 @@
 #include "catalog/catalog.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,9 @@ public:
     void answer(std::string_view method, std::string_view target, Respond respond) const;
     // The same with the request's headers and body, which the API needs.
     void answer(const Request& request, Respond respond) const;
+    // For a request of the API whose head alone says it is refused (no token, a foreign Host): the
+    // answer, given before its body is read.
+    std::optional<Reply> refusal(const Request& head) const;
 
 private:
     Reply search(std::string_view query) const;

@@ -27,9 +27,11 @@ public:
     void setPort(int port) { m_port = port; }
     void answer(const Request& request, Routes::Respond respond) const;
     const std::string& token() const { return m_token; }
+    // Why a request is refused by its head alone: a foreign Host or origin (403), no token or a
+    // wrong one (401); nothing for one that may go on.
+    std::optional<Reply> refusal(const Request& request) const;
 
 private:
-    std::optional<Reply> refusal(const Request& request) const;
     Reply list() const;
     Reply add(const Request& request) const;
     Reply remove(const Request& request) const;

@@ -77,15 +77,21 @@ Watchlist::Added Watchlist::add(const std::vector<std::string>& names) {
 int Watchlist::remove(const std::vector<std::string>& names, std::string& error) {
     const std::lock_guard lock(m_mutex);
     std::vector<std::string> watched;
+    std::set<std::string> seen;
     for (const std::string& name : names)
-        if (m_names.contains(name) && std::find(watched.begin(), watched.end(), name) == watched.end())
-            watched.push_back(name);
+        if (m_names.contains(name) && seen.insert(name).second) watched.push_back(name);
     error = m_table.remove(watched);
     if (!error.empty()) return -1;
     for (const std::string& name : watched) {
         m_names.erase(name);
         m_forced.erase(name);
+        // A "check now" waiting for it is told at once rather than at its time limit.
+        for (const auto& request : m_requests)
+            if (request->waiting.erase(name))
+                request->reports.push_back(
+                    {name, false, WatchStatus::Unknown, WatchStatus::Unknown, "removed"});
     }
+    m_wake.notify_all();
     return static_cast<int>(watched.size());
 }
 
