@@ -1,5 +1,6 @@
 // The watchlist: its schedule at a clock the test sets, a name walked through its lifecycle by a
 // loopback registry, and the API of the running service.
+#include "app/service_options.h"
 #include "registry/online_lookups.h"
 #include "service_record.h"
 #include "service_test_util.h"
@@ -341,6 +342,25 @@ TEST(WatchTiming, ADueCheckRunsWithinSecondsOfItsTime) {
         EXPECT_GE(apart.count(), 1900);
         EXPECT_LE(apart.count(), 2000 + 5000);
     }
+}
+
+TEST(WatchSettings, IntervalsAndRemindersFromTheCommandLineAndServiceConf) {
+    const OptionsResult set =
+        parseOptions({"--watch-pending", "90s", "--watch-grace", "2h", "--watch-settled", "3d"},
+                     "watch-remind = 48h, 30m\nwatch-expiring = 600\n", "service.conf");
+    ASSERT_TRUE(set.ok()) << set.error;
+    EXPECT_EQ(set.options.watch.pendingDelete.count(), 90);
+    EXPECT_EQ(set.options.watch.grace.count(), 2 * kHour);
+    EXPECT_EQ(set.options.watch.expiring.count(), 600);
+    EXPECT_EQ(set.options.watch.settled.count(), 3 * kDay);
+    EXPECT_EQ(set.options.watch.reminders,
+              (std::vector<std::chrono::seconds>{std::chrono::hours(48), std::chrono::minutes(30)}));
+    EXPECT_TRUE(parseOptions({"--watch-remind", "none"}).options.watch.reminders.empty());
+    for (const char* bad : {"10x", "0", "", "h", "-5m", "400d"})
+        EXPECT_EQ(parseOptions({"--watch-grace", bad}).error,
+                  std::string("bad option: --watch-grace ") + bad);
+    EXPECT_EQ(parseOptions({}, "watch-remind = 1h,,2h\n", "service.conf").error,
+              "service.conf:1: bad option: --watch-remind 1h,,2h");
 }
 
 TEST(ServiceRecord, TokenOnTheThirdLineAndOlderRecordsStillRead) {
