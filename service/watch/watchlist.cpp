@@ -181,7 +181,8 @@ void Watchlist::settle(std::unique_lock<std::mutex>&, std::vector<WatchEvent>& e
         if (const std::string error = m_table.save(state, change); !error.empty())
             std::cerr << "yuming-service: cannot keep the watchlist's answer about " << state.name << ": "
                       << error << '\n';
-        if (!each.result.ok)
+        // Said once when a name's checks begin to fail, not at every retry.
+        if (!each.result.ok && state.failures == 1)
             std::cerr << "yuming-service: watchlist check of " << state.name
                       << " failed: " << each.result.error << '\n';
         events.insert(events.end(), made.begin(), made.end());
