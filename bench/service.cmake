@@ -32,3 +32,8 @@ if(YUMING_BUILD_TESTS)
   add_test(NAME fts5_peer_agrees
            COMMAND fts5_peer --generate 30000 --check --work ${CMAKE_CURRENT_BINARY_DIR})
 endif()
+
+# The registry requests a day the watchlist's schedule makes for a mix of names (watch_scale.sh).
+add_executable(watch_requests watch_requests.cpp)
+target_link_libraries(watch_requests PRIVATE yuming_service_lib)
+yuming_warnings(watch_requests)

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QList>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,10 +37,20 @@ bool makePrivateFolder(const QString& folder) {
 }
 
 QByteArray formatRecord(const Record& record) {
-    const QByteArray text = record.host.toUtf8() + ':' + QByteArray::number(record.port) + '\n' +
-                            QByteArray::number(record.pid) + '\n';
-    return record.token ? text + *record.token + '\n' : text;
+    return record.host.toUtf8() + ':' + QByteArray::number(record.port) + '\n' +
+           QByteArray::number(record.pid) + '\n' +
+           (record.token.isEmpty() ? QByteArray() : record.token + '\n');
 }
+
+namespace {
+
+bool isToken(const QByteArray& line) {
+    return line.size() == 64 && std::all_of(line.begin(), line.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+} // namespace
 
 std::optional<Record> parseRecord(QByteArrayView text) {
     const QList<QByteArray> lines = text.toByteArray().split('\n');
@@ -48,11 +60,12 @@ std::optional<Record> parseRecord(QByteArrayView text) {
     if (colon <= 0) return std::nullopt;
     bool portOk = false;
     bool pidOk = false;
-    Record record{QString::fromUtf8(address.first(colon)), 0, lines[1].toLongLong(&pidOk)};
+    Record record{QString::fromUtf8(address.first(colon)), 0, lines[1].toLongLong(&pidOk), {}};
     const uint port = address.mid(colon + 1).toUInt(&portOk);
     if (!portOk || !pidOk || port == 0 || port > 65535 || record.pid <= 0) return std::nullopt;
     record.port = static_cast<quint16>(port);
-    if (lines.size() > 2 && !lines[2].isEmpty()) record.token = lines[2];
+    // A third line that is no token is not taken for one: the record is then read as an older one.
+    if (lines.size() > 2 && isToken(lines[2])) record.token = lines[2];
     return record;
 }
 

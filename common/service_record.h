@@ -41,11 +41,12 @@ struct Record {
     QString host;
     quint16 port = 0;
     qint64 pid = 0;
-    // What every request to the watch API carries; a service that keeps no watchlist records none.
-    std::optional<QByteArray> token = std::nullopt;
+    // The secret a watchlist request must carry: 64 lower-case hex digits. Empty in a record
+    // written by a service from before the watchlist.
+    QByteArray token;
 };
 
-// "HOST:PORT\nPID\n", then "TOKEN\n" when there is one.
+// "HOST:PORT\nPID\n", and "TOKEN\n" after them when there is one.
 QByteArray formatRecord(const Record& record);
 
 std::optional<Record> parseRecord(QByteArrayView text);

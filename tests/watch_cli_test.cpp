@@ -289,7 +289,7 @@ struct HeldRecord {
         holder.closeWriteChannel();
         holder.waitForFinished(5000);
     }
-    void write(quint16 port, std::optional<QByteArray> token) {
+    void write(quint16 port, const QByteArray& token) {
         QFile f(folder + "/service");
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(user_service::formatRecord({"127.0.0.1", port, holder.processId(), token}));
@@ -338,7 +338,7 @@ TEST(WatchClientTest, FindsThisUsersServiceAndItsTokenInItsRecord) {
     EXPECT_EQ(server.requests()[1].headers.value("authorization"), "Bearer " + kToken);
 
     // A service from before the watchlist records no token.
-    record.write(server.port(), std::nullopt);
+    record.write(server.port(), {});
     answer = sendAndWait(client, WatchCall::list());
     EXPECT_EQ(answer.kind, WatchAnswer::Kind::Failed);
     EXPECT_EQ(answer.error,
@@ -357,18 +357,6 @@ TEST(WatchClientTest, AServiceThatGoesQuietFailsTheCallInItsTime) {
     EXPECT_EQ(answer.error, "the service did not answer within 1 s");
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests()[0].startsWith("POST /api/watch/check HTTP/1.1\r\n"));
-}
-
-TEST(WatchClientTest, TheRecordKeepsItsTokenAndAnOlderRecordStillReads) {
-    const user_service::Record withToken{"127.0.0.1", 4711, 42, kToken};
-    EXPECT_EQ(user_service::formatRecord(withToken), "127.0.0.1:4711\n42\n" + kToken + "\n");
-    const auto read = user_service::parseRecord("127.0.0.1:4711\n42\n" + kToken + "\n");
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->token, kToken);
-    const auto older = user_service::parseRecord("127.0.0.1:4711\n42\n");
-    ASSERT_TRUE(older);
-    EXPECT_EQ(older->port, 4711);
-    EXPECT_EQ(older->token, std::nullopt);
 }
 
 } // namespace

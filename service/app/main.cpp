@@ -5,12 +5,17 @@
 #include "catalog/catalog.h"
 #include "catalog/catalog_keeper.h"
 #include "http/http_front.h"
+#include "http/watch_api.h"
 #include "import/drop_import.h"
 #include "registry/online_lookups.h"
 #include "store/sqlite_util.h"
+#include "watch/watch_checks.h"
+#include "watch/watchlist.h"
 
+#include <QRandomGenerator>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -83,8 +88,61 @@ struct Serving {
     std::unique_ptr<CatalogHolder> catalogs;
     std::unique_ptr<CatalogKeeper> keeper;
     std::unique_ptr<OnlineLookups> online;
+    std::unique_ptr<Watchlist> watchlist;
+    std::unique_ptr<WatchApi> watchApi;
     std::unique_ptr<HttpFront> front;
 };
+
+// 256 random bits from the system's generator, as 64 lower-case hex digits.
+std::string newToken() {
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex().toStdString();
+}
+
+// Until the desktop notifications are wired in, each event goes to the log.
+void logEvent(const WatchEvent& event) {
+    const auto when = [](const QDateTime& at) {
+        return at.isValid() ? at.toUTC().toString(Qt::ISODate).toStdString() : std::string("none");
+    };
+    std::string line = "yuming-service: watch: " + event.name;
+    switch (event.kind) {
+    case WatchEvent::Kind::StatusChanged:
+        line += " " + std::string(statusName(event.from)) + " -> " + std::string(statusName(event.to));
+        break;
+    case WatchEvent::Kind::DeletionMoved:
+        line += " deletion moved from " + when(event.previousDeletion);
+        break;
+    case WatchEvent::Kind::Reminder:
+        line += " drops in " + std::to_string(event.lead.count() / 60) + " min";
+        break;
+    }
+    std::cerr << line + "; deletion " + when(event.deletion) + '\n';
+}
+
+QTimeZone zoneOf(const ServiceOptions& options) {
+    return options.timeZone.empty() ? QTimeZone::systemTimeZone()
+                                    : QTimeZone(QByteArray::fromStdString(options.timeZone));
+}
+
+// The watched names, checked through the registries when they are asked, and their API. A
+// watchlist that cannot be read is said and left out: the search goes on.
+void startWatchlist(Serving& serving) {
+    const ServiceOptions& options = serving.options;
+    WatchChecker checker = makeChecker(options.dbPath, serving.online.get(), zoneOf(options));
+    const std::function<void(const WatchEvent&)> sink = logEvent;
+    auto watchlist =
+        std::make_unique<Watchlist>(options.dbPath, WatchSchedule(options.watch), std::move(checker), sink);
+    // A check waits its turn at the registry at most (checks under way) / rate seconds.
+    watchlist->setInFlight(static_cast<std::size_t>(std::clamp(options.rdapRate * 10, 1.0, 4.0)));
+    std::string error;
+    if (!watchlist->start(error)) {
+        std::cerr << "yuming-service: the watchlist cannot be read, and is not served: " << error << '\n';
+        return;
+    }
+    serving.watchlist = std::move(watchlist);
+    serving.watchApi = std::make_unique<WatchApi>(*serving.watchlist, newToken());
+}
 
 // This user's own service, when asked to be: false when the service is not to run, with
 // `exitCode` 0 when another one already serves.
@@ -125,14 +183,17 @@ bool startData(Serving& serving) {
 // Listening, published where the tools look, and announced.
 bool startFront(Serving& serving) {
     const ServiceOptions& options = serving.options;
-    serving.front = std::make_unique<HttpFront>(Routes(
-        *serving.catalogs, options.dbPath, serving.online.get(), options.rdap == ServiceOptions::Rdap::Auto));
+    serving.front = std::make_unique<HttpFront>(
+        Routes(*serving.catalogs, options.dbPath, serving.online.get(),
+               options.rdap == ServiceOptions::Rdap::Auto, serving.watchApi.get()));
     const int port = serving.front->bind(options.host, options.port);
     if (port < 0) {
         std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';
         return false;
     }
-    if (serving.claim && !serving.claim->publish(options.host, port)) return false;
+    if (serving.watchApi) serving.watchApi->setPort(port);
+    const std::string token = serving.watchApi ? serving.watchApi->token() : std::string();
+    if (serving.claim && !serving.claim->publish(options.host, port, token)) return false;
     std::cerr << serving.catalogs->current()->size() << " names on the drop list"
               << (serving.online ? "; lookups ask the registries' RDAP servers" : "") << '\n';
     std::cout << "listening on " << hostPort(options.host, port) << std::endl;
@@ -150,7 +211,9 @@ void watchForStop(Serving& serving, const sigset_t& stopSet, const std::atomic<b
         const timespec wait = stopping ? timespec{0, 20'000'000} : timespec{1, 0};
         if (sigtimedwait(&stopSet, nullptr, &wait) > 0) {
             stopping = true;
-        } else if (!stopping && idleExit > 0 && serving.front->idleFor() >= idleLimit) {
+        } else if (!stopping && idleExit > 0 && serving.front->idleFor() >= idleLimit &&
+                   (!serving.watchlist || serving.watchlist->empty())) {
+            // A watchlist with names in it is work to do: the service stays for it.
             std::cerr << "yuming-service: no request for " << idleExit << " s; stopping\n";
             stopping = true;
         }
@@ -166,7 +229,9 @@ bool run(Serving& serving, const sigset_t& stopSet) {
     std::atomic<bool> finished = false;
     std::thread waiter([&] { watchForStop(serving, stopSet, finished); });
     const bool served = serving.front->run();
+    // The lookups first: none answers a check once the watchlist is gone.
     if (serving.online) serving.online->stop();
+    if (serving.watchlist) serving.watchlist->stop();
     serving.keeper->stop();
     finished = true;
     // If serving ended by itself, wake the waiter so it can be joined.
@@ -183,7 +248,9 @@ int serve(const ServiceOptions& options) {
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     int exitCode = 1;
     if (!claimUser(serving, exitCode)) return exitCode;
-    if (!startData(serving) || !startFront(serving)) return 1;
+    if (!startData(serving)) return 1;
+    startWatchlist(serving);
+    if (!startFront(serving)) return 1;
     return run(serving, stopSet) ? 0 : 1;
 }
 

@@ -16,6 +16,12 @@ namespace yuming::service {
 
 namespace {
 
+std::string_view trimmedView(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 template <typename T> bool number(const std::string& text, T& out, T lowest, T highest) {
     T value{};
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -67,6 +73,11 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("rdap-rate"), {}, QStringLiteral("N")),
         QCommandLineOption(QStringLiteral("rdap-pause"), {}, QStringLiteral("SECONDS")),
         QCommandLineOption(QStringLiteral("time-zone"), {}, QStringLiteral("ZONE")),
+        QCommandLineOption(QStringLiteral("watch-remind"), {}, QStringLiteral("LEADS")),
+        QCommandLineOption(QStringLiteral("watch-pending"), {}, QStringLiteral("TIME")),
+        QCommandLineOption(QStringLiteral("watch-grace"), {}, QStringLiteral("TIME")),
+        QCommandLineOption(QStringLiteral("watch-expiring"), {}, QStringLiteral("TIME")),
+        QCommandLineOption(QStringLiteral("watch-settled"), {}, QStringLiteral("TIME")),
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
     };
@@ -80,6 +91,43 @@ bool takesValue(std::string_view arg) {
     for (const QCommandLineOption& option : commandLineOptions())
         if (option.names().contains(name)) return !option.valueName().isEmpty();
     return false;
+}
+
+// "90s", "10m", "6h", "2d" (a bare number is seconds), from a second to a year.
+bool duration(std::string_view text, std::chrono::seconds& out) {
+    constexpr std::string_view kUnits = "smhd";
+    constexpr std::int64_t kSeconds[] = {1, 60, 3600, 86400};
+    constexpr std::int64_t kLongest = std::int64_t(366) * 86400;
+    std::int64_t unit = 1;
+    if (const auto found = text.empty() ? std::string_view::npos : kUnits.find(text.back());
+        found != std::string_view::npos) {
+        unit = kSeconds[found];
+        text.remove_suffix(1);
+    }
+    std::int64_t count = 0;
+    if (!number(std::string(text), count, std::int64_t(1), kLongest / unit)) return false;
+    out = std::chrono::seconds(count * unit);
+    return true;
+}
+
+// "24h,1h": the leads of the reminders; "none" for no reminders.
+bool reminders(std::string_view text, std::vector<std::chrono::seconds>& out) {
+    std::vector<std::chrono::seconds> leads;
+    if (text == "none") {
+        out = {};
+        return true;
+    }
+    while (true) {
+        const auto comma = text.find(',');
+        std::chrono::seconds lead{};
+        const std::string part(trimmedView(text.substr(0, comma)));
+        if (!duration(part, lead)) return false;
+        leads.push_back(lead);
+        if (comma == std::string_view::npos) break;
+        text = text.substr(comma + 1);
+    }
+    out = std::move(leads);
+    return true;
 }
 
 // "auto", or the words for on and off that the setting took before it had a third value.
@@ -141,6 +189,16 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
         good = number(*value, options.rdapRate, 0.001, 1000.0);
     else if (arg == "--rdap-pause")
         good = number(*value, options.rdapPauseSeconds, 0, 3600);
+    else if (arg == "--watch-remind")
+        good = reminders(*value, options.watch.reminders);
+    else if (arg == "--watch-pending")
+        good = duration(*value, options.watch.pendingDelete);
+    else if (arg == "--watch-grace")
+        good = duration(*value, options.watch.grace);
+    else if (arg == "--watch-expiring")
+        good = duration(*value, options.watch.expiring);
+    else if (arg == "--watch-settled")
+        good = duration(*value, options.watch.settled);
     else if (arg == "--time-zone")
         good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
     else
@@ -193,7 +251,9 @@ std::string usage() {
     return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
            "                      [--idle-exit SECONDS] [--log FILE] [--rdap auto|on|off]\n"
            "                      [--no-rdap] [--rdap-bootstrap FILE] [--rdap-ca FILE] [--rdap-rate N]\n"
-           "                      [--rdap-pause SECONDS] [--time-zone ZONE]\n"
+           "                      [--rdap-pause SECONDS] [--time-zone ZONE] [--watch-remind LEADS]\n"
+           "                      [--watch-pending TIME] [--watch-grace TIME] [--watch-expiring TIME]\n"
+           "                      [--watch-settled TIME]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
            "                      [--time-zone ZONE]\n"
@@ -261,6 +321,13 @@ std::string usage() {
            "                      first one after it asks the registry again in the background\n"
            "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai, and that\n"
            "                      an import turns times with an offset into (default: the system's)\n"
+           "  --watch-remind LEADS  reminders before a watched name's estimated drop (default\n"
+           "                      24h,1h; none for no reminders)\n"
+           "  --watch-pending TIME  how often a watched name is checked in pending delete and in\n"
+           "                      its last day before the drop (default 10m; TIME as 90s, 10m, 6h, 2d)\n"
+           "  --watch-grace TIME  ... in redemption and auto-renew grace (default 1h)\n"
+           "  --watch-expiring TIME  ... with its expiry within 45 days (default 6h)\n"
+           "  --watch-settled TIME  ... otherwise, and when not registered (default 1d)\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
            "  -h, --help          this text\n"

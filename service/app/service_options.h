@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/seed.h"
+#include "watch/watch_schedule.h"
 
 #include <cstdint>
 #include <string>
@@ -45,6 +46,9 @@ struct ServiceOptions {
     double rdapRate = 1.0;
     // The zone the times on the lookup page are given in; empty: the system's.
     std::string timeZone;
+
+    // How often watched names are checked, and the reminders before their drop.
+    WatchIntervals watch;
 
     // import: the lists, and whether they replace the drop list rather than join it.
     std::vector<std::string> importFiles;

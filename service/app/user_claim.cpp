@@ -44,12 +44,13 @@ UserClaim::Outcome UserClaim::take() {
     return Outcome::Held;
 }
 
-bool UserClaim::publish(const std::string& host, int port) {
+bool UserClaim::publish(const std::string& host, int port, const std::string& token) {
     QSaveFile file(m_record);
     const user_service::Record record{QString::fromStdString(host), static_cast<quint16>(port),
-                                      static_cast<qint64>(::getpid())};
-    if (!file.open(QIODevice::WriteOnly) || file.write(user_service::formatRecord(record)) < 0 ||
-        !file.commit()) {
+                                      static_cast<qint64>(::getpid()), QByteArray::fromStdString(token)};
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(user_service::formatRecord(record)) < 0 || !file.commit()) {
         std::cerr << "yuming-service: cannot write " << m_record.toStdString() << '\n';
         return false;
     }

@@ -21,8 +21,9 @@ public:
         Failed, // said on stderr
     };
     Outcome take();
-    // Written whole or not at all: a tool never reads half an address.
-    bool publish(const std::string& host, int port);
+    // Written whole or not at all: a tool never reads half an address. Readable by the user
+    // alone (0600): the token in it is what lets a program change the watchlist.
+    bool publish(const std::string& host, int port, const std::string& token = {});
     // Taken back before the service stops, so a tool that looks now waits for the next one.
     void withdraw();
 

@@ -5,12 +5,13 @@
 
 #include "protocol/sample_header.h"
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/bind_executor.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -48,31 +50,62 @@ constexpr std::size_t kReadChunk = 4096;
 // Room for a chunk header, extensions and trailers while a chunked body is read past.
 constexpr std::size_t kBodyBuffer = 16 * 1024;
 
-// A request body is read only to find where the next request begins; its bytes go nowhere.
-struct DiscardBody {
-    using value_type = std::uint64_t;
+bool keepsBody(boost::beast::string_view method, boost::beast::string_view target) {
+    return method == "POST" && isApiTarget({target.data(), target.size()});
+}
+
+// A request body is read only to find where the next request begins, its bytes going nowhere;
+// only a POST to the API keeps its body (bounded by the parser's body limit).
+struct RequestBody {
+    struct value_type {
+        std::uint64_t seen = 0;
+        bool keep = false;
+        std::string kept;
+    };
 
     struct reader {
+        // Made with the parser, before the head is read: the head is looked at once the body begins.
         template <bool isRequest, class Fields>
-        reader(http::header<isRequest, Fields>&, value_type& seen) : m_seen(seen) {}
-        void init(const boost::optional<std::uint64_t>&, error_code& ec) { ec = {}; }
-        template <class Buffers>
-        std::size_t put(const Buffers& buffers, error_code& ec) {
+        reader(http::header<isRequest, Fields>& head, value_type& body)
+            : m_keeps([&head] { return keepsBody(head.method_string(), head.target()); }), m_body(body) {}
+        void init(const boost::optional<std::uint64_t>&, error_code& ec) {
+            ec = {};
+            m_body.keep = m_keeps();
+        }
+        template <class Buffers> std::size_t put(const Buffers& buffers, error_code& ec) {
             ec = {};
             const std::size_t size = asio::buffer_size(buffers);
-            m_seen += size;
+            m_body.seen += size;
+            if (m_body.keep)
+                for (const auto buffer : boost::beast::buffers_range_ref(buffers))
+                    m_body.kept.append(static_cast<const char*>(buffer.data()), buffer.size());
             return size;
         }
         void finish(error_code& ec) { ec = {}; }
 
-        value_type& m_seen;
+        std::function<bool()> m_keeps;
+        value_type& m_body;
     };
 };
 
-using RequestParser = http::request_parser<DiscardBody>;
+using RequestParser = http::request_parser<RequestBody>;
 
 std::string_view std_view(boost::beast::string_view text) {
     return {text.data(), text.size()};
+}
+
+// The target of a request line ("POST /api/watch/add HTTP/1.1").
+std::string_view targetOf(std::string_view requestLine) {
+    const auto first = requestLine.find(' ');
+    if (first == std::string_view::npos) return {};
+    const auto second = requestLine.find(' ', first + 1);
+    return requestLine.substr(first + 1,
+                              second == std::string_view::npos ? std::string_view::npos : second - first - 1);
+}
+
+template <class Message> std::string headerValue(const Message& message, http::field field) {
+    const auto found = message.find(field);
+    return found == message.end() ? std::string() : std::string(std_view(found->value()));
 }
 
 // The log stays plain ASCII whatever the client sent.
@@ -137,8 +170,7 @@ struct HttpFront::Impl {
     // them: a newcomer waits for a page or two, not for every busy client's next one.
     struct Job {
         std::shared_ptr<Connection> connection;
-        std::string method;
-        std::string target;
+        Request request;
     };
     void enqueue(Job job, bool first);
     void work();
@@ -237,6 +269,7 @@ private:
     }
 
     void awaitRequest() {
+        m_api = false;
         m_scan = {};
         m_parser.reset();
         m_requestLine.clear();
@@ -270,9 +303,8 @@ private:
             const std::size_t size = m_socket.read_some(space, ec);
             if (ec != asio::error::would_block) return onRead(ec, size);
         }
-        m_socket.async_read_some(space, [self = shared_from_this()](error_code ec, std::size_t size) {
-            self->onRead(ec, size);
-        });
+        m_socket.async_read_some(
+            space, [self = shared_from_this()](error_code ec, std::size_t size) { self->onRead(ec, size); });
     }
 
     void onRead(error_code ec, std::size_t size) {
@@ -325,7 +357,9 @@ private:
         }
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(limits.headBytes + 4));
-        m_parser->body_limit(limits.bodyBytes);
+        m_api = isApiTarget(targetOf(m_requestLine));
+        m_parser->body_limit(m_api && m_requestLine.starts_with("POST ") ? limits.apiBodyBytes
+                                                                         : limits.bodyBytes);
         error_code ec;
         m_parser->put(asio::buffer(head.data(), head.size()), ec);
         m_buffer.consume(m_scan.end);
@@ -335,6 +369,14 @@ private:
         }
         if (ec || !m_parser->is_header_done()) {
             fail(400, {});
+            return false;
+        }
+        // An API request without the token is refused before its body is read: nobody without
+        // it makes the service hold megabytes. What the client still sends is read past.
+        if (std::optional<Reply> refused =
+                m_api ? m_front.routes.refusal(headOf(m_parser->get())) : std::nullopt) {
+            send(std::move(*refused), m_parser->get().method() == http::verb::head, false,
+                 m_parser->get().version());
             return false;
         }
         if (!m_parser->is_done()) {
@@ -354,15 +396,28 @@ private:
         m_phase = Phase::Queued;
         ++m_deadlines;
         m_timer.cancel();
-        m_front.enqueue({shared_from_this(), std::string(std_view(request.method_string())),
-                         std::string(std_view(request.target()))},
-                        m_served == 0);
+        Request asked = headOf(request);
+        if (m_api) asked.body = std::move(m_parser->get().body().kept);
+        m_front.enqueue({shared_from_this(), std::move(asked)}, m_served == 0);
     }
+    // The request line, and for the API the headers it reads.
+    Request headOf(const http::request<RequestBody>& request) const {
+        Request head;
+        head.method = std::string(std_view(request.method_string()));
+        head.target = std::string(std_view(request.target()));
+        if (!m_api) return head;
+        head.host = headerValue(request, http::field::host);
+        head.authorization = headerValue(request, http::field::authorization);
+        head.contentType = headerValue(request, http::field::content_type);
+        head.origin = headerValue(request, http::field::origin);
+        return head;
+    }
+
     // A request that cannot be read: whatever follows it on the connection is not a request
     // either, so the answer is the last.
     void fail(int status, std::string_view reason) {
         if (m_requestLine.empty()) m_requestLine = requestLineOf(received());
-        send(errorReply(status, reason), false, false, 11);
+        send(m_api ? apiErrorReply(status, reason) : errorReply(status, reason), false, false, 11);
     }
 
     void send(Reply reply, bool headOnly, bool keepAlive, unsigned version) {
@@ -371,10 +426,11 @@ private:
         m_response = {};
         m_response.version(11);
         m_response.result(static_cast<unsigned>(reply.status));
-        m_response.reason(boost::beast::string_view(reasonPhrase(reply.status).data(),
-                                                    reasonPhrase(reply.status).size()));
-        m_response.set(http::field::content_type, kHtml);
-        if (reply.allowHeader) m_response.set(http::field::allow, "GET, HEAD");
+        m_response.reason(
+            boost::beast::string_view(reasonPhrase(reply.status).data(), reasonPhrase(reply.status).size()));
+        m_response.set(http::field::content_type, reply.contentType.empty() ? kHtml : reply.contentType);
+        if (reply.allowHeader)
+            m_response.set(http::field::allow, reply.allow.empty() ? "GET, HEAD" : reply.allow);
         if (reply.sampleHeader) m_response.set(headers::kSample, headers::kSampleValue);
         if (!keepAlive)
             m_response.set(http::field::connection, "close");
@@ -447,6 +503,8 @@ private:
     std::uint64_t m_deadlines = 0;
     std::size_t m_drained = 0;
     bool m_readNow = true;
+    // The request is one to the API: its errors are JSON too.
+    bool m_api = false;
 };
 
 } // namespace
@@ -471,9 +529,9 @@ int HttpFront::Impl::bind(const std::string& host, int port) {
     const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
     // Address reuse lets a restarted service bind while old connections linger; it does not
     // let two listeners share a port (that would take SO_REUSEPORT).
-    if (acceptor.open(endpoint.protocol(), ec) || acceptor.set_option(tcp::acceptor::reuse_address(true), ec) ||
-        acceptor.bind(endpoint, ec) || acceptor.listen(asio::socket_base::max_listen_connections, ec) ||
-        acceptor.non_blocking(true, ec)) {
+    if (acceptor.open(endpoint.protocol(), ec) ||
+        acceptor.set_option(tcp::acceptor::reuse_address(true), ec) || acceptor.bind(endpoint, ec) ||
+        acceptor.listen(asio::socket_base::max_listen_connections, ec) || acceptor.non_blocking(true, ec)) {
         acceptor.close(ec);
         return -1;
     }
@@ -538,7 +596,8 @@ void HttpFront::Impl::welcome(tcp::socket socket, bool onItsStrand) {
     socket.set_option(tcp::no_delay(true), ec);
     const tcp::endpoint peer = socket.remote_endpoint(ec);
     if (ec) return;
-    auto connection = std::make_shared<Connection>(*this, std::move(socket), peer.address().to_string(), peer.port());
+    auto connection =
+        std::make_shared<Connection>(*this, std::move(socket), peer.address().to_string(), peer.port());
     std::shared_ptr<Connection> victim;
     const bool admitted = admit(*connection, victim);
     if (victim) asio::post(victim->executor(), [victim] { victim->evict(); });
@@ -608,7 +667,8 @@ void HttpFront::Impl::release(Connection& connection) {
     if (!connection.counted) return;
     connection.counted = false;
     --open;
-    if (const auto found = perAddress.find(connection.address()); found != perAddress.end() && --found->second == 0)
+    if (const auto found = perAddress.find(connection.address());
+        found != perAddress.end() && --found->second == 0)
         perAddress.erase(found);
 }
 
@@ -637,10 +697,12 @@ void HttpFront::Impl::work() {
     // A lookup that asks a registry responds later, from elsewhere; this worker goes on at once.
     const auto executor = job.connection->executor();
     auto respond = [executor, connection = job.connection](Reply reply) {
-        asio::post(executor, [connection, reply = std::move(reply)]() mutable { connection->deliver(std::move(reply)); });
+        asio::post(executor, [connection, reply = std::move(reply)]() mutable {
+            connection->deliver(std::move(reply));
+        });
     };
     try {
-        routes.answer(job.method, job.target, respond);
+        routes.answer(job.request, respond);
     } catch (const std::exception&) {
         respond(errorReply(500));
     }

@@ -22,6 +22,8 @@ struct FrontLimits {
     std::size_t headBytes = 8 * 1024;
     // A request body is never used, only read past; one larger than this ends the connection.
     std::size_t bodyBytes = 64 * 1024;
+    // A POST to the API (a list of names) may be this large; it is kept, as no other body is.
+    std::size_t apiBodyBytes = 2 * 1024 * 1024;
     // The whole head must arrive within this from its first byte (from accept, for the first
     // request of a connection).
     std::chrono::milliseconds headTime{5000};

@@ -1,6 +1,7 @@
 #include "http/routes.h"
 
 #include "http/pages.h"
+#include "http/watch_api.h"
 #include "registry/domain_name.h"
 #include "registry/online_lookups.h"
 
@@ -63,6 +64,8 @@ struct StatusText {
 constexpr StatusText kStatuses[] = {
     {200, "OK", {}},
     {400, "Bad Request", "The request could not be read."},
+    {401, "Unauthorized", "The request needs the service's token."},
+    {403, "Forbidden", "The request is refused."},
     {404, "Not Found", "No such page."},
     {405, "Method Not Allowed", "Only GET is served here."},
     {408, "Request Timeout", "The request did not arrive in time."},
@@ -147,6 +150,25 @@ Reply errorReply(int status, std::string_view message) {
 std::string_view reasonPhrase(int status) {
     const StatusText* known = statusText(status);
     return known ? known->reason : "Error";
+}
+
+bool isApiTarget(std::string_view target) {
+    const std::string_view path = splitTarget(target).path;
+    return path == "/api" || path.starts_with("/api/");
+}
+
+Reply apiErrorReply(int status, std::string_view message) {
+    return jsonError(status, message.empty() ? defaultMessage(status) : message);
+}
+
+void Routes::answer(const Request& request, Respond respond) const {
+    if (m_watch && isApiTarget(request.target)) return m_watch->answer(request, std::move(respond));
+    answer(request.method, request.target, std::move(respond));
+}
+
+std::optional<Reply> Routes::refusal(const Request& head) const {
+    if (!m_watch || !isApiTarget(head.target)) return std::nullopt;
+    return m_watch->refusal(head);
 }
 
 void Routes::answer(std::string_view method, std::string_view target, Respond respond) const {

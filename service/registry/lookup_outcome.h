@@ -28,6 +28,8 @@ struct LookupOutcome {
     std::string reason;
     // Unavailable: the registry could not be reached at all (rather than answering unusably).
     bool unreached = false;
+    // The kept answer, given because the registry gave none this time.
+    bool kept = false;
 
     static LookupOutcome notRegistered(std::optional<std::int64_t> staleFor = std::nullopt) {
         LookupOutcome outcome;

@@ -267,6 +267,7 @@ void OnlineLookups::Impl::answerPaused(const std::string& key, const DomainName&
     LookupOutcome outcome = kept ? outcomeOf(read(*kept, name.suffix, epochNow(), options.zone))
                                  : LookupOutcome::unavailable(reason, true);
     outcome.unreached = outcome.kind == LookupOutcome::Kind::Unavailable;
+    outcome.kept = kept.has_value();
     report(key, reason, kept.has_value(), outcome);
     waiter(outcome);
 }
@@ -393,6 +394,7 @@ void OnlineLookups::Impl::failed(const std::string& key, const std::string& reas
                                 ? outcomeOf(read(*entry.kept, entry.name.suffix, epochNow(), options.zone))
                                 : LookupOutcome::unavailable(reason, unreached);
     outcome.unreached = unreached && outcome.kind == LookupOutcome::Kind::Unavailable;
+    outcome.kept = entry.kept.has_value();
     if (entry.probe) {
         std::cerr << "yuming-service: " + entry.host +
                          (unreached ? " still cannot be reached: " : " answered unusably: ") + reason +
@@ -455,6 +457,14 @@ bool OnlineLookups::covers(Suffix suffix) const {
 }
 
 void OnlineLookups::lookup(Store& store, const DomainName& name, Answer answer) {
+    ask(store, name, std::nullopt, std::move(answer));
+}
+
+void OnlineLookups::refresh(Store& store, const DomainName& name, seconds maxAge, Answer answer) {
+    ask(store, name, maxAge, std::move(answer));
+}
+
+void OnlineLookups::ask(Store& store, const DomainName& name, std::optional<seconds> maxAge, Answer answer) {
     DomainName plain = name;
     if (!plainLabel(plain.name)) {
         // A name in other letters is held by its registry in its ASCII form (xn--...); a name that
@@ -467,7 +477,8 @@ void OnlineLookups::lookup(Store& store, const DomainName& name, Answer answer) 
     auto kept = store.answer(key);
     if (kept.ok() && kept.value) {
         const Reading reading = read(*kept.value, plain.suffix, epochNow(), m_impl->options.zone);
-        if (reading.fresh && reading.readable) {
+        const bool fresh = maxAge ? reading.age < maxAge->count() : reading.fresh;
+        if (fresh && reading.readable) {
             const LookupOutcome outcome = outcomeOf(reading);
             if (outcome.kind == LookupOutcome::Kind::Unavailable) report(key, {}, false, outcome);
             return answer(outcome);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace yuming::service {
@@ -56,12 +57,18 @@ public:
     // Any thread; `store` is that thread's own connection, used for an answer still fresh.
     // `answer` is called once, on this thread or the lookups' own.
     void lookup(Store& store, const DomainName& name, Answer answer);
+    // The same for the watchlist, which paces its own checks: a kept answer is used only when it
+    // is younger than `maxAge` (0: the registry is asked whatever the answer's freshness), still
+    // within the rate limit.
+    void refresh(Store& store, const DomainName& name, std::chrono::seconds maxAge, Answer answer);
     // Ends the requests under way; their lookups are not answered. Before the front goes.
     void stop();
 
     struct Impl;
 
 private:
+    void ask(Store& store, const DomainName& name, std::optional<std::chrono::seconds> maxAge, Answer answer);
+
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -41,6 +41,25 @@ CREATE TABLE IF NOT EXISTS rdap_answers (
     found INTEGER NOT NULL,
     record TEXT NOT NULL
 ) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS watched (
+    name TEXT PRIMARY KEY,
+    added INTEGER NOT NULL,
+    status TEXT NOT NULL DEFAULT 'unknown',
+    expiry INTEGER,
+    deletion INTEGER,
+    basis TEXT,
+    checked INTEGER,
+    next INTEGER NOT NULL,
+    failures INTEGER NOT NULL DEFAULT 0,
+    reminded TEXT NOT NULL DEFAULT ''
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS watch_changes (
+    name TEXT NOT NULL,
+    at INTEGER NOT NULL,
+    from_status TEXT NOT NULL,
+    to_status TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS watch_changes_name ON watch_changes (name, at);
 )sql";
 
 // Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.

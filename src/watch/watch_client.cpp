@@ -80,10 +80,10 @@ void WatchClient::dispatch(Pending pending) {
         userService().ensure();
         return;
     }
-    if (!record->token)
+    if (record->token.isEmpty())
         return finish(pending, failed(QStringLiteral("this user's yuming-service keeps no watchlist (it "
                                                      "recorded no token); restart it")));
-    post(ServiceAddress{record->host, record->port, true}, *record->token, std::move(pending));
+    post(ServiceAddress{record->host, record->port, true}, record->token, std::move(pending));
 }
 
 void WatchClient::post(const ServiceAddress& address, const QByteArray& token, Pending pending) {

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "registry/lookup_outcome.h"
+#include "watch/watchlist.h"
+
+#include <QTimeZone>
+
+#include <string>
+
+namespace yuming::service {
+
+class OnlineLookups;
+class Store;
+
+// What a registry's answer says of a watched name. An answer the registry did not give this time
+// (a kept one, or none) is a failed check.
+WatchAnswer checkOf(const LookupOutcome& outcome);
+
+// Where a name stands by the service's own data: on the drop list with its deletion time, or
+// not (then, or once that time has passed, not registered). `zone` is the one the database's
+// times are written in.
+WatchAnswer localCheck(Store& store, const std::string& name, const QTimeZone& zone, const QDateTime& now);
+
+// Checks through the registries for the suffixes they serve (`online` may be null: lookups are off),
+// from the database for the rest. Used on the watchlist's thread only.
+WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zone);
+
+} // namespace yuming::service
