@@ -67,6 +67,7 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("rdap-rate"), {}, QStringLiteral("N")),
         QCommandLineOption(QStringLiteral("rdap-pause"), {}, QStringLiteral("SECONDS")),
         QCommandLineOption(QStringLiteral("time-zone"), {}, QStringLiteral("ZONE")),
+        QCommandLineOption(QStringLiteral("notify-command"), {}, QStringLiteral("CMD")),
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
     };
@@ -141,6 +142,8 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
         good = number(*value, options.rdapRate, 0.001, 1000.0);
     else if (arg == "--rdap-pause")
         good = number(*value, options.rdapPauseSeconds, 0, 3600);
+    else if (arg == "--notify-command")
+        options.notifyCommand = *value;
     else if (arg == "--time-zone")
         good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
     else
@@ -193,7 +196,7 @@ std::string usage() {
     return "usage: yuming-service [--user] [--listen HOST:PORT] [--db FILE] [--seed N] [--rows N]\n"
            "                      [--idle-exit SECONDS] [--log FILE] [--rdap auto|on|off]\n"
            "                      [--no-rdap] [--rdap-bootstrap FILE] [--rdap-ca FILE] [--rdap-rate N]\n"
-           "                      [--rdap-pause SECONDS] [--time-zone ZONE]\n"
+           "                      [--rdap-pause SECONDS] [--time-zone ZONE] [--notify-command CMD]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
            "                      [--time-zone ZONE]\n"
@@ -261,6 +264,11 @@ std::string usage() {
            "                      first one after it asks the registry again in the background\n"
            "  --time-zone ZONE    the zone lookup times are shown in, e.g. Asia/Shanghai, and that\n"
            "                      an import turns times with an offset into (default: the system's)\n"
+           "  --notify-command CMD  run CMD with /bin/sh for each event of the watchlist, besides the\n"
+           "                      desktop notification, with the event in YUMING_NAME, YUMING_EVENT\n"
+           "                      (status, deletion or reminder), YUMING_FROM, YUMING_TO, YUMING_STATUS,\n"
+           "                      YUMING_DELETION (UTC, ISO 8601) and YUMING_TEXT; one still running\n"
+           "                      after 10 s is killed, and one that fails is logged\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
            "  -h, --help          this text\n"
