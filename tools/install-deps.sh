@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-translations-l10n
   libboost-dev libssl-dev libsqlite3-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
-  fonts-arphic-uming xvfb xauth xdotool tzdata
+  fonts-arphic-uming xvfb xauth xdotool tzdata dbus-daemon
 )
 
 missing=()
