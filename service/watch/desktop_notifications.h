@@ -41,6 +41,8 @@ public:
     bool connected() const;
     // Shows one notification; empty, or why it could not be shown.
     std::string show(const std::string& summary, const std::string& body);
+    // Whether a default action can be offered, so that the server's signals matter.
+    bool listens() const { return m_listener != nullptr; }
     // The server's signals that have come since, on the thread the object was made on.
     void deliverSignals();
 

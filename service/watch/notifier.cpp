@@ -90,8 +90,12 @@ void Notifier::run() {
     if (m_options.useSessionBus) desktop = std::make_unique<DesktopNotifications>(m_options.watchlistProgram);
     std::unique_lock lock(m_mutex);
     while (true) {
+        const auto woken = [this] { return m_stopping || !m_queue.empty(); };
         // Woken now and then to hand the bus's signals (a notification's action) over.
-        m_wake.wait_for(lock, kSignalInterval, [this] { return m_stopping || !m_queue.empty(); });
+        if (desktop && desktop->listens())
+            m_wake.wait_for(lock, kSignalInterval, woken);
+        else
+            m_wake.wait(lock, woken);
         if (m_stopping) break;
         if (m_queue.empty()) {
             if (desktop) desktop->deliverSignals();
