@@ -26,3 +26,14 @@ yuming_add_test(service_test
        ZLIB::ZLIB)
 
 yuming_add_replay(fuzz_search_query search_query fuzz/fuzz_search_query.cpp yuming_protocol)
+
+# The watchlist's notifications: texts and the user's command here; the desktop's on a private
+# session bus of the test's own, under dbus-run-session.
+yuming_add_test(notifier_test SOURCES notifier_test.cpp LIBS yuming_service_lib)
+find_program(DBUS_RUN_SESSION dbus-run-session REQUIRED)
+add_executable(notifier_bus_test notifier_bus_test.cpp)
+target_link_libraries(notifier_bus_test PRIVATE yuming_service_lib yuming_test_support GTest::gtest Qt6::DBus)
+set_target_properties(notifier_bus_test PROPERTIES AUTOMOC ON)
+yuming_warnings(notifier_bus_test)
+add_test(NAME notifier_bus_test COMMAND ${DBUS_RUN_SESSION} -- $<TARGET_FILE:notifier_bus_test>)
+set_tests_properties(notifier_bus_test PROPERTIES TIMEOUT 60)

@@ -221,19 +221,22 @@ TEST(ServiceOptionsParse, AcceptsOrRefusesWithTheReason) {
 
 TEST(ServiceOptionsParse, SettingsFileUnderTheCommandLine) {
     const std::string file =
-        "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n";
+        "# online lookups\nrdap = on\n\nrdap-rate 2.5\ntime-zone=Asia/Shanghai\nlisten = 127.0.0.1:81\n"
+        "notify-command = curl -d \"$YUMING_TEXT\" http://h/x?a=b\n";
     const OptionsResult fromFile = parseOptions({}, file, "service.conf");
     ASSERT_TRUE(fromFile.ok()) << fromFile.error;
     EXPECT_EQ(fromFile.options.rdap, ServiceOptions::Rdap::On);
     EXPECT_DOUBLE_EQ(fromFile.options.rdapRate, 2.5);
     EXPECT_EQ(fromFile.options.timeZone, "Asia/Shanghai");
     EXPECT_EQ(fromFile.options.port, 81);
+    EXPECT_EQ(fromFile.options.notifyCommand, "curl -d \"$YUMING_TEXT\" http://h/x?a=b");
 
-    const OptionsResult overridden =
-        parseOptions({"--no-rdap", "--listen", "127.0.0.1:82"}, file, "service.conf");
+    const OptionsResult overridden = parseOptions(
+        {"--no-rdap", "--listen", "127.0.0.1:82", "--notify-command", "logger -t w"}, file, "service.conf");
     ASSERT_TRUE(overridden.ok()) << overridden.error;
     EXPECT_EQ(overridden.options.rdap, ServiceOptions::Rdap::Off);
     EXPECT_EQ(overridden.options.port, 82);
+    EXPECT_EQ(overridden.options.notifyCommand, "logger -t w");
 
     // Registries by default; --rdap takes a word, and alone means on.
     using Rdap = ServiceOptions::Rdap;

@@ -9,7 +9,7 @@ packages=(
   libboost-dev libssl-dev libsqlite3-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   libical-dev # only the calendar test links it: it reads the file back with a real parser
-  fonts-arphic-uming xvfb xauth xdotool tzdata
+  fonts-arphic-uming xvfb xauth xdotool tzdata dbus-daemon
 )
 
 missing=()

@@ -37,6 +37,10 @@ install(FILES ${yuming_package_out}/yuming.1.gz ${yuming_package_out}/yuming-cli
               ${yuming_package_out}/yuming-service.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${yuming_package_data}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The user unit that keeps the service (and its watchlist) running: systemd looks for user units
+# in lib/systemd/user under the prefix, whatever the architecture's libdir.
+configure_file(${yuming_package_data}/yuming-service.service.in ${yuming_package_out}/yuming-service.service @ONLY)
+install(FILES ${yuming_package_out}/yuming-service.service DESTINATION lib/systemd/user)
 # The package is native (its version has no Debian revision), and a native package's changelog is
 # changelog.gz, not changelog.Debian.gz.
 install(FILES ${yuming_package_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})

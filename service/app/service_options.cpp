@@ -78,6 +78,7 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("watch-grace"), {}, QStringLiteral("TIME")),
         QCommandLineOption(QStringLiteral("watch-expiring"), {}, QStringLiteral("TIME")),
         QCommandLineOption(QStringLiteral("watch-settled"), {}, QStringLiteral("TIME")),
+        QCommandLineOption(QStringLiteral("notify-command"), {}, QStringLiteral("CMD")),
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
     };
@@ -199,6 +200,8 @@ std::string apply(const std::string& arg, const std::string* value, ServiceOptio
         good = duration(*value, options.watch.expiring);
     else if (arg == "--watch-settled")
         good = duration(*value, options.watch.settled);
+    else if (arg == "--notify-command")
+        options.notifyCommand = *value;
     else if (arg == "--time-zone")
         good = QTimeZone(QByteArray::fromStdString(*value)).isValid();
     else
@@ -253,7 +256,7 @@ std::string usage() {
            "                      [--no-rdap] [--rdap-bootstrap FILE] [--rdap-ca FILE] [--rdap-rate N]\n"
            "                      [--rdap-pause SECONDS] [--time-zone ZONE] [--watch-remind LEADS]\n"
            "                      [--watch-pending TIME] [--watch-grace TIME] [--watch-expiring TIME]\n"
-           "                      [--watch-settled TIME]\n"
+           "                      [--watch-settled TIME] [--notify-command CMD]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
            "                      [--time-zone ZONE]\n"
@@ -328,6 +331,11 @@ std::string usage() {
            "  --watch-grace TIME  ... in redemption and auto-renew grace (default 1h)\n"
            "  --watch-expiring TIME  ... with its expiry within 45 days (default 6h)\n"
            "  --watch-settled TIME  ... otherwise, and when not registered (default 1d)\n"
+           "  --notify-command CMD  run CMD with /bin/sh for each event of the watchlist, besides the\n"
+           "                      desktop notification, with the event in YUMING_NAME, YUMING_EVENT\n"
+           "                      (status, deletion or reminder), YUMING_FROM, YUMING_TO, YUMING_STATUS,\n"
+           "                      YUMING_DELETION (UTC, ISO 8601) and YUMING_TEXT; one still running\n"
+           "                      after 10 s is killed, and one that fails is logged\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
            "  -h, --help          this text\n"

@@ -46,6 +46,8 @@ struct ServiceOptions {
     double rdapRate = 1.0;
     // The zone the times on the lookup page are given in; empty: the system's.
     std::string timeZone;
+    // Run by /bin/sh for each watch event, the event in YUMING_* variables; empty: none.
+    std::string notifyCommand;
 
     // How often watched names are checked, and the reminders before their drop.
     WatchIntervals watch;

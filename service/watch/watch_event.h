@@ -32,6 +32,7 @@ struct WatchEvent {
     QDateTime previousDeletion;   // DeletionMoved: the estimate before
     std::chrono::seconds lead{0}; // Reminder: how long before the drop
     QDateTime at;                 // when the check that found it ran
+    QDateTime expiry;             // the expiry the check found; invalid when there is none
 };
 
 } // namespace yuming::service
