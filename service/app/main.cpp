@@ -9,6 +9,7 @@
 #include "import/drop_import.h"
 #include "registry/online_lookups.h"
 #include "store/sqlite_util.h"
+#include "watch/notifier.h"
 #include "watch/watch_checks.h"
 #include "watch/watchlist.h"
 
@@ -88,6 +89,8 @@ struct Serving {
     std::unique_ptr<CatalogHolder> catalogs;
     std::unique_ptr<CatalogKeeper> keeper;
     std::unique_ptr<OnlineLookups> online;
+    // Before the watchlist, which tells it of events until it stops.
+    std::unique_ptr<Notifier> notifier;
     std::unique_ptr<Watchlist> watchlist;
     std::unique_ptr<WatchApi> watchApi;
     std::unique_ptr<HttpFront> front;
@@ -100,26 +103,6 @@ std::string newToken() {
     return QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex().toStdString();
 }
 
-// Until the desktop notifications are wired in, each event goes to the log.
-void logEvent(const WatchEvent& event) {
-    const auto when = [](const QDateTime& at) {
-        return at.isValid() ? at.toUTC().toString(Qt::ISODate).toStdString() : std::string("none");
-    };
-    std::string line = "yuming-service: watch: " + event.name;
-    switch (event.kind) {
-    case WatchEvent::Kind::StatusChanged:
-        line += " " + std::string(statusName(event.from)) + " -> " + std::string(statusName(event.to));
-        break;
-    case WatchEvent::Kind::DeletionMoved:
-        line += " deletion moved from " + when(event.previousDeletion);
-        break;
-    case WatchEvent::Kind::Reminder:
-        line += " drops in " + std::to_string(event.lead.count() / 60) + " min";
-        break;
-    }
-    std::cerr << line + "; deletion " + when(event.deletion) + '\n';
-}
-
 QTimeZone zoneOf(const ServiceOptions& options) {
     return options.timeZone.empty() ? QTimeZone::systemTimeZone()
                                     : QTimeZone(QByteArray::fromStdString(options.timeZone));
@@ -130,7 +113,12 @@ QTimeZone zoneOf(const ServiceOptions& options) {
 void startWatchlist(Serving& serving) {
     const ServiceOptions& options = serving.options;
     WatchChecker checker = makeChecker(options.dbPath, serving.online.get(), zoneOf(options));
-    const std::function<void(const WatchEvent&)> sink = logEvent;
+    NotifierOptions told;
+    told.command = options.notifyCommand;
+    told.zone = zoneOf(options);
+    serving.notifier = std::make_unique<Notifier>(std::move(told));
+    const std::function<void(const WatchEvent&)> sink =
+        [notifier = serving.notifier.get()](const WatchEvent& event) { notifier->notify(event); };
     auto watchlist =
         std::make_unique<Watchlist>(options.dbPath, WatchSchedule(options.watch), std::move(checker), sink);
     // A check waits its turn at the registry at most (checks under way) / rate seconds.

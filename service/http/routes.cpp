@@ -7,6 +7,7 @@
 
 #include "protocol/lookup_request.h"
 #include "protocol/paths.h"
+#include "protocol/watch_paths.h"
 #include "text/gbk.h"
 
 #include <iostream>
@@ -154,7 +155,8 @@ std::string_view reasonPhrase(int status) {
 
 bool isApiTarget(std::string_view target) {
     const std::string_view path = splitTarget(target).path;
-    return path == "/api" || path.starts_with("/api/");
+    return path == watch_paths::kPrefix.substr(0, watch_paths::kPrefix.size() - 1) ||
+           path.starts_with(watch_paths::kPrefix);
 }
 
 Reply apiErrorReply(int status, std::string_view message) {

@@ -3,6 +3,8 @@
 #include "registry/domain_name.h"
 #include "watch/watchlist.h"
 
+#include "protocol/watch_paths.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -174,11 +176,11 @@ void WatchApi::answer(const Request& request, Routes::Respond respond) const {
         mark == std::string_view::npos ? std::string_view{} : target.substr(mark + 1);
     const bool get = request.method == "GET" || request.method == "HEAD";
     const bool post = request.method == "POST";
-    if (path == "/api/watch") return respond(get ? list() : notAllowed("GET, HEAD"));
-    if (path == "/api/watch/history") return respond(get ? history(query) : notAllowed("GET, HEAD"));
-    if (path == "/api/watch/add") return respond(post ? add(request) : notAllowed("POST"));
-    if (path == "/api/watch/remove") return respond(post ? remove(request) : notAllowed("POST"));
-    if (path == "/api/watch/check") {
+    if (path == watch_paths::kList) return respond(get ? list() : notAllowed("GET, HEAD"));
+    if (path == watch_paths::kHistory) return respond(get ? history(query) : notAllowed("GET, HEAD"));
+    if (path == watch_paths::kAdd) return respond(post ? add(request) : notAllowed("POST"));
+    if (path == watch_paths::kRemove) return respond(post ? remove(request) : notAllowed("POST"));
+    if (path == watch_paths::kCheck) {
         if (!post) return respond(notAllowed("POST"));
         return check(request, std::move(respond));
     }

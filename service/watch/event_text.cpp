@@ -116,22 +116,4 @@ std::string eventSummary(const WatchEvent& event) {
     return "域名关注：" + shownName(event.name);
 }
 
-const char* statusWord(WatchStatus status) {
-    switch (status) {
-    case WatchStatus::Active:
-        return "active";
-    case WatchStatus::AutoRenewGrace:
-        return "auto-renew-grace";
-    case WatchStatus::Redemption:
-        return "redemption";
-    case WatchStatus::PendingDelete:
-        return "pending-delete";
-    case WatchStatus::NotRegistered:
-        return "not-registered";
-    case WatchStatus::Unknown:
-        break;
-    }
-    return "unknown";
-}
-
 } // namespace yuming::service

@@ -18,7 +18,5 @@ std::string eventSummary(const WatchEvent& event);
 // The time left written for a person: days and hours from a day up, hours and minutes under a
 // day, minutes under an hour ("5 天 3 小时", "2 小时 5 分钟", "40 分钟"), to the nearest minute.
 std::string timeLeftText(std::chrono::seconds left);
-// The status as the watch API names it: "pending-delete", "auto-renew-grace", ...
-const char* statusWord(WatchStatus status);
 
 } // namespace yuming::service

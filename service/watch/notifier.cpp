@@ -2,6 +2,7 @@
 
 #include "watch/desktop_notifications.h"
 #include "watch/notify_command.h"
+#include "watch/watch_schedule.h"
 
 #include <iostream>
 #include <memory>
@@ -40,9 +41,9 @@ std::vector<std::pair<std::string, std::string>> eventVariables(const WatchEvent
     return {
         {"YUMING_NAME", event.name},
         {"YUMING_EVENT", kindWord(event.kind)},
-        {"YUMING_FROM", changed ? statusWord(event.from) : ""},
-        {"YUMING_TO", changed ? statusWord(event.to) : ""},
-        {"YUMING_STATUS", statusWord(event.to)},
+        {"YUMING_FROM", changed ? std::string(statusName(event.from)) : ""},
+        {"YUMING_TO", changed ? std::string(statusName(event.to)) : ""},
+        {"YUMING_STATUS", std::string(statusName(event.to))},
         {"YUMING_DELETION", utcText(event.deletion)},
         {"YUMING_PREVIOUS_DELETION", utcText(event.previousDeletion)},
         {"YUMING_LEAD", event.kind == WatchEvent::Kind::Reminder ? std::to_string(event.lead.count()) : ""},

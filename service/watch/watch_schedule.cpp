@@ -109,6 +109,7 @@ std::vector<WatchEvent> WatchSchedule::apply(WatchState& state, const WatchAnswe
     event.from = before;
     event.to = state.status;
     event.deletion = state.deletion;
+    event.expiry = state.expiry;
     event.at = at;
     if (before != state.status) {
         if (changed) *changed = true;
@@ -140,6 +141,7 @@ std::vector<WatchEvent> WatchSchedule::remindersDue(WatchState& state) const {
     event.name = state.name;
     event.from = event.to = state.status;
     event.deletion = state.deletion;
+    event.expiry = state.expiry;
     event.lead = seconds(*closest);
     event.at = at;
     return {event};
