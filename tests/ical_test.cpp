@@ -54,13 +54,7 @@ struct Expected {
 
 TEST(WatchIcs, TheCalendarOfTheWatchlistReadsBackEventByEvent) {
     WatchApiServer server(kToken);
-    server.watched["abc.com"] = {{"name", "abc.com"},
-                                 {"status", "pending-delete"},
-                                 {"expiry", "2026-10-01T12:00:00Z"},
-                                 {"deletion", "2026-12-15T03:00:00Z"},
-                                 {"basis", "pending-delete"},
-                                 {"secondsLeft", 442800},
-                                 {"checkedAt", QJsonValue::Null}};
+    server.watched["abc.com"] = WatchApiServer::pendingDelete("abc.com");
     server.watched["kept.org"] = WatchApiServer::fresh("kept.org");
     server.watched["xn--fsqu00a.com"] = {
         {"name", "xn--fsqu00a.com"},          {"status", "redemption"}, {"expiry", QJsonValue::Null},

@@ -80,15 +80,7 @@ TEST(WatchCli, AddsAndRemovesWithTheTokenInEveryRequest) {
 
 TEST(WatchCli, ListsInEachFormat) {
     WatchApiServer server(kToken);
-    server.watched["abc.com"] = {{"name", "abc.com"},
-                                 {"status", "pending-delete"},
-                                 {"expiry", "2026-10-01T12:00:00Z"},
-                                 {"deletion", "2026-12-15T03:00:00Z"},
-                                 {"basis", "pending-delete"},
-                                 {"secondsLeft", 442800},
-                                 {"checkedAt", "2026-12-09T18:50:00Z"},
-                                 {"nextCheck", "2026-12-09T19:00:00Z"},
-                                 {"addedAt", "2026-12-01T08:00:00Z"}};
+    server.watched["abc.com"] = WatchApiServer::pendingDelete("abc.com");
     server.watched["b.net"] = WatchApiServer::fresh("b.net");
     CliRun r = runCli(at(server, {"watch", "list"}));
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();

@@ -60,6 +60,18 @@ QJsonObject WatchApiServer::fresh(const QString& name) {
             {"addedAt", "2026-12-09T19:00:00Z"}};
 }
 
+QJsonObject WatchApiServer::pendingDelete(const QString& name) {
+    return {{"name", name},
+            {"status", "pending-delete"},
+            {"expiry", "2026-10-01T12:00:00Z"},
+            {"deletion", "2026-12-15T03:00:00Z"},
+            {"basis", "pending-delete"},
+            {"secondsLeft", 442800},
+            {"checkedAt", "2026-12-09T18:50:00Z"},
+            {"nextCheck", "2026-12-09T19:00:00Z"},
+            {"addedAt", "2026-12-01T08:00:00Z"}};
+}
+
 void WatchApiServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -45,6 +45,8 @@ public:
 
     // A watched name with nothing known about it yet, as an add makes it.
     static QJsonObject fresh(const QString& name);
+    // One checked and found in pending delete, its drop 2026-12-15 03:00 UTC.
+    static QJsonObject pendingDelete(const QString& name);
 
 private:
     void onNewConnection();
