@@ -98,7 +98,7 @@ QString usage() {
         "  -h, --help, help      this text\n"
         "Without --service the commands use this user's own yuming-service: the running one, or\n"
         "one they start (it seeds its database on first start and ends after 30 minutes without a\n"
-        "request). --service HOST[:PORT] uses exactly that address and starts nothing.\n"
+        "request while its watchlist is empty). --service HOST[:PORT] uses exactly that address and starts nothing.\n"
         "Status texts go to stderr; the page count and rows, or the lookup result, to stdout.\n"
         "Exit status: 0 done, 1 failed or timed out (for --file: any domain not answered), 2 refused\n"
         "or bad usage, 130 stopped by Ctrl+C (after the request in flight; output ends on a whole line).\n"
