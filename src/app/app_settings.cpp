@@ -43,10 +43,11 @@ void rememberExportFolder(const AppSettings& settings, const QString& folder) {
 }
 
 QString usage(const QString& program) {
-    return QStringLiteral("Usage: %1 [--service HOST[:PORT]] [--web HOST[:PORT]]\n"
+    return QStringLiteral("Usage: %1 [--service HOST[:PORT]] [--web HOST[:PORT]] [--watchlist]\n"
                           "  --service HOST[:PORT]  the domain search service (default %2);\n"
                           "                         also the maker's web site unless --web is given\n"
                           "  --web HOST[:PORT]      the maker's web site: banner page and home page\n"
+                          "  --watchlist            open only the watchlist window\n"
                           "  -h, --help             this text\n"
                           "\n"
                           "Without --service the window uses this user's own yuming-service: the one\n"
@@ -65,6 +66,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             line.help = true;
         } else if (argument == u"--report-start") {
             line.reportStart = true;
+        } else if (argument == u"--watchlist") {
+            line.watchlist = true;
         } else if (const auto value = valueOf(arguments, i, u"--service")) {
             service = ServiceAddress::parse(*value);
             if (!service)

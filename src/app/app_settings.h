@@ -30,11 +30,12 @@ struct CommandLine {
     AppSettings settings;
     bool help = false;
     bool reportStart = false; // says on stdout when the window is on screen and the banner is in
+    bool watchlist = false;   // opens the watchlist's window alone
     QString error;            // set when the arguments cannot be used
 };
 
 // Understands --service HOST[:PORT] (the search service, and the maker's web site unless --web
-// is given) and --web HOST[:PORT]; with either, the home page is http://WEBHOST/.
+// is given), --web HOST[:PORT] and --watchlist; with --service or --web, the home page is http://WEBHOST/.
 // `arguments` starts with the program name, as QCoreApplication::arguments() does.
 CommandLine parseCommandLine(const QStringList& arguments);
 QString usage(const QString& program);

@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "app/open_url.h"
 #include "app/report_rows.h"
+#include "app/watchlist_window.h"
 #include "controls/artwork.h"
 #include "controls/ole_color.h"
 #include "controls/property_bag.h"
@@ -251,6 +252,10 @@ void Frmmain::showListMenu(const QPoint& at) {
     thisPage->setEnabled(list->topLevelItemCount() > 0);
     QAction* allPages = menu.addAction(QStringLiteral("导出全部页…"));
     allPages->setEnabled(searched && idle);
+    menu.addSeparator();
+    QAction* watch = menu.addAction(QStringLiteral("加入关注"));
+    watch->setEnabled(selected);
+    QAction* watchlist = menu.addAction(QStringLiteral("关注列表…"));
     QAction* chosen = menu.exec(list->viewport()->mapToGlobal(at));
     if (chosen == lookUp) {
         lookUpSelectedRow();
@@ -258,6 +263,10 @@ void Frmmain::showListMenu(const QPoint& at) {
         copySelectedRows(chosen == copyRows);
     } else if (chosen == thisPage || chosen == allPages) {
         askExportFile(chosen == allPages ? ExportScope::AllPages : ExportScope::ShownPage);
+    } else if (chosen == watch) {
+        watchSelectedRows();
+    } else if (chosen == watchlist) {
+        showWatchlist();
     }
 }
 
@@ -274,9 +283,39 @@ void Frmmain::showResultMenu(const QPoint& at) {
     QAction* back = new QAction(QStringLiteral("返回查询结果"), menu.get());
     back->setEnabled(canGoBackToList());
     const QList<QAction*> editing = menu->actions();
+    QAction* watch = new QAction(QStringLiteral("加入关注"), menu.get());
+    watch->setEnabled(!m_lookedUp.isEmpty());
     menu->insertAction(editing.value(0), back);
+    menu->insertAction(editing.value(0), watch);
     menu->insertSeparator(editing.value(0));
-    if (menu->exec(pane->viewport()->mapToGlobal(at)) == back) goBackToList();
+    QAction* chosen = menu->exec(pane->viewport()->mapToGlobal(at));
+    if (chosen == back) goBackToList();
+    if (chosen == watch) watchLookedUpName();
+}
+
+WatchlistWindow* Frmmain::showWatchlist() {
+    if (!m_watchlist) {
+        // A service given by address is asked with the token in YUMING_TOKEN, as yuming-cli does.
+        m_watchlist = new WatchlistWindow(m_settings.service, qgetenv("YUMING_TOKEN"), this);
+        m_watchlist->setObjectName(QStringLiteral("Watchlist"));
+    }
+    m_watchlist->show();
+    m_watchlist->raise();
+    m_watchlist->activateWindow();
+    return m_watchlist;
+}
+
+void Frmmain::watchSelectedRows() {
+    QStringList names;
+    for (const QTreeWidgetItem* item : ui->ListView1->selectedItems())
+        names.append(item->text(0));
+    if (names.isEmpty()) return;
+    showWatchlist()->addNames(names);
+}
+
+void Frmmain::watchLookedUpName() {
+    if (m_lookedUp.isEmpty()) return;
+    showWatchlist()->addNames({m_lookedUp});
 }
 
 namespace {
@@ -528,6 +567,8 @@ void Frmmain::wire() {
     connect(&m_lookup, &LookupCommand::buttonsLocked, this, &Frmmain::lockButtons);
     connect(&m_lookup, &LookupCommand::statusChanged, this, &Frmmain::setStatus);
     connect(&m_lookup, &LookupCommand::resultTextChanged, this, &Frmmain::setResultText);
+    connect(&m_lookup, &LookupCommand::resultTextChanged, this,
+            [this] { m_lookedUp = m_lookingUp.trimmed(); });
     connect(&m_lookup, &LookupCommand::rowsCleared, ui->ListView1, &QTreeWidget::clear);
 }
 
@@ -539,7 +580,9 @@ void Frmmain::Command1_Click() {
 
 void Frmmain::Command2_Click() {
     if (m_export) return;
-    answer(m_lookup.lookup(ui->Text4->text(), [this] { return ui->Text4->text(); }));
+    // The name the request carries, for 加入关注 on its result: the box as it reads at connect.
+    m_lookingUp = ui->Text4->text();
+    answer(m_lookup.lookup(ui->Text4->text(), [this] { return m_lookingUp = ui->Text4->text(); }));
 }
 
 void Frmmain::Command3_Click() {

@@ -18,6 +18,9 @@
 #include <memory>
 
 class Command;
+namespace yuming {
+class WatchlistWindow;
+}
 class QCheckBox;
 class QRadioButton;
 
@@ -51,6 +54,12 @@ public:
     // What the lookup result's context menu adds: 返回查询结果, Esc.
     void goBackToList();
     bool canGoBackToList() const;
+    // 加入关注 (the selected rows' names; the name looked up) and 关注列表…: the watchlist's window,
+    // opened beside this one, adds them.
+    void watchSelectedRows();
+    void watchLookedUpName();
+    const QString& lookedUpName() const { return m_lookedUp; }
+    yuming::WatchlistWindow* showWatchlist();
     // Their file dialog, open until answered; the export runs once a file is chosen there.
     enum class ExportScope { ShownPage, AllPages };
     void askExportFile(ExportScope scope);
@@ -120,4 +129,7 @@ private:
     yuming::KeptList m_keptList;           // the list a lookup took the place of
     QPointer<QWidget> m_focusBeforeLock;   // given back when the buttons are unlocked
     QRect m_label17Place;                  // the page label's place at its stored text
+    QString m_lookingUp;                   // the name the running lookup asks for
+    QString m_lookedUp;                    // the name whose lookup result is shown
+    QPointer<yuming::WatchlistWindow> m_watchlist;
 };

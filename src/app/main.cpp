@@ -1,9 +1,11 @@
 #include "app/app_settings.h"
 #include "app/frmmain.h"
+#include "app/watchlist_window.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QObject>
 #include <QTranslator>
 
 #include <cstdio>
@@ -15,6 +17,19 @@ namespace {
 bool displayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The watchlist's window alone, as a notification opens it. A service given with --service is
+// asked with the token in YUMING_TOKEN, as yuming-cli does.
+int runWatchlist(QApplication& app, const yuming::CommandLine& line) {
+    yuming::WatchlistWindow window(line.settings.service, qgetenv("YUMING_TOKEN"));
+    if (line.reportStart)
+        QObject::connect(&window, &yuming::WatchlistWindow::listed, [] {
+            std::fputs("listed\n", stdout);
+            std::fflush(stdout);
+        });
+    window.show();
+    return app.exec();
 }
 
 } // namespace
@@ -48,6 +63,7 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
     // Names of file types, as the export dialog shows them, come from the default locale.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    if (line.watchlist) return runWatchlist(app, line);
     Frmmain window(line.settings);
     QObject::connect(&window.lookupCommand(), &yuming::LookupCommand::logNotice,
                      [&program](const QString& text) {

@@ -1,0 +1,179 @@
+#include "app/frmmain.h"
+#include "app/watch_table.h"
+#include "app/watchlist_window.h"
+#include "frmmain_fixture.h"
+#include "support/wait_for.h"
+#include "support/watch_api_server.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+using namespace yuming;
+using yuming::testing::waitFor;
+
+namespace {
+
+const QByteArray kToken = QByteArray("0123456789abcdef").repeated(4);
+
+QDateTime utc(const char* iso) {
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
+}
+
+QJsonArray namesSent(const WatchApiServer& server, const QByteArray& target) {
+    for (qsizetype i = server.requests().size() - 1; i >= 0; --i)
+        if (server.requests()[i].target == target)
+            return server.requests()[i].json().value("names").toArray();
+    return {};
+}
+
+} // namespace
+
+TEST(WatchTableTest, CountdownAtAFixedClockAndPastedNames) {
+    const QDateTime deletion = utc("2026-12-15T03:00:00Z");
+    EXPECT_EQ(countdownText(deletion, utc("2026-12-09T23:59:59Z")), "5 天 03:00:01");
+    EXPECT_EQ(countdownText(deletion, utc("2026-12-15T02:59:01Z")), "0 天 00:00:59");
+    EXPECT_EQ(countdownText(deletion, deletion), "已到");
+    EXPECT_EQ(countdownText({}, deletion), "");
+
+    WatchTable table;
+    watch::WatchedName named{"abc.com", "pending-delete", {}, deletion, "pending-delete", {}, {}};
+    watch::WatchedName unknown{"xn--fsqu00a.com", "unknown", {}, {}, {}, {}, {}};
+    table.setNames({named, unknown});
+    table.setNow(utc("2026-12-14T03:00:00Z"));
+    QSignalSpy changed(&table, &QAbstractItemModel::dataChanged);
+    table.setNow(utc("2026-12-14T13:14:15Z"));
+    ASSERT_EQ(changed.size(), 1);
+    EXPECT_EQ(table.index(0, WatchTable::Countdown).data().toString(), "0 天 13:45:45");
+    EXPECT_EQ(table.index(0, WatchTable::Status).data().toString(), "待删除期");
+    EXPECT_TRUE(table.index(0, WatchTable::Deletion).data().toString().contains("注册局状态（待删除期）"));
+    EXPECT_EQ(table.index(1, WatchTable::Name).data().toString(), "例子.com");
+    EXPECT_EQ(table.index(1, WatchTable::Countdown).data().toString(), "");
+    // Without an estimate a name sorts after every name with one.
+    EXPECT_GT(table.index(1, WatchTable::Countdown).data(Qt::UserRole).toLongLong(),
+              table.index(0, WatchTable::Countdown).data(Qt::UserRole).toLongLong());
+
+    EXPECT_EQ(namesInText("a.com\r\nb.com, c.com\n\n  a.com；例子.com\t"),
+              (QStringList{"a.com", "b.com", "c.com", "例子.com"}));
+}
+
+class WatchlistWindowTest : public ::testing::Test {
+protected:
+    WatchlistWindowTest() : server(kToken) {
+        server.watched["abc.com"] = WatchApiServer::pendingDelete("abc.com");
+        server.watched["b.com"] = WatchApiServer::fresh("b.com");
+        server.history["abc.com"] = QJsonArray{
+            QJsonObject{{"at", "2026-11-01T12:00:00Z"}, {"from", "active"}, {"to", "auto-renew-grace"}}};
+    }
+    // Runs until the window has shown one more list.
+    bool listedAgain() {
+        const qsizetype before = listed->size();
+        return waitFor([&] { return listed->size() > before; });
+    }
+    void select(const QString& name) {
+        QTableView* view = window->view();
+        view->clearSelection();
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            if (view->model()->index(row, WatchTable::Name).data(Qt::ToolTipRole) == name)
+                view->selectRow(row);
+    }
+
+    WatchApiServer server;
+    std::unique_ptr<WatchlistWindow> window;
+    std::unique_ptr<QSignalSpy> listed;
+
+    void open() {
+        window = std::make_unique<WatchlistWindow>(ServiceAddress{"127.0.0.1", server.port()}, kToken);
+        listed = std::make_unique<QSignalSpy>(window.get(), &WatchlistWindow::listed);
+        window->show();
+        ASSERT_TRUE(waitFor([&] { return listed->size() == 1; }));
+    }
+};
+
+TEST_F(WatchlistWindowTest, AddsRemovesAndShowsTheSelectedNamesHistory) {
+    open();
+    ASSERT_EQ(window->table().rowCount(), 2);
+    EXPECT_EQ(server.requests()[0].headers.value("authorization"), "Bearer " + kToken);
+
+    window->addNames(namesInText("c.com\nd.com"));
+    ASSERT_TRUE(listedAgain());
+    EXPECT_EQ(namesSent(server, "/api/watch/add"), (QJsonArray{"c.com", "d.com"}));
+    EXPECT_EQ(window->table().rowCount(), 4);
+    EXPECT_EQ(window->statusText(), "已加入关注 2 个，原已关注 0 个");
+
+    select("abc.com");
+    ASSERT_TRUE(waitFor([&] { return !window->historyText().isEmpty(); }));
+    EXPECT_EQ(window->historyText().section("  ", 1), "正常 → 续费宽限期");
+
+    window->removeSelected();
+    ASSERT_TRUE(listedAgain());
+    EXPECT_EQ(namesSent(server, "/api/watch/remove"), (QJsonArray{"abc.com"}));
+    EXPECT_FALSE(server.watched.contains("abc.com"));
+    EXPECT_EQ(window->table().rowCount(), 3);
+    EXPECT_EQ(window->statusText(), "已移除 1 个");
+
+    // A bad name is named, and the list stays as it was.
+    window->addNames({"no spaces.com"});
+    ASSERT_TRUE(listedAgain());
+    EXPECT_TRUE(window->statusText().contains("no spaces.com")) << window->statusText().toStdString();
+    EXPECT_EQ(window->table().rowCount(), 3);
+}
+
+TEST_F(FrmmainTest, WatchingTheSelectedRowsSendsTheirNames) {
+    WatchApiServer watch(kToken);
+    qputenv("YUMING_TOKEN", kToken);
+    open(settingsFor(watch.hostPort()));
+    auto* list = child<QTreeWidget>("ListView1");
+    ASSERT_NE(list, nullptr);
+    for (const char* name : {"aa.com", "bb.com", "cc.com"})
+        list->addTopLevelItem(new QTreeWidgetItem(QStringList{name, "2", "com", "2026-12-15"}));
+    list->topLevelItem(0)->setSelected(true);
+    list->topLevelItem(2)->setSelected(true);
+    window->watchSelectedRows();
+    qunsetenv("YUMING_TOKEN");
+    ASSERT_TRUE(waitFor([&] { return watch.watched.size() == 2; }));
+    QStringList sent;
+    for (const QJsonValue& name : namesSent(watch, "/api/watch/add"))
+        sent.append(name.toString());
+    sent.sort();
+    EXPECT_EQ(sent, (QStringList{"aa.com", "cc.com"}));
+    auto* watchlist = window->findChild<WatchlistWindow*>("Watchlist");
+    ASSERT_NE(watchlist, nullptr);
+    EXPECT_TRUE(watchlist->isVisible());
+    EXPECT_TRUE(watchlist->isWindow());
+}
+
+TEST(WatchlistProgramTest, WatchlistOptionOpensTheWindowOnTheList) {
+    WatchApiServer server(kToken);
+    server.watched["abc.com"] = WatchApiServer::pendingDelete("abc.com");
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("XDG_RUNTIME_DIR", home.path());
+    env.insert("YUMING_TOKEN", QString::fromLatin1(kToken));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(YUMING_PROGRAM, {"--service", server.hostPort(), "--watchlist", "--report-start"});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    QByteArray out;
+    const bool listed = waitFor(
+        [&] {
+            out += program.readAllStandardOutput();
+            return out.contains("listed\n");
+        },
+        20000);
+    program.kill();
+    program.waitForFinished(5000);
+    ASSERT_TRUE(listed) << program.readAllStandardError().toStdString();
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].target, "/api/watch");
+    EXPECT_EQ(server.requests()[0].headers.value("authorization"), "Bearer " + kToken);
+}
