@@ -138,11 +138,7 @@ TEST_F(FrmmainTest, WatchingTheSelectedRowsSendsTheirNames) {
     window->watchSelectedRows();
     qunsetenv("YUMING_TOKEN");
     ASSERT_TRUE(waitFor([&] { return watch.watched.size() == 2; }));
-    QStringList sent;
-    for (const QJsonValue& name : namesSent(watch, "/api/watch/add"))
-        sent.append(name.toString());
-    sent.sort();
-    EXPECT_EQ(sent, (QStringList{"aa.com", "cc.com"}));
+    EXPECT_EQ(namesSent(watch, "/api/watch/add"), (QJsonArray{"aa.com", "cc.com"}));
     auto* watchlist = window->findChild<WatchlistWindow*>("Watchlist");
     ASSERT_NE(watchlist, nullptr);
     EXPECT_TRUE(watchlist->isVisible());

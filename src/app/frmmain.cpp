@@ -305,14 +305,6 @@ WatchlistWindow* Frmmain::showWatchlist() {
     return m_watchlist;
 }
 
-void Frmmain::watchSelectedRows() {
-    QStringList names;
-    for (const QTreeWidgetItem* item : ui->ListView1->selectedItems())
-        names.append(item->text(0));
-    if (names.isEmpty()) return;
-    showWatchlist()->addNames(names);
-}
-
 void Frmmain::watchLookedUpName() {
     if (m_lookedUp.isEmpty()) return;
     showWatchlist()->addNames({m_lookedUp});
@@ -333,6 +325,14 @@ QList<QTreeWidgetItem*> selectedInOrder(QTreeWidget* list) {
 }
 
 } // namespace
+
+void Frmmain::watchSelectedRows() {
+    QStringList names;
+    for (const QTreeWidgetItem* item : selectedInOrder(ui->ListView1))
+        names.append(item->text(0));
+    if (names.isEmpty()) return;
+    showWatchlist()->addNames(names);
+}
 
 void Frmmain::lookUpSelectedRow() {
     QTreeWidgetItem* item = ui->ListView1->currentItem();

@@ -23,7 +23,6 @@ using watch::WatchCall;
 WatchlistWindow::WatchlistWindow(ServiceAddress service, QByteArray token, QWidget* parent)
     : QWidget(parent, Qt::Window), m_client(std::move(service), std::move(token), this) {
     setWindowTitle(QStringLiteral("关注列表"));
-    setAttribute(Qt::WA_DeleteOnClose, false);
     build();
     wire();
     m_tick.setInterval(1000);
