@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTableView>
@@ -172,4 +173,26 @@ TEST(WatchlistProgramTest, WatchlistOptionOpensTheWindowOnTheList) {
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests()[0].target, "/api/watch");
     EXPECT_EQ(server.requests()[0].headers.value("authorization"), "Bearer " + kToken);
+}
+
+TEST_F(FrmmainTest, WatchingTheLookedUpNameSendsIt) {
+    server.setScript({ScriptServer::send(ScriptServer::httpAnswer(
+        toGbk(u"<html><title>x</title> 未注册<span id=span_dt_dt>x</span></html>")))});
+    open();
+    EXPECT_EQ(window->lookedUpName(), "");
+    auto* text4 = child<QLineEdit>("Text4");
+    QSignalSpy looked(&window->lookupCommand(), &LookupCommand::finished);
+    QTest::keyClicks(text4, "example.com");
+    QTest::keyClick(text4, Qt::Key_Return);
+    ASSERT_TRUE(looked.wait(5000));
+    text4->setText("edited.com");
+    EXPECT_EQ(window->lookedUpName(), "example.com");
+    window->watchLookedUpName();
+    const auto added = [&] {
+        for (const QByteArray& request : server.requests())
+            if (request.startsWith("POST /api/watch/add ")) return request;
+        return QByteArray();
+    };
+    ASSERT_TRUE(waitFor([&] { return added().contains("\r\n\r\n{"); }));
+    EXPECT_TRUE(added().endsWith(R"({"names":["example.com"]})")) << added().toStdString();
 }
