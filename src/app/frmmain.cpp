@@ -298,6 +298,8 @@ WatchlistWindow* Frmmain::showWatchlist() {
         // A service given by address is asked with the token in YUMING_TOKEN, as yuming-cli does.
         m_watchlist = new WatchlistWindow(m_settings.service, qgetenv("YUMING_TOKEN"), this);
         m_watchlist->setObjectName(QStringLiteral("Watchlist"));
+    } else if (m_watchlist->isHidden()) {
+        m_watchlist->refresh(); // closed since it last asked
     }
     m_watchlist->show();
     m_watchlist->raise();

@@ -232,8 +232,8 @@ void WatchlistWindow::checkNow() {
                       .arg(checks->size())
                       .arg(changed)
                       .arg(failed));
+        // The list's answer selects the same names again, which asks for their history anew.
         refresh();
-        showHistory();
     });
 }
 
