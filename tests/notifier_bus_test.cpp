@@ -138,16 +138,4 @@ TEST(NotifierOnBus, NotificationCarriesTheTextAndItsActionOpensTheWatchlist) {
     EXPECT_EQ(opened.readAll(), "--watchlist\n");
 }
 
-TEST(NotifierOnBus, ServerWithoutActionsIsOfferedNone) {
-    ServerOnBus bus({QStringLiteral("body")});
-    ASSERT_TRUE(bus.registered());
-    NotifierOptions options;
-    options.watchlistProgram = "sh";
-    Notifier notifier(options);
-    notifier.notify(pendingDelete());
-    const auto calls = bus.server().waitForCalls(1);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(calls[0].actions.isEmpty());
-}
-
 #include "notifier_bus_test.moc"
