@@ -32,7 +32,10 @@ yuming_add_replay(fuzz_search_query search_query fuzz/fuzz_search_query.cpp yumi
 yuming_add_test(notifier_test SOURCES notifier_test.cpp LIBS yuming_service_lib)
 find_program(DBUS_RUN_SESSION dbus-run-session REQUIRED)
 add_executable(notifier_bus_test notifier_bus_test.cpp)
-target_link_libraries(notifier_bus_test PRIVATE yuming_service_lib yuming_test_support GTest::gtest Qt6::DBus)
+target_link_libraries(notifier_bus_test PRIVATE yuming_service_lib yuming_service_support yuming_rdap_fixture
+                                                yuming_test_support GTest::gtest Qt6::DBus PkgConfig::LIBICAL)
+target_compile_definitions(notifier_bus_test PRIVATE YUMING_CLI_BIN="$<TARGET_FILE:yuming-cli>")
+add_dependencies(notifier_bus_test yuming-cli)
 set_target_properties(notifier_bus_test PROPERTIES AUTOMOC ON)
 yuming_warnings(notifier_bus_test)
 add_test(NAME notifier_bus_test COMMAND ${DBUS_RUN_SESSION} -- $<TARGET_FILE:notifier_bus_test>)

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <future>
+#include <map>
 #include <mutex>
 
 using namespace yuming;
@@ -188,7 +189,7 @@ protected:
         options.zone = QTimeZone::utc();
         online = std::make_unique<OnlineLookups>(options, nullptr);
         watchlist = std::make_unique<Watchlist>(db, WatchSchedule(noJitter(), time.clock()),
-                                                makeChecker(db, online.get(), QTimeZone::utc()),
+                                                makeChecker(db, online.get(), QTimeZone::utc(), false),
                                                 [this](const WatchEvent& event) {
                                                     const std::lock_guard lock(mutex);
                                                     events.push_back(event);
@@ -303,6 +304,36 @@ TEST_F(WatchLifecycle, EachChangeOneEventFailuresNoneHistoryKept) {
                            {WatchStatus::Redemption, WatchStatus::PendingDelete},
                            {WatchStatus::PendingDelete, WatchStatus::NotRegistered}}));
     again.stop();
+}
+
+// Lookups falling back on the list when the registry is down: a name it holds takes the list's
+// state, one it does not stays unknown rather than free.
+TEST_F(WatchLifecycle, AnUnreachedRegistryLeavesHeldNamesToTheList) {
+    watchlist->stop();
+    const QString soon =
+        QDateTime::fromSecsSinceEpoch(now + kDay, QTimeZone::utc()).toString("yyyy-MM-dd HH:mm:ss");
+    const auto held = yuming::testing::Database(QString::fromStdString(db))
+                          .rows("SELECT name || '.com' FROM domains WHERE suffix = 'com' AND deletion > ? "
+                                "ORDER BY deletion DESC LIMIT 1",
+                                {soon});
+    ASSERT_EQ(held.size(), 1);
+    const std::string name = held[0][0].toStdString();
+    fixture.stopAnswering(true);
+    watchlist = std::make_unique<Watchlist>(db, WatchSchedule(noJitter(), time.clock()),
+                                            makeChecker(db, online.get(), QTimeZone::utc(), true),
+                                            [](const WatchEvent&) {});
+    std::string error;
+    ASSERT_TRUE(watchlist->start(error)) << error;
+    ASSERT_EQ(watchlist->add({name, "nowhere.com"}).added, 2);
+    EXPECT_TRUE(checkNow(name).at(0).error.empty());
+    EXPECT_FALSE(checkNow("nowhere.com").at(0).error.empty());
+    std::map<std::string, WatchState> states;
+    for (const WatchState& state : watchlist->list())
+        states[state.name] = state;
+    EXPECT_NE(states[name].status, WatchStatus::Unknown);
+    EXPECT_EQ(states[name].basis, "local");
+    EXPECT_TRUE(states[name].deletion.isValid());
+    EXPECT_EQ(states["nowhere.com"].status, WatchStatus::Unknown);
 }
 
 // With the real clock: a check falls due and runs on time, with no request to prompt it.

@@ -112,7 +112,8 @@ QTimeZone zoneOf(const ServiceOptions& options) {
 // watchlist that cannot be read is said and left out: the search goes on.
 void startWatchlist(Serving& serving) {
     const ServiceOptions& options = serving.options;
-    WatchChecker checker = makeChecker(options.dbPath, serving.online.get(), zoneOf(options));
+    WatchChecker checker = makeChecker(options.dbPath, serving.online.get(), zoneOf(options),
+                                       options.rdap == ServiceOptions::Rdap::Auto);
     NotifierOptions told;
     told.command = options.notifyCommand;
     told.zone = zoneOf(options);

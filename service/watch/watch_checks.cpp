@@ -127,17 +127,26 @@ struct HeldStore {
 
 } // namespace
 
-WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zone) {
+WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zone,
+                         bool localWhenUnanswered) {
     auto held = std::make_shared<HeldStore>(HeldStore{std::move(dbPath), nullptr});
-    return [held, online, zone](const std::string& name, std::chrono::seconds maxAge,
-                                std::function<void(WatchAnswer)> done) {
+    return [held, online, zone, localWhenUnanswered](const std::string& name, std::chrono::seconds maxAge,
+                                                     std::function<void(WatchAnswer)> done) {
         Store& store = held->get();
         const std::optional<DomainName> split = splitDomain(name);
-        if (online && split && online->covers(split->suffix))
-            return online->refresh(store, *split, maxAge, [done = std::move(done)](LookupOutcome outcome) {
-                done(checkOf(outcome));
+        if (!online || !split || !online->covers(split->suffix))
+            return done(localCheck(store, name, zone, QDateTime::currentDateTimeUtc()));
+        online->refresh(
+            store, *split, maxAge,
+            [held, name, zone, localWhenUnanswered, done = std::move(done)](LookupOutcome outcome) {
+                WatchAnswer answer = checkOf(outcome);
+                if (answer.ok || outcome.kept || !localWhenUnanswered) return done(std::move(answer));
+                // Called on the lookups' own thread: its own connection to the file.
+                Store local(held->path);
+                WatchAnswer fallback = localCheck(local, name, zone, QDateTime::currentDateTimeUtc());
+                // Only a name the list holds: one it does not is unknown, never free.
+                done(fallback.ok && fallback.basis == "local" ? std::move(fallback) : std::move(answer));
             });
-        done(localCheck(store, name, zone, QDateTime::currentDateTimeUtc()));
     };
 }
 

@@ -22,7 +22,9 @@ WatchAnswer checkOf(const LookupOutcome& outcome);
 WatchAnswer localCheck(Store& store, const std::string& name, const QTimeZone& zone, const QDateTime& now);
 
 // Checks through the registries for the suffixes they serve (`online` may be null: lookups are off),
-// from the database for the rest. Used on the watchlist's thread only.
-WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zone);
+// from the database for the rest. With `localWhenUnanswered`, a name the registry gave no answer
+// for at all (none now, none kept) is taken from the database when it holds the name, as lookups
+// are; otherwise such a check fails. Used on the watchlist's thread only.
+WatchChecker makeChecker(std::string dbPath, OnlineLookups* online, QTimeZone zone, bool localWhenUnanswered);
 
 } // namespace yuming::service
