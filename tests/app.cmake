@@ -9,7 +9,7 @@ if(TARGET yuming_window)
   endif()
   yuming_add_test(export_test SOURCES app_export_dialog_test.cpp frmmain_export.cpp LIBS yuming_window)
   yuming_add_test(watchlist_window_test SOURCES watchlist_window_test.cpp support/watch_api_server.cpp
-    LIBS yuming_window)
+    service_test_util.cpp LIBS yuming_window yuming_service_support SQLite::SQLite3)
   target_compile_definitions(watchlist_window_test PRIVATE YUMING_PROGRAM="$<TARGET_FILE:yuming>")
   add_dependencies(watchlist_window_test yuming)
   yuming_add_test(app_program_test SOURCES app_program_test.cpp LIBS Qt6::Core)

@@ -2,10 +2,15 @@
 #include "app/watch_table.h"
 #include "app/watchlist_window.h"
 #include "frmmain_fixture.h"
+#include "service_record.h"
+#include "service_test_util.h"
 #include "support/wait_for.h"
 #include "support/watch_api_server.h"
 
+#include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QProcess>
@@ -124,6 +129,67 @@ TEST_F(WatchlistWindowTest, AddsRemovesAndShowsTheSelectedNamesHistory) {
     ASSERT_TRUE(listedAgain());
     EXPECT_TRUE(window->statusText().contains("no spaces.com")) << window->statusText().toStdString();
     EXPECT_EQ(window->table().rowCount(), 3);
+}
+
+// The window on this user's own running service, which checks from its own list.
+TEST(WatchlistOnServiceTest, ChecksNowAndExportsTheCalendarOfTheRealList) {
+    QTemporaryDir home;
+    qputenv("XDG_RUNTIME_DIR", home.filePath("run").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toLocal8Bit());
+    yuming::testing::ServiceProcess::Options options;
+    options.rows = 300;
+    options.extraArgs = {"--user"};
+    yuming::testing::ServiceProcess service(options);
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    QFile recordFile(home.filePath("run/yuming/service"));
+    ASSERT_TRUE(recordFile.open(QIODevice::ReadOnly));
+    const auto record = user_service::parseRecord(recordFile.readAll());
+    ASSERT_TRUE(record);
+    const auto held = yuming::testing::Database(service.dbPath())
+                          .rows("SELECT name || '.' || suffix FROM domains WHERE deletion > ? "
+                                "ORDER BY deletion DESC LIMIT 1",
+                                {QDateTime::currentDateTime().addDays(1).toString("yyyy-MM-dd HH:mm:ss")});
+    ASSERT_EQ(held.size(), 1);
+    const QString name = held[0][0];
+
+    WatchlistWindow window(ServiceAddress{"127.0.0.1", service.port()}, record->token);
+    QSignalSpy listed(&window, &WatchlistWindow::listed);
+    window.show();
+    ASSERT_TRUE(waitFor([&] { return listed.size() == 1; }));
+    EXPECT_EQ(window.table().rowCount(), 0);
+    window.addNames({name, "nowhere.com"});
+    ASSERT_TRUE(waitFor([&] { return listed.size() == 2; }));
+    ASSERT_EQ(window.table().rowCount(), 2);
+
+    window.checkNow();
+    ASSERT_TRUE(waitFor([&] { return window.statusText().startsWith("已查询"); }, 20000));
+    EXPECT_EQ(window.statusText(), "已查询 2 个，状态变化 0 个，查询失败 0 个");
+    window.refresh();
+    ASSERT_TRUE(waitFor([&] { return listed.size() == 3; }));
+    QStringList statuses;
+    for (int row = 0; row < 2; ++row)
+        statuses << window.table().index(row, WatchTable::Status).data().toString();
+    EXPECT_TRUE(statuses.contains("未注册")) << statuses.join(',').toStdString();
+
+    // 导出日历… to a file chosen in its dialog: the held name's drop is its one event.
+    window.askCalendarFile();
+    auto* dialog = window.findChild<QFileDialog*>("CalendarDialog");
+    ASSERT_NE(dialog, nullptr);
+    const QString path = home.filePath("drops.ics");
+    dialog->selectFile(path);
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    for (QAbstractButton* button : buttons->buttons())
+        if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(path); }));
+    QFile calendar(path);
+    ASSERT_TRUE(calendar.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(calendar.readAll());
+    EXPECT_EQ(text.count("BEGIN:VEVENT"), 1);
+    EXPECT_TRUE(text.contains("SUMMARY:域名删除：" + name)) << text.toStdString();
+    EXPECT_TRUE(window.statusText().startsWith("日历已导出到")) << window.statusText().toStdString();
+    EXPECT_EQ(service.stop(), 0);
 }
 
 TEST_F(FrmmainTest, WatchingTheSelectedRowsSendsTheirNames) {
