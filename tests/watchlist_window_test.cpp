@@ -164,8 +164,9 @@ TEST(WatchlistOnServiceTest, ChecksNowAndExportsTheCalendarOfTheRealList) {
     window.checkNow();
     ASSERT_TRUE(waitFor([&] { return window.statusText().startsWith("已查询"); }, 20000));
     EXPECT_EQ(window.statusText(), "已查询 2 个，状态变化 0 个，查询失败 0 个");
+    const qsizetype before = listed.size();
     window.refresh();
-    ASSERT_TRUE(waitFor([&] { return listed.size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return listed.size() > before; }));
     QStringList statuses;
     for (int row = 0; row < 2; ++row)
         statuses << window.table().index(row, WatchTable::Status).data().toString();
@@ -253,6 +254,8 @@ TEST_F(FrmmainTest, WatchingTheLookedUpNameSendsIt) {
     ASSERT_TRUE(looked.wait(5000));
     text4->setText("edited.com");
     EXPECT_EQ(window->lookedUpName(), "example.com");
+    // Held open without an answer, so the request's body is read whenever it comes after its head.
+    server.setScript({ScriptServer::stall()});
     window->watchLookedUpName();
     const auto added = [&] {
         for (const QByteArray& request : server.requests())
