@@ -175,7 +175,7 @@ TEST(FeedFetch, EveryFailureSaysWhyAndLeavesNoFile) {
     EXPECT_EQ(fetchToFile(wrongName).kind, FeedFetchOutcome::Kind::Taken);
 }
 
-TEST(HttpClient, OnlyA2xxBodyGoesToTheFileAndBadHeadersAreNotSent) {
+TEST(HttpClient, OnlyA2xxBodyGoesToTheFileARequestsOwnBoundHoldsAndBadHeadersAreNotSent) {
     RdapFixture server;
     Folder folder;
     server.set("/rdap/missing", answer(404, "no such list"));
@@ -188,6 +188,14 @@ TEST(HttpClient, OnlyA2xxBodyGoesToTheFileAndBadHeadersAreNotSent) {
     EXPECT_EQ(missing.body, "no such list");
     EXPECT_EQ(missing.bytes, 12u);
     EXPECT_EQ(contents(get.bodyFile), "earlier");
+
+    RdapFixture::Answer silent = answer(200, "late");
+    silent.delay = 60s;
+    server.set("/rdap/silent", silent);
+    HttpGet quick;
+    quick.url = server.baseUrl() + "silent";
+    quick.wholeTime = 300ms;
+    EXPECT_EQ(fetchOnce(quick, {}).error, "the answer was not complete within 0.3 s");
 
     get.headers = {{"X-Note", "a\r\nInjected: yes"}};
     EXPECT_EQ(fetchOnce(get, {}).error, "cannot send the request header \"X-Note\"");

@@ -620,6 +620,8 @@ private:
     }
 
     void fail(std::string error) {
+        // A deadline or a stop may come after the answer: the file it left is the caller's now.
+        if (m_finished) return;
         HttpResult result;
         result.error = std::move(error);
         if (m_parser) {
