@@ -28,9 +28,19 @@ void removeFetchedAndEnd(int signal) {
     std::raise(signal);
 }
 
+// The handlers there were before, put back once the files are gone.
+std::array<void (*)(int), kEndingSignals.size()> g_before{};
+
 void watchEndingSignals(bool on) {
-    for (const int signal : kEndingSignals)
-        std::signal(signal, on ? removeFetchedAndEnd : SIG_DFL);
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+        if (on) {
+            g_before[i] = std::signal(kEndingSignals[i], removeFetchedAndEnd);
+            // A signal ignored (nohup's hangup) stays ignored: it ends nothing to clean up after.
+            if (g_before[i] == SIG_IGN) std::signal(kEndingSignals[i], SIG_IGN);
+        } else {
+            std::signal(kEndingSignals[i], g_before[i] == SIG_ERR ? SIG_DFL : g_before[i]);
+        }
+    }
 }
 
 // The URL's last path segment, kept in the file's name for a date it may hold ("drops-2026-12-15.txt").
