@@ -54,7 +54,8 @@ struct HttpGet {
 struct HttpResult {
     // An HTTP answer arrived whole, whatever its status; false: `error` says why not.
     bool ok = false;
-    int status = 0; // of the final answer, after redirects
+    // Of the final answer, after redirects; on a failure, of the last answer whose header came.
+    int status = 0;
     std::string contentType;
     std::string body;
     // From Retry-After on the final answer, whatever its status; a date in the past is 0.
