@@ -238,8 +238,9 @@ std::string applyConfig(std::string_view text, std::string_view fileName, Servic
             error = "not a setting: " + name;
         else if (command == ServiceOptions::Command::Check && arg != "--db")
             continue; // a check reads only where the database is
-        else if (command == ServiceOptions::Command::Import && arg != "--db" && arg != "--time-zone")
-            continue; // an import, that and the zone its times are in
+        else if (command == ServiceOptions::Command::Import && arg != "--db" && arg != "--time-zone" &&
+                 arg != "--rdap-ca")
+            continue; // an import, that, the zone its times are in and the CA its URLs may need
         else
             error = apply(arg, bare && !takesValue(arg) ? nullptr : &value, options, idleExit);
         if (!error.empty()) return std::string(fileName) + ':' + std::to_string(lineNo) + ": " + error;
@@ -258,8 +259,8 @@ std::string usage() {
            "                      [--watch-pending TIME] [--watch-grace TIME] [--watch-expiring TIME]\n"
            "                      [--watch-settled TIME] [--notify-command CMD]\n"
            "       yuming-service check [--user | --db FILE]\n"
-           "       yuming-service import FILE... [--user | --db FILE] [--replace] [--date YYYY-MM-DD]\n"
-           "                      [--time-zone ZONE]\n"
+           "       yuming-service import FILE|URL... [--user | --db FILE] [--replace]\n"
+           "                      [--date YYYY-MM-DD] [--time-zone ZONE] [--rdap-ca FILE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
            "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
@@ -275,6 +276,8 @@ std::string usage() {
            "whose other lines have times, bare names are skipped (\"no date\").\n"
            "A name already kept takes a later deletion time; with --replace the lists become the\n"
            "drop list. All or nothing: exits with 0, or 1 and the database as it was.\n"
+           "An http or https URL is fetched once (at most 1 GiB, within 30 minutes) into a file\n"
+           "beside the database, imported as a file would be, and the file removed whatever happens.\n"
            "\n"
            "  --user              run as this user's own service, the one the window and yuming-cli\n"
            "                      use when they are started without --service: they find it through\n"
@@ -444,8 +447,9 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             if (std::string error = bareDate(args[++i], options); !error.empty()) return error;
             continue;
         }
-        if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone")
-            return "import takes only --db, --user, --replace, --date or --time-zone, not " + arg;
+        if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
+            name != "rdap-ca")
+            return "import takes only --db, --user, --replace, --date, --time-zone or --rdap-ca, not " + arg;
         if (checking && name != "db" && arg != user_service::kUserOption)
             return "check takes only --db or --user, not " + arg;
         // --rdap alone is on; a word after it that is no option is its value.

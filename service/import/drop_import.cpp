@@ -1,6 +1,7 @@
 #include "import/drop_import.h"
 
 #include "catalog/catalog_store.h"
+#include "import/url_lists.h"
 #include "protocol/moment.h"
 #include "store/bulk_names.h"
 #include "store/sample_mark.h"
@@ -322,7 +323,8 @@ namespace {
 // the bytes read.
 class TerminalReport : public ImportObserver {
 public:
-    TerminalReport() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+    explicit TerminalReport(const FetchedLists& fetched)
+        : m_fetched(fetched), m_terminal(::isatty(STDERR_FILENO) == 1) {}
 
     void reading(std::uint64_t bytes) override { m_total = bytes; }
 
@@ -333,8 +335,8 @@ public:
                      : QString::fromUtf8(line.text.data(), static_cast<qsizetype>(line.text.size()));
         if (text.size() > 200) text = text.left(200) + QChar(0x2026);
         clear();
-        std::cerr << line.file << ':' << line.line << ": " << skipReasonText(line.reason) << ": "
-                  << text.toStdString() << '\n';
+        std::cerr << m_fetched.shown(line.file) << ':' << line.line << ": " << skipReasonText(line.reason)
+                  << ": " << text.toStdString() << '\n';
         if (m_skipped == kShown) std::cerr << "(further skipped lines are only counted)\n";
         m_shown = -1;
     }
@@ -367,6 +369,7 @@ public:
 
 private:
     static constexpr int kShown = 20;
+    const FetchedLists& m_fetched;
     bool m_terminal;
     bool m_drawn = false;
     int m_shown = -1;
@@ -378,7 +381,7 @@ private:
 } // namespace
 
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName, const std::string& bareDate) {
+              const std::string& zoneName, const std::string& bareDate, const std::string& caFile) {
     ImportRequest request{files,
                           dbPath,
                           replace,
@@ -387,11 +390,17 @@ int runImport(const std::vector<std::string>& files, const std::string& dbPath, 
                           QDate::currentDate(),
                           std::nullopt};
     if (!bareDate.empty()) request.bareDay = QDate::fromString(QString::fromStdString(bareDate), Qt::ISODate);
-    TerminalReport report;
+    FetchedLists fetched;
+    if (const std::string error = fetched.fetch(request.files, dbPath, caFile); !error.empty()) {
+        std::cerr << "yuming-service: import failed: " << error << "; the database is as it was\n";
+        return 1;
+    }
+    TerminalReport report(fetched);
     const ImportResult result = importDropLists(request, report);
     report.clear();
     if (!result.ok()) {
-        std::cerr << "yuming-service: import failed: " << result.error << "; the database is as it was\n";
+        std::cerr << "yuming-service: import failed: " << fetched.shown(result.error)
+                  << "; the database is as it was\n";
         return 1;
     }
     std::cout << importSummary(result.counts, request.files.size(), request.replace) << std::endl;

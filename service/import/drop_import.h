@@ -58,8 +58,9 @@ std::string importSummary(const ImportCounts& counts, std::size_t files, bool re
 
 // `yuming-service import`: the summary on stdout, skipped lines and a progress bar (on a terminal)
 // on stderr. `zoneName` empty: the system's zone; `bareDate` (YYYY-MM-DD) empty: none given.
+// An http(s) URL among the files is fetched first, trusting `caFile` besides the system's CAs.
 // 0 imported, 1 failed.
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName, const std::string& bareDate = {});
+              const std::string& zoneName, const std::string& bareDate = {}, const std::string& caFile = {});
 
 } // namespace yuming::service
