@@ -256,7 +256,7 @@ int main(int argc, char* argv[]) {
         return runCheck(*options);
     case ServiceOptions::Command::Import:
         return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone,
-                         options->bareDate);
+                         options->bareDate, options->dateOrder);
     case ServiceOptions::Command::Serve:
         break;
     }

@@ -24,6 +24,8 @@ struct ImportRequest {
     QDate today;
     // The deletion day of names listed without a time.
     std::optional<QDate> bareDay;
+    // How dates written a/b/yyyy are read.
+    DateOrder dateOrder = DateOrder::Auto;
 };
 
 struct ImportCounts {
@@ -60,6 +62,7 @@ std::string importSummary(const ImportCounts& counts, std::size_t files, bool re
 // on stderr. `zoneName` empty: the system's zone; `bareDate` (YYYY-MM-DD) empty: none given.
 // 0 imported, 1 failed.
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName, const std::string& bareDate = {});
+              const std::string& zoneName, const std::string& bareDate = {},
+              DateOrder dateOrder = DateOrder::Auto);
 
 } // namespace yuming::service
