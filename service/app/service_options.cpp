@@ -454,12 +454,14 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             if (!importing) return "unknown option: " + arg;
             if (i + 1 >= args.size()) return "missing value: " + arg;
             const std::string& order = args[++i];
-            if (order != "mdy" && order != "dmy") return "bad option: --date-order " + order + " (mdy or dmy)";
+            if (order != "mdy" && order != "dmy")
+                return "bad option: --date-order " + order + " (mdy or dmy)";
             options.dateOrder = order == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
             continue;
         }
         if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone")
-            return "import takes only --db, --user, --replace, --date, --date-order or --time-zone, not " + arg;
+            return "import takes only --db, --user, --replace, --date, --date-order or --time-zone, not " +
+                   arg;
         if (checking && name != "db" && arg != user_service::kUserOption)
             return "check takes only --db or --user, not " + arg;
         // --rdap alone is on; a word after it that is no option is its value.

@@ -98,6 +98,8 @@ ArchiveReader::ArchiveReader(int fd, std::string_view first, Packing packing, Ar
     } else {
         archive_read_support_filter_gzip(m_archive);
         archive_read_support_format_raw(m_archive);
+        // Nothing compressed: no text, which the raw format does not take for one.
+        archive_read_support_format_empty(m_archive);
     }
     archive_read_set_read_callback(m_archive, ArchiveCallbacks::read);
     struct stat info {};
@@ -106,8 +108,7 @@ ArchiveReader::ArchiveReader(int fd, std::string_view first, Packing packing, Ar
         ::lseek(fd, 0, SEEK_CUR) == static_cast<off_t>(m_first.size()))
         archive_read_set_seek_callback(m_archive, ArchiveCallbacks::seek);
     archive_read_set_callback_data(m_archive, this);
-    if (archive_read_open1(m_archive) != ARCHIVE_OK)
-        fail(damaged());
+    if (archive_read_open1(m_archive) != ARCHIVE_OK) fail(damaged());
 }
 
 ArchiveReader::~ArchiveReader() {
@@ -121,7 +122,11 @@ bool ArchiveReader::fail(std::string why) {
 
 std::string ArchiveReader::damaged() const {
     const char* why = archive_error_string(m_archive);
-    return std::string("damaged archive: ") + (why ? why : "unreadable");
+    if (m_packing == Packing::Zip) return std::string("damaged archive: ") + (why ? why : "unreadable");
+    // A gzip stream that stops before its trailer fails without a word.
+    if (!why || std::string_view(why).find("truncated") != std::string_view::npos)
+        return "the compressed data ends early";
+    return std::string("damaged compressed data: ") + why;
 }
 
 std::uint64_t ArchiveReader::takeStored() {
@@ -131,8 +136,9 @@ std::uint64_t ArchiveReader::takeStored() {
 // A member is never written anywhere, but one named to climb out of where it would be unpacked
 // is no list a publisher made: the archive is refused rather than read in part.
 bool ArchiveReader::refusedPath(const std::string& name) {
-    const bool absolute = name.starts_with('/') || name.starts_with('\\') ||
-                          (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])));
+    const bool absolute =
+        name.starts_with('/') || name.starts_with('\\') ||
+        (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])));
     bool climbs = false;
     std::size_t from = 0;
     while (from <= name.size()) {
@@ -150,8 +156,7 @@ bool ArchiveReader::nextMember(std::string& name) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(m_archive, &entry);
         if (status == ARCHIVE_EOF) return false;
-        if (status < ARCHIVE_WARN)
-            return fail(damaged());
+        if (status < ARCHIVE_WARN) return fail(damaged());
         if (++m_members > m_bounds.members)
             return fail("more than " + std::to_string(m_bounds.members) +
                         " members in the archive; not read (an archive bomb?)");
@@ -176,8 +181,7 @@ bool ArchiveReader::next(std::string_view& piece) {
     if (!m_error.empty()) return false;
     if (!m_inMember) return true;
     const la_ssize_t got = archive_read_data(m_archive, m_output.data(), m_output.size());
-    if (got < 0)
-        return fail(damaged());
+    if (got < 0) return fail(damaged());
     if (got == 0) {
         m_inMember = false;
         return true;
@@ -187,7 +191,8 @@ bool ArchiveReader::next(std::string_view& piece) {
     m_total += size;
     if (m_total > m_bounds.total)
         return fail("unpacks to more than " + sizeText(m_bounds.total) + "; not read (an archive bomb?)");
-    const auto packed = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_filter_bytes(m_archive, -1) - m_memberIn, 1));
+    const auto packed =
+        static_cast<std::uint64_t>(std::max<la_int64_t>(archive_filter_bytes(m_archive, -1) - m_memberIn, 1));
     if (m_memberOut >= kJudgedFrom && m_memberOut > m_bounds.ratio * packed)
         return fail((m_packing == Packing::Zip ? "member " + m_name + " unpacks" : std::string("unpacks")) +
                     " to more than " + std::to_string(m_bounds.ratio) +

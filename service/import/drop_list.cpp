@@ -162,7 +162,8 @@ bool meridiem(std::string_view& text, int& hour) {
 }
 
 // What may follow a date: nothing, or a time of day after blanks or a 'T', then an offset or Z.
-std::optional<ListTime> timeAfter(WallTime midnight, std::string_view text, ZoneClock& clock, bool twelveHour) {
+std::optional<ListTime> timeAfter(WallTime midnight, std::string_view text, ZoneClock& clock,
+                                  bool twelveHour) {
     if (text.empty()) return ListTime{midnight, false};
     if (!take(text, 'T') && !take(text, 't')) {
         if (text.front() != ' ' && text.front() != '\t') return {};
@@ -489,20 +490,20 @@ Column columnOf(std::string_view cell, bool gbk) {
     for (const char c : trimmed(utf8, " \t\r\"'"))
         if (c != '_' && c != '-' && c != ' ' && c != '\t') key += lower(c);
     static constexpr std::pair<std::string_view, Column> kKnown[] = {
-        {"domain", Column::Domain},          {"name", Column::Domain},
+        {"domain", Column::Domain},         {"name", Column::Domain},
         {"domainname", Column::Domain},     {"域名", Column::Domain},
-        {"deletion", Column::Deletion},      {"delete", Column::Deletion},
-        {"drop", Column::Deletion},          {"deletiondate", Column::Deletion},
+        {"deletion", Column::Deletion},     {"delete", Column::Deletion},
+        {"drop", Column::Deletion},         {"deletiondate", Column::Deletion},
         {"deletedate", Column::Deletion},   {"dropdate", Column::Deletion},
         {"deletiontime", Column::Deletion}, {"deletetime", Column::Deletion},
         {"droptime", Column::Deletion},     {"删除时间", Column::Deletion},
-        {"删除日期", Column::Deletion},      {"expiry", Column::Expiry},
-        {"expiration", Column::Expiry},      {"expires", Column::Expiry},
+        {"删除日期", Column::Deletion},     {"expiry", Column::Expiry},
+        {"expiration", Column::Expiry},     {"expires", Column::Expiry},
         {"expirydate", Column::Expiry},     {"expirationdate", Column::Expiry},
         {"expirytime", Column::Expiry},     {"expirationtime", Column::Expiry},
-        {"到期时间", Column::Expiry},        {"过期时间", Column::Expiry},
-        {"到期日期", Column::Expiry},        {"过期日期", Column::Expiry},
-        {"status", Column::Status},          {"状态", Column::Status},
+        {"到期时间", Column::Expiry},       {"过期时间", Column::Expiry},
+        {"到期日期", Column::Expiry},       {"过期日期", Column::Expiry},
+        {"status", Column::Status},         {"状态", Column::Status},
     };
     for (const auto& [text, column] : kKnown)
         if (key == text) return column;
@@ -798,7 +799,8 @@ private:
         if (!keep(lineNo, record, name, deletion, expiry) || !open || m_order != DateOrder::Auto) return;
         WallTime dayFirstDeletion = deletion;
         WallTime dayFirstExpiry = expiry;
-        if (!times(name.suffix, deletionText, expiryText, DateOrder::DayFirst, dayFirstDeletion, dayFirstExpiry)) {
+        if (!times(name.suffix, deletionText, expiryText, DateOrder::DayFirst, dayFirstDeletion,
+                   dayFirstExpiry)) {
             dayFirstDeletion = deletion;
             dayFirstExpiry = expiry;
         }
@@ -956,7 +958,8 @@ std::string ended(ListParser& parser, const std::string& label) {
 }
 
 std::string readArchive(const ListFile& file, std::string_view first, Packing packing, ImportedNames& names,
-                        ZoneClock& clock, const ListDates& dates, SkipCounts& skipped, ListObserver& observer) {
+                        ZoneClock& clock, const ListDates& dates, SkipCounts& skipped,
+                        ListObserver& observer) {
     ArchiveReader reader(file.fd(), first, packing);
     std::size_t members = 0;
     std::string member;
@@ -984,7 +987,8 @@ std::string readArchive(const ListFile& file, std::string_view first, Packing pa
     observer.read(reader.takeStored());
     if (!reader.error().empty()) return file.path() + ": " + reader.error();
     if (packing == Packing::Zip && members == 0)
-        return file.path() + ": a zip archive without a CSV or text file in it (a spreadsheet? save it as CSV)";
+        return file.path() +
+               ": a zip archive without a CSV or text file in it (a spreadsheet? save it as CSV)";
     return {};
 }
 

@@ -62,7 +62,8 @@ enum class DateOrder { Auto, MonthFirst, DayFirst };
 // Also MM/DD/yyyy (DD/MM/yyyy by `order`) and d-Mon-yyyy, whose times of day may end in AM or PM,
 // and seconds since 1970 UTC. With `order` Auto, a/b/yyyy is taken only where the numbers say
 // which is the month. Nothing when `text` is none of these.
-std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock, DateOrder order = DateOrder::Auto);
+std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock,
+                                      DateOrder order = DateOrder::Auto);
 
 // How a date written a/b/yyyy may be read: None for other text; Either when a equals b; Both when
 // both are at most 12 and differ; else the one order its numbers allow.
