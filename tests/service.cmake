@@ -28,6 +28,7 @@ yuming_add_test(service_test
        ZLIB::ZLIB LibArchive::LibArchive)
 
 yuming_add_replay(fuzz_search_query search_query fuzz/fuzz_search_query.cpp yuming_protocol)
+yuming_add_replay(fuzz_drop_list drop_list fuzz/fuzz_drop_list.cpp yuming_service_lib)
 
 # The watchlist's notifications: texts and the user's command here; the desktop's on a private
 # session bus of the test's own, under dbus-run-session.
