@@ -12,6 +12,8 @@ yuming_warnings(yuming_service_support)
 find_package(Boost 1.74 REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(ZLIB REQUIRED)
+# Zip archives written by the import's tests.
+find_package(LibArchive 3.3 REQUIRED)
 add_library(yuming_rdap_fixture STATIC support/rdap_fixture.cpp)
 target_include_directories(yuming_rdap_fixture PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(yuming_rdap_fixture PUBLIC Threads::Threads PRIVATE Boost::headers OpenSSL::SSL OpenSSL::Crypto)
@@ -20,13 +22,14 @@ yuming_warnings(yuming_rdap_fixture)
 yuming_add_test(service_test
   SOURCES service_search_test.cpp service_http_test.cpp service_front_test.cpp service_query_test.cpp service_files_test.cpp
           service_rdap_data_test.cpp service_http_client_test.cpp service_feed_fetch_test.cpp service_import_url_test.cpp
-          service_catalog_test.cpp service_import_test.cpp
+          service_catalog_test.cpp service_import_test.cpp service_list_formats_test.cpp
           service_learned_test.cpp service_shown_dates_test.cpp service_watch_test.cpp
           service_test_util.cpp
   LIBS yuming_service_support yuming_service_lib yuming_rdap_fixture yuming_core Qt6::Network SQLite::SQLite3
-       ZLIB::ZLIB)
+       ZLIB::ZLIB LibArchive::LibArchive)
 
 yuming_add_replay(fuzz_search_query search_query fuzz/fuzz_search_query.cpp yuming_protocol)
+yuming_add_replay(fuzz_drop_list drop_list fuzz/fuzz_drop_list.cpp yuming_service_lib)
 
 # The watchlist's notifications: texts and the user's command here; the desktop's on a private
 # session bus of the test's own, under dbus-run-session.

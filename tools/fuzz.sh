@@ -13,7 +13,7 @@ fi
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUMING_FUZZ=ON \
   -DYUMING_BUILD_APP=OFF -DYUMING_BUILD_TESTS=OFF -DYUMING_BUILD_BENCH=OFF >/dev/null
 targets=(fuzz_result_parser:result_page fuzz_lookup_parser:lookup_page fuzz_receive_path:receive_path
-         fuzz_search_query:search_query)
+         fuzz_search_query:search_query fuzz_drop_list:drop_list)
 names=(); for t in "${targets[@]}"; do names+=("${t%%:*}"); done
 cmake --build "$build" -j"$(nproc)" --target "${names[@]}"
 # All targets at once: each gets its SECONDS of wall time while sharing the machine's cores.

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev qt6-translations-l10n
-  libboost-dev libssl-dev libsqlite3-dev zlib1g-dev
+  libboost-dev libssl-dev libsqlite3-dev zlib1g-dev libarchive-dev
   googletest libgtest-dev libbenchmark-dev
   libical-dev # only the calendar test links it: it reads the file back with a real parser
   fonts-arphic-uming xvfb xauth xdotool tzdata dbus-daemon

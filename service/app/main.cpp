@@ -257,7 +257,7 @@ int main(int argc, char* argv[]) {
         return runCheck(*options);
     case ServiceOptions::Command::Import:
         return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone,
-                         options->bareDate, options->rdapCa);
+                         options->bareDate, options->dateOrder, options->rdapCa);
     case ServiceOptions::Command::Serve:
         break;
     }

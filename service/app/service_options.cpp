@@ -81,6 +81,7 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("notify-command"), {}, QStringLiteral("CMD")),
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
+        QCommandLineOption(QStringLiteral("date-order"), {}, QStringLiteral("mdy|dmy")),
     };
     return options;
 }
@@ -260,14 +261,18 @@ std::string usage() {
            "                      [--watch-settled TIME] [--notify-command CMD]\n"
            "       yuming-service check [--user | --db FILE]\n"
            "       yuming-service import FILE|URL... [--user | --db FILE] [--replace]\n"
-           "                      [--date YYYY-MM-DD] [--time-zone ZONE] [--rdap-ca FILE]\n"
+           "                      [--date YYYY-MM-DD] [--date-order mdy|dmy] [--time-zone ZONE]\n"
+           "                      [--rdap-ca FILE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
            "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
            "\"ok\" or what is wrong, and exits with 0 or 1.\n"
            "\"import\" reads drop lists into the database (a new one holds only their names): one\n"
            "name a line with its deletion time after a tab, a comma or blanks, or CSV with a header\n"
-           "naming the domain, deletion and expiry columns; UTF-8 or GBK, plain or gzip. A date\n"
+           "(perhaps under a title) naming the domain, deletion and expiry columns; UTF-8 or GBK,\n"
+           "plain, gzip or zip (every CSV or text file in it; at most 64 files, 1 GiB unpacked).\n"
+           "Dates as 2026-12-15, 12/15/2026, 15-Dec-2026 or seconds since 1970; a list whose a/b/yyyy\n"
+           "dates never show which number is the month fails unless --date-order says. A date\n"
            "without a time of day is taken at the suffix's deletion time (com, net, org 02:30, cn\n"
            "04:30); dates before 1985-01-01 or more than 100 years ahead are skipped (\"bad date\").\n"
            "Bare names (no time at all) take their day from --date. Without it, a file of nothing\n"
@@ -341,6 +346,8 @@ std::string usage() {
            "                      after 10 s is killed, and one that fails is logged\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
+           "  --date-order mdy|dmy  import: dates written 12/05/2026 are month first (mdy) or day\n"
+           "                      first (dmy); without it a list's own dates must say which\n"
            "  -h, --help          this text\n"
            "Settings can also be kept in " +
            configPath() +
@@ -447,9 +454,21 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             if (std::string error = bareDate(args[++i], options); !error.empty()) return error;
             continue;
         }
+        if (name == "date-order") {
+            if (!importing) return "unknown option: " + arg;
+            if (i + 1 >= args.size()) return "missing value: " + arg;
+            const std::string& order = args[++i];
+            if (order != "mdy" && order != "dmy")
+                return "bad option: --date-order " + order + " (mdy or dmy)";
+            options.dateOrder = order == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
+            continue;
+        }
         if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
             name != "rdap-ca")
-            return "import takes only --db, --user, --replace, --date, --time-zone or --rdap-ca, not " + arg;
+            return "import takes only --db, --user, --replace, --date, --date-order, --time-zone or "
+                   "--rdap-ca, "
+                   "not " +
+                   arg;
         if (checking && name != "db" && arg != user_service::kUserOption)
             return "check takes only --db or --user, not " + arg;
         // --rdap alone is on; a word after it that is no option is its value.

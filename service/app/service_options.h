@@ -1,5 +1,6 @@
 #pragma once
 
+#include "import/drop_list.h"
 #include "store/seed.h"
 #include "watch/watch_schedule.h"
 
@@ -57,6 +58,8 @@ struct ServiceOptions {
     bool replace = false;
     // import --date: the deletion day (YYYY-MM-DD) of names listed without a time; empty: none.
     std::string bareDate;
+    // import --date-order: how dates written a/b/yyyy are read.
+    DateOrder dateOrder = DateOrder::Auto;
 };
 
 struct OptionsResult {

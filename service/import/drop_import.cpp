@@ -279,7 +279,7 @@ ImportResult importDropLists(const ImportRequest& request, ImportObserver& obser
         // A line of a list is some 30 bytes; a compressed file holds more, and the rest is grown to.
         names.reserve(std::min<std::uint64_t>(bytes / 32, 20'000'000));
         ZoneClock clock(request.zone);
-        const ListDates dates{request.today, request.bareDay};
+        const ListDates dates{request.today, request.bareDay, request.dateOrder};
         for (const auto& file : files) {
             const std::string error =
                 readDropList(*file, names, clock, dates, result.counts.skipped, observer);
@@ -381,7 +381,8 @@ private:
 } // namespace
 
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName, const std::string& bareDate, const std::string& caFile) {
+              const std::string& zoneName, const std::string& bareDate, DateOrder dateOrder,
+              const std::string& caFile) {
     ImportRequest request{files,
                           dbPath,
                           replace,
@@ -390,6 +391,7 @@ int runImport(const std::vector<std::string>& files, const std::string& dbPath, 
                           QDate::currentDate(),
                           std::nullopt};
     if (!bareDate.empty()) request.bareDay = QDate::fromString(QString::fromStdString(bareDate), Qt::ISODate);
+    request.dateOrder = dateOrder;
     FetchedLists fetched;
     if (const std::string error = fetched.fetch(request.files, dbPath, caFile); !error.empty()) {
         std::cerr << "yuming-service: import failed: " << error << "; the database is as it was\n";

@@ -24,6 +24,8 @@ struct ImportRequest {
     QDate today;
     // The deletion day of names listed without a time.
     std::optional<QDate> bareDay;
+    // How dates written a/b/yyyy are read.
+    DateOrder dateOrder = DateOrder::Auto;
 };
 
 struct ImportCounts {
@@ -61,6 +63,7 @@ std::string importSummary(const ImportCounts& counts, std::size_t files, bool re
 // An http(s) URL among the files is fetched first, trusting `caFile` besides the system's CAs.
 // 0 imported, 1 failed.
 int runImport(const std::vector<std::string>& files, const std::string& dbPath, bool replace,
-              const std::string& zoneName, const std::string& bareDate = {}, const std::string& caFile = {});
+              const std::string& zoneName, const std::string& bareDate = {},
+              DateOrder dateOrder = DateOrder::Auto, const std::string& caFile = {});
 
 } // namespace yuming::service

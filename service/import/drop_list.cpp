@@ -1,5 +1,7 @@
 #include "import/drop_list.h"
 
+#include "import/archive_reader.h"
+
 #include "protocol/moment.h"
 #include "store/deletion_rule.h"
 #include "text/gbk.h"
@@ -10,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,19 +129,41 @@ WallTime ZoneClock::at(std::int64_t seconds) {
     return seconds + span.offset;
 }
 
-std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    if (!number(text, 4, 4, year) || text.empty() || (text.front() != '-' && text.front() != '/')) return {};
-    const char separator = text.front();
-    text.remove_prefix(1);
-    if (!number(text, 1, 2, month) || !take(text, separator) || !number(text, 1, 2, day)) return {};
+namespace {
+
+std::optional<WallTime> midnightOf(int year, int month, int day) {
     const std::chrono::year_month_day date{std::chrono::year(year),
                                            std::chrono::month(static_cast<unsigned>(month)),
                                            std::chrono::day(static_cast<unsigned>(day))};
     if (!date.ok()) return {};
-    const WallTime midnight = std::chrono::sys_days(date).time_since_epoch().count() * kSecondsPerDay;
+    return std::chrono::sys_days(date).time_since_epoch().count() * kSecondsPerDay;
+}
+
+// Jan ... Dec in any case, as 1 ... 12; 0 for anything else.
+int monthNamed(std::string_view text) {
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (text.size() != 3) return 0;
+    const std::string folded{lower(text[0]), lower(text[1]), lower(text[2])};
+    for (int i = 0; i < 12; ++i)
+        if (kMonths[i] == folded) return i + 1;
+    return 0;
+}
+
+// " AM" or " PM" after a time of day, as US lists write it.
+bool meridiem(std::string_view& text, int& hour) {
+    const std::string_view rest = trimmed(text);
+    if (rest.size() < 2 || (lower(rest[1]) != 'm') || (lower(rest[0]) != 'a' && lower(rest[0]) != 'p'))
+        return true;
+    if (hour < 1 || hour > 12) return false;
+    hour = hour % 12 + (lower(rest[0]) == 'p' ? 12 : 0);
+    text = rest.substr(2);
+    return true;
+}
+
+// What may follow a date: nothing, or a time of day after blanks or a 'T', then an offset or Z.
+std::optional<ListTime> timeAfter(WallTime midnight, std::string_view text, ZoneClock& clock,
+                                  bool twelveHour) {
     if (text.empty()) return ListTime{midnight, false};
     if (!take(text, 'T') && !take(text, 't')) {
         if (text.front() != ' ' && text.front() != '\t') return {};
@@ -158,6 +181,7 @@ std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
             text.remove_prefix(static_cast<std::size_t>(fraction));
         }
     }
+    if (twelveHour && !meridiem(text, hour)) return {};
     if (hour > 23 || minute > 59 || second > 59) return {};
     const WallTime time = midnight + hour * 3600 + minute * 60 + second;
     text = trimmed(text);
@@ -165,6 +189,74 @@ std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock) {
     int offset = 0;
     if (!utcOffset(text, offset)) return {};
     return ListTime{clock.at(time - offset * 60), true};
+}
+
+// The two numbers of a date written a/b/yyyy, and where its year ends.
+bool slashParts(std::string_view text, int& first, int& second, int& year, std::string_view& rest) {
+    if (!number(text, 1, 2, first) || !take(text, '/') || !number(text, 1, 2, second) || !take(text, '/') ||
+        !number(text, 4, 4, year))
+        return false;
+    if (!text.empty() && isDigit(text.front())) return false;
+    rest = text;
+    return true;
+}
+
+} // namespace
+
+SlashFit slashDateFit(std::string_view text) {
+    int first = 0;
+    int second = 0;
+    int year = 0;
+    std::string_view rest;
+    if (!slashParts(text, first, second, year, rest)) return SlashFit::None;
+    if (first == second) return SlashFit::Either;
+    const bool monthFirst = first >= 1 && first <= 12;
+    const bool dayFirst = second >= 1 && second <= 12;
+    if (monthFirst && dayFirst) return SlashFit::Both;
+    if (monthFirst) return SlashFit::MonthFirst;
+    return dayFirst ? SlashFit::DayFirst : SlashFit::None;
+}
+
+std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock, DateOrder order) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (!text.empty() && std::all_of(text.begin(), text.end(), isDigit)) {
+        // Seconds since 1970 UTC, an instant; longer numbers are no time of these lists.
+        if (text.size() > 12) return {};
+        std::int64_t seconds = 0;
+        for (const char c : text)
+            seconds = seconds * 10 + (c - '0');
+        return ListTime{clock.at(seconds), true};
+    }
+    std::string_view rest = text;
+    if (number(rest, 4, 4, year) && !rest.empty() && (rest.front() == '-' || rest.front() == '/')) {
+        const char separator = rest.front();
+        rest.remove_prefix(1);
+        if (!number(rest, 1, 2, month) || !take(rest, separator) || !number(rest, 1, 2, day)) return {};
+        const auto midnight = midnightOf(year, month, day);
+        return midnight ? timeAfter(*midnight, rest, clock, false) : std::nullopt;
+    }
+    int first = 0;
+    int second = 0;
+    if (slashParts(text, first, second, year, rest)) {
+        if (order == DateOrder::Auto) {
+            const SlashFit fit = slashDateFit(text);
+            if (fit == SlashFit::Both || fit == SlashFit::None) return {};
+            order = fit == SlashFit::DayFirst ? DateOrder::DayFirst : DateOrder::MonthFirst;
+        }
+        if (order == DateOrder::DayFirst) std::swap(first, second);
+        const auto midnight = midnightOf(year, first, second);
+        return midnight ? timeAfter(*midnight, rest, clock, true) : std::nullopt;
+    }
+    rest = text;
+    if (!number(rest, 1, 2, day) || !take(rest, '-')) return {};
+    month = monthNamed(rest.substr(0, 3));
+    rest.remove_prefix(std::min<std::size_t>(3, rest.size()));
+    if (month == 0 || !take(rest, '-') || !number(rest, 4, 4, year)) return {};
+    if (!rest.empty() && isDigit(rest.front())) return {};
+    const auto midnight = midnightOf(year, month, day);
+    return midnight ? timeAfter(*midnight, rest, clock, true) : std::nullopt;
 }
 
 namespace {
@@ -330,6 +422,11 @@ bool ImportedNames::add(std::string_view label, Suffix suffix, WallTime expiry, 
     return true;
 }
 
+void ImportedNames::retime(std::size_t index, WallTime expiry, WallTime deletion) {
+    m_rows[index].expiry = expiry;
+    m_rows[index].deletion = deletion;
+}
+
 void ImportedNames::sort() {
     std::vector<std::uint64_t>().swap(m_slots);
     // Names hold no zero bytes, so equal prefixes of two names of up to 8 bytes mean equal names.
@@ -365,135 +462,48 @@ namespace {
 
 constexpr std::size_t kPieceSize = 1 << 20;
 
-// The text of a list file in pieces, inflated on the way when the file is gzip-compressed (told by
-// its first bytes, whatever its name).
-class ListSource {
-public:
-    explicit ListSource(int fd) : m_fd(fd), m_input(kPieceSize) {}
-    ~ListSource() {
-        if (m_gzip) inflateEnd(&m_stream);
-    }
-    ListSource(const ListSource&) = delete;
-    ListSource& operator=(const ListSource&) = delete;
-
-    // The next piece; empty at the end. False, with `error`, when the file cannot be read on.
-    // `stored` counts the bytes taken from the file.
-    bool next(std::string_view& piece, std::uint64_t& stored, std::string& error) {
-        stored = 0;
-        if (m_first) {
-            m_first = false;
-            if (!fill(stored, error)) return false;
-            m_gzip = m_filled >= 2 && static_cast<unsigned char>(m_input[0]) == 0x1f &&
-                     static_cast<unsigned char>(m_input[1]) == 0x8b;
-            if (!m_gzip) {
-                piece = {m_input.data(), m_filled};
-                return true;
-            }
-            m_output.resize(kPieceSize);
-            if (inflateInit2(&m_stream, 15 + 16) != Z_OK) {
-                error = "cannot start decompressing";
-                m_gzip = false;
-                return false;
-            }
-            m_stream.next_in = reinterpret_cast<Bytef*>(m_input.data());
-            m_stream.avail_in = static_cast<uInt>(m_filled);
+// Reads until the buffer is full or the file ends.
+bool fill(int fd, std::vector<char>& buffer, std::size_t& filled, std::string& error) {
+    filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + filled, buffer.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            error = std::strerror(errno);
+            return false;
         }
-        if (!m_gzip) {
-            if (!fill(stored, error)) return false;
-            piece = {m_input.data(), m_filled};
-            return true;
-        }
-        return inflated(piece, stored, error);
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
     }
-
-private:
-    // Reads until the buffer is full or the file ends.
-    bool fill(std::uint64_t& stored, std::string& error) {
-        m_filled = 0;
-        while (m_filled < m_input.size()) {
-            const ssize_t got = ::read(m_fd, m_input.data() + m_filled, m_input.size() - m_filled);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                error = std::strerror(errno);
-                return false;
-            }
-            if (got == 0) break;
-            m_filled += static_cast<std::size_t>(got);
-        }
-        stored += m_filled;
-        return true;
-    }
-
-    bool inflated(std::string_view& piece, std::uint64_t& stored, std::string& error) {
-        m_stream.next_out = reinterpret_cast<Bytef*>(m_output.data());
-        m_stream.avail_out = static_cast<uInt>(m_output.size());
-        while (m_stream.avail_out > 0) {
-            if (m_stream.avail_in == 0) {
-                if (!fill(stored, error)) return false;
-                if (m_filled == 0) {
-                    if (!m_ended) {
-                        error = "the compressed data ends early";
-                        return false;
-                    }
-                    break;
-                }
-                m_stream.next_in = reinterpret_cast<Bytef*>(m_input.data());
-                m_stream.avail_in = static_cast<uInt>(m_filled);
-            }
-            // Several gzip members in a row are one text, as gzip -d reads them.
-            if (m_ended) {
-                inflateReset(&m_stream);
-                m_ended = false;
-            }
-            const int status = inflate(&m_stream, Z_NO_FLUSH);
-            if (status == Z_STREAM_END) {
-                m_ended = true;
-            } else if (status != Z_OK) {
-                error = status == Z_MEM_ERROR ? "out of memory" : "damaged compressed data";
-                return false;
-            }
-        }
-        piece = {m_output.data(), m_output.size() - m_stream.avail_out};
-        return true;
-    }
-
-    int m_fd;
-    std::vector<char> m_input;
-    std::vector<char> m_output;
-    std::size_t m_filled = 0;
-    bool m_first = true;
-    bool m_gzip = false;
-    bool m_ended = false;
-    z_stream m_stream{};
-};
+    return true;
+}
 
 enum class Column { Other, Domain, Deletion, Expiry, Status };
 
-// A header cell: case, blanks, quotes, '_' and '-' do not matter.
+// A header cell: case, blanks, quotes, '_' and '-' do not matter ("Delete Date", "DeleteDate" and
+// "delete_date" are one). An auction's end ("End Date") is no deletion time: it is another column.
 Column columnOf(std::string_view cell, bool gbk) {
     const std::string utf8 =
         gbk ? fromGbk(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size()))).toUtf8().toStdString()
             : std::string(cell);
     std::string key;
-    for (const char c : trimmed(utf8, " \t\r\"'")) {
-        const char folded = c == '_' || c == '-' ? ' ' : lower(c);
-        if (folded != ' ' || (!key.empty() && key.back() != ' ')) key += folded;
-    }
+    for (const char c : trimmed(utf8, " \t\r\"'"))
+        if (c != '_' && c != '-' && c != ' ' && c != '\t') key += lower(c);
     static constexpr std::pair<std::string_view, Column> kKnown[] = {
-        {"domain", Column::Domain},          {"name", Column::Domain},
-        {"domain name", Column::Domain},     {"域名", Column::Domain},
-        {"deletion", Column::Deletion},      {"delete", Column::Deletion},
-        {"drop", Column::Deletion},          {"deletion date", Column::Deletion},
-        {"delete date", Column::Deletion},   {"drop date", Column::Deletion},
-        {"deletion time", Column::Deletion}, {"delete time", Column::Deletion},
-        {"drop time", Column::Deletion},     {"删除时间", Column::Deletion},
-        {"删除日期", Column::Deletion},      {"expiry", Column::Expiry},
-        {"expiration", Column::Expiry},      {"expires", Column::Expiry},
-        {"expiry date", Column::Expiry},     {"expiration date", Column::Expiry},
-        {"expiry time", Column::Expiry},     {"expiration time", Column::Expiry},
-        {"到期时间", Column::Expiry},        {"过期时间", Column::Expiry},
-        {"到期日期", Column::Expiry},        {"过期日期", Column::Expiry},
-        {"status", Column::Status},          {"状态", Column::Status},
+        {"domain", Column::Domain},         {"name", Column::Domain},
+        {"domainname", Column::Domain},     {"域名", Column::Domain},
+        {"deletion", Column::Deletion},     {"delete", Column::Deletion},
+        {"drop", Column::Deletion},         {"deletiondate", Column::Deletion},
+        {"deletedate", Column::Deletion},   {"dropdate", Column::Deletion},
+        {"deletiontime", Column::Deletion}, {"deletetime", Column::Deletion},
+        {"droptime", Column::Deletion},     {"删除时间", Column::Deletion},
+        {"删除日期", Column::Deletion},     {"expiry", Column::Expiry},
+        {"expiration", Column::Expiry},     {"expires", Column::Expiry},
+        {"expirydate", Column::Expiry},     {"expirationdate", Column::Expiry},
+        {"expirytime", Column::Expiry},     {"expirationtime", Column::Expiry},
+        {"到期时间", Column::Expiry},       {"过期时间", Column::Expiry},
+        {"到期日期", Column::Expiry},       {"过期日期", Column::Expiry},
+        {"status", Column::Status},         {"状态", Column::Status},
     };
     for (const auto& [text, column] : kKnown)
         if (key == text) return column;
@@ -545,24 +555,32 @@ bool splitRecord(std::string_view record, char delimiter, std::vector<std::strin
 constexpr std::size_t kMostLinesPerRecord = 16;
 // A longer line is no line of a drop list (a file without line ends, say).
 constexpr std::size_t kLongestLine = 64 * 1024;
+// Lines of a title a CSV header may stand under.
+constexpr std::size_t kLongestPreamble = 20;
 
 class ListParser {
 public:
-    ListParser(const std::string& file, ImportedNames& names, ZoneClock& clock, const ListDates& dates,
-               SkipCounts& skipped, ListObserver& observer)
+    // `namedDay`: the one date in the name of the file the list is in.
+    ListParser(const std::string& file, std::optional<QDate> namedDay, ImportedNames& names, ZoneClock& clock,
+               const ListDates& dates, SkipCounts& skipped, ListObserver& observer)
         : m_file(file), m_names(names), m_clock(clock), m_skipped(skipped), m_observer(observer),
           m_earliest(midnightOf(QDate(1985, 1, 1))),
-          m_latest(midnightOf(latestListDate(dates.today)) + kSecondsPerDay - 1) {
+          m_latest(midnightOf(latestListDate(dates.today)) + kSecondsPerDay - 1), m_order(dates.order) {
         if (dates.bareDay) {
             m_bareDay = midnightOf(*dates.bareDay);
-        } else if (const auto named = dateInFileName(file, dates.today)) {
-            m_bareDay = midnightOf(*named);
+        } else if (namedDay) {
+            m_bareDay = midnightOf(*namedDay);
             m_bareDayFromName = true;
         }
     }
 
     // A list of names alone, each without any time, and no day to give them.
     bool lacksItsDay() const { return m_bare && !m_dated && !m_bareDay; }
+    // The column whose dates never said which of their numbers is the month; empty when none.
+    const std::string& undecidedColumn() const {
+        static const std::string kNone;
+        return m_order == DateOrder::Auto && !m_alternates.empty() ? m_openColumn : kNone;
+    }
 
     // Looks at the start of the text; an error when it is no text a list could be in.
     std::string begin(std::string_view& first) {
@@ -603,6 +621,7 @@ public:
     void finish() {
         if (!m_carry.empty() || m_overlong) physicalLine(m_carry);
         m_carry.clear();
+        if (m_layout == Layout::Unknown && !m_preamble.empty()) plainAfterAll();
         if (!m_open.empty()) giveUpOpenRecord();
         // No line had a time: the whole list is the named day's.
         for (const Pending& p : m_pending)
@@ -646,8 +665,17 @@ private:
         const std::string_view content = trimmed(line);
         if (content.empty() || content.front() == '#') return;
         if (m_layout == Layout::Unknown) {
-            m_layout = header(line) ? Layout::Csv : Layout::Plain;
-            if (m_layout == Layout::Csv) return;
+            if (header(line)) {
+                // What stood above the header was the list's title, not names.
+                m_layout = Layout::Csv;
+                m_preamble.clear();
+                return;
+            }
+            if (!startsWithAName(line) && m_preamble.size() < kLongestPreamble) {
+                m_preamble.push_back({m_lineNo, std::string(line)});
+                return;
+            }
+            plainAfterAll();
         }
         if (m_layout == Layout::Plain) {
             plainLine(m_lineNo, line);
@@ -656,6 +684,21 @@ private:
         } else {
             m_open.push_back({m_lineNo, std::string(line)});
         }
+    }
+
+    // Lines that were neither a header nor a name: a plain list's lines after all, read as such.
+    void plainAfterAll() {
+        m_layout = Layout::Plain;
+        for (const auto& [no, text] : std::exchange(m_preamble, {}))
+            plainLine(no, text);
+    }
+
+    // Whether the line's first word is a name (of any suffix): the line belongs to a plain list.
+    static bool startsWithAName(std::string_view line) {
+        const std::string_view rest = trimmed(line);
+        ListName name;
+        const auto why = parseListName(rest.substr(0, rest.find_first_of(" \t,")), name);
+        return !why || *why == SkipReason::UnsupportedSuffix;
     }
 
     // The first line of a record whose quote never closed is read as if it closed at its end; the
@@ -703,9 +746,16 @@ private:
             m_domain = domain;
             m_deletion = deletion;
             m_expiry = expiry;
+            m_deletionName = cellText(field(deletion));
+            m_expiryName = cellText(field(expiry));
             return true;
         }
         return false;
+    }
+
+    std::string cellText(std::string_view cell) const {
+        return m_gbk ? fromGbk(QByteArrayView(cell.data(), static_cast<qsizetype>(cell.size()))).toStdString()
+                     : std::string(cell);
     }
 
     std::string_view field(int index) const {
@@ -734,28 +784,73 @@ private:
         if (const auto why = parseListName(nameText, name)) return skip(*why, lineNo, record);
         if (deletionText.empty() && expiryText.empty()) return bareName(lineNo, record, nameText);
         dated();
+        bool open = false;
+        if (m_order == DateOrder::Auto) {
+            const bool deletionOpen = undecided(deletionText, m_deletionName, 2);
+            open = undecided(expiryText, m_expiryName, 3) || deletionOpen;
+        }
+        // Until a date of the file says which number is the month, an a/b/yyyy date is read month
+        // first and kept as read day first too.
+        const DateOrder order = m_order == DateOrder::Auto && open ? DateOrder::MonthFirst : m_order;
+        WallTime deletion = 0;
+        WallTime expiry = 0;
+        if (!times(name.suffix, deletionText, expiryText, order, deletion, expiry))
+            return skip(SkipReason::BadDate, lineNo, record);
+        if (!keep(lineNo, record, name, deletion, expiry) || !open || m_order != DateOrder::Auto) return;
+        WallTime dayFirstDeletion = deletion;
+        WallTime dayFirstExpiry = expiry;
+        if (!times(name.suffix, deletionText, expiryText, DateOrder::DayFirst, dayFirstDeletion,
+                   dayFirstExpiry)) {
+            dayFirstDeletion = deletion;
+            dayFirstExpiry = expiry;
+        }
+        m_alternates.push_back({m_names.size() - 1, dayFirstExpiry, dayFirstDeletion});
+    }
+
+    // Whether `text` leaves the file's order open; a date that settles it settles it for the file.
+    bool undecided(std::string_view text, const std::string& column, int position) {
+        const SlashFit fit = slashDateFit(text);
+        if (fit == SlashFit::Both) {
+            if (m_openColumn.empty())
+                m_openColumn = !column.empty() ? column : "column " + std::to_string(position);
+            return true;
+        }
+        if (fit != SlashFit::MonthFirst && fit != SlashFit::DayFirst) return false;
+        const DateOrder order = fit == SlashFit::MonthFirst ? DateOrder::MonthFirst : DateOrder::DayFirst;
+        if (!parseListTime(text, m_clock, order)) return false;
+        m_order = order;
+        if (order == DateOrder::DayFirst)
+            for (const Alternate& a : m_alternates)
+                m_names.retime(a.row, a.expiry, a.deletion);
+        m_alternates.clear();
+        return false;
+    }
+
+    // The name's times from its columns; false when one is no date, or none a list could mean.
+    bool times(Suffix suffix, std::string_view deletionText, std::string_view expiryText, DateOrder order,
+               WallTime& deletion, WallTime& expiry) {
         // A date alone is taken at the time of day its suffix's names are deleted.
         const auto timeOf = [&](std::string_view text, std::optional<WallTime>& out) {
             if (text.empty()) return true;
-            const auto time = parseListTime(text, m_clock);
+            const auto time = parseListTime(text, m_clock, order);
             if (!time) return false;
-            out = time->time +
-                  (time->hasTimeOfDay ? 0 : deletionTime(name.suffix).msecsSinceStartOfDay() / 1000);
+            out = time->time + (time->hasTimeOfDay ? 0 : deletionTime(suffix).msecsSinceStartOfDay() / 1000);
             return *out >= m_earliest && *out <= m_latest;
         };
-        std::optional<WallTime> deletion;
-        std::optional<WallTime> expiry;
-        if (!timeOf(deletionText, deletion) || !timeOf(expiryText, expiry))
-            return skip(SkipReason::BadDate, lineNo, record);
-        if (!deletion) deletion = estimated(*expiry, name.suffix);
-        keep(lineNo, record, name, *deletion, expiry);
+        std::optional<WallTime> deletionAt;
+        std::optional<WallTime> expiryAt;
+        if (!timeOf(deletionText, deletionAt) || !timeOf(expiryText, expiryAt)) return false;
+        deletion = deletionAt ? *deletionAt : estimated(*expiryAt, suffix);
+        expiry = expiryAt ? *expiryAt : deletion - deletionDay(suffix) * kSecondsPerDay;
+        return true;
     }
 
-    void keep(std::int64_t lineNo, std::string_view record, const ListName& name, WallTime deletion,
+    bool keep(std::int64_t lineNo, std::string_view record, const ListName& name, WallTime deletion,
               std::optional<WallTime> expiry) {
         if (!expiry) expiry = deletion - deletionDay(name.suffix) * kSecondsPerDay;
-        if (!m_names.add(name.view(), name.suffix, *expiry, deletion))
-            return skip(SkipReason::Duplicate, lineNo, record);
+        if (m_names.add(name.view(), name.suffix, *expiry, deletion)) return true;
+        skip(SkipReason::Duplicate, lineNo, record);
+        return false;
     }
 
     // A name without any time: the day given for the import, or the day its file is named for
@@ -833,33 +928,96 @@ private:
     };
     std::vector<Pending> m_pending;
     std::string m_pendingText;
+    // Lines before the layout is known that were no name: a title above a header, or bad lines.
+    std::vector<std::pair<std::int64_t, std::string>> m_preamble;
+    DateOrder m_order;
+    std::string m_deletionName;
+    std::string m_expiryName;
+    std::string m_openColumn;
+    // The times of names read month first, as they are read day first.
+    struct Alternate {
+        std::size_t row;
+        WallTime expiry, deletion;
+    };
+    std::vector<Alternate> m_alternates;
 };
+
+} // namespace
+
+namespace {
+
+// The end of one list: what makes it unusable as a whole, if anything.
+std::string ended(ListParser& parser, const std::string& label) {
+    parser.finish();
+    if (parser.lacksItsDay())
+        return label + ": a list of bare names needs --date YYYY-MM-DD (or one date in the file's name)";
+    if (const std::string& column = parser.undecidedColumn(); !column.empty())
+        return label + ": every date in " + column +
+               " may be read month first or day first: say which with --date-order mdy or dmy";
+    return {};
+}
+
+std::string readArchive(const ListFile& file, std::string_view first, Packing packing, ImportedNames& names,
+                        ZoneClock& clock, const ListDates& dates, SkipCounts& skipped,
+                        ListObserver& observer) {
+    ArchiveReader reader(file.fd(), first, packing);
+    std::size_t members = 0;
+    std::string member;
+    while (reader.nextMember(member)) {
+        ++members;
+        const bool zip = packing == Packing::Zip;
+        const std::string label = zip ? file.path() + ':' + member : file.path();
+        std::optional<QDate> namedDay = zip ? dateInFileName(member, dates.today) : std::nullopt;
+        if (!namedDay) namedDay = dateInFileName(file.path(), dates.today);
+        ListParser parser(label, namedDay, names, clock, dates, skipped, observer);
+        for (bool start = true;; start = false) {
+            std::string_view piece;
+            const bool ok = reader.next(piece);
+            observer.read(reader.takeStored());
+            if (!ok) return file.path() + ": " + reader.error();
+            if (piece.empty()) break;
+            if (start) {
+                const std::string error = parser.begin(piece);
+                if (!error.empty()) return label + ": " + error;
+            }
+            parser.feed(piece);
+        }
+        if (std::string error = ended(parser, label); !error.empty()) return error;
+    }
+    observer.read(reader.takeStored());
+    if (!reader.error().empty()) return file.path() + ": " + reader.error();
+    if (packing == Packing::Zip && members == 0)
+        return file.path() +
+               ": a zip archive without a CSV or text file in it (a spreadsheet? save it as CSV)";
+    return {};
+}
 
 } // namespace
 
 std::string readDropList(const ListFile& file, ImportedNames& names, ZoneClock& clock, const ListDates& dates,
                          SkipCounts& skipped, ListObserver& observer) {
-    ListSource source(file.fd());
-    ListParser parser(file.path(), names, clock, dates, skipped, observer);
-    for (bool first = true;; first = false) {
-        std::string_view piece;
-        std::uint64_t stored = 0;
-        std::string error;
-        const bool ok = source.next(piece, stored, error);
-        observer.read(stored);
-        if (!ok) return "cannot read " + file.path() + ": " + error;
-        if (piece.empty()) break;
-        if (first) {
-            error = parser.begin(piece);
-            if (!error.empty()) return file.path() + ": " + error;
-        }
-        parser.feed(piece);
+    std::vector<char> buffer(kPieceSize);
+    std::size_t filled = 0;
+    std::string error;
+    if (!fill(file.fd(), buffer, filled, error)) return "cannot read " + file.path() + ": " + error;
+    observer.read(filled);
+    std::string_view piece(buffer.data(), filled);
+    const Packing packing = packingOf(piece);
+    if (packing != Packing::Plain)
+        return readArchive(file, piece, packing, names, clock, dates, skipped, observer);
+    ListParser parser(file.path(), dateInFileName(file.path(), dates.today), names, clock, dates, skipped,
+                      observer);
+    if (!piece.empty()) {
+        error = parser.begin(piece);
+        if (!error.empty()) return file.path() + ": " + error;
     }
-    parser.finish();
-    if (parser.lacksItsDay())
-        return file.path() +
-               ": a list of bare names needs --date YYYY-MM-DD (or one date in the file's name)";
-    return {};
+    while (!piece.empty()) {
+        parser.feed(piece);
+        if (!fill(file.fd(), buffer, filled, error)) return "cannot read " + file.path() + ": " + error;
+        observer.read(filled);
+        piece = {buffer.data(), filled};
+    }
+    return ended(parser, file.path());
 }
 
 } // namespace yuming::service

@@ -15,7 +15,7 @@
 namespace yuming::service {
 
 // Drop lists as people get them: one name a line (perhaps with its deletion time), or CSV with a
-// header row, UTF-8 or GBK, plain or gzip-compressed.
+// header row (perhaps after a title), UTF-8 or GBK, plain, gzip-compressed or in a zip archive.
 
 // Why a line gave no name.
 enum class SkipReason : std::uint8_t { BadName, UnsupportedSuffix, BadDate, NoDate, Duplicate };
@@ -53,10 +53,22 @@ struct ListTime {
     bool hasTimeOfDay = false;
 };
 
+// Which way a date's day and month are written: as its list says, or as the file as a whole
+// shows (a day over 12 before or after the month), or as the one importing it says.
+enum class DateOrder { Auto, MonthFirst, DayFirst };
+
 // yyyy-MM-dd or yyyy/M/d, optionally with a time of day (HH:mm, HH:mm:ss, a fraction) after
 // blanks or a 'T', optionally with an offset or Z, which makes it an instant shown on `clock`.
-// Nothing when `text` is none of these.
-std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock);
+// Also MM/DD/yyyy (DD/MM/yyyy by `order`) and d-Mon-yyyy, whose times of day may end in AM or PM,
+// and seconds since 1970 UTC. With `order` Auto, a/b/yyyy is taken only where the numbers say
+// which is the month. Nothing when `text` is none of these.
+std::optional<ListTime> parseListTime(std::string_view text, ZoneClock& clock,
+                                      DateOrder order = DateOrder::Auto);
+
+// How a date written a/b/yyyy may be read: None for other text; Either when a equals b; Both when
+// both are at most 12 and differ; else the one order its numbers allow.
+enum class SlashFit { None, Either, Both, MonthFirst, DayFirst };
+SlashFit slashDateFit(std::string_view text);
 
 // Whether a deletion or expiry may fall on `date`: from 1985-01-01, before any name of these
 // lists was registered, to 100 years after `today`. Dates outside are slips or placeholders
@@ -75,6 +87,8 @@ struct ListDates {
     // The deletion day of names given without any time (--date); without it a list made only of
     // such names takes the date in its file's name.
     std::optional<QDate> bareDay;
+    // How dates written a/b/yyyy are read.
+    DateOrder order = DateOrder::Auto;
 };
 
 struct ListName {
@@ -105,6 +119,8 @@ public:
     bool add(std::string_view label, Suffix suffix, WallTime expiry, WallTime deletion);
     // Room for about `rows` names without moving them.
     void reserve(std::size_t rows);
+    // New times for the row added `index`-th, before sort().
+    void retime(std::size_t index, WallTime expiry, WallTime deletion);
     // Into the order of the database's key (name, then suffix, as bytes). No add() after it.
     void sort();
     std::size_t size() const { return m_rows.size(); }
