@@ -1,5 +1,6 @@
 #pragma once
 
+#include "import/feed_store.h"
 #include "store/seed.h"
 #include "watch/watch_schedule.h"
 
@@ -15,6 +16,7 @@ struct ServiceOptions {
         Serve,
         Check,  // "check": a full integrity check of the database, then exit
         Import, // "import FILE...": drop lists into the database, then exit
+        Feed,   // "feed add|remove|list|fetch": the database's feeds
     };
     Command command = Command::Serve;
     std::string host = "127.0.0.1";
@@ -57,6 +59,14 @@ struct ServiceOptions {
     bool replace = false;
     // import --date: the deletion day (YYYY-MM-DD) of names listed without a time; empty: none.
     std::string bareDate;
+
+    // feed: what to do, to which URL (fetch: empty for every feed), how often and when.
+    enum class FeedAction { Add, Remove, List, Fetch };
+    FeedAction feedAction = FeedAction::List;
+    FeedPlan feed;
+    bool acceptShrink = false;
+    // service.conf's "feed = URL" lines, which the service keeps among the database's feeds.
+    std::vector<FeedPlan> confFeeds;
 };
 
 struct OptionsResult {

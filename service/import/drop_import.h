@@ -24,6 +24,13 @@ struct ImportRequest {
     QDate today;
     // The deletion day of names listed without a time.
     std::optional<QDate> bareDay;
+    // A feed's fetch: its names replace the ones it gave last time, and no other source's.
+    struct Feed {
+        std::int64_t id = 0;
+        // Fewer than half the names it gave last time are taken rather than refused.
+        bool acceptShrink = false;
+    };
+    std::optional<Feed> feed = std::nullopt;
 };
 
 struct ImportCounts {
