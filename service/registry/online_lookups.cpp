@@ -187,7 +187,7 @@ struct OnlineLookups::Impl {
                       const std::string& hostName);
     std::string pausedReason(const std::string& hostName, const Host& host) const;
     void schedule(const std::string& key);
-    void answered(const std::string& key, RdapHttpResult result);
+    void answered(const std::string& key, HttpResult result);
     void failed(const std::string& key, const std::string& reason, Failure failure = Failure::Unusable);
     void finish(const std::string& key, const RegistryAnswer& answer);
     void keep(const std::string& key, const RegistryAnswer& answer);
@@ -207,7 +207,7 @@ struct OnlineLookups::Impl {
     // Declared before what posts to it, so requests and timers go first.
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
-    RdapHttp http;
+    HttpClient http;
     const Clock::duration interval;
     std::unordered_map<std::string, Pending> pending;
     std::unordered_map<std::string, Host> hosts;
@@ -292,11 +292,11 @@ void OnlineLookups::Impl::schedule(const std::string& key) {
         // The host went down while this lookup waited its turn.
         if (const Host& host = hosts[waiting.host]; host.down && !waiting.probe)
             return failed(key, pausedReason(waiting.host, host), Failure::Paused);
-        http.get(waiting.url, [this, key](RdapHttpResult result) { answered(key, std::move(result)); });
+        http.get(waiting.url, [this, key](HttpResult result) { answered(key, std::move(result)); });
     });
 }
 
-void OnlineLookups::Impl::answered(const std::string& key, RdapHttpResult result) {
+void OnlineLookups::Impl::answered(const std::string& key, HttpResult result) {
     const auto found = pending.find(key);
     if (found == pending.end()) return;
     Pending& entry = found->second;

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "catalog/learned_name.h"
+#include "net/http_client.h"
 #include "registry/domain_name.h"
 #include "registry/lookup_outcome.h"
 #include "registry/rdap_bootstrap.h"
-#include "registry/rdap_http.h"
 #include "store/store.h"
 
 #include <QTimeZone>
@@ -20,7 +20,7 @@ namespace yuming::service {
 struct OnlineOptions {
     std::string dbPath;
     RdapBootstrap bootstrap;
-    RdapHttpOptions http;
+    HttpClientOptions http;
     // Requests per second to one registry host; more wait their turn.
     double rate = 1.0;
     // The longest a lookup waits for its turn at a registry (a Retry-After included) before it

@@ -42,8 +42,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr auto kTrickleStep = std::chrono::milliseconds(200);
-
 struct KeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
@@ -190,6 +188,7 @@ private:
         m_out = renderAnswer(*answer, m_keepAlive);
         m_sent = 0;
         m_trickle = answer->trickle;
+        m_trickleStep = answer->trickleStep;
         if (answer->delay.count() <= 0) return write();
         m_timer.expires_after(answer->delay);
         m_timer.async_wait([self = this->shared_from_this()](error_code waited) {
@@ -210,7 +209,7 @@ private:
 
     void onWritten() {
         if (m_sent < m_out.size()) {
-            m_timer.expires_after(kTrickleStep);
+            m_timer.expires_after(m_trickleStep);
             m_timer.async_wait([self = this->shared_from_this()](error_code waited) {
                 if (!waited) self->write();
             });
@@ -233,6 +232,7 @@ private:
     std::string m_out;
     std::size_t m_sent = 0;
     bool m_trickle = false;
+    std::chrono::milliseconds m_trickleStep{0};
     bool m_keepAlive = false;
 };
 

@@ -23,8 +23,9 @@ public:
         // given (pre-chunked, or shorter than declared); the connection then closes after it.
         std::vector<std::pair<std::string, std::string>> headers = {};
         std::chrono::milliseconds delay{0}; // before the answer's first byte
-        bool trickle = false;               // one byte every 200 ms
-        bool raw = false;                   // `body` is the whole answer, no status line or headers
+        bool trickle = false;               // one byte every trickleStep
+        std::chrono::milliseconds trickleStep{200};
+        bool raw = false; // `body` is the whole answer, no status line or headers
     };
 
     explicit RdapFixture(bool https = false);

@@ -5,15 +5,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace yuming::service {
 
-struct RdapHttpOptions {
+struct HttpClientOptions {
     // A CA certificate (PEM) trusted besides the system's store; empty: none.
     std::string caFile;
     // Resolving, the TCP connect and the TLS handshake together, for each address fetched.
@@ -30,9 +33,25 @@ struct RdapHttpOptions {
     // even then, so it can be tried against such a registry.
     enum class LocalRedirects { LikeTheUrlAsked, Never };
     LocalRedirects localRedirects = LocalRedirects::LikeTheUrlAsked;
+    // The Accept header sent.
+    std::string accept = "application/rdap+json";
 };
 
-struct RdapHttpResult {
+struct HttpGet {
+    std::string url;
+    // Sent after the client's own headers, e.g. {"If-None-Match", "\"abc\""}.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Not empty: the body of a 2xx final answer goes to this file (created or truncated, mode
+    // 0600) instead of `body`; on any failure the file is removed. Other answers leave it alone.
+    std::string bodyFile;
+    // This request's bounds instead of the client's, when set.
+    std::optional<std::size_t> maxBytes;
+    std::optional<std::chrono::milliseconds> wholeTime;
+    // Longest wait for the next bytes of the answer once it has begun; none: only wholeTime.
+    std::optional<std::chrono::milliseconds> idleTime;
+};
+
+struct HttpResult {
     // An HTTP answer arrived whole, whatever its status; false: `error` says why not.
     bool ok = false;
     int status = 0; // of the final answer, after redirects
@@ -42,22 +61,30 @@ struct RdapHttpResult {
     std::optional<std::chrono::seconds> retryAfter;
     std::string url; // the URL fetched last
     std::string error;
+    // The final answer's headers, as sent; empty when absent.
+    std::string lastModified;
+    std::string etag;
+    // Body bytes received, in `body` or in the file; on a failure, those that came before it.
+    std::uint64_t bytes = 0;
+    // The failure is the connection ending before the whole answer had come.
+    bool cutShort = false;
 };
 
-// Fetches RDAP answers over HTTP and HTTPS, one connection per URL. Each get() runs on a strand
+// Fetches over HTTP and HTTPS, one connection per URL. Each get() runs on a strand
 // of the executor given and calls `done` exactly once, posted to that executor: with the
 // answer, with the reason there is none, or with "stopped" when the client is stopped or
 // destroyed first. Requests in flight hold what they need themselves, so the client may be
 // destroyed at any time, from any thread; only when the executor's context is destroyed before
 // it runs them are `done` callbacks dropped uncalled.
-class RdapHttp {
+class HttpClient {
 public:
-    RdapHttp(boost::asio::any_io_executor executor, RdapHttpOptions options = {});
-    ~RdapHttp();
-    RdapHttp(const RdapHttp&) = delete;
-    RdapHttp& operator=(const RdapHttp&) = delete;
+    HttpClient(boost::asio::any_io_executor executor, HttpClientOptions options = {});
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
 
-    void get(const std::string& url, std::function<void(RdapHttpResult)> done);
+    void get(const std::string& url, std::function<void(HttpResult)> done);
+    void get(HttpGet request, std::function<void(HttpResult)> done);
     // Ends every request in flight with "stopped"; later gets end that way at once. Any thread.
     void stop();
 
@@ -69,7 +96,7 @@ private:
 
 // An http or https URL taken apart. `error` is set, and the rest empty, when the URL is not one
 // this client fetches.
-struct RdapUrl {
+struct HttpUrl {
     bool https = false;
     std::string host; // an IPv6 address without its brackets
     unsigned short port = 0;
@@ -82,11 +109,11 @@ struct RdapUrl {
     std::string authority() const;
     std::string text() const;
 };
-RdapUrl parseRdapUrl(std::string_view url);
+HttpUrl parseHttpUrl(std::string_view url);
 
 // A Location (absolute, scheme-relative, absolute-path or relative) resolved against the URL it
 // came from; the fragment is dropped.
-std::string resolveReference(const RdapUrl& base, std::string_view reference);
+std::string resolveReference(const HttpUrl& base, std::string_view reference);
 
 // What kind of address no public server has ("loopback", "private", "link-local", "unspecified"),
 // an IPv4 address written as IPv6 taken as the IPv4 one; empty for any other.
@@ -96,5 +123,8 @@ std::string nonPublicKind(const boost::asio::ip::address& address);
 // nothing when it is neither.
 std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now);
+
+// Blocking: one request on an io_context of its own, for command-line use and worker threads.
+HttpResult fetchOnce(HttpGet request, HttpClientOptions options);
 
 } // namespace yuming::service

@@ -1,6 +1,6 @@
-// The RDAP client against a real loopback server: answers passed through, redirects, servers
+// The HTTP client against a real loopback server: answers passed through, redirects, servers
 // that misbehave, connections that fail, TLS, and requests cut short by the client's end.
-#include "registry/rdap_http.h"
+#include "net/http_client.h"
 
 #include "support/rdap_fixture.h"
 #include "support/script_server.h"
@@ -19,12 +19,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-RdapHttpResult fetch(const std::string& url, RdapHttpOptions options = {}) {
+HttpResult fetch(const std::string& url, HttpClientOptions options = {}) {
     boost::asio::io_context io;
-    RdapHttp client(io.get_executor(), std::move(options));
-    RdapHttpResult result;
+    HttpClient client(io.get_executor(), std::move(options));
+    HttpResult result;
     int calls = 0;
-    client.get(url, [&](RdapHttpResult r) {
+    client.get(url, [&](HttpResult r) {
         result = std::move(r);
         ++calls;
     });
@@ -57,7 +57,7 @@ std::string chunked(const std::string& body) {
 
 } // namespace
 
-TEST(RdapHttp, PassesTheAnswerThroughWhateverItsStatus) {
+TEST(HttpClient, PassesTheAnswerThroughWhateverItsStatus) {
     RdapFixture server;
     struct Case {
         const char* path;
@@ -75,7 +75,7 @@ TEST(RdapHttp, PassesTheAnswerThroughWhateverItsStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         server.set(std::string("/rdap/") + c.path, c.answer);
-        const RdapHttpResult result = fetch(server.baseUrl() + c.path);
+        const HttpResult result = fetch(server.baseUrl() + c.path);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.status, c.answer.status);
         EXPECT_EQ(result.body, c.body);
@@ -89,13 +89,13 @@ TEST(RdapHttp, PassesTheAnswerThroughWhateverItsStatus) {
                   "application/rdap+json\r\nConnection: close\r\n\r\n");
 }
 
-TEST(RdapHttp, FollowsRedirectsWithinTheLimit) {
+TEST(HttpClient, FollowsRedirectsWithinTheLimit) {
     RdapFixture server;
     const std::string base = server.baseUrl();
     server.set("/rdap/domain/a", answer(301, "", {{"Location", "../moved/b?x=1#top"}}));
     server.set("/rdap/moved/b", answer(307, "", {{"Location", base + "final"}}));
     server.set("/rdap/final", answer(200, "{}"));
-    const RdapHttpResult followed = fetch(base + "domain/a");
+    const HttpResult followed = fetch(base + "domain/a");
     ASSERT_TRUE(followed.ok) << followed.error;
     EXPECT_EQ(followed.status, 200);
     EXPECT_EQ(followed.url, base + "final");
@@ -109,7 +109,7 @@ TEST(RdapHttp, FollowsRedirectsWithinTheLimit) {
     EXPECT_EQ(fetch(base + "ftp").error, "redirect to a URL that is not http(s): ftp://example.com/x");
 }
 
-TEST(RdapHttp, RedirectsStayOnPublicAddressesUnlessTheURLAskedIsNotOnOne) {
+TEST(HttpClient, RedirectsStayOnPublicAddressesUnlessTheURLAskedIsNotOnOne) {
     RdapFixture server;
     const std::string base = server.baseUrl();
     const std::string port = std::to_string(server.port());
@@ -118,8 +118,8 @@ TEST(RdapHttp, RedirectsStayOnPublicAddressesUnlessTheURLAskedIsNotOnOne) {
     server.set("/rdap/to_any", answer(302, "", {{"Location", "http://0.0.0.0:" + port + "/rdap/final"}}));
     server.set("/rdap/to_name", answer(301, "", {{"Location", "//localhost:" + port + "/rdap/final"}}));
     server.set("/rdap/final", answer(200, "{}"));
-    RdapHttpOptions publicBase;
-    publicBase.localRedirects = RdapHttpOptions::LocalRedirects::Never;
+    HttpClientOptions publicBase;
+    publicBase.localRedirects = HttpClientOptions::LocalRedirects::Never;
     EXPECT_EQ(fetch(base + "to_loopback", publicBase).error,
               "redirect to http://127.0.0.2:" + port +
                   "/rdap/final refused: 127.0.0.2 is a loopback address, and redirects are followed only to "
@@ -136,13 +136,13 @@ TEST(RdapHttp, RedirectsStayOnPublicAddressesUnlessTheURLAskedIsNotOnOne) {
     EXPECT_EQ(server.hits("/rdap/final"), 0);
 
     // From a registry on loopback itself, the same redirect is followed.
-    const RdapHttpResult followed = fetch(base + "to_name");
+    const HttpResult followed = fetch(base + "to_name");
     ASSERT_TRUE(followed.ok) << followed.error;
     EXPECT_EQ(followed.url, "http://localhost:" + port + "/rdap/final");
     EXPECT_EQ(server.hits("/rdap/final"), 1);
 }
 
-TEST(RdapHttp, AddressesNoPublicServerHas) {
+TEST(HttpClient, AddressesNoPublicServerHas) {
     const std::pair<const char*, const char*> addresses[] = {{"127.0.0.2", "loopback"},
                                                              {"::1", "loopback"},
                                                              {"::ffff:127.0.0.1", "loopback"},
@@ -162,7 +162,7 @@ TEST(RdapHttp, AddressesNoPublicServerHas) {
         EXPECT_EQ(nonPublicKind(boost::asio::ip::make_address(address)), kind) << address;
 }
 
-TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
+TEST(HttpClient, AMisbehavingServerEndsWithAReasonInGoodTime) {
     RdapFixture server;
     struct Case {
         const char* path;
@@ -185,14 +185,14 @@ TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
         {"nothing", raw(""),
          "127.0.0.1:" + std::to_string(server.port()) + " closed the connection without an answer"},
     };
-    RdapHttpOptions options;
+    HttpClientOptions options;
     options.maxBytes = 4096;
     options.wholeTime = 500ms;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         server.set(std::string("/rdap/") + c.path, c.answer);
         const auto start = Clock::now();
-        const RdapHttpResult result = fetch(server.baseUrl() + c.path, options);
+        const HttpResult result = fetch(server.baseUrl() + c.path, options);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, c.error);
         EXPECT_LT(Clock::now() - start, 3s);
@@ -203,10 +203,10 @@ TEST(RdapHttp, AMisbehavingServerEndsWithAReasonInGoodTime) {
     EXPECT_EQ(server.hits("/rdap/down"), 1);
 }
 
-TEST(RdapHttp, AURLOrAConnectionThatFailsSaysWhy) {
+TEST(HttpClient, AURLOrAConnectionThatFailsSaysWhy) {
     const quint16 closed = ScriptServer::closedPort();
     const ScriptServer::Unaccepted full;
-    RdapHttpOptions options;
+    HttpClientOptions options;
     options.connectTime = 300ms;
     const std::pair<std::string, std::string> cases[] = {
         {"http://127.0.0.1:" + std::to_string(closed) + "/",
@@ -222,16 +222,16 @@ TEST(RdapHttp, AURLOrAConnectionThatFailsSaysWhy) {
         EXPECT_EQ(fetch(url, options).error, error) << url;
 }
 
-TEST(RdapUrl, TakesApartAndResolvesAgainst) {
-    const RdapUrl v6 = parseRdapUrl("HTTPS://[::1]:8443/rdap?q=1#frag");
+TEST(HttpUrl, TakesApartAndResolvesAgainst) {
+    const HttpUrl v6 = parseHttpUrl("HTTPS://[::1]:8443/rdap?q=1#frag");
     EXPECT_TRUE(v6.https);
     EXPECT_EQ(v6.host, "::1");
     EXPECT_EQ(v6.port, 8443);
     EXPECT_EQ(v6.target, "/rdap?q=1");
     EXPECT_EQ(v6.authority(), "[::1]:8443");
-    EXPECT_EQ(parseRdapUrl("http://Rdap.Example").text(), "http://rdap.example/");
+    EXPECT_EQ(parseHttpUrl("http://Rdap.Example").text(), "http://rdap.example/");
 
-    const RdapUrl base = parseRdapUrl("http://h/rdap/domain/x?a=1");
+    const HttpUrl base = parseHttpUrl("http://h/rdap/domain/x?a=1");
     const std::pair<const char*, const char*> references[] = {
         {"y", "http://h/rdap/domain/y"},       {"../../ip/1", "http://h/ip/1"},
         {"/abs/./p#f", "http://h/abs/p"},      {"?b=2", "http://h/rdap/domain/x?b=2"},
@@ -241,7 +241,7 @@ TEST(RdapUrl, TakesApartAndResolvesAgainst) {
         EXPECT_EQ(resolveReference(base, reference), resolved) << reference;
 }
 
-TEST(RdapRetryAfter, ReadsSecondsAndEachDateForm) {
+TEST(HttpRetryAfter, ReadsSecondsAndEachDateForm) {
     // Sun, 06 Nov 1994 08:49:37 GMT less 100 s.
     const std::chrono::system_clock::time_point now{std::chrono::seconds(784111777 - 100)};
     const std::pair<const char*, std::optional<std::chrono::seconds>> cases[] = {
@@ -260,16 +260,16 @@ TEST(RdapRetryAfter, ReadsSecondsAndEachDateForm) {
         EXPECT_EQ(parseRetryAfter(value, now), seconds) << value;
 }
 
-TEST(RdapHttp, VerifiesTheServersCertificate) {
+TEST(HttpClient, VerifiesTheServersCertificate) {
     RdapFixture server(true);
     server.set("/rdap/help", answer(200, "{}"));
-    RdapHttpOptions trusting;
+    HttpClientOptions trusting;
     trusting.caFile = server.caFile();
-    const RdapHttpResult trusted = fetch(server.baseUrl() + "help", trusting);
+    const HttpResult trusted = fetch(server.baseUrl() + "help", trusting);
     ASSERT_TRUE(trusted.ok) << trusted.error;
     EXPECT_EQ(trusted.body, "{}");
 
-    const RdapHttpResult untrusted = fetch(server.baseUrl() + "help");
+    const HttpResult untrusted = fetch(server.baseUrl() + "help");
     EXPECT_FALSE(untrusted.ok);
     EXPECT_EQ(untrusted.error.rfind("certificate verify failed: ", 0), 0u) << untrusted.error;
 
@@ -281,14 +281,14 @@ TEST(RdapHttp, VerifiesTheServersCertificate) {
               "redirect from https to " + plain.baseUrl() + "final refused: it is not https");
     EXPECT_EQ(plain.hits("/rdap/final"), 0);
 
-    RdapHttpOptions missing;
+    HttpClientOptions missing;
     missing.caFile = "/nonexistent/ca.pem";
     EXPECT_EQ(fetch(server.baseUrl() + "help", missing)
                   .error.rfind("cannot use the CA file /nonexistent/ca.pem", 0),
               0u);
 }
 
-TEST(RdapHttp, ManyAtOnceAndTheClientsEndStopsTheRest) {
+TEST(HttpClient, ManyAtOnceAndTheClientsEndStopsTheRest) {
     RdapFixture server;
     RdapFixture::Answer slow = answer(200, "{}");
     slow.delay = 100ms;
@@ -297,13 +297,13 @@ TEST(RdapHttp, ManyAtOnceAndTheClientsEndStopsTheRest) {
     server.set("/rdap/never", slow);
 
     boost::asio::io_context io;
-    auto client = std::make_unique<RdapHttp>(io.get_executor());
-    std::vector<RdapHttpResult> answered;
+    auto client = std::make_unique<HttpClient>(io.get_executor());
+    std::vector<HttpResult> answered;
     std::vector<std::string> stopped;
     for (int i = 0; i < 20; ++i)
-        client->get(server.baseUrl() + "slow", [&](RdapHttpResult r) { answered.push_back(std::move(r)); });
+        client->get(server.baseUrl() + "slow", [&](HttpResult r) { answered.push_back(std::move(r)); });
     for (int i = 0; i < 5; ++i)
-        client->get(server.baseUrl() + "never", [&](RdapHttpResult r) { stopped.push_back(r.error); });
+        client->get(server.baseUrl() + "never", [&](HttpResult r) { stopped.push_back(r.error); });
     while (answered.size() < 20 && io.run_one_for(5s)) {
     }
     client.reset();
@@ -312,7 +312,7 @@ TEST(RdapHttp, ManyAtOnceAndTheClientsEndStopsTheRest) {
     EXPECT_LT(Clock::now() - start, 1s);
 
     ASSERT_EQ(answered.size(), 20u);
-    for (const RdapHttpResult& r : answered)
+    for (const HttpResult& r : answered)
         EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(stopped, std::vector<std::string>(5, "stopped"));
     EXPECT_EQ(server.hits("/rdap/never"), 5);

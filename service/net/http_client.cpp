@@ -1,6 +1,9 @@
-#include "registry/rdap_http.h"
+#include "net/http_client.h"
+
+#include "net/answer_body.h"
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -13,11 +16,12 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +41,6 @@ using boost::system::error_code;
 namespace {
 
 constexpr auto kUserAgent = "yuming-service/1.0";
-constexpr auto kAccept = "application/rdap+json";
 // RDAP servers send a dozen short header lines; this is room for any sane answer.
 constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 // 1xx answers before the real one; a server that sends them without end is not answering.
@@ -156,29 +159,39 @@ std::optional<std::chrono::sys_seconds> parseHttpDate(const std::string& text) {
     return std::nullopt;
 }
 
+// A header name is a token; a value holds no line break or NUL, which would end the header early.
+bool validHeader(std::string_view name, std::string_view value) {
+    if (name.empty()) return false;
+    for (const char c : name)
+        if (!isAlpha(c) && !isDigit(c) &&
+            std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
+            return false;
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 class Request;
 
 } // namespace
 
-std::string RdapUrl::authority() const {
+std::string HttpUrl::authority() const {
     std::string out = host.find(':') == std::string::npos ? host : '[' + host + ']';
     if (!defaultPort()) out += ':' + std::to_string(port);
     return out;
 }
 
-std::string RdapUrl::text() const {
+std::string HttpUrl::text() const {
     return (https ? "https://" : "http://") + authority() + target;
 }
 
-RdapUrl parseRdapUrl(std::string_view url) {
+HttpUrl parseHttpUrl(std::string_view url) {
     const auto fail = [url](std::string_view why) {
-        RdapUrl bad;
+        HttpUrl bad;
         bad.error = std::string(why) + ": " + std::string(url);
         return bad;
     };
     for (const unsigned char c : url)
         if (c <= 0x20 || c >= 0x7F) return fail("a URL with a space, a control or a non-ASCII character");
-    RdapUrl out;
+    HttpUrl out;
     const std::size_t colon = url.find(':');
     const std::string scheme = lower(url.substr(0, colon));
     if (colon == std::string_view::npos || (scheme != "http" && scheme != "https") ||
@@ -233,7 +246,7 @@ RdapUrl parseRdapUrl(std::string_view url) {
     return out;
 }
 
-std::string resolveReference(const RdapUrl& base, std::string_view reference) {
+std::string resolveReference(const HttpUrl& base, std::string_view reference) {
     reference = reference.substr(0, reference.find('#'));
     const std::size_t schemeEnd = reference.find(':');
     if (schemeEnd != std::string_view::npos && schemeEnd > 0 && isAlpha(reference[0]) &&
@@ -302,8 +315,8 @@ std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
     return std::max(wait, std::chrono::seconds(0));
 }
 
-struct RdapHttp::Shared {
-    Shared(asio::any_io_executor ex, RdapHttpOptions opts);
+struct HttpClient::Shared {
+    Shared(asio::any_io_executor ex, HttpClientOptions opts);
 
     // False once stopped: the request is not taken on.
     bool admit(const std::shared_ptr<Request>& request, std::uint64_t& id);
@@ -311,7 +324,7 @@ struct RdapHttp::Shared {
     void stopAll();
 
     const asio::any_io_executor executor;
-    const RdapHttpOptions options;
+    const HttpClientOptions options;
     // Configured once here and only read afterwards, so requests on any thread may share it.
     ssl::context tls{ssl::context::tls_client};
     std::string tlsError; // the CA file could not be used
@@ -328,12 +341,14 @@ namespace {
 // request's strand and holds the request alive; once finished, later completions do nothing.
 class Request : public std::enable_shared_from_this<Request> {
 public:
-    Request(std::shared_ptr<RdapHttp::Shared> shared, std::string url,
-            std::function<void(RdapHttpResult)> done)
+    Request(std::shared_ptr<HttpClient::Shared> shared, HttpGet get, std::function<void(HttpResult)> done)
         : m_shared(std::move(shared)), m_options(m_shared->options),
+          m_maxBytes(get.maxBytes.value_or(m_options.maxBytes)),
+          m_wholeTime(get.wholeTime.value_or(m_options.wholeTime)), m_idleTime(get.idleTime),
+          m_headers(std::move(get.headers)), m_bodyFile(std::move(get.bodyFile)),
           m_strand(asio::make_strand(m_shared->executor)), m_resolver(m_strand), m_socket(m_strand),
-          m_wholeTimer(m_strand), m_connectTimer(m_strand), m_done(std::move(done)),
-          m_lastUrl(std::move(url)) {}
+          m_wholeTimer(m_strand), m_connectTimer(m_strand), m_idleTimer(m_strand), m_done(std::move(done)),
+          m_lastUrl(std::move(get.url)) {}
 
     ~Request() {
         if (m_id) m_shared->release(*m_id);
@@ -352,12 +367,13 @@ public:
 private:
     void begin() {
         if (m_finished) return;
-        const RdapUrl url = parseRdapUrl(m_lastUrl);
+        const HttpUrl url = parseHttpUrl(m_lastUrl);
         if (!url.ok()) return fail("cannot fetch " + url.error);
-        m_wholeTimer.expires_after(m_options.wholeTime);
+        for (const auto& [name, value] : m_headers)
+            if (!validHeader(name, value)) return fail("cannot send the request header \"" + name + "\"");
+        m_wholeTimer.expires_after(m_wholeTime);
         m_wholeTimer.async_wait([self = shared_from_this()](error_code ec) {
-            if (!ec)
-                self->fail("the answer was not complete within " + secondsText(self->m_options.wholeTime));
+            if (!ec) self->fail("the answer was not complete within " + secondsText(self->m_wholeTime));
         });
         fetch(url);
     }
@@ -368,7 +384,7 @@ private:
         return (v6 ? '[' + m_url.host + ']' : m_url.host) + ':' + std::to_string(m_url.port);
     }
 
-    void fetch(const RdapUrl& url) {
+    void fetch(const HttpUrl& url) {
         if (url.https && !m_shared->tlsError.empty()) return fail(m_shared->tlsError);
         m_url = url;
         m_lastUrl = url.text();
@@ -376,6 +392,7 @@ private:
         m_socket.close(ignored);
         m_tls.reset();
         m_buffer.clear();
+        m_parser.reset();
         m_connecting = true;
         m_connectTimer.expires_after(m_options.connectTime);
         m_connectTimer.async_wait([self = shared_from_this(), hop = ++m_hops](error_code ec) {
@@ -409,7 +426,8 @@ private:
             const std::string kind = nonPublicKind(address);
             if (kind.empty()) continue;
             if (m_redirects == 0)
-                m_localAllowed = m_options.localRedirects == RdapHttpOptions::LocalRedirects::LikeTheUrlAsked;
+                m_localAllowed =
+                    m_options.localRedirects == HttpClientOptions::LocalRedirects::LikeTheUrlAsked;
             if (m_redirects == 0 || m_localAllowed) return {};
             const std::string what = address.to_string() == m_url.host
                                          ? m_url.host + " is"
@@ -473,8 +491,10 @@ private:
         m_request.version(11);
         m_request.set(http::field::host, m_url.authority());
         m_request.set(http::field::user_agent, kUserAgent);
-        m_request.set(http::field::accept, kAccept);
+        m_request.set(http::field::accept, m_options.accept);
         m_request.set(http::field::connection, "close");
+        for (const auto& [name, value] : m_headers)
+            m_request.insert(name, value);
         withStream([this](auto& stream) {
             http::async_write(stream, m_request, [self = shared_from_this()](error_code ec, std::size_t) {
                 if (self->m_finished) return;
@@ -488,20 +508,55 @@ private:
     void receive() {
         m_parser.emplace();
         m_parser->header_limit(kHeaderLimit);
-        m_parser->body_limit(m_options.maxBytes);
+        m_parser->body_limit(m_maxBytes);
+        m_parser->get().body().setFile(m_bodyFile);
         readSome();
     }
 
     // Piece by piece rather than with http::async_read, which in this Boost lets a body over the
     // limit through when its Content-Length already says so.
     void readSome() {
-        withStream([this](auto& stream) {
-            http::async_read_some(stream, m_buffer, *m_parser,
-                                  [self = shared_from_this()](error_code ec, std::size_t) {
-                                      if (self->m_finished) return;
-                                      if (!ec && !self->m_parser->is_done()) return self->readSome();
-                                      self->onAnswer(ec);
-                                  });
+        http::async_read_some(m_reading, m_buffer, *m_parser,
+                              [self = shared_from_this()](error_code ec, std::size_t) {
+                                  if (self->m_finished) return;
+                                  if (!ec && !self->m_parser->is_done()) return self->readSome();
+                                  self->onAnswer(ec);
+                              });
+    }
+
+    // The connection as the parser reads it, telling of every piece that arrives: the parser
+    // itself only completes a read once it has a whole header, which a stalled server may never
+    // send.
+    class Reading {
+    public:
+        using executor_type = asio::any_io_executor;
+        explicit Reading(Request& request) : m_request(request) {}
+        executor_type get_executor() { return m_request.m_socket.get_executor(); }
+
+        template <class Buffers, class Handler>
+        void async_read_some(const Buffers& buffers, Handler&& handler) {
+            auto counted = [this, handler = std::forward<Handler>(handler)](error_code ec,
+                                                                            std::size_t read) mutable {
+                if (read > 0) m_request.awaitNextBytes();
+                std::move(handler)(ec, read);
+            };
+            if (m_request.m_tls)
+                m_request.m_tls->async_read_some(buffers, std::move(counted));
+            else
+                m_request.m_socket.async_read_some(buffers, std::move(counted));
+        }
+
+    private:
+        Request& m_request;
+    };
+
+    // Once the answer has begun, each piece of it must follow the last within the idle time.
+    void awaitNextBytes() {
+        if (!m_idleTime || m_finished) return;
+        m_idleTimer.expires_after(*m_idleTime);
+        m_idleTimer.async_wait([self = shared_from_this(), hop = m_hops](error_code ec) {
+            if (!ec && hop == self->m_hops)
+                self->fail("the answer stalled: nothing came for " + secondsText(*self->m_idleTime));
         });
     }
 
@@ -519,53 +574,73 @@ private:
         if (isRedirect(status) && !location.empty()) {
             if (++m_redirects > m_options.maxRedirects)
                 return fail("more than " + std::to_string(m_options.maxRedirects) + " redirects");
-            const RdapUrl next = parseRdapUrl(resolveReference(m_url, location));
+            const HttpUrl next = parseHttpUrl(resolveReference(m_url, location));
             if (!next.ok()) return fail("redirect to " + next.error);
             // What came over TLS is not sent on in the clear, where anyone on the way could answer.
             if (m_url.https && !next.https)
                 return fail("redirect from https to " + next.text() + " refused: it is not https");
             return fetch(next);
         }
-        RdapHttpResult result;
+        AnswerBody::value_type& body = m_parser->get().body();
+        // The parser's own limit is not relied on alone: whatever framing got the body here, a
+        // body over the cap is never handed on.
+        if (body.bytes() > m_maxBytes) return fail("the answer is larger than " + bytesText(m_maxBytes));
+        // An empty body is never put, so its file is made here.
+        const bool ownFile = !m_bodyFile.empty() && status / 100 == 2;
+        if (ownFile && !body.opened() && !body.openFile()) return fail(body.fileError());
+        if (!body.closeFile()) return fail(body.fileError());
+        HttpResult result;
         result.ok = true;
         result.status = status;
         result.contentType = std::string(view(answer[http::field::content_type]));
         if (const auto retry = answer.find(http::field::retry_after); retry != answer.end())
             result.retryAfter = parseRetryAfter(view(retry->value()), std::chrono::system_clock::now());
-        result.body = std::move(m_parser->get().body());
-        // The parser's own limit is not relied on alone: whatever framing got the body here, a
-        // body over the cap is never handed on.
-        if (result.body.size() > m_options.maxBytes)
-            return fail("the answer is larger than " + bytesText(m_options.maxBytes));
+        result.lastModified = std::string(view(answer[http::field::last_modified]));
+        result.etag = std::string(view(answer[http::field::etag]));
+        result.bytes = body.bytes();
+        result.body = std::move(body.text);
         finish(std::move(result));
     }
 
-    std::string readError(error_code ec) const {
-        if (ec == http::error::body_limit)
-            return "the answer is larger than " + bytesText(m_options.maxBytes);
+    std::string readError(error_code ec) {
+        if (const std::string& file = m_parser->get().body().fileError(); !file.empty()) return file;
+        if (ec == http::error::body_limit) return "the answer is larger than " + bytesText(m_maxBytes);
         if (ec == http::error::header_limit)
             return "the answer's header is larger than " + bytesText(kHeaderLimit);
         const bool closed = ec == http::error::end_of_stream || ec == http::error::partial_message ||
                             ec == ssl::error::stream_truncated || ec == asio::error::eof;
         if (closed && !m_parser->got_some()) return where() + " closed the connection without an answer";
-        if (closed) return "the answer ended early";
+        if (closed) {
+            m_cutShort = true;
+            return "the answer ended early";
+        }
         if (ec.category() == http::make_error_code(http::error::bad_version).category())
             return "the answer from " + where() + " is not valid HTTP (" + ec.message() + ")";
         return "the connection to " + where() + " failed: " + ec.message();
     }
 
     void fail(std::string error) {
-        RdapHttpResult result;
+        HttpResult result;
         result.error = std::move(error);
+        if (m_parser) {
+            AnswerBody::value_type& body = m_parser->get().body();
+            result.bytes = body.bytes();
+            if (m_parser->is_header_done()) result.status = static_cast<int>(m_parser->get().result_int());
+            result.cutShort = m_cutShort;
+            body.discard();
+        } else if (!m_bodyFile.empty()) {
+            ::unlink(m_bodyFile.c_str());
+        }
         finish(std::move(result));
     }
 
-    void finish(RdapHttpResult result) {
+    void finish(HttpResult result) {
         if (m_finished) return;
         m_finished = true;
         m_connecting = false;
         m_wholeTimer.cancel();
         m_connectTimer.cancel();
+        m_idleTimer.cancel();
         m_resolver.cancel();
         error_code ignored;
         m_socket.close(ignored);
@@ -577,22 +652,29 @@ private:
         });
     }
 
-    const std::shared_ptr<RdapHttp::Shared> m_shared;
-    const RdapHttpOptions& m_options;
+    const std::shared_ptr<HttpClient::Shared> m_shared;
+    const HttpClientOptions& m_options;
+    const std::size_t m_maxBytes;
+    const std::chrono::milliseconds m_wholeTime;
+    const std::optional<std::chrono::milliseconds> m_idleTime;
+    const std::vector<std::pair<std::string, std::string>> m_headers;
+    const std::string m_bodyFile;
     asio::strand<asio::any_io_executor> m_strand;
     tcp::resolver m_resolver;
     tcp::socket m_socket;
     std::optional<ssl::stream<tcp::socket&>> m_tls;
     asio::steady_timer m_wholeTimer;
     asio::steady_timer m_connectTimer;
+    asio::steady_timer m_idleTimer;
+    Reading m_reading{*this};
     boost::beast::flat_buffer m_buffer;
     http::request<http::empty_body> m_request;
-    std::optional<http::response_parser<http::string_body>> m_parser;
-    std::function<void(RdapHttpResult)> m_done;
+    std::optional<http::response_parser<AnswerBody>> m_parser;
+    std::function<void(HttpResult)> m_done;
 
     std::string m_lastUrl;
     std::optional<std::uint64_t> m_id;
-    RdapUrl m_url;
+    HttpUrl m_url;
     int m_redirects = 0;
     // The URL asked is on a loopback, private or link-local address, so its redirects may be too.
     bool m_localAllowed = false;
@@ -600,12 +682,13 @@ private:
     // Each URL fetched counts one, so a connect deadline already due cannot end the next.
     std::uint64_t m_hops = 0;
     bool m_connecting = false;
+    bool m_cutShort = false;
     bool m_finished = false;
 };
 
 } // namespace
 
-RdapHttp::Shared::Shared(asio::any_io_executor ex, RdapHttpOptions opts)
+HttpClient::Shared::Shared(asio::any_io_executor ex, HttpClientOptions opts)
     : executor(std::move(ex)), options(std::move(opts)) {
     // Many servers close without TLS's close_notify; an answer's own framing says whether it came
     // whole, so the missing alert is not an error in itself.
@@ -621,7 +704,7 @@ RdapHttp::Shared::Shared(asio::any_io_executor ex, RdapHttpOptions opts)
     }
 }
 
-bool RdapHttp::Shared::admit(const std::shared_ptr<Request>& request, std::uint64_t& id) {
+bool HttpClient::Shared::admit(const std::shared_ptr<Request>& request, std::uint64_t& id) {
     const std::lock_guard guard(lock);
     if (stopped) return false;
     id = ++nextId;
@@ -629,12 +712,12 @@ bool RdapHttp::Shared::admit(const std::shared_ptr<Request>& request, std::uint6
     return true;
 }
 
-void RdapHttp::Shared::release(std::uint64_t id) {
+void HttpClient::Shared::release(std::uint64_t id) {
     const std::lock_guard guard(lock);
     running.erase(id);
 }
 
-void RdapHttp::Shared::stopAll() {
+void HttpClient::Shared::stopAll() {
     std::vector<std::shared_ptr<Request>> live;
     {
         const std::lock_guard guard(lock);
@@ -646,22 +729,37 @@ void RdapHttp::Shared::stopAll() {
         request->stop();
 }
 
-RdapHttp::RdapHttp(asio::any_io_executor executor, RdapHttpOptions options)
+HttpClient::HttpClient(asio::any_io_executor executor, HttpClientOptions options)
     : m_shared(std::make_shared<Shared>(std::move(executor), std::move(options))) {}
 
-RdapHttp::~RdapHttp() {
+HttpClient::~HttpClient() {
     m_shared->stopAll();
 }
 
-void RdapHttp::get(const std::string& url, std::function<void(RdapHttpResult)> done) {
-    auto request = std::make_shared<Request>(m_shared, url, std::move(done));
+void HttpClient::get(const std::string& url, std::function<void(HttpResult)> done) {
+    HttpGet request;
+    request.url = url;
+    get(std::move(request), std::move(done));
+}
+
+void HttpClient::get(HttpGet get, std::function<void(HttpResult)> done) {
+    auto request = std::make_shared<Request>(m_shared, std::move(get), std::move(done));
     std::uint64_t id = 0;
     if (!m_shared->admit(request, id)) return request->stop();
     request->start(id);
 }
 
-void RdapHttp::stop() {
+void HttpClient::stop() {
     m_shared->stopAll();
+}
+
+HttpResult fetchOnce(HttpGet request, HttpClientOptions options) {
+    asio::io_context io;
+    HttpClient client(io.get_executor(), std::move(options));
+    HttpResult result;
+    client.get(std::move(request), [&result](HttpResult answer) { result = std::move(answer); });
+    io.run();
+    return result;
 }
 
 } // namespace yuming::service
