@@ -329,7 +329,7 @@ RdapFixture::Answer listAnswer(const QByteArray& body, const std::string& etag) 
             {{"Last-Modified", "Wed, 09 Dec 2026 06:00:00 GMT"}, {"ETag", etag}}};
 }
 
-TEST(FeedFetch, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenListsLeaveTheListAsItWas) {
+TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenListsLeaveTheListAsItWas) {
     RdapFixture server(true);
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("d.sqlite"));
