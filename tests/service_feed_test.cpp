@@ -219,6 +219,36 @@ TEST(FeedNames, AFeedReplacesOnlyItsOwnNamesBesideAnotherFeedAndManualImports) {
               QList<QStringList>{{"0"}});
 }
 
+TEST(FeedStore, ServiceConfFeedsAreKeptInStepAndFeedsAddedByCommandStay) {
+    Sources sources;
+    const std::int64_t own = sources.addFeed("https://own.example/list");
+    ASSERT_TRUE(sources.import(list({"own.com"}), own).ok());
+    std::string error;
+    const FeedPlan a{"https://a.example/l", std::chrono::hours(24), 6 * 60};
+    const FeedPlan b{"https://b.example/l", std::chrono::hours(12), std::nullopt};
+    ASSERT_TRUE(service::syncConfFeeds(sources.db(), {a, b}, error)) << error;
+    const auto idOf = [&](const std::string& url) {
+        for (const service::Feed& feed : service::readFeeds(sources.db()).value)
+            if (feed.plan.url == url) return feed.id;
+        return std::int64_t(-1);
+    };
+    ASSERT_TRUE(sources.import(list({"a.com", "own.com"}), idOf(b.url)).ok());
+    const FeedPlan b6{b.url, std::chrono::hours(6), 30};
+    ASSERT_TRUE(service::syncConfFeeds(sources.db(), {b6}, error)) << error;
+    const auto feeds = service::readFeeds(sources.db());
+    ASSERT_TRUE(feeds.ok()) << feeds.error;
+    ASSERT_EQ(feeds.value.size(), 2u);
+    EXPECT_EQ(feeds.value[0].plan.url, "https://own.example/list");
+    EXPECT_FALSE(feeds.value[0].conf);
+    EXPECT_EQ(feeds.value[1].plan.url, b.url);
+    EXPECT_TRUE(feeds.value[1].conf);
+    EXPECT_EQ(feeds.value[1].plan.every, std::chrono::hours(6));
+    EXPECT_EQ(feeds.value[1].plan.at, 30);
+    EXPECT_EQ(feeds.value[1].names, 2) << "a changed plan keeps what the feed gave";
+    ASSERT_TRUE(service::syncConfFeeds(sources.db(), {}, error)) << error;
+    EXPECT_EQ(sources.names(), QStringList{"own.com"}) << "b's own name left with it, the shared one stayed";
+}
+
 TEST(FeedNames, AListUnderHalfTheLastIsRefusedUnlessAcceptedAndAFailedListChangesNothing) {
     Sources sources;
     const std::int64_t feed = sources.addFeed("https://a.example/list");
@@ -370,6 +400,7 @@ TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenList
     const std::pair<RdapFixture::Answer, QString> faults[] = {
         {{200, "text/plain", "a.com 2026", {{"Content-Length", "100000"}}}, "cut short"},
         {{500, "text/plain", "down"}, "500"},
+        {{302, "", "", {{"Location", path}}}, "more than 3 redirects"},
         {listAnswer(list({"a.com"}), "\"v3\""), "the list shrank from 3 names last time to 1"},
     };
     for (const auto& [answer, why] : faults) {
@@ -383,6 +414,14 @@ TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenList
         EXPECT_TRUE(listed.out.contains("  last error: ") && listed.out.contains(why))
             << listed.out.toStdString();
     }
+    // The server's certificate names 127.0.0.1, not localhost.
+    const QString other = QStringLiteral("https://localhost:%1/lists/drops.txt").arg(server.port());
+    ASSERT_EQ(run({"feed", "add", other, "--db", db}).exitCode, 0);
+    ran = run(fetch + QStringList{other});
+    EXPECT_EQ(ran.exitCode, 1);
+    EXPECT_TRUE(ran.err.contains("certificate verify failed")) << ran.err.toStdString();
+    EXPECT_EQ(namesIn(db), kept);
+    ASSERT_EQ(run({"feed", "remove", other, "--db", db}).exitCode, 0);
     ran = run(fetch + QStringList{"--accept-shrink"});
     ASSERT_EQ(ran.exitCode, 0) << ran.err.toStdString();
     EXPECT_EQ(namesIn(db), (QStringList{"a.com", "b.com", "hand.com"}));
