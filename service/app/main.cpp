@@ -7,6 +7,8 @@
 #include "http/http_front.h"
 #include "http/watch_api.h"
 #include "import/drop_import.h"
+#include "import/feed_command.h"
+#include "import/feed_runner.h"
 #include "registry/online_lookups.h"
 #include "store/sqlite_util.h"
 #include "watch/notifier.h"
@@ -93,6 +95,7 @@ struct Serving {
     std::unique_ptr<Notifier> notifier;
     std::unique_ptr<Watchlist> watchlist;
     std::unique_ptr<WatchApi> watchApi;
+    std::unique_ptr<FeedRunner> feeds;
     std::unique_ptr<HttpFront> front;
 };
 
@@ -131,6 +134,20 @@ void startWatchlist(Serving& serving) {
     }
     serving.watchlist = std::move(watchlist);
     serving.watchApi = std::make_unique<WatchApi>(*serving.watchlist, newToken());
+}
+
+// service.conf's feeds among the database's, and the thread that fetches them all. Feeds that
+// cannot be kept are said; the search goes on.
+void startFeeds(Serving& serving) {
+    const ServiceOptions& options = serving.options;
+    const auto kept = readFeeds(options.dbPath);
+    const bool confKept = kept.ok() && std::any_of(kept.value.begin(), kept.value.end(),
+                                                   [](const Feed& feed) { return feed.conf; });
+    std::string error;
+    if ((!options.confFeeds.empty() || confKept) && !syncConfFeeds(options.dbPath, options.confFeeds, error))
+        std::cerr << "yuming-service: the feeds of service.conf cannot be kept: " << error << '\n';
+    serving.feeds = std::make_unique<FeedRunner>(FeedEnv{options.dbPath, options.rdapCa, zoneOf(options)},
+                                                 [](const std::string& line) { std::cerr << line << '\n'; });
 }
 
 // This user's own service, when asked to be: false when the service is not to run, with
@@ -201,8 +218,8 @@ void watchForStop(Serving& serving, const sigset_t& stopSet, const std::atomic<b
         if (sigtimedwait(&stopSet, nullptr, &wait) > 0) {
             stopping = true;
         } else if (!stopping && idleExit > 0 && serving.front->idleFor() >= idleLimit &&
-                   (!serving.watchlist || serving.watchlist->empty())) {
-            // A watchlist with names in it is work to do: the service stays for it.
+                   (!serving.watchlist || serving.watchlist->empty()) && !serving.feeds->any()) {
+            // A watchlist with names in it is work to do, as are feeds: the service stays for them.
             std::cerr << "yuming-service: no request for " << idleExit << " s; stopping\n";
             stopping = true;
         }
@@ -221,6 +238,7 @@ bool run(Serving& serving, const sigset_t& stopSet) {
     // The lookups first: none answers a check once the watchlist is gone.
     if (serving.online) serving.online->stop();
     if (serving.watchlist) serving.watchlist->stop();
+    if (serving.feeds) serving.feeds->stop();
     serving.keeper->stop();
     finished = true;
     // If serving ended by itself, wake the waiter so it can be joined.
@@ -239,8 +257,25 @@ int serve(const ServiceOptions& options) {
     if (!claimUser(serving, exitCode)) return exitCode;
     if (!startData(serving)) return 1;
     startWatchlist(serving);
+    startFeeds(serving);
     if (!startFront(serving)) return 1;
     return run(serving, stopSet) ? 0 : 1;
+}
+
+int runFeed(const ServiceOptions& options) {
+    using Action = ServiceOptions::FeedAction;
+    switch (options.feedAction) {
+    case Action::Add:
+        return runFeedAdd(options.dbPath, options.feed);
+    case Action::Remove:
+        return runFeedRemove(options.dbPath, options.feed.url);
+    case Action::List:
+        return runFeedList(options.dbPath, zoneOf(options));
+    case Action::Fetch:
+        break;
+    }
+    return runFeedFetch({options.dbPath, options.rdapCa, zoneOf(options)}, options.feed.url,
+                        options.acceptShrink);
 }
 
 } // namespace
@@ -258,6 +293,8 @@ int main(int argc, char* argv[]) {
     case ServiceOptions::Command::Import:
         return runImport(options->importFiles, options->dbPath, options->replace, options->timeZone,
                          options->bareDate, options->dateOrder, options->rdapCa);
+    case ServiceOptions::Command::Feed:
+        return runFeed(*options);
     case ServiceOptions::Command::Serve:
         break;
     }

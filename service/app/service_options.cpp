@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimeZone>
 
@@ -82,6 +83,9 @@ const QList<QCommandLineOption>& commandLineOptions() {
         QCommandLineOption(QStringLiteral("replace")),
         QCommandLineOption(QStringLiteral("date"), {}, QStringLiteral("YYYY-MM-DD")),
         QCommandLineOption(QStringLiteral("date-order"), {}, QStringLiteral("mdy|dmy")),
+        QCommandLineOption(QStringLiteral("every"), {}, QStringLiteral("TIME")),
+        QCommandLineOption(QStringLiteral("at"), {}, QStringLiteral("HH:MM")),
+        QCommandLineOption(QStringLiteral("accept-shrink")),
     };
     return options;
 }
@@ -217,10 +221,79 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// A feed's interval: from an hour (a publisher's list changes no faster) to a year.
+bool feedEvery(std::string_view text, std::chrono::seconds& out) {
+    std::chrono::seconds every{};
+    if (!duration(text, every) || every < std::chrono::hours(1)) return false;
+    out = every;
+    return true;
+}
+
+// "06:30": minutes after midnight.
+bool timeOfDay(std::string_view text, std::optional<int>& out) {
+    int hours = 0;
+    int minutes = 0;
+    if (text.size() != 5 || text[2] != ':' || !number(std::string(text.substr(0, 2)), hours, 0, 23) ||
+        !number(std::string(text.substr(3)), minutes, 0, 59))
+        return false;
+    out = hours * 60 + minutes;
+    return true;
+}
+
+bool feedUrl(std::string_view url) {
+    const QString text = QString::fromUtf8(url).toLower();
+    return (text.startsWith(QLatin1String("http://")) && text.size() > 7) ||
+           (text.startsWith(QLatin1String("https://")) && text.size() > 8);
+}
+
+// "URL [at HH:MM] [every TIME]", a feed line of service.conf; `every` false when it gave none.
+std::string confFeed(std::string_view value, FeedPlan& plan, bool& every) {
+    std::vector<std::string> words;
+    for (const QString& word :
+         QString::fromUtf8(value).split(QRegularExpression(QStringLiteral("[ \t]+")), Qt::SkipEmptyParts))
+        words.push_back(word.toStdString());
+    if (words.empty() || !feedUrl(words[0]))
+        return "bad setting: feed " + std::string(value) + " (an http or https URL)";
+    plan.url = words[0];
+    every = false;
+    for (std::size_t i = 1; i < words.size(); i += 2) {
+        const bool last = i + 1 >= words.size();
+        if (words[i] == "at" && !last && timeOfDay(words[i + 1], plan.at)) continue;
+        if (words[i] == "every" && !last && feedEvery(words[i + 1], plan.every)) {
+            every = true;
+            continue;
+        }
+        return "bad setting: feed " + std::string(value) +
+               " (after the URL: at HH:MM, every TIME of 1h or more)";
+    }
+    return {};
+}
+
+// The feed lines, with feed-every for those that name no interval of their own.
+struct ConfFeeds {
+    std::vector<std::pair<FeedPlan, bool>> lines;
+    std::optional<std::chrono::seconds> every;
+};
+
+std::string feedSetting(const std::string& name, const std::string& value, ConfFeeds& feeds) {
+    if (name == "feed-every") {
+        std::chrono::seconds every{};
+        if (!feedEvery(value, every)) return "bad setting: feed-every " + value + " (a TIME of 1h or more)";
+        feeds.every = every;
+        return {};
+    }
+    FeedPlan plan;
+    bool every = false;
+    std::string error = confFeed(value, plan, every);
+    if (error.empty()) feeds.lines.emplace_back(std::move(plan), every);
+    return error;
+}
+
 // "name = value", "name value" or a bare "name" per line; '#' begins a comment line.
 std::string applyConfig(std::string_view text, std::string_view fileName, ServiceOptions::Command command,
                         ServiceOptions& options, int& idleExit) {
     int lineNo = 0;
+    ConfFeeds feeds;
     while (!text.empty()) {
         const auto end = text.find('\n');
         const std::string_view line = trimmed(text.substr(0, end));
@@ -237,14 +310,23 @@ std::string applyConfig(std::string_view text, std::string_view fileName, Servic
         std::string error;
         if (name == "help" || name == "h" || arg == user_service::kUserOption)
             error = "not a setting: " + name;
+        else if (name == "feed" || name == "feed-every")
+            error = feedSetting(name, value, feeds);
         else if (command == ServiceOptions::Command::Check && arg != "--db")
             continue; // a check reads only where the database is
         else if (command == ServiceOptions::Command::Import && arg != "--db" && arg != "--time-zone" &&
                  arg != "--rdap-ca")
             continue; // an import, that, the zone its times are in and the CA its URLs may need
+        else if (command == ServiceOptions::Command::Feed && arg != "--db" && arg != "--time-zone" &&
+                 arg != "--rdap-ca")
+            continue; // a feed's fetch also the CA it may be served under
         else
             error = apply(arg, bare && !takesValue(arg) ? nullptr : &value, options, idleExit);
         if (!error.empty()) return std::string(fileName) + ':' + std::to_string(lineNo) + ": " + error;
+    }
+    for (auto& [plan, every] : feeds.lines) {
+        if (!every && feeds.every) plan.every = *feeds.every;
+        options.confFeeds.push_back(std::move(plan));
     }
     return {};
 }
@@ -263,6 +345,9 @@ std::string usage() {
            "       yuming-service import FILE|URL... [--user | --db FILE] [--replace]\n"
            "                      [--date YYYY-MM-DD] [--date-order mdy|dmy] [--time-zone ZONE]\n"
            "                      [--rdap-ca FILE]\n"
+           "       yuming-service feed add URL [--every TIME] [--at HH:MM] [--user | --db FILE]\n"
+           "       yuming-service feed remove URL | list | fetch [URL] [--accept-shrink]\n"
+           "                      [--user | --db FILE] [--rdap-ca FILE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
            "over a SQLite database of names about to be deleted. At start it checks the database\n"
            "(for at most 2 s) and refuses one that is damaged; \"check\" checks it in full, prints\n"
@@ -283,6 +368,22 @@ std::string usage() {
            "drop list. All or nothing: exits with 0, or 1 and the database as it was.\n"
            "An http or https URL is fetched once (at most 1 GiB, within 30 minutes) into a file\n"
            "beside the database, imported as a file would be, and the file removed whatever happens.\n"
+           "A feed is a list's URL (http or https) the database keeps and the service fetches on\n"
+           "schedule and imports: every 24 hours unless --every says (1h or more), at a time of day\n"
+           "with --at, always a little later at random; conditionally (If-Modified-Since,\n"
+           "If-None-Match), so an unchanged list costs a 304; one fetch at a time per host, a\n"
+           "failure tried again after 30 minutes, then 1 hour, 2 ... up to the interval, or after\n"
+           "the server's Retry-After. A feed's list replaces the names it gave last time: a name it\n"
+           "no longer lists leaves unless another feed or an import lists it. A fetch that fails, is\n"
+           "cut short (bounds: 1 GiB, 30 minutes, 60 s without a byte), yields no usable name or\n"
+           "fewer than half the names of the feed's last list is refused and the list kept as it was\n"
+           "(fetch --accept-shrink takes a shrunken list). \"feed fetch\" fetches every feed (or URL)\n"
+           "now and exits with 0 when each was taken or unchanged; \"feed list\" shows each feed's\n"
+           "last fetch, last change, next fetch and last error. In " +
+           configPath() +
+           ", \"feed = URL\n"
+           "[at HH:MM] [every TIME]\" lines name feeds as well (\"feed-every = TIME\" for those without\n"
+           "their own interval); the service keeps them among the database's feeds when it starts.\n"
            "\n"
            "  --user              run as this user's own service, the one the window and yuming-cli\n"
            "                      use when they are started without --service: they find it through\n"
@@ -348,6 +449,9 @@ std::string usage() {
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
            "  --date-order mdy|dmy  import: dates written 12/05/2026 are month first (mdy) or day\n"
            "                      first (dmy); without it a list's own dates must say which\n"
+           "  --every TIME        feed add: how often the feed is fetched (default 24h)\n"
+           "  --at HH:MM          feed add: the time of day its fetches are lined up on\n"
+           "  --accept-shrink     feed fetch: take a list with fewer than half the names of the last\n"
            "  -h, --help          this text\n"
            "Settings can also be kept in " +
            configPath() +
@@ -404,6 +508,47 @@ std::string bareDate(const std::string& text, ServiceOptions& options) {
     return {};
 }
 
+constexpr std::string_view kNotFeeds = "-";
+
+// --every, --at and --accept-shrink, which only some feed commands take; kNotFeeds for another option.
+std::string feedOption(const std::string& name, const std::string& arg, const std::vector<std::string>& args,
+                       std::size_t& i, ServiceOptions& options) {
+    using Action = ServiceOptions::FeedAction;
+    const bool feeding = options.command == ServiceOptions::Command::Feed;
+    if (name == "accept-shrink") {
+        if (!feeding || options.feedAction != Action::Fetch) return "unknown option: " + arg;
+        options.acceptShrink = true;
+        return {};
+    }
+    if (name != "every" && name != "at") return std::string(kNotFeeds);
+    if (!feeding || options.feedAction != Action::Add) return "unknown option: " + arg;
+    if (i + 1 >= args.size()) return "missing value: " + arg;
+    const std::string& value = args[++i];
+    if (name == "every" && !feedEvery(value, options.feed.every))
+        return "bad option: --every " + value + " (a TIME of 1h or more: 6h, 1d)";
+    if (name == "at" && !timeOfDay(value, options.feed.at))
+        return "bad option: --at " + value + " (a time of day, written HH:MM)";
+    return {};
+}
+
+// The URLs after the feed command's word: one for add and remove, none or one for fetch.
+std::string feedUrls(const std::vector<std::string>& urls, ServiceOptions& options) {
+    using Action = ServiceOptions::FeedAction;
+    const Action action = options.feedAction;
+    const std::string word = action == Action::Add      ? "add"
+                             : action == Action::Remove ? "remove"
+                             : action == Action::List   ? "list"
+                                                        : "fetch";
+    if (action == Action::List && !urls.empty()) return "feed list takes no URL: " + urls.front();
+    if ((action == Action::Add || action == Action::Remove) && urls.size() != 1)
+        return "feed " + word + " needs one URL";
+    if (action == Action::Fetch && urls.size() > 1) return "feed fetch takes one URL or none";
+    if (urls.empty()) return {};
+    if (!feedUrl(urls.front())) return "not an http or https URL: " + urls.front();
+    options.feed.url = urls.front();
+    return {};
+}
+
 // The options and import files after the command word, read by QCommandLineParser. It says in
 // which order it found which options; the arguments are walked in step with that, so the first
 // one that is wrong is the one named, as written. An option is written "--NAME" (or "-h"): the
@@ -412,6 +557,8 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
                              int& idleExit) {
     const bool checking = options.command == ServiceOptions::Command::Check;
     const bool importing = options.command == ServiceOptions::Command::Import;
+    const bool feeding = options.command == ServiceOptions::Command::Feed;
+    std::vector<std::string> urls;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions(commandLineOptions());
@@ -425,6 +572,10 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
     bool filesOnly = false;
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (feeding && (arg.size() < 2 || !arg.starts_with('-'))) {
+            urls.push_back(arg);
+            continue;
+        }
         if (filesOnly || arg.size() < 2 || !arg.starts_with('-') || arg == "--") {
             if (!importing) return "unknown option: " + arg;
             if (!filesOnly && arg == "--")
@@ -454,6 +605,10 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             if (std::string error = bareDate(args[++i], options); !error.empty()) return error;
             continue;
         }
+        if (std::string error = feedOption(name, arg, args, i, options); error != kNotFeeds) {
+            if (!error.empty()) return error;
+            continue;
+        }
         if (name == "date-order") {
             if (!importing) return "unknown option: " + arg;
             if (i + 1 >= args.size()) return "missing value: " + arg;
@@ -463,6 +618,11 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             options.dateOrder = order == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
             continue;
         }
+        if (feeding && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
+            name != "rdap-ca")
+            return "feed takes only --db, --user, --every, --at, --accept-shrink, --rdap-ca or --time-zone, "
+                   "not " +
+                   arg;
         if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
             name != "rdap-ca")
             return "import takes only --db, --user, --replace, --date, --date-order, --time-zone or "
@@ -482,6 +642,7 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             return error;
     }
     if (importing && options.importFiles.empty() && !options.help) return "import needs at least one file";
+    if (feeding && !options.help) return feedUrls(urls, options);
     return {};
 }
 
@@ -497,6 +658,25 @@ OptionsResult parseOptions(const std::vector<std::string>& args, std::string_vie
         options.command =
             args.front() == "check" ? ServiceOptions::Command::Check : ServiceOptions::Command::Import;
         from = 1;
+    } else if (!args.empty() && args.front() == "feed") {
+        options.command = ServiceOptions::Command::Feed;
+        from = 2;
+        using Action = ServiceOptions::FeedAction;
+        const std::string word = args.size() > 1 ? args[1] : std::string();
+        if (word == "add")
+            options.feedAction = Action::Add;
+        else if (word == "remove")
+            options.feedAction = Action::Remove;
+        else if (word == "list")
+            options.feedAction = Action::List;
+        else if (word == "fetch")
+            options.feedAction = Action::Fetch;
+        else if (word == "-h" || word == "--help")
+            from = 1;
+        else {
+            result.error = "feed needs add, remove, list or fetch" + (word.empty() ? "" : ", not " + word);
+            return result;
+        }
     }
     result.error = applyConfig(configText, configName, options.command, options, idleExit);
     if (result.ok()) result.error = applyCommandLine(args, from, options, idleExit);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "import/drop_list.h"
+#include "import/feed_store.h"
 #include "store/seed.h"
 #include "watch/watch_schedule.h"
 
@@ -16,6 +17,7 @@ struct ServiceOptions {
         Serve,
         Check,  // "check": a full integrity check of the database, then exit
         Import, // "import FILE...": drop lists into the database, then exit
+        Feed,   // "feed add|remove|list|fetch": the database's feeds
     };
     Command command = Command::Serve;
     std::string host = "127.0.0.1";
@@ -60,6 +62,14 @@ struct ServiceOptions {
     std::string bareDate;
     // import --date-order: how dates written a/b/yyyy are read.
     DateOrder dateOrder = DateOrder::Auto;
+
+    // feed: what to do, to which URL (fetch: empty for every feed), how often and when.
+    enum class FeedAction { Add, Remove, List, Fetch };
+    FeedAction feedAction = FeedAction::List;
+    FeedPlan feed;
+    bool acceptShrink = false;
+    // service.conf's "feed = URL" lines, which the service keeps among the database's feeds.
+    std::vector<FeedPlan> confFeeds;
 };
 
 struct OptionsResult {

@@ -3,6 +3,7 @@
 #include "catalog/catalog_format.h"
 #include "catalog/learned_name.h"
 #include "protocol/search_query.h"
+#include "store/meta.h"
 #include "store/store.h"
 
 #include <array>
@@ -135,10 +136,16 @@ public:
     // Whether the names served are sample data (store/sample_mark.h), not a real drop list.
     bool sample() const { return m_sample.load(); }
     void setSample(bool sample) { m_sample.store(sample); }
+    // When an import or a feed last changed the names, for the banner; null: never.
+    std::shared_ptr<const ListRefresh> refresh() const { return m_refresh.load(); }
+    void setRefresh(const std::optional<ListRefresh>& refresh) {
+        m_refresh.store(refresh ? std::make_shared<const ListRefresh>(*refresh) : nullptr);
+    }
 
 private:
     std::atomic<std::shared_ptr<const Catalog>> m_current;
     std::atomic<bool> m_sample = false;
+    std::atomic<std::shared_ptr<const ListRefresh>> m_refresh;
 };
 
 } // namespace yuming::service

@@ -38,6 +38,12 @@ OpenedCatalogue openCatalogue(const std::string& dbPath, const QDateTime& now, b
         return opened;
     }
     opened.sample = sample.value;
+    const auto refresh = store.refresh();
+    if (!refresh.ok()) {
+        opened.error = refresh.error;
+        return opened;
+    }
+    opened.refresh = refresh.value;
     auto stored = storedCatalogue(store, now);
     if (!stored.ok()) {
         opened.error = stored.error;
@@ -74,6 +80,7 @@ CatalogKeeper::CatalogKeeper(std::string dbPath, CatalogHolder& catalogs, const 
     : m_dbPath(std::move(dbPath)), m_catalogs(catalogs), m_generation(opened.generation),
       m_unstored(opened.unstored ? opened.catalog : nullptr), m_thread([this] { run(); }) {
     m_catalogs.setSample(opened.sample);
+    m_catalogs.setRefresh(opened.refresh);
 }
 
 CatalogKeeper::~CatalogKeeper() {
@@ -198,6 +205,9 @@ void CatalogKeeper::catchUp() {
     const auto sample = store.sample();
     if (!sample.ok() && isBusy(sample.code)) return;
     if (!sample.ok()) return sayOnce("cannot read the database: " + sample.error);
+    const auto refresh = store.refresh();
+    if (!refresh.ok() && isBusy(refresh.code)) return;
+    if (!refresh.ok()) return sayOnce("cannot read the database: " + refresh.error);
     // The catalogue served goes on serving from a file while the next one is made; neither holds
     // its pages in memory until the switch.
     const auto served = m_catalogs.current();
@@ -217,6 +227,7 @@ void CatalogKeeper::catchUp() {
         m_storeAt = std::chrono::steady_clock::now() + kStoreWhenQuietFor;
     }
     m_catalogs.setSample(sample.value);
+    m_catalogs.setRefresh(refresh.value);
     m_generation = stored.value.generation;
     m_lastError.clear();
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -25,6 +26,7 @@ struct OpenedCatalogue {
     std::int64_t generation = 0;
     int shift = 0; // the generated names' dates shown moved by these days
     bool sample = false;
+    std::optional<ListRefresh> refresh;
     bool unstored = false;
     std::string error;
 };

@@ -5,6 +5,7 @@
 #include "protocol/search_page.h"
 #include "text/gbk.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <algorithm>
@@ -19,16 +20,17 @@ constexpr QStringView kMaker = u"墨柚域名工坊";
 // The service's own texts, converted once: pages are built from ASCII values and these pieces.
 struct Texts {
     std::string searchHead = toGbkString(u"<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" "
-                                 u"content=\"text/html; charset=gbk\"><title>过期域名查询</title>");
+                                         u"content=\"text/html; charset=gbk\"><title>过期域名查询</title>");
     std::string searchSummary = toGbkString(u"<p class=\"summary\">即将删除的域名共 ");
     std::string searchSummaryEnd = toGbkString(u" 个");
     std::string searchPageOf = toGbkString(u"</strong>，当前第 ");
     std::string searchPageOfEnd =
         toGbkString(u" 页</p>\n<table class=\"result\"><thead><tr><th>域名</th><th>长度</th>"
-            u"<th>后缀</th><th>删除时间</th>");
+                    u"<th>后缀</th><th>删除时间</th>");
     std::string lookupTitleEnd = toGbkString(u" 域名到期查询");
     std::string deletionLabel = toGbkString(u"<p>域名删除时间：");
-    std::string lookupNote = toGbkString(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
+    std::string lookupNote =
+        toGbkString(u"<p class=\"note\">删除时间为预算，域名可能已被续费，请以注册局为准。</p>");
 };
 
 const Texts& texts() {
@@ -60,7 +62,8 @@ std::string ended(std::string page) {
 }
 
 std::string bar() {
-    return toGbkString(QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
+    return toGbkString(
+        QStringLiteral("<div class=\"bar\"><a href=\"/\">%1</a> · 过期域名查询</div>").arg(kMaker));
 }
 
 void appendRow(std::string& out, const Catalog::Row& row) {
@@ -117,9 +120,9 @@ std::string lookupPage(std::string_view domain, const std::optional<Registration
     const Texts& t = texts();
     const std::string echo = escapedEcho(domain);
     const std::string shownNote =
-        note.empty()
-            ? std::string{}
-            : "<p class=\"note\">" + toGbkString(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
+        note.empty() ? std::string{}
+                     : "<p class=\"note\">" +
+                           toGbkString(QString::fromUtf8(note.data(), qsizetype(note.size()))) + "</p>";
     std::string out = t.searchHead.substr(0, t.searchHead.find("<title>"));
     out += "<title>" + echo + t.lookupTitleEnd;
     if (!registration) {
@@ -204,8 +207,22 @@ const ListWords& listWords(bool sample) {
 
 } // namespace
 
-std::string bannerPage(std::size_t listedCount, bool sample) {
+// "列表更新于 2026-12-09 06:31，来自 2 个来源", in the service's zone.
+QString refreshText(const ListRefresh& refresh) {
+    const QString at = QDateTime::fromSecsSinceEpoch(refresh.at).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QStringLiteral("<span class=\"fresh\">列表更新于 %1，来自 %2 个来源</span>")
+        .arg(at)
+        .arg(refresh.sources);
+}
+
+std::string bannerPage(std::size_t listedCount, bool sample, const ListRefresh* refresh) {
     const ListWords& words = listWords(sample);
+    // A list never refreshed keeps the page it always had.
+    const QString style =
+        refresh ? words.bannerStyle +
+                      QStringLiteral(".fresh{display:block;font-size:12px;color:#8a929e;margin-top:3px}")
+                : words.bannerStyle;
+    const QString count = refresh ? words.bannerCount + refreshText(*refresh) : words.bannerCount;
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1</title><style>"
@@ -224,8 +241,8 @@ std::string bannerPage(std::size_t listedCount, bool sample) {
         "%3</style></head><body><div class=\"banner\"><div class=\"logo\">柚</div><div>"
         "<div class=\"title\">%1%4</div><div class=\"tag\">%5</div></div>"
         "<div class=\"count\"><b>%2</b>%6</div></div></body>");
-    return ended(toGbkString(page.arg(kMaker.toString(), QString::number(listedCount), words.bannerStyle,
-                                      words.bannerBadge, words.bannerTag, words.bannerCount)));
+    return ended(toGbkString(page.arg(kMaker.toString(), QString::number(listedCount), style,
+                                      words.bannerBadge, words.bannerTag, count)));
 }
 
 std::string homePage(std::size_t listedCount, bool sample) {

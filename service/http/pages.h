@@ -27,7 +27,8 @@ std::string registryLookupPage(std::string_view domain, const LookupOutcome& out
 // (`unreached`) or gave no usable answer: the deletion time says the dates are the local list's.
 std::string localLookupPage(std::string_view domain, Registration registration, bool unreached);
 // `sample`: the names are sample data (store/sample_mark.h), and the pages say so.
-std::string bannerPage(std::size_t listedCount, bool sample = false);
+// `refresh`: when an import or a feed last changed the list, said under the count.
+std::string bannerPage(std::size_t listedCount, bool sample = false, const ListRefresh* refresh = nullptr);
 std::string homePage(std::size_t listedCount, bool sample = false);
 std::string errorPage(int status, std::string_view message);
 

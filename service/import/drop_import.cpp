@@ -4,6 +4,8 @@
 #include "import/url_lists.h"
 #include "protocol/moment.h"
 #include "store/bulk_names.h"
+#include "store/feed_names.h"
+#include "store/meta.h"
 #include "store/sample_mark.h"
 #include "store/sqlite_util.h"
 #include "store/store.h"
@@ -182,10 +184,49 @@ bool compareKept(sqlite3* db, const ImportedNames& names, bool collectOthers, Ke
         error);
 }
 
+// A feed's list with fewer than half the names it gave last time is more likely a publisher's
+// fault than the names' sudden end.
+bool feedTakes(sqlite3* db, const ImportRequest::Feed& feed, std::size_t names, std::string& error) {
+    Statement last(db, "SELECT coalesce(names, -1) FROM feeds WHERE id = ?");
+    last.bind(1, feed.id);
+    const Step step = last.step();
+    if (step == Step::Failed) {
+        error = last.error();
+        return false;
+    }
+    if (step != Step::Row) {
+        error = "the feed was removed meanwhile";
+        return false;
+    }
+    const std::int64_t before = last.integer(0);
+    if (feed.acceptShrink || before < 0 || static_cast<std::int64_t>(names) * 2 >= before) return true;
+    error = "the list shrank from " + std::to_string(before) + " names last time to " +
+            std::to_string(names) + " (fewer than half); --accept-shrink takes it";
+    return false;
+}
+
+bool noteFeedNames(sqlite3* db, const ImportRequest::Feed& feed, std::size_t names, std::string& error) {
+    Statement note(db, "UPDATE feeds SET names = ? WHERE id = ?");
+    note.bind(1, static_cast<std::int64_t>(names));
+    note.bind(2, feed.id);
+    if (note.step() == Step::Done) return true;
+    error = note.error();
+    return false;
+}
+
+// When the list was last refreshed and from how many sources, for the banner.
+bool noteRefreshed(sqlite3* db, std::string& error) {
+    std::int64_t sources = 0;
+    return countSources(db, sources, error) &&
+           setMeta(db, "refreshed", std::to_string(QDateTime::currentSecsSinceEpoch()), error) &&
+           setMeta(db, "sources", std::to_string(sources), error);
+}
+
 bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& request, ImportCounts& counts,
                 std::string& error) {
     bool fresh = false;
     if (!prepareForNames(db, request.today, fresh, error)) return false;
+    if (request.feed && !feedTakes(db, *request.feed, names.size(), error)) return false;
     Kept kept;
     if (!fresh && !compareKept(db, names, request.replace, kept, error)) return false;
     const auto total = static_cast<std::int64_t>(names.size());
@@ -202,13 +243,24 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
         error = sqliteError(db);
         return false;
     }
-    const Merge merge = fresh ? Merge::Add : request.replace ? Merge::Different : Merge::Later;
+    // A feed's list is its publisher's latest word on its names.
+    const Merge merge = fresh                             ? Merge::Add
+                        : request.replace || request.feed ? Merge::Different
+                                                          : Merge::Later;
     std::int64_t changed = 0;
     if (!execute(db, kWritingCache, error) ||
+        (request.feed && !noteOthersNames(db, "imported_names", error)) ||
         !mergeNames(db, "imported_names", Origin::Imported, merge, changed, error))
         return false;
     counts.updated = changed - counts.added;
     counts.unchanged = total - changed;
+    if (request.feed) {
+        if (!takeFeedNames(db, request.feed->id, "imported_names", counts.removed, error) ||
+            !noteFeedNames(db, *request.feed, names.size(), error))
+            return false;
+    } else if (!noteImportedNames(db, "imported_names", error)) {
+        return false;
+    }
     if (rebuild && !(execute(db, kSortingCache, error) && createNameIndexes(db, error))) return false;
     // A list of real names ends the sample data, whether or not it changed a name: the service
     // sees that with the next generation of the names.
@@ -216,7 +268,8 @@ bool writeNames(sqlite3* db, const ImportedNames& names, const ImportRequest& re
     if (!endSample(db, sampleEnded, error)) return false;
     // The search index goes in with the names, so a service reads it at once, now or at its next start.
     return (changed + counts.removed == 0 && !sampleEnded) ||
-           (noteDropListChanged(db, error) && saveCatalogue(db, QDateTime::currentDateTime(), error));
+           (noteDropListChanged(db, error) && noteRefreshed(db, error) &&
+            saveCatalogue(db, QDateTime::currentDateTime(), error));
 }
 
 bool writeDatabase(const ImportRequest& request, const ImportedNames& names, ImportCounts& counts,

@@ -26,6 +26,13 @@ struct ImportRequest {
     std::optional<QDate> bareDay;
     // How dates written a/b/yyyy are read.
     DateOrder dateOrder = DateOrder::Auto;
+    // A feed's fetch: its names replace the ones it gave last time, and no other source's.
+    struct Feed {
+        std::int64_t id = 0;
+        // Fewer than half the names it gave last time are taken rather than refused.
+        bool acceptShrink = false;
+    };
+    std::optional<Feed> feed = std::nullopt;
 };
 
 struct ImportCounts {

@@ -46,4 +46,15 @@ ReadResult<std::int64_t> namesGeneration(sqlite3* db) {
     return {value.value ? std::strtoll(value.value->c_str(), nullptr, 10) : 0, {}};
 }
 
+ReadResult<std::optional<ListRefresh>> listRefresh(sqlite3* db) {
+    const auto at = metaValue(db, "refreshed");
+    if (!at.ok()) return {std::nullopt, at.error, at.code};
+    const auto sources = metaValue(db, "sources");
+    if (!sources.ok()) return {std::nullopt, sources.error, sources.code};
+    if (!at.value) return {};
+    return {ListRefresh{std::strtoll(at.value->c_str(), nullptr, 10),
+                        sources.value ? std::strtoll(sources.value->c_str(), nullptr, 10) : 0},
+            {}};
+}
+
 } // namespace yuming::service

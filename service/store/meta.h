@@ -22,6 +22,14 @@ bool noteDropListChanged(sqlite3* db, std::string& error);
 // Goes up with every change of the names.
 ReadResult<std::int64_t> namesGeneration(sqlite3* db);
 
+// When the names were last changed by an import or a feed (seconds since the epoch), and from how
+// many sources the list then held names. None for a list no import ever changed.
+struct ListRefresh {
+    std::int64_t at = 0;
+    std::int64_t sources = 0;
+};
+ReadResult<std::optional<ListRefresh>> listRefresh(sqlite3* db);
+
 // For the store's own files:
 
 // A day as the meta table and the deletion times write it: yyyy-MM-dd.

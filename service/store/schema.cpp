@@ -21,6 +21,11 @@ namespace {
 // moves with the calendar.
 static_assert(static_cast<int>(Origin::Generated) == 0);
 
+// feeds: the lists fetched on schedule (`every` seconds, `at` minutes after local midnight or
+// none; `conf` for those service.conf names), what their last answer said and when the next
+// fetch is due. feed_names: which feed lists which name; feed 0 is a manual import, noted only
+// for names a feed lists as well, since a name no feed lists is the imports' alone. A name leaves
+// with its rows.
 constexpr std::string_view kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS domains (
     id INTEGER PRIMARY KEY,
@@ -60,6 +65,34 @@ CREATE TABLE IF NOT EXISTS watch_changes (
     to_status TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS watch_changes_name ON watch_changes (name, at);
+CREATE TABLE IF NOT EXISTS feeds (
+    id INTEGER PRIMARY KEY,
+    url TEXT NOT NULL UNIQUE,
+    every INTEGER NOT NULL,
+    at INTEGER,
+    conf INTEGER NOT NULL DEFAULT 0,
+    added INTEGER NOT NULL,
+    last_modified TEXT NOT NULL DEFAULT '',
+    etag TEXT NOT NULL DEFAULT '',
+    names INTEGER,
+    fetched INTEGER,
+    status INTEGER,
+    bytes INTEGER,
+    counts TEXT NOT NULL DEFAULT '',
+    changed INTEGER,
+    next INTEGER,
+    failures INTEGER NOT NULL DEFAULT 0,
+    error TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE IF NOT EXISTS feed_names (
+    feed INTEGER NOT NULL,
+    domain INTEGER NOT NULL,
+    PRIMARY KEY (feed, domain)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS feed_names_domain ON feed_names (domain);
+CREATE TRIGGER IF NOT EXISTS domains_gone AFTER DELETE ON domains BEGIN
+    DELETE FROM feed_names WHERE domain = old.id;
+END;
 )sql";
 
 // Built after the rows are in: one sort per index instead of 200,000 insertions into a b-tree.
@@ -241,6 +274,11 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
     // A file seeded in part is taken back to what it was, as if the service had never started.
     if (!ok && admitted.made) unmakeFile(path, admitted);
     return ok;
+}
+
+bool prepareTables(sqlite3* db, std::string& error) {
+    std::optional<std::string> dated;
+    return tablesReady(db, dated, error);
 }
 
 bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error) {

@@ -35,6 +35,9 @@ bool prepareDatabase(const std::string& path, const SeedOptions& options, QDate 
 // the date mark, so the service never seeds generated names into it. A database with names but
 // no date mark is refused, as the service refuses it.
 bool prepareForNames(sqlite3* db, QDate today, bool& fresh, std::string& error);
+// For a writer of other tables than the names (the feeds), inside its transaction: the tables as
+// the service makes them, brought up to date.
+bool prepareTables(sqlite3* db, std::string& error);
 // The secondary indexes on the names, dropped before many rows are written and made again after.
 bool dropNameIndexes(sqlite3* db, std::string& error);
 bool createNameIndexes(sqlite3* db, std::string& error);

@@ -298,6 +298,11 @@ ReadResult<bool> Store::sample() {
     return isSample(m_db);
 }
 
+ReadResult<std::optional<ListRefresh>> Store::refresh() {
+    if (!isOpen()) return {std::nullopt, m_error, m_code};
+    return listRefresh(m_db);
+}
+
 ReadResult<int> Store::shownShift() {
     if (!isOpen()) return {0, m_error, m_code};
     return service::shownShift(m_db, m_shownOn);

@@ -93,6 +93,8 @@ public:
     ReadResult<std::int64_t> generation();
     // Whether the names are sample data (sample_mark.h).
     ReadResult<bool> sample();
+    // When an import or a feed last changed the names (meta.h).
+    ReadResult<std::optional<ListRefresh>> refresh();
     // The days generated names' dates are shown moved by (shown_dates.h).
     ReadResult<int> shownShift();
     // Reads as the file will be once prepared on `day`, which shows the generated dates as of it:
