@@ -24,7 +24,7 @@ yuming_add_test(service_test
           service_rdap_data_test.cpp service_http_client_test.cpp service_feed_fetch_test.cpp service_import_url_test.cpp
           service_catalog_test.cpp service_import_test.cpp service_list_formats_test.cpp service_feed_test.cpp
           service_learned_test.cpp service_shown_dates_test.cpp service_watch_test.cpp
-          service_test_util.cpp
+          service_test_util.cpp support/zip_writer.cpp
   LIBS yuming_service_support yuming_service_lib yuming_rdap_fixture yuming_core Qt6::Network SQLite::SQLite3
        ZLIB::ZLIB LibArchive::LibArchive)
 

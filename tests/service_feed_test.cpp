@@ -1,6 +1,7 @@
 // Feeds: the schedule at an injected clock, what a feed's names replace beside other feeds and
 // manual imports, the shrink rule, the feed commands, and fetches from a loopback server.
 #include "service_test_util.h"
+#include "support/zip_writer.h"
 
 #include "app/service_options.h"
 #include "import/drop_import.h"
@@ -10,6 +11,7 @@
 #include "support/wait_for.h"
 #include "text/gbk.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -374,11 +376,31 @@ TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenList
     const Ran added = run({"feed", "add", url, "--db", db});
     EXPECT_EQ(added.out, "feed added: " + url + ", every 1d\n") << added.err.toStdString();
 
-    server.set(path, listAnswer(list({"a.com", "b.com", "c.net", "d.org"}), "\"v1\""));
+    // Published as a zip of two lists, whatever the URL's name says.
+    QFile zipped(
+        writeZip(dir, QStringLiteral("drops.zip"),
+                 {{"part1.txt", list({"a.com", "b.com"})}, {"lists/part2.txt", list({"c.net", "d.org"})}}));
+    ASSERT_TRUE(zipped.open(QIODevice::ReadOnly));
+    server.set(path, listAnswer(zipped.readAll(), "\"v1\""));
+    // A body a killed fetch left behind goes with the next fetch; a live process's stays.
+    QProcess ended;
+    ended.start(QStringLiteral("true"));
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString left = dir.filePath(QStringLiteral(".feed-1-%1-drops.txt").arg(endedPid));
+    const QString live =
+        dir.filePath(QStringLiteral(".feed-1-%1-drops.txt").arg(QCoreApplication::applicationPid()));
+    for (const QString& file : {left, live}) {
+        QFile body(file);
+        ASSERT_TRUE(body.open(QIODevice::WriteOnly));
+    }
     Ran ran = run(fetch);
     ASSERT_EQ(ran.exitCode, 0) << ran.err.toStdString();
     EXPECT_TRUE(ran.out.startsWith("feed " + url + ": 200, ")) << ran.out.toStdString();
     EXPECT_EQ(namesIn(db), (QStringList{"a.com", "b.com", "c.net", "d.org", "hand.com"}));
+    EXPECT_FALSE(QFile::exists(left));
+    EXPECT_TRUE(QFile::remove(live));
 
     server.set(path, {304, "", ""});
     const auto generation = Database(db).rows("SELECT value FROM meta WHERE key = 'generation'");

@@ -11,7 +11,10 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <future>
@@ -44,6 +47,20 @@ std::string bodyFileFor(const Feed& feed, const std::string& dbPath) {
     return QDir(dir)
         .filePath(QStringLiteral(".feed-%1-%2-%3").arg(feed.id).arg(::getpid()).arg(last.left(100)))
         .toStdString();
+}
+
+// Bodies left by a fetch whose process ended before it could remove them (killed, or a service
+// that stopped during a long fetch): each is named after its process, which no longer runs.
+void removeLeftBodies(const std::string& dbPath) {
+    const QDir dir(QFileInfo(QString::fromStdString(dbPath)).absolutePath());
+    static const QRegularExpression named(QStringLiteral("^\\.feed-\\d+-(\\d+)-"));
+    for (const QString& file : dir.entryList({QStringLiteral(".feed-*")}, QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch match = named.match(file);
+        if (!match.hasMatch()) continue;
+        const auto pid = static_cast<pid_t>(match.captured(1).toLongLong());
+        if (pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
+            QFile::remove(dir.filePath(file));
+    }
 }
 
 std::string countsText(const ImportCounts& counts) {
@@ -114,6 +131,7 @@ int runFeedFetch(const FeedEnv& env, const std::string& url, bool acceptShrink) 
         std::cerr << "yuming-service: " << (url.empty() ? "no feeds" : "no such feed: " + url) << '\n';
         return 1;
     }
+    removeLeftBodies(env.dbPath);
     const auto feeds = readFeeds(env.dbPath);
     if (!feeds.ok()) {
         std::cerr << "yuming-service: cannot read the feeds of " << env.dbPath << ": " << feeds.error << '\n';
@@ -164,6 +182,7 @@ bool FeedRunner::rest(std::int64_t seconds) {
 }
 
 void FeedRunner::run() {
+    removeLeftBodies(m_env.dbPath);
     while (true) {
         auto feeds = readFeeds(m_env.dbPath);
         if (!feeds.ok() && feeds.error != m_lastError)

@@ -221,7 +221,8 @@ void Watchlist::startDue(std::unique_lock<std::mutex>& lock) {
     for (const auto& [name, state] : m_names) {
         if (!room()) break;
         if (state.nextCheck > now || m_inFlight.contains(name) || m_forced.contains(name)) continue;
-        if (std::any_of(starting.begin(), starting.end(), [&](const auto& s) { return s.first == name; }))
+        if (std::any_of(starting.begin(), starting.end(),
+                        [&name = name](const auto& s) { return s.first == name; }))
             continue;
         // A kept answer from within half the interval is as good as asking again.
         starting.emplace_back(name, checkInterval(m_schedule.intervals(), state, now) / 2);
