@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -472,6 +473,21 @@ TEST(FeedService, FetchesAFeedAddedBesideItAndItsBannerSaysWhenTheListWasRefresh
     EXPECT_EQ(server.hits("/drops.txt"), 1);
     EXPECT_TRUE(service.log().contains(("feed " + url + ": 200, ").toUtf8())) << service.log().toStdString();
     EXPECT_EQ(namesIn(db).filter("fed."), (QStringList{"fed.com", "fed.net"}));
+
+    // Stopped in the middle of a slow fetch: the service ends at once, leaving no body and no
+    // failure on the feed, which is fetched again at the next start.
+    const QString slow = QStringLiteral("http://127.0.0.1:%1/slow.txt").arg(server.port());
+    RdapFixture::Answer trickled = listAnswer(list({"slow.com"}), "\"2\"");
+    trickled.trickle = true;
+    server.set("/slow.txt", trickled);
+    ASSERT_EQ(run({"feed", "add", slow, "--db", db}).exitCode, 0);
+    ASSERT_TRUE(waitFor([&] { return server.hits("/slow.txt") == 1; }, 20000));
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(service.stop(), 0);
+    EXPECT_LT(stopping.elapsed(), 3000);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".feed-").isEmpty());
+    EXPECT_FALSE(run({"feed", "list", "--db", db}).out.contains("last error"));
 }
 
 } // namespace

@@ -17,7 +17,6 @@
 #include <cerrno>
 
 #include <algorithm>
-#include <future>
 #include <iostream>
 #include <memory>
 
@@ -81,7 +80,8 @@ FeedRun failed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, Fet
 
 } // namespace
 
-FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, bool acceptShrink) {
+FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, bool acceptShrink,
+                  const std::atomic<bool>* stop) {
     FetchRecord record;
     record.at = schedule.now();
     FeedFetchRequest request;
@@ -89,7 +89,12 @@ FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, 
     request.validators = {feed.lastModified, feed.etag};
     request.bodyFile = bodyFileFor(feed, env.dbPath);
     request.caFile = env.caFile;
+    request.stop = stop;
     const FeedFetchOutcome outcome = fetchToFile(request);
+    if (stop && stop->load() && outcome.kind == FeedFetchOutcome::Kind::Failed) {
+        QFile::remove(QString::fromStdString(request.bodyFile));
+        return {false, "feed " + feed.plan.url + ": the fetch was stopped with the service"};
+    }
     record.status = outcome.status;
     record.bytes = static_cast<std::int64_t>(outcome.bytes);
     if (outcome.kind == FeedFetchOutcome::Kind::Failed) {
@@ -170,6 +175,7 @@ void FeedRunner::stop() {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
+    m_cancel = true;
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
 }
@@ -199,22 +205,12 @@ void FeedRunner::run() {
             continue;
         }
         const Feed& feed = feeds.value[*chosen];
-        // A fetch may take many minutes; the service stopping meanwhile does not wait for it, and
-        // it ends with the process.
-        // The fetch has a schedule of its own, for the same reason.
-        auto run = std::make_shared<std::packaged_task<FeedRun()>>(
-            [feed, env = m_env, seed = QRandomGenerator::system()->generate64()] {
-                FeedSchedule schedule([] { return QDateTime::currentSecsSinceEpoch(); }, env.zone, seed);
-                return fetchFeed(feed, env, schedule, false);
-            });
-        std::future<FeedRun> result = run->get_future();
         m_schedule.begin(feed.plan.url);
-        std::thread([run] { (*run)(); }).detach();
-        while (result.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready)
-            if (!rest(0)) return;
+        const FeedRun run = fetchFeed(feed, m_env, m_schedule, false, &m_cancel);
         m_schedule.end(feed.plan.url);
         m_notBefore[feed.id] = m_schedule.now() + kNotAgainFor;
-        m_log("yuming-service: " + result.get().line);
+        m_log("yuming-service: " + run.line);
+        if (m_cancel) return;
     }
 }
 

@@ -27,8 +27,10 @@ struct FeedRun {
 };
 
 // Fetches `feed` once and, when a list came, imports it in one transaction; the outcome and the
-// next fetch are recorded on the feed whatever happened. The list is kept as it was on any failure.
-FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, bool acceptShrink);
+// next fetch are recorded on the feed whatever happened, except a fetch ended by `stop`, which
+// leaves the feed as it was for the next start. The list is kept as it was on any failure.
+FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, bool acceptShrink,
+                  const std::atomic<bool>* stop = nullptr);
 
 // `yuming-service feed fetch [URL]`: each feed (or the one) fetched now, a line each on stdout
 // (a failure's on stderr). 0 when every fetch was taken or answered 304.
@@ -58,6 +60,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;
+    // Ends a fetch under way when the service stops; an import already writing is let finish.
+    std::atomic<bool> m_cancel = false;
     std::atomic<bool> m_any = false;
     std::string m_lastError;
     // Feeds fetched by this runner are not fetched again before this, whatever the table says:

@@ -45,7 +45,7 @@ FeedFetchOutcome fetchToFile(const FeedFetchRequest& request) {
     HttpClientOptions options;
     options.caFile = request.caFile;
     options.accept = "*/*";
-    const HttpResult result = fetchOnce(conditionalGet(request), options);
+    const HttpResult result = fetchOnce(conditionalGet(request), options, request.stop);
 
     FeedFetchOutcome outcome;
     outcome.kind = kindOf(result, request.validators);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,8 @@ struct FeedFetchRequest {
     std::size_t maxBytes = 1024ull * 1024 * 1024;
     std::chrono::milliseconds wholeTime{30 * 60 * 1000};
     std::chrono::milliseconds idleTime{60 * 1000};
+    // Set from another thread: the fetch ends at once as failed ("stopped"), its file removed.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct FeedFetchOutcome {

@@ -755,11 +755,27 @@ void HttpClient::stop() {
     m_shared->stopAll();
 }
 
-HttpResult fetchOnce(HttpGet request, HttpClientOptions options) {
+HttpResult fetchOnce(HttpGet request, HttpClientOptions options, const std::atomic<bool>* stop) {
     asio::io_context io;
     HttpClient client(io.get_executor(), std::move(options));
     HttpResult result;
-    client.get(std::move(request), [&result](HttpResult answer) { result = std::move(answer); });
+    bool done = false;
+    asio::steady_timer watch(io);
+    // `stop` is looked at ten times a second; once set, the request ends as "stopped".
+    std::function<void()> look = [&] {
+        watch.expires_after(std::chrono::milliseconds(100));
+        watch.async_wait([&](error_code error) {
+            if (error || done) return;
+            if (stop->load()) return client.stop();
+            look();
+        });
+    };
+    client.get(std::move(request), [&](HttpResult answer) {
+        result = std::move(answer);
+        done = true;
+        watch.cancel();
+    });
+    if (stop) look();
     io.run();
     return result;
 }

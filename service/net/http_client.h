@@ -3,6 +3,7 @@
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/address.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -126,6 +127,6 @@ std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now);
 
 // Blocking: one request on an io_context of its own, for command-line use and worker threads.
-HttpResult fetchOnce(HttpGet request, HttpClientOptions options);
+HttpResult fetchOnce(HttpGet request, HttpClientOptions options, const std::atomic<bool>* stop = nullptr);
 
 } // namespace yuming::service
