@@ -4,6 +4,7 @@
 #include "support/zip_writer.h"
 
 #include "app/service_options.h"
+#include "http/pages.h"
 #include "import/drop_import.h"
 #include "import/feed_schedule.h"
 #include "import/feed_store.h"
@@ -452,6 +453,15 @@ TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenList
     EXPECT_TRUE(listed.out.contains("  last list: 0 added, 0 updated, 1 unchanged, 2 removed, 0 skipped\n"))
         << listed.out.toStdString();
     EXPECT_FALSE(listed.out.contains("last error")) << listed.out.toStdString();
+}
+
+TEST(FeedBanner, TheRefreshIsShownInTheServicesZone) {
+    const service::ListRefresh refresh{1765260000, 2}; // 2025-12-09 06:00 UTC
+    const QString tokyo =
+        fromGbk(QByteArray::fromStdString(service::bannerPage(10, false, &refresh, QTimeZone("Asia/Tokyo"))));
+    EXPECT_TRUE(tokyo.contains("列表更新于 2025-12-09 15:00，来自 2 个来源")) << tokyo.toStdString();
+    EXPECT_TRUE(fromGbk(QByteArray::fromStdString(service::bannerPage(10, false, &refresh, QTimeZone::utc())))
+                    .contains("列表更新于 2025-12-09 06:00"));
 }
 
 TEST(FeedService, FetchesAFeedAddedBesideItAndItsBannerSaysWhenTheListWasRefreshed) {

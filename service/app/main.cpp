@@ -189,9 +189,10 @@ bool startData(Serving& serving) {
 // Listening, published where the tools look, and announced.
 bool startFront(Serving& serving) {
     const ServiceOptions& options = serving.options;
-    serving.front = std::make_unique<HttpFront>(
-        Routes(*serving.catalogs, options.dbPath, serving.online.get(),
-               options.rdap == ServiceOptions::Rdap::Auto, serving.watchApi.get()));
+    Routes routes(*serving.catalogs, options.dbPath, serving.online.get(),
+                  options.rdap == ServiceOptions::Rdap::Auto, serving.watchApi.get());
+    routes.setZone(zoneOf(options));
+    serving.front = std::make_unique<HttpFront>(std::move(routes));
     const int port = serving.front->bind(options.host, options.port);
     if (port < 0) {
         std::cerr << "yuming-service: cannot listen on " << hostPort(options.host, options.port) << '\n';

@@ -208,21 +208,24 @@ const ListWords& listWords(bool sample) {
 } // namespace
 
 // "列表更新于 2026-12-09 06:31，来自 2 个来源", in the service's zone.
-QString refreshText(const ListRefresh& refresh) {
-    const QString at = QDateTime::fromSecsSinceEpoch(refresh.at).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+QString refreshText(const ListRefresh& refresh, const QTimeZone& zone) {
+    const QString at =
+        QDateTime::fromSecsSinceEpoch(refresh.at, zone.isValid() ? zone : QTimeZone::systemTimeZone())
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     return QStringLiteral("<span class=\"fresh\">列表更新于 %1，来自 %2 个来源</span>")
         .arg(at)
         .arg(refresh.sources);
 }
 
-std::string bannerPage(std::size_t listedCount, bool sample, const ListRefresh* refresh) {
+std::string bannerPage(std::size_t listedCount, bool sample, const ListRefresh* refresh,
+                       const QTimeZone& zone) {
     const ListWords& words = listWords(sample);
     // A list never refreshed keeps the page it always had.
     const QString style =
         refresh ? words.bannerStyle +
                       QStringLiteral(".fresh{display:block;font-size:12px;color:#8a929e;margin-top:3px}")
                 : words.bannerStyle;
-    const QString count = refresh ? words.bannerCount + refreshText(*refresh) : words.bannerCount;
+    const QString count = refresh ? words.bannerCount + refreshText(*refresh, zone) : words.bannerCount;
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
         "<title>%1</title><style>"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QTimeZone>
+
 #include "catalog/catalog.h"
 #include "registry/lookup_outcome.h"
 #include "store/store.h"
@@ -28,7 +30,9 @@ std::string registryLookupPage(std::string_view domain, const LookupOutcome& out
 std::string localLookupPage(std::string_view domain, Registration registration, bool unreached);
 // `sample`: the names are sample data (store/sample_mark.h), and the pages say so.
 // `refresh`: when an import or a feed last changed the list, said under the count.
-std::string bannerPage(std::size_t listedCount, bool sample = false, const ListRefresh* refresh = nullptr);
+// `zone`: the one the refresh time is shown in (invalid: the system's).
+std::string bannerPage(std::size_t listedCount, bool sample = false, const ListRefresh* refresh = nullptr,
+                       const QTimeZone& zone = {});
 std::string homePage(std::size_t listedCount, bool sample = false);
 std::string errorPage(int status, std::string_view message);
 

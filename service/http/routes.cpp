@@ -179,8 +179,8 @@ void Routes::answer(std::string_view method, std::string_view target, Respond re
     if (path == lookupPath()) return lookup(query, std::move(respond));
     if (path == searchPath()) return respond(search(query));
     if (path == bannerPath())
-        return respond(
-            {200, bannerPage(m_catalogs.current()->size(), m_catalogs.sample(), m_catalogs.refresh().get())});
+        return respond({200, bannerPage(m_catalogs.current()->size(), m_catalogs.sample(),
+                                        m_catalogs.refresh().get(), m_zone)});
     if (path == "/") return respond({200, homePage(m_catalogs.current()->size(), m_catalogs.sample())});
     respond(errorReply(404));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QTimeZone>
+
 #include "catalog/catalog.h"
 
 #include <functional>
@@ -51,6 +53,9 @@ public:
         : m_catalogs(catalogs), m_dbPath(std::move(dbPath)), m_online(online),
           m_localWhenUnreached(localWhenUnreached), m_watch(watch) {}
 
+    // The zone the service's own times are shown in (--time-zone); the system's by default.
+    void setZone(QTimeZone zone) { m_zone = std::move(zone); }
+
     using Respond = std::function<void(Reply)>;
     // `target` as it came on the request line. Any thread: lookups use a database connection of
     // the calling thread's own. `respond` is called once: at once, or, for a lookup that asks a
@@ -71,6 +76,7 @@ private:
     OnlineLookups* m_online;
     bool m_localWhenUnreached;
     const WatchApi* m_watch;
+    QTimeZone m_zone;
 };
 
 // The error page for a status, with the message said for it when none is more specific.
