@@ -340,13 +340,8 @@ struct Ran {
 };
 
 Ran run(const QStringList& arguments) {
-    QProcess process;
-    process.start(ServiceProcess::program(), arguments);
-    if (!process.waitForFinished(120000)) process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    const ServiceRun ran = runService(arguments, {}, 120000);
+    return {ran.exitCode, QString::fromUtf8(ran.out), QString::fromUtf8(ran.err)};
 }
 
 QStringList namesIn(const QString& db) {

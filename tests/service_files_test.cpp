@@ -64,19 +64,10 @@ void damage(const QString& path, const QString& tree) {
     ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size());
 }
 
-struct Ran {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+using Ran = ServiceRun;
 
 Ran run(const QStringList& arguments, const std::function<void()>& inChild = {}) {
-    QProcess process;
-    if (inChild) process.setChildProcessModifier(inChild);
-    process.start(ServiceProcess::program(), arguments);
-    if (!process.waitForFinished(30000)) process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runService(arguments, inChild, 30000);
 }
 
 struct DamageCase {
@@ -189,8 +180,9 @@ TEST(ServiceLog, MovedAsideAtItsLimitAndKeptToTwoFiles) {
     const QString log = dir.filePath(QStringLiteral("service.log"));
     constexpr qint64 kLimit = 1500;
     QProcess process;
-    process.start(ServiceProcess::program(), {"--listen", "127.0.0.1:0", "--db", soundCopy(dir, "logged"),
-                                              "--log", log, "--log-limit", QString::number(kLimit), "--no-rdap"});
+    process.start(ServiceProcess::program(),
+                  {"--listen", "127.0.0.1:0", "--db", soundCopy(dir, "logged"), "--log", log, "--log-limit",
+                   QString::number(kLimit), "--no-rdap"});
     ASSERT_TRUE(process.waitForReadyRead(30000));
     const quint16 port = process.readLine().trimmed().split(':').last().toUShort();
     int sent = 0;

@@ -61,19 +61,10 @@ QStringList flat(const QList<QStringList>& rows) {
     return out;
 }
 
-struct Ran {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+using Ran = ServiceRun;
 
 Ran run(const QStringList& arguments, const std::function<void()>& inChild = {}) {
-    QProcess process;
-    if (inChild) process.setChildProcessModifier(inChild);
-    process.start(ServiceProcess::program(), arguments);
-    if (!process.waitForFinished(60000)) process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runService(arguments, inChild, 60000);
 }
 
 // Today's drop list holds days 0 to 29 from today; `day` from it, as the lists write it.

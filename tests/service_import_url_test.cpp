@@ -21,18 +21,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Ran {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+using Ran = ServiceRun;
 
 Ran run(const QStringList& arguments) {
-    QProcess process;
-    process.start(ServiceProcess::program(), arguments);
-    if (!process.waitForFinished(60000)) process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    return runService(arguments);
 }
 
 RdapFixture::Answer list(std::string body, std::vector<std::pair<std::string, std::string>> headers = {}) {

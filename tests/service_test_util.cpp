@@ -3,6 +3,7 @@
 #include "search/request.h"
 #include "text/gbk.h"
 
+#include <QProcess>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,16 @@ QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs) {
 int statusOf(const QByteArray& answer) {
     if (!answer.startsWith("HTTP/1.1 ")) return 0;
     return answer.mid(9, 3).toInt();
+}
+
+ServiceRun runService(const QStringList& arguments, const std::function<void()>& inChild, int timeoutMs) {
+    QProcess process;
+    if (inChild) process.setChildProcessModifier(inChild);
+    process.start(ServiceProcess::program(), arguments);
+    if (!process.waitForFinished(timeoutMs)) process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 QByteArray bodyOf(const QByteArray& answer) {

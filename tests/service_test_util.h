@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <ostream>
 
 struct sqlite3;
@@ -32,6 +33,15 @@ QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs = 100
 int statusOf(const QByteArray& answer);
 // The body of an answer (everything after the empty line).
 QByteArray bodyOf(const QByteArray& answer);
+
+// yuming-service run once to its end (killed after `timeoutMs`): its exit code (-1 when it did
+// not exit by itself) and what it wrote. `inChild` runs in the child before the program starts.
+struct ServiceRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+ServiceRun runService(const QStringList& arguments, const std::function<void()>& inChild = {},
+                      int timeoutMs = 60000);
 
 // The tool's own search and lookup requests to the shared service, answers decoded from GBK.
 QString searchAnswer(const QString& queryString);
