@@ -450,6 +450,17 @@ TEST(FeedFetchCommand, TakenThenNotModifiedThenReplacedAndCutShortOrShrunkenList
     EXPECT_FALSE(listed.out.contains("last error")) << listed.out.toStdString();
 }
 
+// A feed added before the service ever ran makes its database, which then holds the feeds' names
+// alone: no sample names are seeded into it.
+TEST(FeedStore, AFeedAddedWhereNoDatabaseIsMakesOneNoServiceSeeds) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("new/folder/d.sqlite"));
+    ASSERT_EQ(run({"feed", "add", "http://127.0.0.1:9/drops.txt", "--db", db}).exitCode, 0);
+    ServiceProcess service({.rows = 200, .dbPath = db});
+    ASSERT_TRUE(service.start()) << service.error().toStdString();
+    EXPECT_EQ(Database(db).rows("SELECT COUNT(*) FROM domains"), (QList<QStringList>{{"0"}}));
+}
+
 TEST(FeedBanner, TheRefreshIsShownInTheServicesZone) {
     const service::ListRefresh refresh{1765260000, 2}; // 2025-12-09 06:00 UTC
     const QString tokyo =

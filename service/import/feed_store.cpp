@@ -6,7 +6,10 @@
 #include "store/schema.h"
 #include "store/sqlite_util.h"
 
+#include <QDate>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 
 #include <functional>
 
@@ -19,6 +22,8 @@ constexpr int kBusyMs = 10000;
 // One transaction on the file, the tables made or brought up to date first.
 bool inTransaction(const std::string& dbPath, const std::function<bool(sqlite3*, std::string&)>& work,
                    std::string& error) {
+    const QString path = QString::fromStdString(dbPath);
+    if (!QFileInfo::exists(path)) QDir().mkpath(QFileInfo(path).absolutePath());
     Admitted admitted;
     if (!admitFile(dbPath, kBusyMs, admitted, error)) return false;
     sqlite3* db = openForWriting(dbPath, 0, kBusyMs, error);
@@ -28,13 +33,19 @@ bool inTransaction(const std::string& dbPath, const std::function<bool(sqlite3*,
         return false;
     }
     std::string ignored;
-    const bool ok = execute(db, "BEGIN IMMEDIATE", error) && prepareTables(db, error) && work(db, error) &&
-                    execute(db, "COMMIT", error);
+    // A database a feed makes holds the feeds' names alone, as one an import makes holds its
+    // lists': dated now, so no service seeds it with sample names before the first fetch.
+    bool fresh = false;
+    const bool ok = execute(db, "BEGIN IMMEDIATE", error) &&
+                    (admitted.made ? prepareForNames(db, QDate::currentDate(), fresh, error)
+                                   : prepareTables(db, error)) &&
+                    work(db, error) && execute(db, "COMMIT", error);
     if (!ok) {
         error = writeFailure(db, error);
         execute(db, "ROLLBACK", ignored);
     }
     sqlite3_close(db);
+    if (!ok && admitted.made) unmakeFile(dbPath, admitted);
     return ok;
 }
 
