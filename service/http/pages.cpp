@@ -207,12 +207,13 @@ const ListWords& listWords(bool sample) {
 
 } // namespace
 
-// "列表更新于 2026-12-09 06:31，来自 2 个来源", in the service's zone.
+// "列表更新于 2026-12-09 06:31" over "来自 2 个来源", in the service's zone: two short lines, so the
+// count's column stays as narrow as its other lines and the tagline beside it on one line.
 QString refreshText(const ListRefresh& refresh, const QTimeZone& zone) {
     const QString at =
         QDateTime::fromSecsSinceEpoch(refresh.at, zone.isValid() ? zone : QTimeZone::systemTimeZone())
             .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    return QStringLiteral("<span class=\"fresh\">列表更新于 %1，来自 %2 个来源</span>")
+    return QStringLiteral("<span class=\"fresh\">列表更新于 %1<br>来自 %2 个来源</span>")
         .arg(at)
         .arg(refresh.sources);
 }
@@ -222,9 +223,11 @@ std::string bannerPage(std::size_t listedCount, bool sample, const ListRefresh* 
     const ListWords& words = listWords(sample);
     // A list never refreshed keeps the page it always had.
     const QString style =
-        refresh ? words.bannerStyle +
-                      QStringLiteral(".fresh{display:block;font-size:12px;color:#8a929e;margin-top:3px}")
-                : words.bannerStyle;
+        refresh
+            ? words.bannerStyle +
+                  QStringLiteral(
+                      ".fresh{display:block;font-size:11px;line-height:14px;color:#8a929e;margin-top:3px}")
+            : words.bannerStyle;
     const QString count = refresh ? words.bannerCount + refreshText(*refresh, zone) : words.bannerCount;
     const QString page = QStringLiteral(
         "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
