@@ -150,7 +150,8 @@ TEST(Notifier, HangingCommandIsKilledAndHoldsUpNeitherCallerNorLaterEvents) {
     const auto start = std::chrono::steady_clock::now();
     notifier.notify(hang);
     notifier.notify(after);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              800ms); // less than the 1 s the command is let run: neither call waited for it
     const auto lines = log.waitFor(3);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "notify-command for hang.com ran longer than 1 s; killed");

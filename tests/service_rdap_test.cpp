@@ -405,8 +405,9 @@ TEST_F(OnlineLookup, AutoWithTheRegistryUnreachableAnswersAtOnceFromTheListOrWit
         const qint64 heldTime = clock.restart();
         EXPECT_EQ(lookup("unheld-next.net"), kFailed);
         const qint64 unheldTime = clock.elapsed();
-        EXPECT_LT(heldTime, 200);
-        EXPECT_LT(unheldTime, 200);
+        // Well within any registry's bounds, with room for a busy machine.
+        EXPECT_LT(heldTime, 1000);
+        EXPECT_LT(unheldTime, 1000);
         std::cout << "[ figures  ] " << base << ": first " << first << " ms, held " << heldTime
                   << " ms, unheld " << unheldTime << " ms\n";
         const QByteArray log = service->log();
@@ -433,8 +434,9 @@ TEST_F(OnlineLookup, AnUnreachableRegistryIsLeftAloneForThePauseThenAskedAgain) 
                 answer(domainJson("probed.com", {"active"}, {{"expiration", future}})));
     QElapsedTimer clock;
     clock.start();
+    // Answered without waiting for the registry, which answers at once now: its answer would be found.
     EXPECT_EQ(lookup("probed.com"), kFailed);
-    EXPECT_LT(clock.elapsed(), 200);
+    EXPECT_LT(clock.elapsed(), 1000);
     for (clock.restart(); clock.elapsed() < 10000 && answers("probed.com") == 0;)
         QThread::msleep(20);
     EXPECT_EQ(fixture.hits("/rdap/domain/probed.com"), 1);
