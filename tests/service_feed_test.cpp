@@ -279,13 +279,14 @@ TEST(FeedOptions, TheFeedCommandsAndServiceConfFeedLines) {
     using service::parseOptions;
     using Action = service::ServiceOptions::FeedAction;
     const auto add = parseOptions({"feed", "add", "https://x.example/l.zip", "--every", "6h", "--at", "06:30",
-                                   "--db", "/tmp/f.sqlite"});
+                                   "--date-order", "dmy", "--db", "/tmp/f.sqlite"});
     ASSERT_TRUE(add.ok()) << add.error;
     EXPECT_EQ(add.options.command, service::ServiceOptions::Command::Feed);
     EXPECT_EQ(add.options.feedAction, Action::Add);
     EXPECT_EQ(add.options.feed.url, "https://x.example/l.zip");
     EXPECT_EQ(add.options.feed.every, std::chrono::hours(6));
     EXPECT_EQ(add.options.feed.at, 6 * 60 + 30);
+    EXPECT_EQ(add.options.feed.dateOrder, service::DateOrder::DayFirst);
     const auto fetch = parseOptions({"feed", "fetch", "--accept-shrink", "--user"});
     ASSERT_TRUE(fetch.ok()) << fetch.error;
     EXPECT_TRUE(fetch.options.acceptShrink);
@@ -305,14 +306,16 @@ TEST(FeedOptions, TheFeedCommandsAndServiceConfFeedLines) {
         {{"feed", "add", "http://x/l", "--accept-shrink"}, "unknown option: --accept-shrink"},
         {{"import", "f.txt", "--accept-shrink"}, "unknown option: --accept-shrink"},
         {{"feed", "list", "--rows", "5"},
-         "feed takes only --db, --user, --every, --at, --accept-shrink, --rdap-ca or --time-zone, not "
-         "--rows"},
+         "feed takes only --db, --user, --every, --at, --date-order, --accept-shrink, --rdap-ca or "
+         "--time-zone, "
+         "not --rows"},
+        {{"feed", "fetch", "--date-order", "mdy"}, "unknown option: --date-order"},
     };
     for (const auto& [args, error] : refused)
         EXPECT_EQ(parseOptions(args).error, error) << args.back();
 
     const std::string conf = "feed = https://a.example/drop.zip\n"
-                             "feed = http://b.example/list.csv at 05:15 every 12h\n"
+                             "feed = http://b.example/list.csv at 05:15 every 12h date-order mdy\n"
                              "feed-every = 2d\n"
                              "db = /tmp/conf.sqlite\n";
     const auto served = parseOptions({}, conf, "service.conf");
@@ -323,11 +326,12 @@ TEST(FeedOptions, TheFeedCommandsAndServiceConfFeedLines) {
     EXPECT_EQ(served.options.confFeeds[0].at, std::nullopt);
     EXPECT_EQ(served.options.confFeeds[1].every, std::chrono::hours(12));
     EXPECT_EQ(served.options.confFeeds[1].at, 5 * 60 + 15);
+    EXPECT_EQ(served.options.confFeeds[1].dateOrder, service::DateOrder::MonthFirst);
     EXPECT_EQ(parseOptions({"feed", "list"}, conf, "service.conf").options.dbPath, "/tmp/conf.sqlite");
     EXPECT_EQ(
         parseOptions({}, "feed = https://a.example/x at 25:00\n", "service.conf").error,
         "service.conf:1: bad setting: feed https://a.example/x at 25:00 (after the URL: at HH:MM, every "
-        "TIME of 1h or more)");
+        "TIME of 1h or more, date-order mdy|dmy)");
 }
 
 } // namespace
@@ -468,6 +472,30 @@ TEST(FeedBanner, TheRefreshIsShownInTheServicesZone) {
     EXPECT_TRUE(tokyo.contains("列表更新于 2025-12-09 15:00<br>来自 2 个来源")) << tokyo.toStdString();
     EXPECT_TRUE(fromGbk(QByteArray::fromStdString(service::bannerPage(10, false, &refresh, QTimeZone::utc())))
                     .contains("列表更新于 2025-12-09 06:00"));
+}
+
+// Early in a month a US list's dates all read both ways: refused until the feed says its order.
+TEST(FeedFetchCommand, AFeedsDateOrderReadsDatesTheListLeavesOpen) {
+    RdapFixture server;
+    const QDate ahead = QDate::currentDate().addMonths(2);
+    const QDate day(ahead.year(), ahead.month(), 3);
+    server.set("/us.csv",
+               listAnswer("Domain,Delete Date\nus-order.com," + day.toString("MM/dd/yyyy").toLatin1() + "\n" +
+                              "us-next.com," + day.addDays(1).toString("MM/dd/yyyy").toLatin1() + "\n",
+                          "\"u\""));
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("d.sqlite"));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/us.csv").arg(server.port());
+    ASSERT_EQ(run({"feed", "add", url, "--db", db}).exitCode, 0);
+    Ran ran = run({"feed", "fetch", "--db", db});
+    EXPECT_EQ(ran.exitCode, 1);
+    EXPECT_TRUE(ran.err.contains("--date-order")) << ran.err.toStdString();
+    ASSERT_EQ(run({"feed", "add", url, "--date-order", "mdy", "--db", db}).exitCode, 0);
+    EXPECT_TRUE(run({"feed", "list", "--db", db}).out.contains("every 1d, dates mdy\n"));
+    ran = run({"feed", "fetch", "--db", db});
+    ASSERT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    EXPECT_EQ(Database(db).rows("SELECT substr(deletion, 1, 10) FROM domains WHERE name = 'us-order'"),
+              (QList<QStringList>{{day.toString(Qt::ISODate)}}));
 }
 
 TEST(FeedService, FetchesAFeedAddedBesideItAndItsBannerSaysWhenTheListWasRefreshed) {

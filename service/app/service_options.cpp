@@ -230,6 +230,13 @@ bool feedEvery(std::string_view text, std::chrono::seconds& out) {
 }
 
 // "06:30": minutes after midnight.
+// "mdy" or "dmy", the order of a/b/yyyy dates.
+bool dateOrderOf(std::string_view text, DateOrder& out) {
+    if (text != "mdy" && text != "dmy") return false;
+    out = text == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
+    return true;
+}
+
 bool timeOfDay(std::string_view text, std::optional<int>& out) {
     int hours = 0;
     int minutes = 0;
@@ -246,7 +253,8 @@ bool feedUrl(std::string_view url) {
            (text.startsWith(QLatin1String("https://")) && text.size() > 8);
 }
 
-// "URL [at HH:MM] [every TIME]", a feed line of service.conf; `every` false when it gave none.
+// "URL [at HH:MM] [every TIME] [date-order mdy|dmy]", a feed line of service.conf; `every` false when it gave
+// none.
 std::string confFeed(std::string_view value, FeedPlan& plan, bool& every) {
     std::vector<std::string> words;
     for (const QString& word :
@@ -259,12 +267,13 @@ std::string confFeed(std::string_view value, FeedPlan& plan, bool& every) {
     for (std::size_t i = 1; i < words.size(); i += 2) {
         const bool last = i + 1 >= words.size();
         if (words[i] == "at" && !last && timeOfDay(words[i + 1], plan.at)) continue;
+        if (words[i] == "date-order" && !last && dateOrderOf(words[i + 1], plan.dateOrder)) continue;
         if (words[i] == "every" && !last && feedEvery(words[i + 1], plan.every)) {
             every = true;
             continue;
         }
         return "bad setting: feed " + std::string(value) +
-               " (after the URL: at HH:MM, every TIME of 1h or more)";
+               " (after the URL: at HH:MM, every TIME of 1h or more, date-order mdy|dmy)";
     }
     return {};
 }
@@ -345,7 +354,8 @@ std::string usage() {
            "       yuming-service import FILE|URL... [--user | --db FILE] [--replace]\n"
            "                      [--date YYYY-MM-DD] [--date-order mdy|dmy] [--time-zone ZONE]\n"
            "                      [--rdap-ca FILE]\n"
-           "       yuming-service feed add URL [--every TIME] [--at HH:MM] [--user | --db FILE]\n"
+           "       yuming-service feed add URL [--every TIME] [--at HH:MM] [--date-order mdy|dmy]\n"
+           "                      [--user | --db FILE]\n"
            "       yuming-service feed remove URL | list | fetch [URL] [--accept-shrink]\n"
            "                      [--user | --db FILE] [--rdap-ca FILE]\n"
            "The local domain search service of yuming, the expiring-domain tool: HTTP on loopback\n"
@@ -382,8 +392,9 @@ std::string usage() {
            "last fetch, last change, next fetch and last error. In " +
            configPath() +
            ", \"feed = URL\n"
-           "[at HH:MM] [every TIME]\" lines name feeds as well (\"feed-every = TIME\" for those without\n"
-           "their own interval); the service keeps them among the database's feeds when it starts.\n"
+           "[at HH:MM] [every TIME] [date-order mdy|dmy]\" lines name feeds as well (\"feed-every =\n"
+           "TIME\" for those without their own interval); the service keeps them among the database's\n"
+           "feeds when it starts.\n"
            "\n"
            "  --user              run as this user's own service, the one the window and yuming-cli\n"
            "                      use when they are started without --service: they find it through\n"
@@ -447,8 +458,8 @@ std::string usage() {
            "                      after 10 s is killed, and one that fails is logged\n"
            "  --replace           import: the lists become the drop list; names not in them go\n"
            "  --date YYYY-MM-DD   import: the deletion day of bare names\n"
-           "  --date-order mdy|dmy  import: dates written 12/05/2026 are month first (mdy) or day\n"
-           "                      first (dmy); without it a list's own dates must say which\n"
+           "  --date-order mdy|dmy  import, feed add: dates written 12/05/2026 are month first\n"
+           "                      (mdy) or day first (dmy); without it a list's own dates must say\n"
            "  --every TIME        feed add: how often the feed is fetched (default 24h)\n"
            "  --at HH:MM          feed add: the time of day its fetches are lined up on\n"
            "  --accept-shrink     feed fetch: take a list with fewer than half the names of the last\n"
@@ -610,17 +621,18 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
             continue;
         }
         if (name == "date-order") {
-            if (!importing) return "unknown option: " + arg;
+            const bool adding = feeding && options.feedAction == ServiceOptions::FeedAction::Add;
+            if (!importing && !adding) return "unknown option: " + arg;
             if (i + 1 >= args.size()) return "missing value: " + arg;
             const std::string& order = args[++i];
-            if (order != "mdy" && order != "dmy")
+            if (!dateOrderOf(order, adding ? options.feed.dateOrder : options.dateOrder))
                 return "bad option: --date-order " + order + " (mdy or dmy)";
-            options.dateOrder = order == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
             continue;
         }
         if (feeding && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
             name != "rdap-ca")
-            return "feed takes only --db, --user, --every, --at, --accept-shrink, --rdap-ca or --time-zone, "
+            return "feed takes only --db, --user, --every, --at, --date-order, --accept-shrink, --rdap-ca or "
+                   "--time-zone, "
                    "not " +
                    arg;
         if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&

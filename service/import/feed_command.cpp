@@ -30,6 +30,8 @@ std::string planText(const FeedPlan& plan) {
         text += std::string(" at ") + char('0' + h / 10) + char('0' + h % 10) + ':' + char('0' + m / 10) +
                 char('0' + m % 10);
     }
+    if (plan.dateOrder != DateOrder::Auto)
+        text += plan.dateOrder == DateOrder::MonthFirst ? ", dates mdy" : ", dates dmy";
     return text;
 }
 

@@ -109,6 +109,7 @@ FeedRun fetchFeed(const Feed& feed, const FeedEnv& env, FeedSchedule& schedule, 
         import.zone = env.zone;
         import.today = QDate::currentDate();
         import.feed = ImportRequest::Feed{feed.id, acceptShrink};
+        import.dateOrder = feed.plan.dateOrder;
         Quiet quiet;
         const ImportResult result = importDropLists(import, quiet);
         QFile::remove(QString::fromStdString(request.bodyFile));

@@ -81,14 +81,16 @@ bool upsert(sqlite3* db, const FeedPlan& plan, bool conf, bool& existed, std::st
         return false;
     }
     existed = step == Step::Row;
-    Statement write(db, existed
-                            ? "UPDATE feeds SET every = ?2, at = ?3, conf = ?4 WHERE url = ?1"
-                            : "INSERT INTO feeds(url, every, at, conf, added) VALUES (?1, ?2, ?3, ?4, ?5)");
+    Statement write(
+        db, existed ? "UPDATE feeds SET every = ?2, at = ?3, conf = ?4, date_order = ?6 WHERE url = ?1"
+                    : "INSERT INTO feeds(url, every, at, conf, added, date_order) VALUES (?1, ?2, ?3, ?4, "
+                      "?5, ?6)");
     write.bind(1, plan.url);
     write.bind(2, static_cast<std::int64_t>(plan.every.count()));
     bindOptional(write, 3, plan.at);
     write.bind(4, static_cast<std::int64_t>(conf));
     if (!existed) write.bind(5, QDateTime::currentSecsSinceEpoch());
+    write.bind(6, static_cast<std::int64_t>(plan.dateOrder));
     return done(write, error);
 }
 
@@ -111,7 +113,7 @@ ReadResult<std::vector<Feed>> readFeeds(const std::string& dbPath) {
             Statement read(db, "SELECT id, url, every, coalesce(at, -1), conf, added, last_modified, etag, "
                                "coalesce(names, -1), coalesce(fetched, -1), coalesce(status, 0), "
                                "coalesce(bytes, 0), counts, coalesce(changed, -1), coalesce(next, -1), "
-                               "failures, error FROM feeds ORDER BY id");
+                               "failures, error, date_order FROM feeds ORDER BY id");
             Step step;
             while ((step = read.step()) == Step::Row) {
                 Feed feed;
@@ -132,6 +134,10 @@ ReadResult<std::vector<Feed>> readFeeds(const std::string& dbPath) {
                 feed.next = optionalOf(read.integer(14));
                 feed.failures = static_cast<int>(read.integer(15));
                 feed.error = read.text(16);
+                const std::int64_t order = read.integer(17);
+                feed.plan.dateOrder = order == static_cast<int>(DateOrder::MonthFirst) ? DateOrder::MonthFirst
+                                      : order == static_cast<int>(DateOrder::DayFirst) ? DateOrder::DayFirst
+                                                                                       : DateOrder::Auto;
                 result.value.push_back(std::move(feed));
             }
             if (step == Step::Failed) result.error = read.error();

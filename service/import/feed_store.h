@@ -1,5 +1,6 @@
 #pragma once
 
+#include "import/drop_list.h"
 #include "store/read_result.h"
 
 #include <chrono>
@@ -18,6 +19,8 @@ struct FeedPlan {
     std::chrono::seconds every{24 * 3600};
     // Minutes after midnight (local) that fetches are lined up on; none: any time.
     std::optional<int> at;
+    // How its dates written a/b/yyyy are read, when the list's own dates do not say.
+    DateOrder dateOrder = DateOrder::Auto;
 };
 
 struct Feed {

@@ -70,6 +70,7 @@ CREATE TABLE IF NOT EXISTS feeds (
     url TEXT NOT NULL UNIQUE,
     every INTEGER NOT NULL,
     at INTEGER,
+    date_order INTEGER NOT NULL DEFAULT 0,
     conf INTEGER NOT NULL DEFAULT 0,
     added INTEGER NOT NULL,
     last_modified TEXT NOT NULL DEFAULT '',
