@@ -629,14 +629,14 @@ std::string applyCommandLine(const std::vector<std::string>& args, std::size_t f
                 return "bad option: --date-order " + order + " (mdy or dmy)";
             continue;
         }
-        if (feeding && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
-            name != "rdap-ca")
+        // What the feed commands and import take besides their own options.
+        const bool common =
+            name == "db" || arg == user_service::kUserOption || name == "time-zone" || name == "rdap-ca";
+        if (feeding && !common)
             return "feed takes only --db, --user, --every, --at, --date-order, --accept-shrink, --rdap-ca or "
-                   "--time-zone, "
-                   "not " +
+                   "--time-zone, not " +
                    arg;
-        if (importing && name != "db" && arg != user_service::kUserOption && name != "time-zone" &&
-            name != "rdap-ca")
+        if (importing && !common)
             return "import takes only --db, --user, --replace, --date, --date-order, --time-zone or "
                    "--rdap-ca, "
                    "not " +
