@@ -1,6 +1,7 @@
 #include "import/feed_runner.h"
 
 #include "import/drop_import.h"
+#include "import/url_lists.h"
 #include "net/feed_fetch.h"
 
 #include <QDate>
@@ -39,12 +40,12 @@ public:
 // Beside the database, so the import reads it from the same disk; named after the URL's last
 // part, whose date a list of bare names may take.
 std::string bodyFileFor(const Feed& feed, const std::string& dbPath) {
-    const QString url = QString::fromStdString(feed.plan.url);
-    QString last = url.section(u'?', 0, 0).section(u'#', 0, 0).section(u'/', -1);
-    last.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     const QString dir = QFileInfo(QString::fromStdString(dbPath)).absolutePath();
     return QDir(dir)
-        .filePath(QStringLiteral(".feed-%1-%2-%3").arg(feed.id).arg(::getpid()).arg(last.left(100)))
+        .filePath(QStringLiteral(".feed-%1-%2-%3")
+                      .arg(feed.id)
+                      .arg(::getpid())
+                      .arg(QString::fromStdString(listFileName(feed.plan.url))))
         .toStdString();
 }
 

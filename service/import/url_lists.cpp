@@ -43,24 +43,24 @@ void watchEndingSignals(bool on) {
     }
 }
 
-// The URL's last path segment, kept in the file's name for a date it may hold ("drops-2026-12-15.txt").
-std::string lastSegment(const std::string& url) {
-    std::string path = url.substr(0, url.find_first_of("?#"));
-    path = path.substr(path.rfind('/') + 1);
-    std::string out;
-    for (const char c : path)
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '_' || c == '.')
-            out += c;
-    return out.substr(0, 100);
-}
-
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
 } // namespace
+
+std::string listFileName(std::string_view url) {
+    std::string_view path = url.substr(0, url.find_first_of("?#"));
+    path = path.substr(path.rfind('/') + 1);
+    std::string out;
+    for (const char c : path.substr(0, 100))
+        out +=
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+                ? c
+                : '_';
+    return out;
+}
 
 bool isListUrl(std::string_view file) {
     const auto startsWith = [file](std::string_view scheme) {
@@ -105,7 +105,7 @@ std::string FetchedLists::fetch(std::vector<std::string>& files, const std::stri
 
 std::string FetchedLists::fetchOne(const std::string& url, const std::string& folder,
                                    const std::string& caFile) {
-    std::string path = folder + "/.yuming-fetch-" + lastSegment(url) + ".XXXXXX";
+    std::string path = folder + "/.yuming-fetch-" + listFileName(url) + ".XXXXXX";
     if (m_fetched.empty()) watchEndingSignals(true);
     m_fetched.push_back({url, path});
     std::string& made = m_fetched.back().path;

@@ -9,6 +9,11 @@ namespace yuming::service {
 // An http or https URL among an import's files, rather than a file's path.
 bool isListUrl(std::string_view file);
 
+// The URL's last path segment, for the name of the file a list is fetched into: a date it holds
+// ("drops-2026-12-15.txt") is one a list of bare names may take. Characters a file name should not
+// have become '_'; at most 100 of them.
+std::string listFileName(std::string_view url);
+
 // The lists an import names by URL, each fetched once into a file of its own beside the
 // database (the same disk the import writes to), and removed when this ends, or when the
 // process is interrupted or terminated, whatever the import made of them.

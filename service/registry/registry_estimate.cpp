@@ -7,10 +7,6 @@ namespace yuming::service {
 namespace {
 
 constexpr qint64 kDay = 86400;
-// The grace periods of the generic registries, as their statuses report them.
-constexpr qint64 kAutoRenewGraceDays = 45;
-constexpr qint64 kRedemptionDays = 30;
-constexpr qint64 kPendingDeleteDays = 5;
 
 // A wall-clock time in `zone`. A time the clocks skip when they go forward happens at the instant
 // it would have had without the change, so it shows that much later on the new clock.

@@ -13,6 +13,12 @@ namespace yuming::service {
 
 // What a deletion estimate rests on: a status that dates the deletion itself, or the offline
 // rule run from the expiry.
+// The grace periods of the generic registries, in days, as their statuses report them: the
+// estimates and the watchlist's reading of the service's own list go by the same ones.
+inline constexpr qint64 kAutoRenewGraceDays = 45;
+inline constexpr qint64 kRedemptionDays = 30;
+inline constexpr qint64 kPendingDeleteDays = 5;
+
 enum class DeletionBasis { PendingDelete, Redemption, AutoRenewGrace, Expired, Active };
 
 struct RegistryEstimate {

@@ -15,10 +15,6 @@ namespace yuming::service {
 
 namespace {
 
-// The last days before a drop are pending delete's, the 30 before them redemption's.
-constexpr qint64 kPendingDays = 5;
-constexpr qint64 kRedemptionDays = 30;
-
 std::string basisName(DeletionBasis basis) {
     switch (basis) {
     case DeletionBasis::PendingDelete:
@@ -107,8 +103,8 @@ WatchAnswer localCheck(Store& store, const std::string& name, const QTimeZone& z
     result.expiry = timeOf(held.value->expiry, zone);
     const qint64 days = now.secsTo(deletion) / 86400;
     result.status = result.expiry.isValid() && now < result.expiry ? WatchStatus::Active
-                    : days < kPendingDays                          ? WatchStatus::PendingDelete
-                    : days < kPendingDays + kRedemptionDays        ? WatchStatus::Redemption
+                    : days < kPendingDeleteDays                    ? WatchStatus::PendingDelete
+                    : days < kPendingDeleteDays + kRedemptionDays  ? WatchStatus::Redemption
                                                                    : WatchStatus::AutoRenewGrace;
     return result;
 }

@@ -21,8 +21,7 @@ std::optional<qint64> countOf(const QJsonObject& json, const char* key) {
     return value.toInteger();
 }
 
-std::optional<WatchedName> watchedName(const QJsonValue& value) {
-    const QJsonObject json = value.toObject();
+std::optional<WatchedName> watchedName(const QJsonObject& json) {
     WatchedName watched{textOf(json, "name"),
                         textOf(json, "status"),
                         timeOf(json.value(QLatin1String("expiry"))),
@@ -34,53 +33,45 @@ std::optional<WatchedName> watchedName(const QJsonValue& value) {
     return watched;
 }
 
-QJsonArray arrayOf(const QJsonObject& json, const char* key, bool& ok) {
+// Each item of the array at `key`, read by `read`; nothing when there is no such array or an
+// item is not one.
+template <class T, class Read>
+std::optional<QList<T>> eachOf(const QJsonObject& json, const char* key, Read read) {
     const QJsonValue value = json.value(QLatin1String(key));
-    ok = value.isArray();
-    return value.toArray();
+    if (!value.isArray()) return std::nullopt;
+    const QJsonArray items = value.toArray();
+    QList<T> list;
+    list.reserve(items.size());
+    for (const QJsonValue& item : items) {
+        std::optional<T> one = read(item.toObject());
+        if (!one) return std::nullopt;
+        list.append(std::move(*one));
+    }
+    return list;
 }
 
 } // namespace
 
 std::optional<WatchList> readWatchList(const QJsonObject& json) {
-    bool ok = false;
-    const QJsonArray names = arrayOf(json, "names", ok);
-    if (!ok) return std::nullopt;
-    WatchList list{timeOf(json.value(QLatin1String("now"))), {}};
-    list.names.reserve(names.size());
-    for (const QJsonValue& value : names) {
-        auto watched = watchedName(value);
-        if (!watched) return std::nullopt;
-        list.names.append(std::move(*watched));
-    }
-    return list;
+    auto names = eachOf<WatchedName>(json, "names", watchedName);
+    if (!names) return std::nullopt;
+    return WatchList{timeOf(json.value(QLatin1String("now"))), std::move(*names)};
 }
 
 std::optional<QList<CheckedName>> readChecks(const QJsonObject& json) {
-    bool ok = false;
-    const QJsonArray checked = arrayOf(json, "checked", ok);
-    if (!ok) return std::nullopt;
-    QList<CheckedName> list;
-    for (const QJsonValue& value : checked) {
-        const QJsonObject item = value.toObject();
+    return eachOf<CheckedName>(json, "checked", [](const QJsonObject& item) -> std::optional<CheckedName> {
         CheckedName name{textOf(item, "name"), item.value(QLatin1String("changed")).toBool(),
                          textOf(item, "from"), textOf(item, "to"), textOf(item, "error")};
         if (name.name.isEmpty()) return std::nullopt;
-        list.append(std::move(name));
-    }
-    return list;
+        return name;
+    });
 }
 
 std::optional<QList<StatusChange>> readHistory(const QJsonObject& json) {
-    bool ok = false;
-    const QJsonArray changes = arrayOf(json, "changes", ok);
-    if (!ok) return std::nullopt;
-    QList<StatusChange> list;
-    for (const QJsonValue& value : changes) {
-        const QJsonObject item = value.toObject();
-        list.append({timeOf(item.value(QLatin1String("at"))), textOf(item, "from"), textOf(item, "to")});
-    }
-    return list;
+    return eachOf<StatusChange>(json, "changes", [](const QJsonObject& item) {
+        return std::optional<StatusChange>(
+            StatusChange{timeOf(item.value(QLatin1String("at"))), textOf(item, "from"), textOf(item, "to")});
+    });
 }
 
 std::optional<AddCount> readAdded(const QJsonObject& json) {
